@@ -1,0 +1,50 @@
+# The README's commands. Each installs what it needs first.
+JOBS    ?= $(shell nproc)
+GEN     := -G Ninja
+BUILD   ?= build
+
+.PHONY: all setup build test example sanitize tsan bench fuzz clean
+
+all: build
+
+setup:
+	@bash scripts/setup.sh
+
+$(BUILD)/build.ninja:
+	@cmake -S . -B $(BUILD) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: setup $(BUILD)/build.ninja
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure --timeout 600
+
+example: setup $(BUILD)/build.ninja
+	@cmake --build $(BUILD) -j $(JOBS) --target pellix_example
+	@bash examples/run.sh $(BUILD)
+
+sanitize: setup
+	@cmake -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DPELLIX_SANITIZE=address,undefined >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir build-asan -j $(JOBS) --output-on-failure --timeout 900
+
+tsan: setup
+	@cmake -S . -B build-tsan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DPELLIX_SANITIZE=thread >/dev/null
+	@cmake --build build-tsan -j $(JOBS)
+	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --test-dir build-tsan -j $(JOBS) --output-on-failure --timeout 900
+
+bench: setup
+	@cmake -S . -B build-bench $(GEN) -DCMAKE_BUILD_TYPE=Release -DPELLIX_BENCH=ON -DPELLIX_TESTS=OFF >/dev/null
+	@cmake --build build-bench -j $(JOBS)
+	@bash bench/run.sh build-bench
+
+FUZZ_SECONDS ?= 60
+fuzz: setup
+	@CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLIX_FUZZ=ON -DPELLIX_TESTS=OFF >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+	@bash fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
+
+clean:
+	rm -rf build build-asan build-tsan build-bench build-fuzz

@@ -1,0 +1,15 @@
+# Third-party libraries the platform layer stands on. Only src/platform links
+# most of them; the layers above reach the operating system through it.
+find_package(Threads REQUIRED)
+find_package(OpenSSL 3 REQUIRED)
+find_package(CURL REQUIRED)
+find_package(EXPAT REQUIRED)
+find_package(SQLite3 REQUIRED)
+find_package(PNG REQUIRED)
+find_package(JPEG REQUIRED)
+find_package(GIF REQUIRED)
+find_package(ICU REQUIRED COMPONENTS uc i18n)
+find_package(nlohmann_json 3 REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
+find_package(GTest REQUIRED)

@@ -1,0 +1,45 @@
+# pellix_subsystem(NAME DIRS dir... [DEPS layer...])
+# One static library per layer, made of every .cpp below its folders; headers
+# sit beside their sources and are included as "Folder/Header.h" from src/.
+function(pellix_subsystem name)
+  cmake_parse_arguments(A "" "" "DIRS;DEPS" ${ARGN})
+  set(srcs)
+  foreach(d IN LISTS A_DIRS)
+    file(GLOB_RECURSE s CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${d}/*.cpp ${CMAKE_SOURCE_DIR}/${d}/*.c)
+    list(APPEND srcs ${s})
+  endforeach()
+  set(t pellix_${name})
+  if(srcs)
+    add_library(${t} STATIC ${srcs})
+    set(scope PUBLIC)
+  else()
+    add_library(${t} INTERFACE)
+    set(scope INTERFACE)
+  endif()
+  target_include_directories(${t} ${scope} ${CMAKE_SOURCE_DIR}/src)
+  target_compile_definitions(${t} ${scope} PELLIX_VERSION="${PROJECT_VERSION}")
+  foreach(dep IN LISTS A_DEPS)
+    target_link_libraries(${t} ${scope} pellix_${dep})
+  endforeach()
+  if(name STREQUAL "platform")
+    target_link_libraries(${t} ${scope} Threads::Threads OpenSSL::SSL OpenSSL::Crypto CURL::libcurl
+      EXPAT::EXPAT SQLite::SQLite3 PNG::PNG JPEG::JPEG GIF::GIF ICU::uc ICU::i18n
+      nlohmann_json::nlohmann_json PkgConfig::PLIST)
+  endif()
+endfunction()
+
+# pellix_test(NAME DIR [LIBS lib...])
+# One test program per folder of tests/, each test run as its own process so
+# singletons start fresh.
+function(pellix_test name dir)
+  cmake_parse_arguments(A "" "" "LIBS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(${name} ${srcs})
+  target_link_libraries(${name} PRIVATE pellix pellix_test_support GTest::gtest GTest::gmock ${A_LIBS})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "PELLIX_SOURCE_DIR=${CMAKE_SOURCE_DIR};PELLIX_BUILD_DIR=${CMAKE_BINARY_DIR}"
+               TIMEOUT 600)
+endfunction()
