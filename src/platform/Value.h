@@ -1,0 +1,160 @@
+// Value: the dynamic value the platform's collections and JSON carry.
+//
+// One type stands for numbers, text, bytes, arrays, dictionaries and null, so
+// records, JSON answers, property lists and archives share one currency. A
+// Value is a plain value type: copies are deep, moves are cheap, and it is not
+// synchronised (share it between threads only as const).
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace pellix::platform {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class Value;
+using Array = std::vector<Value>;
+
+// Dictionary with text keys that keeps insertion order (the order JSON and
+// parameter lists are written in). Look-ups are linear below a few dozen keys,
+// which is what records and envelopes hold.
+class Dictionary {
+public:
+    using Entry = std::pair<std::string, Value>;
+    using const_iterator = std::vector<Entry>::const_iterator;
+    using iterator = std::vector<Entry>::iterator;
+
+    Dictionary() = default;
+    Dictionary(std::initializer_list<Entry> entries);
+
+    // nullptr when absent.
+    const Value* find(std::string_view key) const;
+    Value* find(std::string_view key);
+    bool contains(std::string_view key) const { return find(key) != nullptr; }
+    // Replaces an existing value in place (its position kept) or appends.
+    void set(std::string key, Value value);
+    // Inserts a null when absent.
+    Value& operator[](std::string_view key);
+    bool erase(std::string_view key);
+    void clear() { entries_.clear(); }
+
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    const_iterator begin() const { return entries_.begin(); }
+    const_iterator end() const { return entries_.end(); }
+    iterator begin() { return entries_.begin(); }
+    iterator end() { return entries_.end(); }
+    std::vector<std::string> keys() const;
+
+    // Same keys with equal values, in any order.
+    friend bool operator==(const Dictionary& a, const Dictionary& b);
+
+private:
+    std::vector<Entry> entries_;
+};
+
+class Value {
+public:
+    enum class Type { Null, Bool, Int, UInt, Double, String, Bytes, Array, Dictionary };
+
+    Value() = default;
+    Value(std::nullptr_t) {}
+    Value(bool b) : v_(b) {}
+    Value(int i) : v_(static_cast<std::int64_t>(i)) {}
+    Value(long i) : v_(static_cast<std::int64_t>(i)) {}
+    Value(long long i) : v_(static_cast<std::int64_t>(i)) {}
+    Value(unsigned u) : v_(static_cast<std::int64_t>(u)) {}
+    // Unsigned values above INT64_MAX keep their own type; smaller ones are Int.
+    Value(unsigned long u);
+    Value(unsigned long long u) : Value(static_cast<unsigned long>(u)) {}
+    Value(double d) : v_(d) {}
+    Value(float f) : v_(static_cast<double>(f)) {}
+    Value(const char* s) : v_(std::string(s)) {}
+    Value(std::string s) : v_(std::move(s)) {}
+    Value(std::string_view s) : v_(std::string(s)) {}
+    Value(platform::Bytes b) : v_(std::move(b)) {}
+    Value(platform::Array a) : v_(std::make_shared<platform::Array>(std::move(a))) {}
+    Value(platform::Dictionary d) : v_(std::make_shared<platform::Dictionary>(std::move(d))) {}
+
+    Value(const Value& o);
+    Value& operator=(const Value& o);
+    Value(Value&&) noexcept = default;
+    Value& operator=(Value&&) noexcept = default;
+
+    Type type() const { return static_cast<Type>(v_.index()); }
+    bool isNull() const { return type() == Type::Null; }
+    bool isBool() const { return type() == Type::Bool; }
+    bool isInt() const { return type() == Type::Int; }
+    bool isUInt() const { return type() == Type::UInt; }
+    bool isDouble() const { return type() == Type::Double; }
+    // Bool, Int, UInt or Double: what the platform calls a number.
+    bool isNumber() const;
+    bool isString() const { return type() == Type::String; }
+    bool isBytes() const { return type() == Type::Bytes; }
+    bool isArray() const { return type() == Type::Array; }
+    bool isDictionary() const { return type() == Type::Dictionary; }
+
+    // Typed access; each throws std::bad_variant_access on the wrong type.
+    bool asBool() const { return std::get<bool>(v_); }
+    std::int64_t asInt() const { return std::get<std::int64_t>(v_); }
+    std::uint64_t asUInt() const { return std::get<std::uint64_t>(v_); }
+    double asDouble() const { return std::get<double>(v_); }
+    const std::string& asString() const { return std::get<std::string>(v_); }
+    const platform::Bytes& asBytes() const { return std::get<platform::Bytes>(v_); }
+    const platform::Array& asArray() const { return *std::get<ArrayPtr>(v_); }
+    const platform::Dictionary& asDictionary() const { return *std::get<DictPtr>(v_); }
+    platform::Array& asArray();
+    platform::Dictionary& asDictionary();
+
+    // Lenient readings of numbers and numeric text, as the platform's
+    // integerValue / doubleValue / boolValue give them: text is read as a
+    // leading decimal number ("12abc" → 12, "abc" → 0), other types give 0.
+    std::int64_t intValue() const;
+    std::uint64_t uintValue() const;
+    double doubleValue() const;
+    bool boolValue() const;
+
+    // Pointers for optional access: nullptr when the type differs.
+    const std::string* stringIf() const { return std::get_if<std::string>(&v_); }
+    const platform::Dictionary* dictionaryIf() const;
+    const platform::Array* arrayIf() const;
+
+    // Dictionary member (nullptr when not a dictionary or absent).
+    const Value* get(std::string_view key) const;
+    // Array element (nullptr when not an array or out of range).
+    const Value* at(std::size_t index) const;
+
+    // The platform's "%@" text: integers in decimal, booleans "1"/"0", doubles
+    // in the shortest form that reads back exactly ("0.1", "3", "1e+100"),
+    // text as is, bytes as "<0a1b2c3d 4e>" (groups of four bytes), arrays and dictionaries in the
+    // platform's multi-line description form, null as "<null>".
+    std::string description() const;
+
+    friend bool operator==(const Value& a, const Value& b);
+
+private:
+    using ArrayPtr = std::shared_ptr<platform::Array>;
+    using DictPtr = std::shared_ptr<platform::Dictionary>;
+    std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string, platform::Bytes, ArrayPtr,
+                 DictPtr>
+        v_;
+};
+
+// Compares two UTF-8 texts by their UTF-16 code units, the order the platform
+// sorts strings in (characters above U+FFFF sort by their surrogates).
+int compareUTF16(std::string_view a, std::string_view b);
+// Number of UTF-16 code units of a UTF-8 text (invalid bytes count one each).
+std::size_t utf16Length(std::string_view s);
+
+// Shortest decimal text that reads back to the same double.
+std::string formatDouble(double d);
+
+}  // namespace pellix::platform

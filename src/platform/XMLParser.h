@@ -1,0 +1,109 @@
+// XMLParser: the platform's event-based (SAX) XML parser, over expat.
+//
+// The parser reads a whole document held in memory and calls its delegate
+// for each event in document order. It is non-validating and never reaches
+// outside the document: external entities and external DTD subsets are not
+// loaded, and a document that declares entities of its own (the
+// "billion laughs" family) is refused with an error before any expansion.
+// Elements nested deeper than maxDepth() are refused too. Namespaces are not
+// processed: names arrive as written ("s:Envelope").
+//
+// Ownership and threads: the parser owns a copy of the document. The
+// delegate is borrowed (not owned) and must outlive parse(). One parser runs
+// on one thread at a time; parse() runs once (a second call fails).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/Error.h"
+#include "platform/Value.h"
+
+namespace pellix::platform {
+
+class XMLParser;
+
+// Every method has an empty default body; override the events you need.
+class XMLParserDelegate {
+public:
+    virtual ~XMLParserDelegate() = default;
+    virtual void parserDidStartDocument(XMLParser&) {}
+    virtual void parserDidEndDocument(XMLParser&) {}
+    // Attributes in document order, each name → String value.
+    virtual void didStartElement(XMLParser&, const std::string& name, const Dictionary& attributes) {
+        (void)name, (void)attributes;
+    }
+    virtual void didEndElement(XMLParser&, const std::string& name) { (void)name; }
+    // A run of character data (entities and character references resolved);
+    // one text may arrive in several runs.
+    virtual void foundCharacters(XMLParser&, const std::string& text) { (void)text; }
+    // Whitespace between elements is reported through foundCharacters too.
+    virtual void foundComment(XMLParser&, const std::string& comment) { (void)comment; }
+    // The content of one CDATA section, whole.
+    virtual void foundCDATA(XMLParser&, const Bytes& data) { (void)data; }
+    // Called once when parsing fails (not after abortParsing()).
+    virtual void parseErrorOccurred(XMLParser&, const ErrorPtr& error) { (void)error; }
+};
+
+class XMLParser {
+public:
+    static constexpr const char* kErrorDomain = "NSXMLParserErrorDomain";
+    // User-info keys of a parse error.
+    static constexpr const char* kErrorLineNumberKey = "NSXMLParserErrorLineNumber";
+    static constexpr const char* kErrorColumnKey = "NSXMLParserErrorColumn";
+    static constexpr const char* kErrorMessageKey = "NSXMLParserErrorMessage";
+    // Error codes (the platform's numbering).
+    enum ErrorCode : std::int64_t {
+        kInternalError = 1,
+        kEmptyDocumentError = 4,
+        kPrematureDocumentEndError = 5,
+        kInvalidCharacterError = 9,
+        kEntityRefLoopError = 89,      // entity declarations refused
+        kExternalEntityError = 104,    // external entity or DTD refused
+        kTagNameMismatchError = 76,
+        kNestingTooDeepError = 111,    // deeper than maxDepth()
+        kNotWellBalancedError = 85,
+        kDelegateAbortedParseError = 512,
+    };
+
+    static constexpr std::size_t kDefaultMaxDepth = 256;
+
+    explicit XMLParser(Bytes data);
+    explicit XMLParser(std::string_view text);
+    ~XMLParser();
+    XMLParser(const XMLParser&) = delete;
+    XMLParser& operator=(const XMLParser&) = delete;
+
+    void setDelegate(XMLParserDelegate* delegate) { delegate_ = delegate; }
+    XMLParserDelegate* delegate() const { return delegate_; }
+    void setMaxDepth(std::size_t depth) { maxDepth_ = depth; }
+    std::size_t maxDepth() const { return maxDepth_; }
+
+    // Runs the whole document through the delegate. True when the document
+    // was well formed and nobody aborted; otherwise false with parserError()
+    // set (line and column in its user info).
+    bool parse();
+    // From inside a delegate callback: stops parsing after the current event;
+    // parse() then returns false with kDelegateAbortedParseError.
+    void abortParsing();
+
+    ErrorPtr parserError() const { return error_; }
+    // Position of the event being reported (1-based line, 0-based column).
+    std::int64_t lineNumber() const;
+    std::int64_t columnNumber() const;
+
+private:
+    struct Impl;
+    friend struct Impl;
+    Bytes data_;
+    XMLParserDelegate* delegate_ = nullptr;
+    std::size_t maxDepth_ = kDefaultMaxDepth;
+    ErrorPtr error_;
+    bool started_ = false;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace pellix::platform
