@@ -1,0 +1,42 @@
+// DispatchSemaphore: a counting semaphore with time-outs.
+//
+// `wait` takes one unit, blocking until one is available; `signal` gives one
+// back and wakes one waiter. A wait that has to block is a marked blocking wait
+// (BlockingScope.h), so pool workers waiting here do not starve the pool.
+// Time-outs measure real time, never the ManualClock.
+//
+// Thread-safety: all members from any thread. Destroying a semaphore that has
+// waiters is the caller's fault (as on the platform); the library never does.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include "platform/Clock.h"
+
+namespace pellix::platform {
+
+class DispatchSemaphore {
+public:
+    explicit DispatchSemaphore(std::int64_t value = 0);
+    DispatchSemaphore(const DispatchSemaphore&) = delete;
+    DispatchSemaphore& operator=(const DispatchSemaphore&) = delete;
+
+    // Waits without limit.
+    void wait();
+    // Waits at most `timeout`; true when a unit was taken, false on time-out.
+    bool wait(Clock::Duration timeout);
+    bool waitSeconds(double seconds) { return wait(Clock::seconds(seconds)); }
+    // Gives one unit back; true when it woke a waiter (the platform's non-zero
+    // return of signal).
+    bool signal();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::int64_t value_;
+    std::int64_t waiters_ = 0;
+};
+
+}  // namespace pellix::platform
