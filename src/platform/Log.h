@@ -23,7 +23,8 @@ public:
     static void writef(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
     // Replaces the sink; an empty function restores stderr. Takes effect for
-    // every line written after it returns; thread-safe.
+    // every line written after it returns; thread-safe, but not to be called
+    // from inside a sink.
     static void setSink(Sink sink);
 };
 

@@ -38,6 +38,8 @@ void Dictionary::set(std::string key, Value value) {
     entries_.emplace_back(std::move(key), std::move(value));
 }
 
+void Dictionary::append(std::string key, Value value) { entries_.emplace_back(std::move(key), std::move(value)); }
+
 Value& Dictionary::operator[](std::string_view key) {
     if (Value* v = find(key)) return *v;
     entries_.emplace_back(std::string(key), Value());
@@ -84,6 +86,9 @@ Value::Value(const Value& o) {
     default: v_ = o.v_; break;
     }
 }
+
+Value::Value(Value&&) noexcept = default;
+Value& Value::operator=(Value&&) noexcept = default;
 
 Value& Value::operator=(const Value& o) {
     if (this != &o) {

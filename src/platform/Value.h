@@ -41,6 +41,9 @@ public:
     bool contains(std::string_view key) const { return find(key) != nullptr; }
     // Replaces an existing value in place (its position kept) or appends.
     void set(std::string key, Value value);
+    // Appends without looking for an existing key (for readers that already
+    // know the key is new, so building a large dictionary stays linear).
+    void append(std::string key, Value value);
     // Inserts a null when absent.
     Value& operator[](std::string_view key);
     bool erase(std::string_view key);
@@ -86,8 +89,10 @@ public:
 
     Value(const Value& o);
     Value& operator=(const Value& o);
-    Value(Value&&) noexcept = default;
-    Value& operator=(Value&&) noexcept = default;
+    // Out of line: GCC 12 inlines the variant's move into callers and then
+    // warns (-Wmaybe-uninitialized) about members of inactive alternatives.
+    Value(Value&&) noexcept;
+    Value& operator=(Value&&) noexcept;
 
     Type type() const { return static_cast<Type>(v_.index()); }
     bool isNull() const { return type() == Type::Null; }

@@ -1,0 +1,344 @@
+#include "platform/JSON.h"
+
+#include <cmath>
+#include <cstdio>
+#include <unordered_map>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace pellix::platform {
+
+namespace {
+
+constexpr const char* kDomain = "NSCocoaErrorDomain";
+constexpr const char* kDebugDescriptionKey = "NSDebugDescription";
+
+ErrorPtr makeError(std::int64_t code, std::string message) {
+    return Error::make(kDomain, code, Dictionary{{kDebugDescriptionKey, Value(std::move(message))}});
+}
+
+// Where a byte offset lies, as "around line L, column C." (line 1-based,
+// column 0-based like the platform's reader reports it).
+std::string around(std::string_view text, std::size_t offset) {
+    if (offset > text.size()) offset = text.size();
+    std::size_t line = 1, column = 0;
+    for (std::size_t i = 0; i < offset; ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 0;
+        } else {
+            ++column;
+        }
+    }
+    return " around line " + std::to_string(line) + ", column " + std::to_string(column) + ".";
+}
+
+// Builds Values straight from the parser's events.
+class ValueBuilder {
+public:
+    using json = nlohmann::json;
+
+    ValueBuilder(std::size_t maxDepth, bool fragmentsAllowed) : maxDepth_(maxDepth), fragments_(fragmentsAllowed) {}
+
+    bool null() { return add(Value()); }
+    bool boolean(bool b) { return add(Value(b)); }
+    bool number_integer(json::number_integer_t i) { return add(Value(static_cast<std::int64_t>(i))); }
+    bool number_unsigned(json::number_unsigned_t u) { return add(Value(static_cast<unsigned long long>(u))); }
+    bool number_float(json::number_float_t d, const json::string_t&) {
+        // Integers too large for 64 bits arrive here as doubles (and an
+        // overflowing exponent as infinity, which no JSON value may be).
+        if (!std::isfinite(d)) return fail(Failure::NumberOutOfRange);
+        return add(Value(static_cast<double>(d)));
+    }
+    bool string(json::string_t& s) { return add(Value(std::move(s))); }
+    bool binary(json::binary_t&) { return fail(Failure::Syntax); }
+
+    bool start_object(std::size_t) { return open(Value(Dictionary())); }
+    bool key(json::string_t& k) {
+        stack_.back().key = std::move(k);
+        return true;
+    }
+    bool end_object() { return close(); }
+    bool start_array(std::size_t) { return open(Value(Array())); }
+    bool end_array() { return close(); }
+
+    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) {
+        if (failure_ == Failure::None) {
+            failure_ = Failure::Syntax;
+            errorPosition_ = position;
+            parserMessage_ = ex.what();
+        }
+        return false;
+    }
+
+    enum class Failure { None, Syntax, TooDeep, Fragment, NumberOutOfRange };
+
+    Failure failure() const { return failure_; }
+    const std::string& parserMessage() const { return parserMessage_; }
+    std::size_t errorPosition() const { return errorPosition_; }
+    Value takeRoot() { return std::move(root_); }
+
+private:
+    struct Frame {
+        Value container;
+        std::string key;
+        // Key positions once an object grows large, so duplicate keys are
+        // found without a linear search per member.
+        std::unordered_map<std::string, std::size_t> index;
+    };
+    static constexpr std::size_t kIndexFrom = 32;
+
+    bool fail(Failure f) {
+        if (failure_ == Failure::None) failure_ = f;
+        return false;
+    }
+
+    bool open(Value container) {
+        if (stack_.size() >= maxDepth_) return fail(Failure::TooDeep);
+        stack_.push_back(Frame{std::move(container), {}, {}});
+        return true;
+    }
+
+    bool close() {
+        Frame frame = std::move(stack_.back());
+        stack_.pop_back();
+        return add(std::move(frame.container), true);
+    }
+
+    bool add(Value v, bool container = false) {
+        if (stack_.empty()) {
+            if (!container && !fragments_) return fail(Failure::Fragment);
+            root_ = std::move(v);
+            return true;
+        }
+        Frame& top = stack_.back();
+        if (top.container.isArray()) {
+            top.container.asArray().push_back(std::move(v));
+            return true;
+        }
+        Dictionary& d = top.container.asDictionary();
+        if (d.size() < kIndexFrom) {
+            // Small objects: a repeated key replaces the earlier value in place.
+            d.set(std::move(top.key), std::move(v));
+            if (d.size() == kIndexFrom) {
+                std::size_t i = 0;
+                for (const auto& e : d) top.index.emplace(e.first, i++);
+            }
+            return true;
+        }
+        auto [it, inserted] = top.index.emplace(top.key, d.size());
+        if (inserted)
+            d.append(std::move(top.key), std::move(v));
+        else
+            (d.begin() + static_cast<std::ptrdiff_t>(it->second))->second = std::move(v);
+        return true;
+    }
+
+    std::size_t maxDepth_;
+    bool fragments_;
+    std::vector<Frame> stack_;
+    Value root_;
+    Failure failure_ = Failure::None;
+    std::size_t errorPosition_ = 0;
+    std::string parserMessage_;
+};
+
+std::string describeSyntaxError(std::string_view text, const ValueBuilder& b) {
+    const std::string& m = b.parserMessage();
+    std::size_t pos = b.errorPosition() > 0 ? b.errorPosition() - 1 : 0;
+    if (m.find("empty input") != std::string::npos) return "Unexpected end of file during JSON parse.";
+    if (m.find("UTF-8") != std::string::npos) return "Unable to convert data to string" + around(text, pos);
+    if (m.find("unexpected end of input") != std::string::npos)
+        return "Unexpected end of file during JSON parse" + around(text, pos);
+    if (m.find("expected end of input") != std::string::npos) return "Garbage at end" + around(text, pos);
+    if (m.find("number overflow") != std::string::npos) return "Number out of range" + around(text, pos);
+    return "Invalid value" + around(text, pos) + " (" + m + ")";
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+bool validUTF8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t n;
+        char32_t cp, min;
+        if ((c & 0xE0) == 0xC0) n = 1, cp = c & 0x1F, min = 0x80;
+        else if ((c & 0xF0) == 0xE0) n = 2, cp = c & 0x0F, min = 0x800;
+        else if ((c & 0xF8) == 0xF0) n = 3, cp = c & 0x07, min = 0x10000;
+        else return false;
+        if (i + n >= s.size()) return false;
+        for (std::size_t k = 1; k <= n; ++k) {
+            auto cc = static_cast<unsigned char>(s[i + k]);
+            if ((cc & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+class Writer {
+public:
+    explicit Writer(bool pretty) : pretty_(pretty) {}
+
+    bool write(const Value& v, std::size_t depth) {
+        switch (v.type()) {
+        case Value::Type::Null: out_ += "null"; return true;
+        case Value::Type::Bool: out_ += v.asBool() ? "true" : "false"; return true;
+        case Value::Type::Int: out_ += std::to_string(v.asInt()); return true;
+        case Value::Type::UInt: out_ += std::to_string(v.asUInt()); return true;
+        case Value::Type::Double: {
+            double d = v.asDouble();
+            if (!std::isfinite(d))
+                return fail(std::string("Invalid number value (") + (std::isnan(d) ? "NaN" : "infinite") +
+                            ") in JSON write");
+            std::string text = formatDouble(d);
+            // Keep it a double when read back: "3" would come back as an integer.
+            if (text.find_first_of(".e") == std::string::npos) text += ".0";
+            out_ += text;
+            return true;
+        }
+        case Value::Type::String: return writeString(v.asString());
+        case Value::Type::Bytes: return fail("Invalid type in JSON write (bytes)");
+        case Value::Type::Array: {
+            if (depth >= JSON::kMaxDepth) return fail("Too many nested arrays or dictionaries in JSON write");
+            const Array& a = v.asArray();
+            out_ += '[';
+            for (std::size_t i = 0; i < a.size(); ++i) {
+                if (i) out_ += ',';
+                newline(depth + 1);
+                if (!write(a[i], depth + 1)) return false;
+            }
+            if (!a.empty()) newline(depth);
+            out_ += ']';
+            return true;
+        }
+        case Value::Type::Dictionary: {
+            if (depth >= JSON::kMaxDepth) return fail("Too many nested arrays or dictionaries in JSON write");
+            const Dictionary& d = v.asDictionary();
+            out_ += '{';
+            bool first = true;
+            for (const auto& [key, value] : d) {
+                if (!first) out_ += ',';
+                first = false;
+                newline(depth + 1);
+                if (!writeString(key)) return false;
+                out_ += pretty_ ? " : " : ":";
+                if (!write(value, depth + 1)) return false;
+            }
+            if (!d.empty()) newline(depth);
+            out_ += '}';
+            return true;
+        }
+        }
+        return fail("Invalid type in JSON write");
+    }
+
+    std::string take() { return std::move(out_); }
+    const std::string& message() const { return message_; }
+
+private:
+    bool fail(std::string message) {
+        message_ = std::move(message);
+        return false;
+    }
+
+    void newline(std::size_t depth) {
+        if (!pretty_) return;
+        out_ += '\n';
+        out_.append(depth * 2, ' ');
+    }
+
+    bool writeString(const std::string& s) {
+        if (!validUTF8(s)) return fail("Invalid string (not UTF-8) in JSON write");
+        out_ += '"';
+        for (char c : s) {
+            switch (c) {
+            case '"': out_ += "\\\""; break;
+            case '\\': out_ += "\\\\"; break;
+            case '/': out_ += "\\/"; break;  // the platform's writer escapes slashes
+            case '\b': out_ += "\\b"; break;
+            case '\f': out_ += "\\f"; break;
+            case '\n': out_ += "\\n"; break;
+            case '\r': out_ += "\\r"; break;
+            case '\t': out_ += "\\t"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+                    out_ += buf;
+                } else {
+                    out_ += c;
+                }
+            }
+        }
+        out_ += '"';
+        return true;
+    }
+
+    bool pretty_;
+    std::string out_;
+    std::string message_;
+};
+
+}  // namespace
+
+std::optional<Value> JSON::parse(std::string_view text, unsigned options, ErrorPtr* error, std::size_t maxDepth) {
+    // The underlying lexer takes a NUL byte for the end of input, which would
+    // let "[1]\0garbage" through. A raw NUL is never valid JSON, so parse what
+    // precedes it and call the rest garbage.
+    std::size_t nul = text.find('\0');
+    std::string_view body = nul == std::string_view::npos ? text : text.substr(0, nul);
+    ValueBuilder builder(maxDepth, (options & kFragmentsAllowed) != 0);
+    bool ok = nlohmann::json::sax_parse(body.begin(), body.end(), &builder, nlohmann::json::input_format_t::json,
+                                        /*strict=*/true, /*ignore_comments=*/false);
+    if (ok && builder.failure() == ValueBuilder::Failure::None) {
+        if (nul == std::string_view::npos) return builder.takeRoot();
+        if (error) *error = makeError(kErrorCodeRead, "Garbage at end" + around(text, nul));
+        return std::nullopt;
+    }
+    if (error) {
+        std::string message;
+        switch (builder.failure()) {
+        case ValueBuilder::Failure::TooDeep: message = "Too many nested arrays or dictionaries."; break;
+        case ValueBuilder::Failure::Fragment:
+            message = "JSON text did not start with array or object and option to allow fragments not set.";
+            break;
+        case ValueBuilder::Failure::NumberOutOfRange: message = "Number out of range."; break;
+        default: message = describeSyntaxError(text, builder); break;
+        }
+        *error = makeError(kErrorCodeRead, std::move(message));
+    }
+    return std::nullopt;
+}
+
+std::optional<Value> JSON::parse(const Bytes& data, unsigned options, ErrorPtr* error, std::size_t maxDepth) {
+    return parse(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), options, error, maxDepth);
+}
+
+std::optional<std::string> JSON::write(const Value& value, unsigned options, ErrorPtr* error) {
+    if (!value.isArray() && !value.isDictionary() && !(options & kWriteFragmentsAllowed)) {
+        if (error) *error = makeError(kErrorCodeWrite, "Invalid top-level type in JSON write");
+        return std::nullopt;
+    }
+    Writer writer((options & kPrettyPrinted) != 0);
+    if (!writer.write(value, 0)) {
+        if (error) *error = makeError(kErrorCodeWrite, writer.message());
+        return std::nullopt;
+    }
+    return writer.take();
+}
+
+bool JSON::isValidJSONObject(const Value& value, unsigned options) {
+    return write(value, options).has_value();
+}
+
+}  // namespace pellix::platform
