@@ -1,5 +1,7 @@
 #include "MQTTClient/MQTTLog.h"
 
+#include "platform/Log.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -38,9 +40,7 @@ void MQTTLog::log(std::uint64_t level, const char* format, ...) {
     write(std::string_view(big.data(), static_cast<std::size_t>(n)));
 }
 
-void MQTTLog::write(std::string_view line) {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
-}
+void MQTTLog::write(std::string_view line) { platform::Log::write(line); }
 
 std::string MQTTLog::describe(std::span<const std::uint8_t> bytes, std::size_t limit) {
     static const char digits[] = "0123456789abcdef";
