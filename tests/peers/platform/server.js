@@ -53,6 +53,7 @@ function parseArgs(argv) {
     }
   }
   if (!s.cert || !s.key) usage('--cert and --key are required');
+  s.plainAtStart = s.plain;
   return s;
 }
 
@@ -71,7 +72,8 @@ function main() {
       chunks.push(c);
     });
     req.on('end', () => {
-      const url = new URL(req.url, 'https://127.0.0.1');
+      // Kept literally: a doubled slash must stay visible (and unknown), not read as a host.
+      const url = req.url.startsWith('/') ? new URL(`https://127.0.0.1${req.url}`) : new URL(req.url, 'https://127.0.0.1');
       const done = (err) => {
         process.stderr.write(`stand-in: ${req.method} ${req.url}: ${err && err.stack ? err.stack : err}\n`);
         if (!res.headersSent) { res.writeHead(500, { 'Content-Type': 'text/plain' }); }

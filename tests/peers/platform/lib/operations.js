@@ -70,7 +70,7 @@ function userRecord(ctx) {
     udp_port: String(s.sipPort),
     tls_port: String(s.sipTlsPort),
     mqtt_host: s.brokerHost,
-    mqtt_port: String(s.brokerPort),
+    mqtt_port: s.brokerPort ? String(s.brokerPort) : '',
     user_id: w.user.user_id,
     app_name: w.app.app_name,
     id_card_api_key: s.ocrApiKey,

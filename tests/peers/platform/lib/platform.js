@@ -25,6 +25,7 @@ function createState(settings) {
 }
 
 function resetState(state) {
+  state.settings.plain = state.settings.plainAtStart;
   const fresh = createState(state.settings);
   fresh.nextSeq = state.nextSeq;
   Object.assign(state, fresh);
@@ -204,7 +205,7 @@ async function handlePlatform(state, req, res, url, bodyBuf) {
   const sys = checkSystemHeader(headers['pellix-system']);
   const v = verify(state, path, params, sys, now.getTime());
   const entry = record(state, {
-    time: now.toISOString(), method, path, query, form, params, headers,
+    time: now.toISOString(), method, path, raw_url: req.url, query, form, params, headers,
     pellix_system: sys.parsed || null, header_ok: v.header_ok, header_error: v.header_error,
     sign_ok: v.sign_ok, expected_sign: v.expected_sign || null, token_state: v.token_state,
     body_length: bodyBuf.length, content_type: ctype || null,

@@ -71,6 +71,9 @@ test('requests with a bad header, signature or credentials are refused with an e
   assert.equal(missing.json.code, 404);
   const wrongMethod = await d.call('POST', '/sdk/v2/token', creds);
   assert.equal(wrongMethod.status, 404);
+  const doubled = await d.call('POST', '//v1/call', { from_room_id: '5001', call_type: '0' });
+  assert.equal(doubled.status, 404, 'a doubled slash is not the family call');
+  assert.equal((await H.lastRequest()).path, '//v1/call');
 });
 
 test('login answers the user record pointing at the local broker and SIP peer', async () => {
