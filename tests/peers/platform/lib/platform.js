@@ -201,7 +201,9 @@ async function handlePlatform(state, req, res, url, bodyBuf) {
   if (bodyBuf.length > 0 && /application\/x-www-form-urlencoded/i.test(ctype)) {
     form = searchParamsObject(new URLSearchParams(bodyBuf.toString('utf8')));
   }
-  const params = Object.assign({}, query, form || {});
+  // GET parameters travel in the query, POST and PUT parameters in the form
+  // body; the other place is logged but not read, as a platform would.
+  const params = method === 'POST' || method === 'PUT' ? Object.assign({}, form || {}) : query;
   const sys = checkSystemHeader(headers['pellix-system']);
   const v = verify(state, path, params, sys, now.getTime());
   const entry = record(state, {

@@ -332,6 +332,11 @@ test('the request log gives back path, method, headers and decoded parameters', 
   assert.equal(e.pellix_system.device_guid, d.guid);
   assert.match(e.headers['content-type'], /x-www-form-urlencoded/);
   assert.equal(e.status, 200);
+  // POST parameters count only in the body.
+  const inQuery = await request('POST', `/sdkapi/v1/call/onekey_disturb?${new URLSearchParams(d.signed({ disturb_status: '0', call_status: '0' }))}`,
+    { headers: { 'Pellix-System': d.systemHeader() } });
+  assert.equal(inQuery.status, 400);
+  assert.equal((await H.lastRequest()).query.disturb_status, '0');
   const only = (await admin('GET', `requests?path=${encodeURIComponent('/sdk/v2/token')}`)).json;
   assert.equal(only.length, 1);
 });
