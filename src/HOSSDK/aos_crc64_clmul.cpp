@@ -1,0 +1,185 @@
+// Carry-less-multiplication folding for CRC-64 on x86-64.
+//
+// The message is folded 16 bytes at a time into 128-bit accumulators: each
+// accumulator's two quadwords are multiplied by x^k mod P for the folding
+// distance and added to the data that distance further on, which keeps the
+// accumulator congruent (mod P) to everything read so far. Several
+// independent accumulators hide the multiplier latency. The last accumulator
+// is then run through the table code from a zero register, which yields the
+// CRC register after it, and the table code finishes the last 0..15 bytes.
+#include "HOSSDK/aos_crc64.h"
+
+#include "HOSSDK/aos_crc64_detail.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+// GCC 12's AVX-512 intrinsics start some results from a deliberately
+// undefined register, which its own -Wuninitialized then reports.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+namespace pellix::crc64 {
+
+#if defined(__x86_64__)
+
+namespace {
+
+using crc64_detail::foldKey;
+using crc64_detail::FoldKey;
+
+constexpr FoldKey k128 = foldKey(128);
+constexpr FoldKey k256 = foldKey(256);
+constexpr FoldKey k384 = foldKey(384);
+constexpr FoldKey k512 = foldKey(512);
+constexpr FoldKey k640 = foldKey(640);
+constexpr FoldKey k768 = foldKey(768);
+constexpr FoldKey k896 = foldKey(896);
+constexpr FoldKey k1024 = foldKey(1024);
+constexpr FoldKey k1536 = foldKey(1536);
+constexpr FoldKey k2048 = foldKey(2048);
+
+#define PELLIX_CLMUL_TARGET __attribute__((target("sse4.1,pclmul")))
+#define PELLIX_VPCLMUL_TARGET __attribute__((target("sse4.1,pclmul,avx2,avx512f,avx512vl,avx512bw,vpclmulqdq")))
+
+PELLIX_CLMUL_TARGET inline __m128i key(const FoldKey& k) {
+    return _mm_set_epi64x(static_cast<long long>(k.hi), static_cast<long long>(k.lo));
+}
+
+// acc folded forward by the key's distance.
+PELLIX_CLMUL_TARGET inline __m128i fold(__m128i acc, __m128i k) {
+    return _mm_xor_si128(_mm_clmulepi64_si128(acc, k, 0x00), _mm_clmulepi64_si128(acc, k, 0x11));
+}
+
+PELLIX_CLMUL_TARGET inline __m128i load(const unsigned char* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// Folds the single accumulator over the remaining whole 16-byte blocks and
+// finishes with the table code. Returns the bare register.
+PELLIX_CLMUL_TARGET std::uint64_t finish(__m128i acc, const unsigned char* p, std::size_t n) {
+    const __m128i k = key(k128);
+    while (n >= 16) {
+        acc = _mm_xor_si128(fold(acc, k), load(p));
+        p += 16;
+        n -= 16;
+    }
+    alignas(16) unsigned char block[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(block), acc);
+    std::uint64_t c = crc64_detail::updateRaw(0, block, 16);
+    return crc64_detail::updateRaw(c, p, n);
+}
+
+// Bare register in, bare register out; n >= 16.
+PELLIX_CLMUL_TARGET std::uint64_t clmulRaw(std::uint64_t c, const unsigned char* p, std::size_t n) {
+    const __m128i init = _mm_cvtsi64_si128(static_cast<long long>(c));
+    if (n < 128) {
+        __m128i acc = _mm_xor_si128(load(p), init);
+        return finish(acc, p + 16, n - 16);
+    }
+    __m128i a0 = _mm_xor_si128(load(p), init), a1 = load(p + 16), a2 = load(p + 32), a3 = load(p + 48),
+            a4 = load(p + 64), a5 = load(p + 80), a6 = load(p + 96), a7 = load(p + 112);
+    p += 128;
+    n -= 128;
+    const __m128i k = key(k1024);
+    while (n >= 128) {
+        a0 = _mm_xor_si128(fold(a0, k), load(p));
+        a1 = _mm_xor_si128(fold(a1, k), load(p + 16));
+        a2 = _mm_xor_si128(fold(a2, k), load(p + 32));
+        a3 = _mm_xor_si128(fold(a3, k), load(p + 48));
+        a4 = _mm_xor_si128(fold(a4, k), load(p + 64));
+        a5 = _mm_xor_si128(fold(a5, k), load(p + 80));
+        a6 = _mm_xor_si128(fold(a6, k), load(p + 96));
+        a7 = _mm_xor_si128(fold(a7, k), load(p + 112));
+        p += 128;
+        n -= 128;
+    }
+    __m128i acc = _mm_xor_si128(fold(a0, key(k896)), fold(a1, key(k768)));
+    acc = _mm_xor_si128(acc, _mm_xor_si128(fold(a2, key(k640)), fold(a3, key(k512))));
+    acc = _mm_xor_si128(acc, _mm_xor_si128(fold(a4, key(k384)), fold(a5, key(k256))));
+    acc = _mm_xor_si128(acc, _mm_xor_si128(fold(a6, key(k128)), a7));
+    return finish(acc, p, n);
+}
+
+PELLIX_VPCLMUL_TARGET inline __m512i key512(const FoldKey& k) {
+    return _mm512_broadcast_i32x4(_mm_set_epi64x(static_cast<long long>(k.hi), static_cast<long long>(k.lo)));
+}
+
+// Every 128-bit lane of acc folded forward by the key's distance, plus data.
+PELLIX_VPCLMUL_TARGET inline __m512i fold512(__m512i acc, __m512i k, __m512i data) {
+    return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(acc, k, 0x00), _mm512_clmulepi64_epi128(acc, k, 0x11),
+                                     data, 0x96);
+}
+
+PELLIX_VPCLMUL_TARGET inline __m512i load512(const unsigned char* p) { return _mm512_loadu_si512(p); }
+
+// Bare register in, bare register out; n >= 256.
+PELLIX_VPCLMUL_TARGET std::uint64_t vpclmulRaw(std::uint64_t c, const unsigned char* p, std::size_t n) {
+    const __m512i init = _mm512_zextsi128_si512(_mm_cvtsi64_si128(static_cast<long long>(c)));
+    __m512i z0 = _mm512_xor_si512(load512(p), init), z1 = load512(p + 64), z2 = load512(p + 128),
+            z3 = load512(p + 192);
+    p += 256;
+    n -= 256;
+    const __m512i k = key512(k2048);
+    while (n >= 256) {
+        z0 = fold512(z0, k, load512(p));
+        z1 = fold512(z1, k, load512(p + 64));
+        z2 = fold512(z2, k, load512(p + 128));
+        z3 = fold512(z3, k, load512(p + 192));
+        p += 256;
+        n -= 256;
+    }
+    __m512i z = fold512(z0, key512(k1536), fold512(z1, key512(k1024), fold512(z2, key512(k512), z3)));
+    const __m512i k4 = key512(k512);
+    while (n >= 64) {
+        z = fold512(z, k4, load512(p));
+        p += 64;
+        n -= 64;
+    }
+    // Lanes 0..3 of z lie 384, 256, 128 and 0 bits before the end.
+    __m128i acc = _mm_xor_si128(fold(_mm512_extracti32x4_epi32(z, 0), key(k384)),
+                                fold(_mm512_extracti32x4_epi32(z, 1), key(k256)));
+    acc = _mm_xor_si128(acc, _mm_xor_si128(fold(_mm512_extracti32x4_epi32(z, 2), key(k128)),
+                                           _mm512_extracti32x4_epi32(z, 3)));
+    return finish(acc, p, n);
+}
+
+}  // namespace
+
+bool clmulSupported() {
+    static const bool ok = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+    return ok;
+}
+
+bool vpclmulSupported() {
+    static const bool ok = clmulSupported() && __builtin_cpu_supports("avx512f") &&
+                           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw") &&
+                           __builtin_cpu_supports("vpclmulqdq");
+    return ok;
+}
+
+std::uint64_t clmul(std::uint64_t crc, const void* buffer, std::size_t length) {
+    const auto* p = static_cast<const unsigned char*>(buffer);
+    if (length < 16) return length ? ~crc64_detail::updateRaw(~crc, p, length) : crc;
+    return ~clmulRaw(~crc, p, length);
+}
+
+std::uint64_t vpclmul(std::uint64_t crc, const void* buffer, std::size_t length) {
+    if (length < 256) return clmul(crc, buffer, length);
+    return ~vpclmulRaw(~crc, static_cast<const unsigned char*>(buffer), length);
+}
+
+#else  // not x86-64: only the table method exists
+
+bool clmulSupported() { return false; }
+bool vpclmulSupported() { return false; }
+std::uint64_t clmul(std::uint64_t crc, const void* buffer, std::size_t length) {
+    return crc64_little(crc, buffer, length);
+}
+std::uint64_t vpclmul(std::uint64_t crc, const void* buffer, std::size_t length) {
+    return crc64_little(crc, buffer, length);
+}
+
+#endif
+
+}  // namespace pellix::crc64
