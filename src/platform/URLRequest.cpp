@@ -1,0 +1,74 @@
+#include "platform/URLRequest.h"
+
+#include <strings.h>
+
+#include <cctype>
+
+namespace pellix::platform {
+
+bool URLRequest::isToken(std::string_view text) {
+    if (text.empty()) return false;
+    for (unsigned char c : text) {
+        if (std::isalnum(c)) continue;
+        if (std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) == std::string_view::npos) return false;
+    }
+    return true;
+}
+
+bool URLRequest::isSafeHeaderValue(std::string_view value) {
+    for (char c : value)
+        if (c == '\r' || c == '\n' || c == '\0') return false;
+    return true;
+}
+
+bool URLRequest::setHTTPMethod(std::string method) {
+    if (!isToken(method)) return false;
+    method_ = std::move(method);
+    return true;
+}
+
+bool URLRequest::setAllHTTPHeaderFields(const HeaderFields& fields) {
+    for (const auto& [name, value] : fields)
+        if (!isToken(name) || !isSafeHeaderValue(value)) return false;
+    headers_.clear();
+    for (const auto& [name, value] : fields) setValue(value, name);
+    return true;
+}
+
+std::optional<std::string> URLRequest::valueForHTTPHeaderField(std::string_view name) const {
+    for (const auto& [n, v] : headers_)
+        if (n.size() == name.size() && strncasecmp(n.data(), name.data(), n.size()) == 0) return v;
+    return std::nullopt;
+}
+
+bool URLRequest::setValue(std::optional<std::string> value, std::string_view name) {
+    if (!isToken(name) || (value && !isSafeHeaderValue(*value))) return false;
+    for (auto it = headers_.begin(); it != headers_.end(); ++it) {
+        if (it->first.size() == name.size() && strncasecmp(it->first.data(), name.data(), name.size()) == 0) {
+            if (value)
+                it->second = std::move(*value);
+            else
+                headers_.erase(it);
+            return true;
+        }
+    }
+    if (value) headers_.emplace_back(std::string(name), std::move(*value));
+    return true;
+}
+
+bool URLRequest::addValue(const std::string& value, std::string_view name) {
+    auto existing = valueForHTTPHeaderField(name);
+    return setValue(existing ? *existing + ", " + value : value, name);
+}
+
+void URLRequest::setHTTPBody(std::optional<Bytes> body) {
+    body_ = std::move(body);
+    if (body_) bodyStream_.reset();
+}
+
+void URLRequest::setHTTPBodyStream(std::shared_ptr<InputStream> stream) {
+    bodyStream_ = std::move(stream);
+    if (bodyStream_) body_.reset();
+}
+
+}  // namespace pellix::platform
