@@ -10,9 +10,11 @@
 // `suspend` / `resume` nest as on the platform (a timer runs while it has been
 // resumed once more than suspended); an unbalanced `resume` is ignored instead
 // of crashing. Firings that fall due while suspended merge into one delivered
-// on resume. `cancel` stops it for good: no handler starts after `cancel`
-// returns (one already running finishes), then the cancel handler is queued
-// on the queue. While resumed and not cancelled the timer keeps itself alive,
+// on resume. `cancel` stops it for good: no new firing is handed to the queue
+// and a firing still waiting on the queue is dropped; a handler already
+// running finishes (from another thread, one that is just starting may still
+// run once, as on the platform). The cancel handler is then queued on the
+// queue. While resumed and not cancelled the timer keeps itself alive,
 // as the platform's sources do: cancel it to let it go.
 //
 // Thread-safety: all members from any thread.

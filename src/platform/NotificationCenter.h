@@ -50,7 +50,7 @@ public:
     Token addObserver(std::string name, const void* object, std::shared_ptr<DispatchQueue> queue, Block block);
     // Observer owned by `owner` (the platform's target-style observer, removed
     // with the owner's other registrations by `removeObserver(owner)`).
-    Token addObserver(const void* owner, std::string name, const void* object, Block block);
+    Token addObserverWithOwner(const void* owner, std::string name, const void* object, Block block);
 
     void removeObserver(Token token);
     // Removes every registration of `owner`; with a name and/or object only

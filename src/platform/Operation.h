@@ -48,6 +48,8 @@ public:
     void start();
 
 private:
+    friend class OperationQueue;
+    std::atomic<bool> enqueued_{false};
     std::atomic<bool> cancelled_{false};
     mutable std::mutex mutex_;
     std::condition_variable cv_;

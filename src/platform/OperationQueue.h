@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/Operation.h"
 
@@ -41,7 +42,7 @@ public:
     OperationQueue(const OperationQueue&) = delete;
     OperationQueue& operator=(const OperationQueue&) = delete;
 
-    const std::string& name() const { return name_; }
+    std::string name() const;
     void setName(std::string name);
 
     int maxConcurrentOperationCount() const;
@@ -64,8 +65,8 @@ public:
 
 private:
     OperationQueue(std::string name, bool isMain);
-    void pump();
-    void finished();
+    void pumpLocked();
+    void run(const std::shared_ptr<Operation>& op);
 
     mutable std::mutex mutex_;
     std::condition_variable idle_;
@@ -75,7 +76,7 @@ private:
     bool suspended_ = false;
     std::size_t running_ = 0;
     std::deque<std::shared_ptr<Operation>> waiting_;
-    std::deque<std::weak_ptr<Operation>> runningOps_;
+    std::vector<std::shared_ptr<Operation>> runningOps_;
 };
 
 }  // namespace pellix::platform

@@ -84,7 +84,10 @@ public:
     struct State;  // defined in RunLoop.cpp
 
 private:
+    friend class Timer;
     RunLoop();
+    // The loop owns its scheduled timers until they are invalidated.
+    void keepTimer(const std::shared_ptr<Timer>& timer, bool keep);
     static std::shared_ptr<RunLoop> make();
     std::unique_ptr<State> state_;
 };

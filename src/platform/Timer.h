@@ -47,11 +47,14 @@ public:
     void fire();
 
     struct State;  // defined in Timer.cpp
+    // Called by the timer machinery when a deadline is reached.
+    void onDueImpl();
 
 private:
     friend class RunLoop;
     Timer(double intervalSeconds, bool repeats, Block block);
     void schedule(const std::shared_ptr<RunLoop>& loop);
+    void deliverFire();
 
     double interval_;
     bool repeats_;

@@ -1,0 +1,67 @@
+#include "platform/Clock.h"
+
+#include <cmath>
+#include <mutex>
+
+#include "platform/TimerScheduler.h"
+
+namespace pellix::platform {
+
+namespace {
+
+class SystemClock final : public Clock {
+public:
+    double wallTime() const override {
+        const auto d = std::chrono::system_clock::now().time_since_epoch();
+        return std::chrono::duration<double>(d).count();
+    }
+    TimePoint monotonicTime() const override {
+        return std::chrono::time_point_cast<Duration>(std::chrono::steady_clock::now());
+    }
+};
+
+std::mutex& clockMutex() {
+    static auto* m = new std::mutex();
+    return *m;
+}
+
+std::shared_ptr<Clock>& currentClock() {
+    static auto* c = new std::shared_ptr<Clock>(Clock::system());
+    return *c;
+}
+
+}  // namespace
+
+std::shared_ptr<Clock> Clock::system() {
+    static auto* c = new std::shared_ptr<Clock>(std::make_shared<SystemClock>());
+    return *c;
+}
+
+std::shared_ptr<Clock> Clock::shared() {
+    std::lock_guard lock(clockMutex());
+    return currentClock();
+}
+
+void Clock::setShared(std::shared_ptr<Clock> clock) {
+    {
+        std::lock_guard lock(clockMutex());
+        currentClock() = clock ? std::move(clock) : Clock::system();
+    }
+    detail::TimerScheduler::shared().clockChanged();
+}
+
+double Clock::now() { return shared()->wallTime(); }
+
+Clock::TimePoint Clock::monotonic() { return shared()->monotonicTime(); }
+
+Clock::Duration Clock::seconds(double s) {
+    if (!(s > 0)) return Duration::zero();
+    // About 292 years of nanoseconds fit in int64; cap well below that.
+    constexpr double kMax = 100.0 * 365 * 24 * 3600;
+    if (s > kMax) s = kMax;
+    return Duration(static_cast<std::int64_t>(std::llround(s * 1e9)));
+}
+
+double Clock::toSeconds(Duration d) { return std::chrono::duration<double>(d).count(); }
+
+}  // namespace pellix::platform

@@ -1,0 +1,78 @@
+#include "platform/DispatchGroup.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "platform/BlockingScope.h"
+#include "platform/DispatchQueue.h"
+
+namespace pellix::platform {
+
+std::shared_ptr<DispatchGroup> DispatchGroup::create() { return std::shared_ptr<DispatchGroup>(new DispatchGroup()); }
+
+void DispatchGroup::enter() {
+    std::lock_guard lock(mutex_);
+    ++count_;
+}
+
+void DispatchGroup::leave() {
+    decltype(notifies_) ready;
+    {
+        std::lock_guard lock(mutex_);
+        if (count_ == 0) {
+            // The platform aborts here; losing the process over a counting slip
+            // helps nobody, so the extra leave is dropped and reported once.
+            static std::atomic<bool> reported{false};
+            if (!reported.exchange(true)) std::fprintf(stderr, "pellix: DispatchGroup::leave without enter ignored\n");
+            return;
+        }
+        if (--count_ > 0) return;
+        ready.swap(notifies_);
+        cv_.notify_all();
+    }
+    for (auto& [queue, block] : ready) queue->async(std::move(block));
+}
+
+void DispatchGroup::async(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> block) {
+    enter();
+    queue->async([self = shared_from_this(), block = std::move(block)] {
+        struct Leave {
+            DispatchGroup& g;
+            ~Leave() { g.leave(); }
+        } leave{*self};
+        block();
+    });
+}
+
+void DispatchGroup::notify(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> block) {
+    {
+        std::lock_guard lock(mutex_);
+        if (count_ > 0) {
+            notifies_.emplace_back(queue, std::move(block));
+            return;
+        }
+    }
+    queue->async(std::move(block));
+}
+
+void DispatchGroup::wait() {
+    std::unique_lock lock(mutex_);
+    if (count_ == 0) return;
+    BlockingScope blocking;
+    cv_.wait(lock, [this] { return count_ == 0; });
+}
+
+bool DispatchGroup::wait(Clock::Duration timeout) {
+    std::unique_lock lock(mutex_);
+    if (count_ == 0) return true;
+    if (timeout <= Clock::Duration::zero()) return false;
+    BlockingScope blocking;
+    return cv_.wait_for(lock, timeout, [this] { return count_ == 0; });
+}
+
+std::int64_t DispatchGroup::count() const {
+    std::lock_guard lock(mutex_);
+    return count_;
+}
+
+}  // namespace pellix::platform
