@@ -159,32 +159,6 @@ std::string describeSyntaxError(std::string_view text, const ValueBuilder& b) {
 // ---------------------------------------------------------------------------
 // Writing
 
-bool validUTF8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t n;
-        char32_t cp, min;
-        if ((c & 0xE0) == 0xC0) n = 1, cp = c & 0x1F, min = 0x80;
-        else if ((c & 0xF0) == 0xE0) n = 2, cp = c & 0x0F, min = 0x800;
-        else if ((c & 0xF8) == 0xF0) n = 3, cp = c & 0x07, min = 0x10000;
-        else return false;
-        if (i + n >= s.size()) return false;
-        for (std::size_t k = 1; k <= n; ++k) {
-            auto cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += n + 1;
-    }
-    return true;
-}
-
 class Writer {
 public:
     explicit Writer(bool pretty) : pretty_(pretty) {}
@@ -258,7 +232,7 @@ private:
     }
 
     bool writeString(const std::string& s) {
-        if (!validUTF8(s)) return fail("Invalid string (not UTF-8) in JSON write");
+        if (!isValidUTF8(s)) return fail("Invalid string (not UTF-8) in JSON write");
         out_ += '"';
         for (char c : s) {
             switch (c) {

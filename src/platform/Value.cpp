@@ -490,6 +490,14 @@ int compareUTF16(std::string_view a, std::string_view b) {
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
+bool isValidUTF8(std::string_view s) {
+    std::size_t i = 0;
+    char32_t cp;
+    while (i < s.size())
+        if (!decodeUTF8(s, i, cp)) return false;
+    return true;
+}
+
 std::size_t utf16Length(std::string_view s) {
     std::size_t n = 0;
     forEachUTF16(s, [&](char16_t) {

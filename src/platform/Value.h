@@ -158,6 +158,9 @@ private:
 int compareUTF16(std::string_view a, std::string_view b);
 // Number of UTF-16 code units of a UTF-8 text (invalid bytes count one each).
 std::size_t utf16Length(std::string_view s);
+// True when the text is well-formed UTF-8 (no overlong forms, surrogates or
+// code points above U+10FFFF).
+bool isValidUTF8(std::string_view s);
 
 // Shortest decimal text that reads back to the same double.
 std::string formatDouble(double d);
