@@ -50,6 +50,9 @@ public:
     // Bytes of a split packet assembled so far (empty between packets and
     // while a packet is read straight from its chunk).
     std::span<const std::uint8_t> buffered() const { return buffer_; }
+    // Memory held for assembling: below 64 KiB between packets, never more
+    // than twice the largest packet.
+    std::size_t bufferCapacity() const { return buffer_.capacity(); }
 
     // Starts (or restarts) reading at a packet boundary: state Header, and
     // whatever was assembled is dropped.
