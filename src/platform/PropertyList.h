@@ -6,12 +6,16 @@
 // 1970-01-01 UTC. Null has no property-list form: writing a Value that holds
 // null fails (KeyedArchive has its own marker for it).
 //
+// Binary lists are read and written by BinaryPropertyList (exact integers,
+// checked input); XML goes through libplist, whose 2.2 release keeps one
+// 64-bit pattern for both signs: XML integers read as signed, and the XML
+// writer refuses UInt above INT64_MAX rather than print it negative.
+//
 // Failure: reading damaged, truncated or non-plist bytes yields std::nullopt
 // and, when `error` is given, an Error in "NSCocoaErrorDomain" code 3840;
 // writing a Value with null, a non-finite double or invalid UTF-8 text yields
-// std::nullopt and code 3852. Binary input is checked for consistent offsets,
-// lengths and references before libplist reads it, so bad input is refused
-// rather than trusted.
+// std::nullopt and code 3852. Binary input has every offset, length and
+// reference checked before use, so bad input is refused rather than trusted.
 //
 // Thread-safety: stateless; any function may be called from any thread.
 #pragma once

@@ -10,7 +10,9 @@
 //
 // Ownership and threads: the parser owns a copy of the document. The
 // delegate is borrowed (not owned) and must outlive parse(). One parser runs
-// on one thread at a time; parse() runs once (a second call fails).
+// on one thread at a time; parse() runs once (a second call fails). Delegate
+// callbacks should not throw; one that does ends the parse with
+// kInternalError (the exception does not escape parse()).
 #pragma once
 
 #include <cstddef>
@@ -57,15 +59,16 @@ public:
     static constexpr const char* kErrorMessageKey = "NSXMLParserErrorMessage";
     // Error codes (the platform's numbering).
     enum ErrorCode : std::int64_t {
-        kInternalError = 1,
+        kInternalError = 1,               // also: a delegate callback threw
         kEmptyDocumentError = 4,
-        kPrematureDocumentEndError = 5,
+        kPrematureDocumentEndError = 5,   // cut off inside the root element
         kInvalidCharacterError = 9,
-        kEntityRefLoopError = 89,      // entity declarations refused
-        kExternalEntityError = 104,    // external entity or DTD refused
+        kUndeclaredEntityError = 26,
+        kExternalEntityError = 29,        // reference to an external entity
         kTagNameMismatchError = 76,
-        kNestingTooDeepError = 111,    // deeper than maxDepth()
-        kNotWellBalancedError = 85,
+        kNotWellBalancedError = 85,       // any other well-formedness error
+        kEntityRefLoopError = 89,         // entity declarations refused
+        kNestingTooDeepError = 111,       // deeper than maxDepth() (this library's own code)
         kDelegateAbortedParseError = 512,
     };
 

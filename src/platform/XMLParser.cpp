@@ -1,0 +1,233 @@
+#include "platform/XMLParser.h"
+
+#include <climits>
+#include <expat.h>
+
+namespace pellix::platform {
+
+struct XMLParser::Impl {
+    XMLParser& owner;
+    XML_Parser parser = nullptr;
+    std::size_t depth = 0;
+    bool sawElement = false;
+    bool inCDATA = false;
+    bool aborted = false;
+    std::string cdata;
+    // A failure found by our own handlers (refused entity, nesting, thrown callback).
+    std::int64_t ownCode = 0;
+    std::string ownMessage;
+    std::int64_t line = 0, column = 0;
+
+    explicit Impl(XMLParser& o) : owner(o) {}
+    ~Impl() {
+        if (parser) XML_ParserFree(parser);
+    }
+
+    static Impl& from(void* user) { return *static_cast<Impl*>(user); }
+
+    void stopWith(std::int64_t code, std::string message) {
+        if (ownCode == 0) {
+            ownCode = code;
+            ownMessage = std::move(message);
+            line = static_cast<std::int64_t>(XML_GetCurrentLineNumber(parser));
+            column = static_cast<std::int64_t>(XML_GetCurrentColumnNumber(parser));
+        }
+        XML_StopParser(parser, XML_FALSE);
+    }
+
+    // Runs a delegate call; an exception must not unwind through expat.
+    template <typename F>
+    void call(F&& f) {
+        if (!owner.delegate_ || ownCode != 0 || aborted) return;
+        try {
+            f(*owner.delegate_);
+        } catch (...) {
+            stopWith(kInternalError, "delegate callback threw an exception");
+        }
+    }
+
+    static void onStart(void* user, const XML_Char* name, const XML_Char** attrs) {
+        Impl& s = from(user);
+        s.sawElement = true;
+        if (++s.depth > s.owner.maxDepth_) {
+            s.stopWith(kNestingTooDeepError, "elements nested deeper than " + std::to_string(s.owner.maxDepth_));
+            return;
+        }
+        Dictionary attributes;
+        for (std::size_t i = 0; attrs[i] && attrs[i + 1]; i += 2) attributes.set(attrs[i], Value(attrs[i + 1]));
+        std::string n(name);
+        s.call([&](XMLParserDelegate& d) { d.didStartElement(s.owner, n, attributes); });
+    }
+
+    static void onEnd(void* user, const XML_Char* name) {
+        Impl& s = from(user);
+        if (s.depth > 0) --s.depth;
+        std::string n(name);
+        s.call([&](XMLParserDelegate& d) { d.didEndElement(s.owner, n); });
+    }
+
+    static void onText(void* user, const XML_Char* text, int len) {
+        Impl& s = from(user);
+        if (s.inCDATA) {
+            s.cdata.append(text, static_cast<std::size_t>(len));
+            return;
+        }
+        std::string t(text, static_cast<std::size_t>(len));
+        s.call([&](XMLParserDelegate& d) { d.foundCharacters(s.owner, t); });
+    }
+
+    static void onComment(void* user, const XML_Char* text) {
+        Impl& s = from(user);
+        std::string t(text);
+        s.call([&](XMLParserDelegate& d) { d.foundComment(s.owner, t); });
+    }
+
+    static void onCDATAStart(void* user) {
+        Impl& s = from(user);
+        s.inCDATA = true;
+        s.cdata.clear();
+    }
+
+    static void onCDATAEnd(void* user) {
+        Impl& s = from(user);
+        s.inCDATA = false;
+        Bytes b(s.cdata.begin(), s.cdata.end());
+        s.cdata.clear();
+        s.call([&](XMLParserDelegate& d) { d.foundCDATA(s.owner, b); });
+    }
+
+    // Any entity declaration is refused: internal ones are the raw material
+    // of exponential-expansion attacks, external ones reach outside the
+    // document.
+    static void onEntityDecl(void* user, const XML_Char* name, int, const XML_Char*, int, const XML_Char*,
+                             const XML_Char*, const XML_Char*, const XML_Char*) {
+        from(user).stopWith(kEntityRefLoopError, std::string("entity declaration refused: ") + name);
+    }
+
+    static int onExternalEntity(XML_Parser p, const XML_Char*, const XML_Char*, const XML_Char*, const XML_Char*) {
+        Impl& s = from(XML_GetUserData(p));
+        s.stopWith(kExternalEntityError, "external entity refused");
+        return XML_STATUS_ERROR;
+    }
+};
+
+XMLParser::XMLParser(Bytes data) : data_(std::move(data)) {}
+XMLParser::XMLParser(std::string_view text) : data_(text.begin(), text.end()) {}
+XMLParser::~XMLParser() = default;
+
+void XMLParser::abortParsing() {
+    if (!impl_ || !impl_->parser || impl_->aborted) return;
+    impl_->aborted = true;
+    XML_StopParser(impl_->parser, XML_FALSE);
+}
+
+std::int64_t XMLParser::lineNumber() const {
+    if (!impl_) return 0;
+    if (impl_->parser && !error_) return static_cast<std::int64_t>(XML_GetCurrentLineNumber(impl_->parser));
+    return impl_->line;
+}
+
+std::int64_t XMLParser::columnNumber() const {
+    if (!impl_) return 0;
+    if (impl_->parser && !error_) return static_cast<std::int64_t>(XML_GetCurrentColumnNumber(impl_->parser));
+    return impl_->column;
+}
+
+namespace {
+
+std::int64_t codeFor(XML_Error e, bool sawElement) {
+    switch (e) {
+    case XML_ERROR_NO_ELEMENTS:
+        return sawElement ? XMLParser::kPrematureDocumentEndError : XMLParser::kEmptyDocumentError;
+    case XML_ERROR_UNCLOSED_TOKEN:
+    case XML_ERROR_UNCLOSED_CDATA_SECTION:
+    case XML_ERROR_PARTIAL_CHAR: return XMLParser::kPrematureDocumentEndError;
+    case XML_ERROR_TAG_MISMATCH: return XMLParser::kTagNameMismatchError;
+    case XML_ERROR_INVALID_TOKEN:
+    case XML_ERROR_BAD_CHAR_REF: return XMLParser::kInvalidCharacterError;
+    case XML_ERROR_UNDEFINED_ENTITY: return XMLParser::kUndeclaredEntityError;
+    case XML_ERROR_EXTERNAL_ENTITY_HANDLING: return XMLParser::kExternalEntityError;
+    case XML_ERROR_RECURSIVE_ENTITY_REF:
+    case XML_ERROR_AMPLIFICATION_LIMIT_BREACH: return XMLParser::kEntityRefLoopError;
+    default: return XMLParser::kNotWellBalancedError;
+    }
+}
+
+}  // namespace
+
+bool XMLParser::parse() {
+    if (started_) {
+        error_ = Error::make(kErrorDomain, kInternalError,
+                             Dictionary{{kErrorMessageKey, Value("parser already used")}});
+        return false;
+    }
+    started_ = true;
+    impl_ = std::make_unique<Impl>(*this);
+    Impl& s = *impl_;
+    s.parser = XML_ParserCreate("UTF-8");
+    if (!s.parser) {
+        error_ = Error::make(kErrorDomain, kInternalError, Dictionary{{kErrorMessageKey, Value("out of memory")}});
+        return false;
+    }
+    XML_SetUserData(s.parser, &s);
+    XML_SetElementHandler(s.parser, &Impl::onStart, &Impl::onEnd);
+    XML_SetCharacterDataHandler(s.parser, &Impl::onText);
+    XML_SetCommentHandler(s.parser, &Impl::onComment);
+    XML_SetCdataSectionHandler(s.parser, &Impl::onCDATAStart, &Impl::onCDATAEnd);
+    XML_SetEntityDeclHandler(s.parser, &Impl::onEntityDecl);
+    XML_SetExternalEntityRefHandler(s.parser, &Impl::onExternalEntity);
+    XML_SetParamEntityParsing(s.parser, XML_PARAM_ENTITY_PARSING_NEVER);
+
+    if (delegate_) s.call([&](XMLParserDelegate& d) { d.parserDidStartDocument(*this); });
+
+    bool ok = true;
+    std::size_t offset = 0;
+    do {
+        std::size_t n = std::min<std::size_t>(data_.size() - offset, INT_MAX / 2);
+        bool last = offset + n == data_.size();
+        if (XML_Parse(s.parser, reinterpret_cast<const char*>(data_.data()) + offset, static_cast<int>(n),
+                      last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
+            ok = false;
+            break;
+        }
+        offset += n;
+    } while (offset < data_.size());
+
+    if (ok && s.ownCode == 0 && !s.aborted) {
+        s.line = static_cast<std::int64_t>(XML_GetCurrentLineNumber(s.parser));
+        s.column = static_cast<std::int64_t>(XML_GetCurrentColumnNumber(s.parser));
+        s.call([&](XMLParserDelegate& d) { d.parserDidEndDocument(*this); });
+        return s.ownCode == 0;  // the end-document callback itself may have thrown
+    }
+
+    std::int64_t code;
+    std::string message;
+    if (s.aborted) {
+        code = kDelegateAbortedParseError;
+        message = "parsing aborted by the delegate";
+        s.line = static_cast<std::int64_t>(XML_GetCurrentLineNumber(s.parser));
+        s.column = static_cast<std::int64_t>(XML_GetCurrentColumnNumber(s.parser));
+    } else if (s.ownCode != 0) {
+        code = s.ownCode;
+        message = s.ownMessage;
+    } else {
+        XML_Error e = XML_GetErrorCode(s.parser);
+        code = codeFor(e, s.sawElement);
+        message = XML_ErrorString(e);
+        s.line = static_cast<std::int64_t>(XML_GetCurrentLineNumber(s.parser));
+        s.column = static_cast<std::int64_t>(XML_GetCurrentColumnNumber(s.parser));
+    }
+    error_ = Error::make(kErrorDomain, code,
+                         Dictionary{{kErrorLineNumberKey, Value(s.line)},
+                                    {kErrorColumnKey, Value(s.column)},
+                                    {kErrorMessageKey, Value(message)}});
+    if (!s.aborted && delegate_) {
+        try {
+            delegate_->parseErrorOccurred(*this, error_);
+        } catch (...) {
+        }
+    }
+    return false;
+}
+
+}  // namespace pellix::platform
