@@ -1,0 +1,140 @@
+// Server-trust challenges: each outcome, and what the ServerTrust offers
+// for pinning.
+#include "SessionFixture.h"
+
+namespace pellix::platform::urltest {
+namespace {
+
+using M = URLSessionDelegate::Method;
+using Disposition = URLAuthenticationChallenge::Disposition;
+
+enum class Server { Leaf, Chained, Expired, WrongHost, SelfSigned };
+
+const test::TestCerts::Pair& pairOf(Server s) {
+    switch (s) {
+        case Server::Leaf: return certs().leaf;
+        case Server::Chained: return certs().chained;
+        case Server::Expired: return certs().expired;
+        case Server::WrongHost: return certs().wrongHost;
+        case Server::SelfSigned: return certs().selfSigned;
+    }
+    return certs().leaf;
+}
+
+struct Outcome {
+    const char* name;
+    Server server;
+    std::optional<Disposition> answer;  // nullopt: the delegate has no challenge method
+    int code;                           // 0: success
+};
+
+class Trust : public ::testing::TestWithParam<Outcome> {};
+
+TEST_P(Trust, DecidesTheTask) {
+    Peer peer(pairOf(GetParam().server));
+    SessionUnderTest s;
+    if (GetParam().answer)
+        s.delegate->trustAnswer = *GetParam().answer;
+    else
+        s.delegate->implemented.clear();
+    auto task = s.session->dataTaskWithURL(peer.url("/small"));
+    task->resume();
+    ASSERT_TRUE(s.delegate->waitComplete(task->taskIdentifier()));
+    auto error = s.delegate->error(task->taskIdentifier());
+    EXPECT_EQ(error ? error->code() : 0, GetParam().code);
+    auto events = s.delegate->events(task->taskIdentifier());
+    EXPECT_EQ(events.front() == "challenge", GetParam().answer.has_value());
+    if (!GetParam().code) {
+        EXPECT_EQ(s.delegate->body(task->taskIdentifier()), "hello");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, Trust,
+    ::testing::Values(Outcome{"DefaultAcceptsValidChain", Server::Leaf, Disposition::PerformDefaultHandling, 0},
+                      Outcome{"DefaultAcceptsIntermediateChain", Server::Chained, Disposition::PerformDefaultHandling, 0},
+                      Outcome{"DefaultRefusesExpired", Server::Expired, Disposition::PerformDefaultHandling, -1202},
+                      Outcome{"DefaultRefusesWrongHost", Server::WrongHost, Disposition::PerformDefaultHandling, -1202},
+                      Outcome{"DefaultRefusesUnknownCA", Server::SelfSigned, Disposition::PerformDefaultHandling, -1202},
+                      Outcome{"RejectSpaceIsDefault", Server::SelfSigned, Disposition::RejectProtectionSpace, -1202},
+                      Outcome{"CredentialAcceptsUnknownCA", Server::SelfSigned, Disposition::UseCredential, 0},
+                      Outcome{"CredentialAcceptsExpired", Server::Expired, Disposition::UseCredential, 0},
+                      Outcome{"CancelFailsTask", Server::Leaf, Disposition::CancelAuthenticationChallenge, -999},
+                      Outcome{"NoDelegateMethodValid", Server::Leaf, std::nullopt, 0},
+                      Outcome{"NoDelegateMethodUnknownCA", Server::SelfSigned, std::nullopt, -1202}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TrustChallenge, SessionLevelMethodIsAskedWhenTheTaskLevelIsMissing) {
+    Peer peer(certs().selfSigned);
+    SessionUnderTest s;
+    s.delegate->implemented = {M::SessionDidReceiveChallenge};
+    s.delegate->trustAnswer = Disposition::UseCredential;
+    auto task = s.session->dataTaskWithURL(peer.url("/small"));
+    task->resume();
+    ASSERT_TRUE(s.delegate->waitComplete(task->taskIdentifier()));
+    EXPECT_FALSE(s.delegate->error(task->taskIdentifier()));
+    EXPECT_EQ(s.delegate->events(0), (std::vector<std::string>{"session-challenge"}));
+}
+
+TEST(TrustChallenge, CarriesThePresentedChainAndHost) {
+    Peer peer(certs().chained);
+    SessionUnderTest s;
+    auto task = s.session->dataTaskWithURL(peer.url("/small"));
+    task->resume();
+    ASSERT_TRUE(s.delegate->waitComplete(task->taskIdentifier()));
+    auto trust = s.delegate->lastTrust();
+    ASSERT_TRUE(trust);
+    EXPECT_EQ(trust->host(), "127.0.0.1");
+    EXPECT_EQ(trust->port(), peer.port());
+    EXPECT_EQ(s.delegate->challengeHost(), "127.0.0.1");
+    ASSERT_EQ(trust->certificateChain().size(), 2u);
+    auto leafDER = test::TestCerts::der(certs().chained.cert);
+    EXPECT_EQ(std::string(trust->certificateChain()[0].begin(), trust->certificateChain()[0].end()), leafDER);
+    EXPECT_EQ(trust->publicKeys().size(), 2u);
+}
+
+Bytes derOf(const std::string& pem) {
+    std::string d = test::TestCerts::der(pem);
+    return Bytes(d.begin(), d.end());
+}
+
+TEST(ServerTrustEvaluation, PoliciesAndAnchors) {
+    auto leaf = derOf(certs().leaf.cert);
+    auto self = derOf(certs().selfSigned.cert);
+    auto wrong = derOf(certs().wrongHost.cert);
+    auto chainedLeaf = derOf(certs().chained.cert);
+    auto intermediate = derOf(certs().intermediate.cert);
+    auto ca = derOf(certs().ca.cert);
+    struct Case {
+        const char* name;
+        std::vector<Bytes> chain;
+        ServerTrust::Policy policy;
+        bool trusted;
+    };
+    const std::vector<Case> cases = {
+        {"system store, right host", {leaf}, {"127.0.0.1", std::nullopt}, true},
+        {"system store, other host", {leaf}, {"example.org", std::nullopt}, false},
+        {"system store, no host check", {wrong}, {std::nullopt, std::nullopt}, true},
+        {"system store, unknown issuer", {self}, {std::nullopt, std::nullopt}, false},
+        {"pinned self-signed", {self}, {"localhost", std::vector<Bytes>{self}}, true},
+        {"pinned intermediate", {chainedLeaf, intermediate}, {"localhost", std::vector<Bytes>{intermediate}}, true},
+        {"pins replace the system store", {leaf}, {"localhost", std::vector<Bytes>{self}}, false},
+        {"empty pin set", {leaf}, {"localhost", std::vector<Bytes>{}}, false},
+        {"pinned root", {chainedLeaf, intermediate}, {"localhost", std::vector<Bytes>{ca}}, true},
+        {"garbage certificate", {Bytes{1, 2, 3}}, {std::nullopt, std::nullopt}, false},
+        {"no certificate", {}, {std::nullopt, std::nullopt}, false},
+    };
+    for (const auto& c : cases) {
+        ServerTrust trust(c.chain, "127.0.0.1");
+        auto result = trust.evaluate(c.policy);
+        EXPECT_EQ(result.trusted, c.trusted) << c.name << ": " << result.reason;
+        if (result.trusted) {
+            EXPECT_EQ(result.chain.front(), c.chain.front()) << c.name;
+        }
+    }
+    EXPECT_EQ(ServerTrust::publicKeyForCertificate(leaf), ServerTrust({leaf}, "h").publicKeys().at(0));
+    EXPECT_FALSE(ServerTrust::publicKeyForCertificate(Bytes{0x30, 0x00}));
+}
+
+}  // namespace
+}  // namespace pellix::platform::urltest
