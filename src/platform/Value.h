@@ -47,14 +47,16 @@ public:
     // Inserts a null when absent.
     Value& operator[](std::string_view key);
     bool erase(std::string_view key);
-    void clear() { entries_.clear(); }
+    // These bodies follow class Value below: they need it complete (clang
+    // with libstdc++ rejects them here).
+    void clear();
 
-    std::size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
-    const_iterator begin() const { return entries_.begin(); }
-    const_iterator end() const { return entries_.end(); }
-    iterator begin() { return entries_.begin(); }
-    iterator end() { return entries_.end(); }
+    std::size_t size() const;
+    bool empty() const;
+    const_iterator begin() const;
+    const_iterator end() const;
+    iterator begin();
+    iterator end();
     std::vector<std::string> keys() const;
 
     // Same keys with equal values, in any order.
@@ -152,6 +154,14 @@ private:
                  DictPtr>
         v_;
 };
+
+inline void Dictionary::clear() { entries_.clear(); }
+inline std::size_t Dictionary::size() const { return entries_.size(); }
+inline bool Dictionary::empty() const { return entries_.empty(); }
+inline Dictionary::const_iterator Dictionary::begin() const { return entries_.begin(); }
+inline Dictionary::const_iterator Dictionary::end() const { return entries_.end(); }
+inline Dictionary::iterator Dictionary::begin() { return entries_.begin(); }
+inline Dictionary::iterator Dictionary::end() { return entries_.end(); }
 
 // Compares two UTF-8 texts by their UTF-16 code units, the order the platform
 // sorts strings in (characters above U+FFFF sort by their surrogates).
