@@ -53,6 +53,7 @@ public:
     using Disposition = URLAuthenticationChallenge::Disposition;
 
     std::set<Method> implemented = {Method::TaskDidReceiveChallenge};
+    bool keepBodies = true;
     Disposition trustAnswer = Disposition::PerformDefaultHandling;
     // Called on the delegate queue instead of the automatic answers, when set.
     std::function<void(const TaskPtr&, ChallengeCompletion)> onChallenge;
@@ -124,7 +125,7 @@ public:
     }
     void didReceiveData(const SessionPtr&, const DataTaskPtr& task, const Bytes& data) override {
         record(task->taskIdentifier(), "data");
-        {
+        if (keepBodies) {
             std::lock_guard lock(mutex_);
             auto& b = bodies_[task->taskIdentifier()];
             b.insert(b.end(), data.begin(), data.end());
