@@ -1,0 +1,259 @@
+#include "HOSSDK/HOSXMLDictionaryParser.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "HOSSDK/HOSXMLDictionary.h"
+#include "platform/Log.h"
+
+namespace pellix {
+
+using platform::Array;
+using platform::Dictionary;
+using platform::Value;
+
+namespace {
+
+// Length in bytes of a whitespace or line-break character at `s[i]`
+// (Unicode White_Space), 0 when there is none.
+std::size_t spaceAt(std::string_view s, std::size_t i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c == ' ' || (c >= 0x09 && c <= 0x0d)) return 1;
+    if (c < 0xc2) return 0;
+    auto b = [&](std::size_t k) { return i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0; };
+    if (c == 0xc2 && (b(1) == 0x85 || b(1) == 0xa0)) return 2;
+    if (c == 0xe1 && b(1) == 0x9a && b(2) == 0x80) return 3;  // U+1680
+    if (c == 0xe2 && b(1) == 0x80 && ((b(2) >= 0x80 && b(2) <= 0x8a) || b(2) == 0xa8 || b(2) == 0xa9 || b(2) == 0xaf))
+        return 3;  // U+2000..200A, U+2028, U+2029, U+202F
+    if (c == 0xe2 && b(1) == 0x81 && b(2) == 0x9f) return 3;  // U+205F
+    if (c == 0xe3 && b(1) == 0x80 && b(2) == 0x80) return 3;  // U+3000
+    return 0;
+}
+
+std::string_view trim(std::string_view s) {
+    std::size_t start = 0;
+    while (start < s.size()) {
+        std::size_t n = spaceAt(s, start);
+        if (!n) break;
+        start += n;
+    }
+    s.remove_prefix(start);
+    // Trailing: step back over the last character until it is not a space.
+    while (!s.empty()) {
+        std::size_t last = s.size() - 1;
+        while (last > 0 && (static_cast<unsigned char>(s[last]) & 0xc0) == 0x80) --last;
+        std::size_t n = spaceAt(s, last);
+        if (n == 0 || last + n != s.size()) break;
+        s.remove_suffix(n);
+    }
+    return s;
+}
+
+}  // namespace
+
+HOSXMLDictionaryParser::HOSXMLDictionaryParser(const HOSXMLDictionaryParser& o)
+    : platform::XMLParserDelegate(),
+      collapseTextNodes_(o.collapseTextNodes()),
+      stripEmptyNodes_(o.stripEmptyNodes()),
+      trimWhiteSpace_(o.trimWhiteSpace()),
+      alwaysUseArrays_(o.alwaysUseArrays()),
+      preserveComments_(o.preserveComments()),
+      wrapRootNode_(o.wrapRootNode()),
+      attributesMode_(o.attributesMode()),
+      nodeNameMode_(o.nodeNameMode()) {}
+
+HOSXMLDictionaryParser& HOSXMLDictionaryParser::sharedInstance() {
+    static auto* shared = new HOSXMLDictionaryParser();
+    return *shared;
+}
+
+std::optional<Dictionary> HOSXMLDictionaryParser::dictionaryWithParser(platform::XMLParser& parser) {
+    parser.setDelegate(this);
+    parser.setMaxDepth(kMaxDepth);
+    const bool ok = parser.parse();
+    parser.setDelegate(nullptr);
+    platform::Log::writef("dictionaryWithParser %s", ok ? "YES" : "NO");
+    std::optional<Dictionary> result;
+    if (root_) result = std::move(root_->asDictionary());
+    root_.reset();
+    stack_.clear();
+    text_.clear();
+    return result;
+}
+
+std::optional<Dictionary> HOSXMLDictionaryParser::dictionaryWithData(const platform::Bytes& data) {
+    platform::XMLParser parser(data);
+    return dictionaryWithParser(parser);
+}
+
+std::optional<Dictionary> HOSXMLDictionaryParser::dictionaryWithString(std::string_view text) {
+    platform::XMLParser parser(text);
+    return dictionaryWithParser(parser);
+}
+
+std::optional<Dictionary> HOSXMLDictionaryParser::dictionaryWithFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    platform::Bytes bytes;
+    if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return dictionaryWithData(bytes);
+}
+
+// ---- events -----------------------------------------------------------------
+
+void HOSXMLDictionaryParser::addText(std::string_view text) { text_.append(text); }
+
+void HOSXMLDictionaryParser::endText() {
+    std::string_view t = text_;
+    if (trimWhiteSpace()) t = trim(t);
+    if (!t.empty() && !stack_.empty()) {
+        Dictionary& top = *stack_.back();
+        Value* existing = top.find(HOSXMLDictionaryTextKey);
+        if (!existing)
+            top.set(HOSXMLDictionaryTextKey, Value(t));
+        else if (existing->isArray())
+            existing->asArray().emplace_back(t);
+        else
+            *existing = Value(Array{std::move(*existing), Value(t)});
+    }
+    text_.clear();
+}
+
+void HOSXMLDictionaryParser::didStartElement(platform::XMLParser& parser, const std::string& name,
+                                             const Dictionary& attributes) {
+    endText();
+    Dictionary node;
+    const auto nameMode = nodeNameMode();
+    if (nameMode == HOSXMLDictionaryNodeNameModeAlways || (nameMode == HOSXMLDictionaryNodeNameModeRootOnly && !root_))
+        node.set(HOSXMLDictionaryNodeNameKey, name);
+    if (!attributes.empty()) {
+        switch (attributesMode()) {
+            case HOSXMLDictionaryAttributesModePrefixed:
+                for (const auto& [k, v] : attributes) node.set(HOSXMLDictionaryAttributePrefix + k, v);
+                break;
+            case HOSXMLDictionaryAttributesModeDictionary:
+                node.set(HOSXMLDictionaryAttributesKey, attributes);
+                break;
+            case HOSXMLDictionaryAttributesModeUnprefixed:
+                for (const auto& [k, v] : attributes) node.set(k, v);
+                break;
+            default:
+                break;
+        }
+    }
+
+    if (root_) {
+        if (stack_.empty()) {
+            // A second top-level element; the platform parser reports the
+            // error, and nothing is attached.
+            parser.abortParsing();
+            return;
+        }
+        Dictionary& parent = *stack_.back();
+        Value* existing = parent.find(name);
+        Dictionary* opened;
+        if (existing && existing->isArray()) {
+            existing->asArray().emplace_back(std::move(node));
+            opened = &existing->asArray().back().asDictionary();
+        } else if (existing) {
+            *existing = Value(Array{std::move(*existing), Value(std::move(node))});
+            opened = &existing->asArray().back().asDictionary();
+        } else if (alwaysUseArrays()) {
+            parent.set(name, Value(Array{Value(std::move(node))}));
+            opened = &parent.find(name)->asArray().back().asDictionary();
+        } else {
+            parent.set(name, Value(std::move(node)));
+            opened = &parent.find(name)->asDictionary();
+        }
+        stack_.push_back(opened);
+    } else if (wrapRootNode()) {
+        root_ = Value(Dictionary{{name, Value(std::move(node))}});
+        stack_ = {&root_->asDictionary(), &root_->asDictionary().find(name)->asDictionary()};
+    } else {
+        root_ = Value(std::move(node));
+        stack_ = {&root_->asDictionary()};
+    }
+}
+
+std::optional<std::string> HOSXMLDictionaryParser::nameForNode(const Dictionary* node, const Dictionary& parent) const {
+    if (auto name = HOSXMLDictionary::hos_nodeName(*node)) return name;
+    for (const auto& [key, value] : parent) {
+        if (value.dictionaryIf() == node) return key;
+        if (const Array* list = value.arrayIf())
+            for (const auto& item : *list)
+                if (item.dictionaryIf() == node) return key;
+    }
+    return std::nullopt;
+}
+
+void HOSXMLDictionaryParser::didEndElement(platform::XMLParser&, const std::string&) {
+    endText();
+    if (stack_.empty()) return;
+    Dictionary* node = stack_.back();
+    stack_.pop_back();
+    if (HOSXMLDictionary::hos_attributes(*node) || HOSXMLDictionary::hos_childNodes(*node) ||
+        HOSXMLDictionary::hos_comments(*node))
+        return;
+    if (stack_.empty()) return;  // the root stays a node
+    Dictionary& parent = *stack_.back();
+    const auto key = nameForNode(node, parent);
+    if (!key) return;
+    Value* slot = parent.find(*key);
+    const auto text = HOSXMLDictionary::hos_innerText(*node);
+    // `node` may be freed by the changes below; it is not used again.
+    if (text && collapseTextNodes()) {
+        if (slot && slot->isArray() && !slot->asArray().empty())
+            slot->asArray().back() = Value(*text);
+        else
+            parent.set(*key, Value(*text));
+    } else if (!text && stripEmptyNodes()) {
+        if (slot && slot->isArray()) {
+            if (!slot->asArray().empty()) slot->asArray().pop_back();
+        } else {
+            parent.erase(*key);
+        }
+    } else if (!text && !collapseTextNodes()) {
+        node->set(HOSXMLDictionaryTextKey, Value(""));
+    }
+}
+
+void HOSXMLDictionaryParser::foundCharacters(platform::XMLParser&, const std::string& text) { addText(text); }
+
+void HOSXMLDictionaryParser::foundCDATA(platform::XMLParser&, const platform::Bytes& data) {
+    addText(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+}
+
+void HOSXMLDictionaryParser::foundComment(platform::XMLParser&, const std::string& comment) {
+    if (!preserveComments() || stack_.empty()) return;
+    Dictionary& top = *stack_.back();
+    Value* list = top.find(HOSXMLDictionaryCommentsKey);
+    if (list && list->isArray())
+        list->asArray().emplace_back(comment);
+    else
+        top.set(HOSXMLDictionaryCommentsKey, Value(Array{Value(comment)}));
+}
+
+// ---- writing ----------------------------------------------------------------
+
+std::string HOSXMLDictionaryParser::XMLStringForNode(const Value& node, const std::string& name) {
+    if (const Array* list = node.arrayIf()) {
+        std::string out;
+        for (std::size_t i = 0; i < list->size(); ++i) {
+            if (i) out += "\n";
+            out += XMLStringForNode((*list)[i], name);
+        }
+        return out;
+    }
+    if (const Dictionary* d = node.dictionaryIf()) {
+        std::string attrs;
+        if (auto a = HOSXMLDictionary::hos_attributes(*d))
+            for (const auto& [k, v] : *a)
+                attrs += " " + HOSXMLDictionary::hos_XMLEncodedString(k) + "=\"" +
+                         HOSXMLDictionary::hos_XMLEncodedString(v.description()) + "\"";
+        const std::string inner = HOSXMLDictionary::hos_innerXML(*d);
+        if (inner.empty()) return "<" + name + attrs + "/>";
+        return "<" + name + attrs + ">" + inner + "</" + name + ">";
+    }
+    return "<" + name + ">" + HOSXMLDictionary::hos_XMLEncodedString(node.description()) + "</" + name + ">";
+}
+
+}  // namespace pellix

@@ -1,0 +1,130 @@
+// HOSXMLDictionaryParser: turns an XML document into nested dictionaries.
+//
+// Storage replies are XML; this parser, driven by the platform's event-based
+// XML parser (expat underneath: no external entities, no entity declarations,
+// nesting capped at kMaxDepth), builds a tree of platform::Value:
+// - an element is a Dictionary (a node); its children sit under their element
+//   names, a name that occurs more than once under one parent holds a list in
+//   document order;
+// - reserved keys: "__name" (element name), "__text" (text, or a list of runs
+//   when text is interrupted by child elements), "__attributes" (attribute
+//   mode Dictionary), "__comments" (with preserveComments); attribute mode
+//   Prefixed stores each attribute under "_" + its name;
+// - an element that holds only text collapses to that text in its parent, an
+//   empty one is removed (the defaults).
+// See HOSXMLDictionary.h for reading a node back and writing it as XML.
+//
+// Failure: malformed XML stops the parse; the tree built up to the error is
+// returned all the same. A document in which no element began gives
+// std::nullopt. Nothing is thrown. Every parse writes "dictionaryWithParser
+// YES" or "... NO" (the platform parser's success) to the system log.
+//
+// Threads: a parser object runs one parse at a time; its working state exists
+// only during dictionaryWithParser(). Settings may be read and changed from
+// any thread (they are atomics), so copying the shared instance while another
+// thread changes it is safe; the category entry points parse with copies.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Value.h"
+#include "platform/XMLParser.h"
+
+namespace pellix {
+
+// Reserved keys of a parsed node.
+inline constexpr const char* HOSXMLDictionaryNodeNameKey = "__name";
+inline constexpr const char* HOSXMLDictionaryTextKey = "__text";
+inline constexpr const char* HOSXMLDictionaryAttributesKey = "__attributes";
+inline constexpr const char* HOSXMLDictionaryCommentsKey = "__comments";
+inline constexpr const char* HOSXMLDictionaryAttributePrefix = "_";
+
+// attributesMode values; any other value drops attributes too.
+enum HOSXMLDictionaryAttributesMode : std::int64_t {
+    HOSXMLDictionaryAttributesModePrefixed = 0,
+    HOSXMLDictionaryAttributesModeDictionary = 1,
+    HOSXMLDictionaryAttributesModeUnprefixed = 2,
+    HOSXMLDictionaryAttributesModeDiscard = 3,
+};
+
+// nodeNameMode values; any other value means never.
+enum HOSXMLDictionaryNodeNameMode : std::int64_t {
+    HOSXMLDictionaryNodeNameModeRootOnly = 0,
+    HOSXMLDictionaryNodeNameModeAlways = 1,
+    HOSXMLDictionaryNodeNameModeNever = 2,
+};
+
+class HOSXMLDictionaryParser : private platform::XMLParserDelegate {
+public:
+    // Deepest element nesting accepted (deeper documents fail at that point).
+    static constexpr std::size_t kMaxDepth = 256;
+
+    HOSXMLDictionaryParser() = default;
+    // Copies the eight settings, never the working state.
+    HOSXMLDictionaryParser(const HOSXMLDictionaryParser& other);
+    HOSXMLDictionaryParser& operator=(const HOSXMLDictionaryParser&) = delete;
+
+    // One process-wide parser with the default settings; it never parses
+    // itself (the category entry points parse with copies of it).
+    static HOSXMLDictionaryParser& sharedInstance();
+
+    std::optional<platform::Dictionary> dictionaryWithParser(platform::XMLParser& parser);
+    std::optional<platform::Dictionary> dictionaryWithData(const platform::Bytes& data);
+    std::optional<platform::Dictionary> dictionaryWithString(std::string_view text);
+    // An unreadable file gives no bytes, so std::nullopt.
+    std::optional<platform::Dictionary> dictionaryWithFile(const std::string& path);
+
+    // XML text of a value written as an element called `name`.
+    static std::string XMLStringForNode(const platform::Value& node, const std::string& name);
+
+    bool collapseTextNodes() const { return collapseTextNodes_.load(std::memory_order_relaxed); }
+    void setCollapseTextNodes(bool v) { collapseTextNodes_.store(v, std::memory_order_relaxed); }
+    bool stripEmptyNodes() const { return stripEmptyNodes_.load(std::memory_order_relaxed); }
+    void setStripEmptyNodes(bool v) { stripEmptyNodes_.store(v, std::memory_order_relaxed); }
+    bool trimWhiteSpace() const { return trimWhiteSpace_.load(std::memory_order_relaxed); }
+    void setTrimWhiteSpace(bool v) { trimWhiteSpace_.store(v, std::memory_order_relaxed); }
+    bool alwaysUseArrays() const { return alwaysUseArrays_.load(std::memory_order_relaxed); }
+    void setAlwaysUseArrays(bool v) { alwaysUseArrays_.store(v, std::memory_order_relaxed); }
+    bool preserveComments() const { return preserveComments_.load(std::memory_order_relaxed); }
+    void setPreserveComments(bool v) { preserveComments_.store(v, std::memory_order_relaxed); }
+    bool wrapRootNode() const { return wrapRootNode_.load(std::memory_order_relaxed); }
+    void setWrapRootNode(bool v) { wrapRootNode_.store(v, std::memory_order_relaxed); }
+    std::int64_t attributesMode() const { return attributesMode_.load(std::memory_order_relaxed); }
+    void setAttributesMode(std::int64_t v) { attributesMode_.store(v, std::memory_order_relaxed); }
+    std::int64_t nodeNameMode() const { return nodeNameMode_.load(std::memory_order_relaxed); }
+    void setNodeNameMode(std::int64_t v) { nodeNameMode_.store(v, std::memory_order_relaxed); }
+
+private:
+    void didStartElement(platform::XMLParser&, const std::string& name, const platform::Dictionary& attributes) override;
+    void didEndElement(platform::XMLParser&, const std::string& name) override;
+    void foundCharacters(platform::XMLParser&, const std::string& text) override;
+    void foundCDATA(platform::XMLParser&, const platform::Bytes& data) override;
+    void foundComment(platform::XMLParser&, const std::string& comment) override;
+
+    void addText(std::string_view text);
+    void endText();
+    std::optional<std::string> nameForNode(const platform::Dictionary* node, const platform::Dictionary& parent) const;
+
+    std::atomic<bool> collapseTextNodes_{true};
+    std::atomic<bool> stripEmptyNodes_{true};
+    std::atomic<bool> trimWhiteSpace_{true};
+    std::atomic<bool> alwaysUseArrays_{false};
+    std::atomic<bool> preserveComments_{false};
+    std::atomic<bool> wrapRootNode_{false};
+    std::atomic<std::int64_t> attributesMode_{HOSXMLDictionaryAttributesModePrefixed};
+    std::atomic<std::int64_t> nodeNameMode_{HOSXMLDictionaryNodeNameModeRootOnly};
+
+    // Working state of one parse. Open nodes are held by their dictionaries,
+    // which live on the heap behind their Values and so stay put while the
+    // containers around them grow.
+    std::optional<platform::Value> root_;
+    std::vector<platform::Dictionary*> stack_;
+    std::string text_;
+};
+
+}  // namespace pellix
