@@ -24,7 +24,7 @@ constexpr auto kDecodingTable = makeDecodingTable();
 const char NSDataTools::px_Base64EncodingTable[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 const std::int16_t* const NSDataTools::px_Base64DecodingTable = kDecodingTable.data();
 
-std::string NSDataTools::px_base64EncodedString(const platform::Bytes& data) {
+std::string NSDataTools::px_base64EncodedString(const std::vector<std::uint8_t>& data) {
     std::string out;
     if (data.empty()) return out;
     out.reserve((data.size() + 2) / 3 * 4);
@@ -41,7 +41,7 @@ std::string NSDataTools::px_base64EncodedString(const platform::Bytes& data) {
     return out;
 }
 
-std::optional<platform::Bytes> NSDataTools::px_dataWithBase64EncodedString(std::string_view string) {
+std::optional<std::vector<std::uint8_t>> NSDataTools::px_dataWithBase64EncodedString(std::string_view string) {
     for (char c : string) {
         if (static_cast<unsigned char>(c) > 0x7F) return std::nullopt;
     }
@@ -50,7 +50,7 @@ std::optional<platform::Bytes> NSDataTools::px_dataWithBase64EncodedString(std::
     while (!string.empty() && string.back() == '=') string.remove_suffix(1);
 
     const std::size_t outLength = string.size() / 4 * 3 + (string.size() % 4) * 3 / 4;
-    platform::Bytes out;
+    std::vector<std::uint8_t> out;
     out.reserve(outLength);
     auto value = [&](std::size_t i) -> std::uint32_t {
         if (i >= string.size()) return 0;  // a missing third or fourth character counts as "A"
@@ -69,11 +69,11 @@ std::optional<platform::Bytes> NSDataTools::px_dataWithBase64EncodedString(std::
     return out;
 }
 
-std::optional<platform::Bytes> NSDataTools::dataWithBase32String(std::string_view string) {
+std::optional<std::vector<std::uint8_t>> NSDataTools::dataWithBase32String(std::string_view string) {
     return PXBase32Codec::dataFromBase32String(string);
 }
 
-std::optional<std::string> NSDataTools::base32String(const platform::Bytes& data) {
+std::optional<std::string> NSDataTools::base32String(const std::vector<std::uint8_t>& data) {
     return PXBase32Codec::base32StringFromData(data);
 }
 

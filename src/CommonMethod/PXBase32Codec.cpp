@@ -31,7 +31,7 @@ constexpr int kLengthAdjustment[8] = {0, 1, 1, 1, 2, 3, 3, 4};
 
 }  // namespace
 
-std::optional<std::string> PXBase32Codec::base32StringFromData(const platform::Bytes& data) {
+std::optional<std::string> PXBase32Codec::base32StringFromData(const std::vector<std::uint8_t>& data) {
     try {
         std::string out;
         out.reserve((data.size() + 4) / 5 * 8);
@@ -53,7 +53,7 @@ std::optional<std::string> PXBase32Codec::base32StringFromData(const platform::B
     }
 }
 
-std::optional<platform::Bytes> PXBase32Codec::dataFromBase32String(std::string_view string) {
+std::optional<std::vector<std::uint8_t>> PXBase32Codec::dataFromBase32String(std::string_view string) {
     try {
         std::vector<std::uint8_t> values;
         values.reserve(string.size());
@@ -64,7 +64,7 @@ std::optional<platform::Bytes> PXBase32Codec::dataFromBase32String(std::string_v
             const std::uint8_t v = kDecode[c];
             if (v != kSkip) values.push_back(v);
         }
-        platform::Bytes out;
+        std::vector<std::uint8_t> out;
         out.reserve(values.size() / 8 * 5 + 4);
         std::size_t i = 0;
         for (; i + 8 <= values.size(); i += 8) {

@@ -11,14 +11,15 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Value.h"
+#include <cstdint>
+#include <vector>
 
 namespace pellix {
 
 class PXBase32Codec {
 public:
-    static std::optional<std::string> base32StringFromData(const platform::Bytes& data);
-    static std::optional<platform::Bytes> dataFromBase32String(std::string_view string);
+    static std::optional<std::string> base32StringFromData(const std::vector<std::uint8_t>& data);
+    static std::optional<std::vector<std::uint8_t>> dataFromBase32String(std::string_view string);
 };
 
 }  // namespace pellix

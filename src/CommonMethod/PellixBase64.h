@@ -16,14 +16,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "platform/Value.h"
+#include <vector>
 
 namespace pellix {
 
 class PellixBase64 {
 public:
-    using Bytes = platform::Bytes;
+    // The same type as platform::Bytes; the codecs need nothing else of the platform.
+    using Bytes = std::vector<std::uint8_t>;
 
     static const char kBase64EncodeChars[65];
     static const char kWebSafeBase64EncodeChars[65];

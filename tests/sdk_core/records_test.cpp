@@ -62,6 +62,15 @@ PELLIX_FIELDS(TestDisturbParam,
               pellixField("app_status", &Self::app_status_).wire("disturb_status").required(),
               pellixField("page", &Self::page_))
 
+// A subclass that inherits its parent's fields but demands fewer of them.
+class TestDisturbRoomOnlyParam : public TestDisturbParam {
+    PELLIX_PARAM_RECORD(TestDisturbRoomOnlyParam, TestDisturbParam)
+public:
+    bool isParamsComplete() const override { return fieldsFilled({"room_id"}); }
+    bool hasStatus() const { return fieldsSet({"app_status"}); }
+};
+PELLIX_FIELDS(TestDisturbRoomOnlyParam)
+
 class TestRootOnlyParam : public PellixRootParam {
     PELLIX_PARAM_RECORD(TestRootOnlyParam, PellixRootParam)
 public:
@@ -314,6 +323,15 @@ TEST(RequestParams, CompletenessChecks) {
     rootOnly.setToken("tk");
     EXPECT_TRUE(rootOnly.isParamsComplete());
     EXPECT_EQ(rootOnly.buildRequestParam(), (platform::Dictionary{{"token", "tk"}}));
+
+    TestDisturbRoomOnlyParam roomOnly;
+    roomOnly.setRoom_id("r1");
+    EXPECT_TRUE(roomOnly.isParamsComplete());
+    EXPECT_FALSE(roomOnly.hasStatus());
+    roomOnly.setApp_status("");
+    EXPECT_TRUE(roomOnly.hasStatus());
+    EXPECT_EQ(roomOnly.path(), "/sdkapi/v1/call/room_disturb");  // inherited path
+    EXPECT_EQ(roomOnly.buildRequestParam(), (platform::Dictionary{{"room_id", "r1"}, {"disturb_status", ""}}));
 
     TestRegisterParam plain;
     EXPECT_TRUE(plain.isParamsComplete());

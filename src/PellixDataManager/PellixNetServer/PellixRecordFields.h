@@ -317,6 +317,16 @@ public:
         return true;
     }
 
+    // True when every named field (own or inherited) is set, or also
+    // non-empty with `filled`; a name no field has counts as unset.
+    bool fieldsPresent(const Base& record, std::initializer_list<std::string_view> names, bool filled) const {
+        for (std::string_view name : names) {
+            const PellixField<Base>* f = byName(name);
+            if (!f || !(filled ? f->isFilled(record) : f->isSet(record))) return false;
+        }
+        return true;
+    }
+
     // Own fields that are set, property name → value, in declaration order
     // or in the order of `names` (fields of ancestors included).
     platform::Dictionary encode(const Base& record) const {

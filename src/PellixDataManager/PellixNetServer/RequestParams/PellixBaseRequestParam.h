@@ -27,6 +27,8 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <string_view>
 #include <optional>
 #include <string>
 
@@ -80,6 +82,15 @@ public:
     virtual const PellixFieldTable<PellixBaseRequestParam>& fieldTable() const { return fields(); }
 
 protected:
+    // For records whose completeness rule is not "the required fields": true
+    // when each named field is set (fieldsSet) or set and non-empty (fieldsFilled).
+    bool fieldsSet(std::initializer_list<std::string_view> names) const {
+        return fieldTable().fieldsPresent(*this, names, false);
+    }
+    bool fieldsFilled(std::initializer_list<std::string_view> names) const {
+        return fieldTable().fieldsPresent(*this, names, true);
+    }
+
     // Run by each record's constructor, so the path stored at creation is the
     // most-derived record's.
     void captureCreationPath() { path_ = buildRequestPath(); }
