@@ -58,7 +58,8 @@ public:
     // Compact text (no spaces) unless kPrettyPrinted. Keys in insertion order;
     // "/" written as "\/", control characters as \n, \t, ... or \u00XX,
     // non-ASCII characters as UTF-8 (invalid UTF-8 in a string is an error).
-    // Doubles in their shortest round-trip form, integers in decimal.
+    // Integers in decimal; doubles in their shortest round-trip form, with
+    // ".0" added to integral ones ("3.0") so they read back as doubles.
     static std::optional<std::string> write(const Value& value, unsigned options = 0, ErrorPtr* error = nullptr);
 
     // True when write() would accept the value with the given options: top

@@ -40,9 +40,9 @@ public:
     }
     virtual void didEndElement(XMLParser&, const std::string& name) { (void)name; }
     // A run of character data (entities and character references resolved);
-    // one text may arrive in several runs.
+    // one text may arrive in several runs, and whitespace between elements
+    // is reported too.
     virtual void foundCharacters(XMLParser&, const std::string& text) { (void)text; }
-    // Whitespace between elements is reported through foundCharacters too.
     virtual void foundComment(XMLParser&, const std::string& comment) { (void)comment; }
     // The content of one CDATA section, whole.
     virtual void foundCDATA(XMLParser&, const Bytes& data) { (void)data; }
