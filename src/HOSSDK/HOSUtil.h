@@ -70,6 +70,19 @@ public:
     static std::optional<std::string> sha1WithDigest(const std::uint8_t* digest20);
     static std::optional<std::string> sha1WithFilePath(const std::string& path);
 
+    // "HOS <access key>:<signature>": the signature is calBase64Sha1WithData of
+    // `content` with the token's secret key. Takes the federation token (any
+    // record with tAccessKey() and tSecretKey() texts, plain or optional; a
+    // missing text is written "(null)" as the platform formats nil).
+    template <typename Token>
+        requires requires(const Token& t) {
+            t.tAccessKey();
+            t.tSecretKey();
+        }
+    static std::string sign(std::string_view content, const Token& token) {
+        return "HOS " + textOf(token.tAccessKey()) + ":" + calBase64Sha1WithData(content, textOf(token.tSecretKey()));
+    }
+
     // CRC-64 (see aos_crc64.h): continue `crc` over a buffer; combine the
     // checks of two consecutive pieces given the second one's length.
     static std::uint64_t crc64ecma(std::uint64_t crc, const void* buffer, std::uint64_t length);
@@ -155,6 +168,12 @@ public:
     // "application/octet-stream".
     static std::string detemineMimeTypeForFilePath(const std::optional<std::string>& filePath,
                                                    const std::optional<std::string>& uploadName);
+
+private:
+    static std::string textOf(const std::string& s) { return s; }
+    static std::string textOf(std::string_view s) { return std::string(s); }
+    static std::string textOf(const char* s) { return s ? std::string(s) : std::string("(null)"); }
+    static std::string textOf(const std::optional<std::string>& s) { return s ? *s : std::string("(null)"); }
 };
 
 }  // namespace pellix

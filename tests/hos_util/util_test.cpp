@@ -220,3 +220,25 @@ TEST(HOSUtilFiles, HomeRelativePathsAndFreeSpace) {
 
 }  // namespace
 }  // namespace pellix
+
+namespace pellix {
+namespace {
+
+TEST(HOSUtilSign, SignsWithTheTokensKeys) {
+    struct Token {
+        std::optional<std::string> access, secret;
+        const std::optional<std::string>& tAccessKey() const { return access; }
+        const std::optional<std::string>& tSecretKey() const { return secret; }
+    };
+    const std::string text = "The quick brown fox jumps over the lazy dog";
+    EXPECT_EQ(HOSUtil::sign(text, Token{"AK", "key"}), "HOS AK:3nybhbi3iqa8ino29wqQcBydtNk=");
+    EXPECT_EQ(HOSUtil::sign(text, Token{std::nullopt, "key"}), "HOS (null):3nybhbi3iqa8ino29wqQcBydtNk=");
+    struct PlainToken {
+        std::string tAccessKey() const { return "AK"; }
+        std::string tSecretKey() const { return "key"; }
+    };
+    EXPECT_EQ(HOSUtil::sign(text, PlainToken{}), "HOS AK:3nybhbi3iqa8ino29wqQcBydtNk=");
+}
+
+}  // namespace
+}  // namespace pellix
