@@ -10,14 +10,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <regex>
 
 #include "PellixEnvironmenConfig/PellixGlobleConfig.h"
+#include "PellixLog/PellixLog.h"
 #include "PellixProxyInfo/PellixFileManager.h"
 #include "PellixProxyInfo/PellixProxyInfo.h"
 #include "support/TestSupport.h"
 #include "platform/Bundle.h"
 #include "platform/Clock.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 
 namespace pellix {
@@ -90,6 +93,13 @@ TEST_F(SessionStore, FilesLiveInTheSaveDirectoryUnderTheirDigestNames) {
     EXPECT_EQ(files_->userInfoFile(), saveDir() + "/b0794b6f3dfd9a1fdf0704ca5fb364c2");
     EXPECT_EQ(files_->deviceInfoFile(), saveDir() + "/fa416d623dc9a45d6796bd3e972b236c");
 
+    std::mutex m;
+    std::vector<std::string> lines;
+    platform::Log::setSink([&](std::string_view line) {
+        std::lock_guard lock(m);
+        lines.emplace_back(line);
+    });
+    PellixLog::enableLog();
     store_->setToken(makeToken("a", "s", 2, 100));
     store_->setUserInfo(makeUser(2));
     for (const std::string& f : {files_->accessTokenFile(), files_->userInfoFile()}) {
@@ -104,6 +114,9 @@ TEST_F(SessionStore, FilesLiveInTheSaveDirectoryUnderTheirDigestNames) {
     EXPECT_FALSE(fs::exists(files_->userInfoFile()));
     files_->clearTokenInfoFile();
     files_->clearUserInfoFile();
+    platform::Log::setSink({});
+    EXPECT_EQ(lines, (std::vector<std::string>{"[PellixSDK Verbose]: 用户访问令牌 存档 1", "[PellixSDK Verbose]: 用户信息 存档 1",
+                                               "[PellixSDK Verbose]: 文件删除成功", "[PellixSDK Verbose]: 文件删除成功"}));
 }
 
 TEST_F(SessionStore, TokenReplayMatrix) {

@@ -33,6 +33,9 @@
 //       a value that is not an array gives an empty list (never unset once
 //       seen).
 //   PellixDate (optional seconds since 1970): a number; anything else unsets.
+// PELLIX_RECORD leaves the class body at `private:`; each PELLIX_PROPERTY
+// leaves it at `public:`. A property left out of PELLIX_FIELDS (a flag that
+// only steers a hook, say) is neither filled from JSON nor sent nor archived.
 // `.wire("key")` sends / reads the field under another key than its name;
 // `.required()` makes isParamsComplete() demand it set and non-empty;
 // `.rule(fn)` replaces the rule with fn(member&, const Value&).

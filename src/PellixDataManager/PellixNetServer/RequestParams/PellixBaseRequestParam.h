@@ -19,6 +19,11 @@
 //   };
 //   PELLIX_FIELDS(PellixOwnerMobileParam, pellixField("room_id", &Self::room_id_).required())
 //
+// A record with extra rules overrides the hook and builds on the base's
+// answer: buildRequestParam() of PellixBaseRequestParam already holds every
+// declared field of the whole class chain (defaults are added after it);
+// isParamsComplete() may use fieldsSet() / fieldsFilled() for its own rule.
+//
 // On creation `domain` is the configured HTTPS base URL and `path` the
 // record's own buildRequestPath(); the pipeline asks buildRequestPath()
 // afresh when it sends. Hooks give the same answer for the same fields each
