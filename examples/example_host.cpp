@@ -3,8 +3,24 @@
 #include <cstdio>
 
 #include "PellixClient/PellixSDKVersion.h"
+#include "platform/DispatchQueue.h"
+#include "platform/DispatchSemaphore.h"
+#include "platform/RunLoop.h"
+
+using namespace pellix::platform;
 
 int main() {
-    std::printf("Pellix SDK %.1f\n", pellix::PellixSDKVersionNumber);
-    return 0;
+    // This host has no event loop of its own: the library runs the main loop.
+    RunLoop::startMainLoopThread();
+
+    DispatchSemaphore done(0);
+    DispatchQueue::main()->async([&done] {
+        std::printf("Pellix SDK %.1f\n", pellix::PellixSDKVersionNumber);
+        std::fflush(stdout);
+        done.signal();
+    });
+    const bool ok = done.waitSeconds(10);
+
+    RunLoop::stopMainLoopThread();
+    return ok ? 0 : 1;
 }

@@ -20,7 +20,9 @@ struct DispatchTimer::State {
     bool deliveryQueued = false;  // a delivery block sits on the queue
     std::uint64_t generation = 0;
     std::uint64_t schedulerId = 0;
-    std::shared_ptr<DispatchTimer> keepAlive;  // set while resumed and not cancelled
+    // Set while resumed, not cancelled and armed: a running timer lives on
+    // without its owner, a spent or stopped one does not.
+    std::shared_ptr<DispatchTimer> keepAlive;
 };
 
 DispatchTimer::DispatchTimer(std::shared_ptr<DispatchQueue> queue)
@@ -46,6 +48,7 @@ void DispatchTimer::setCancelHandler(Handler handler) {
 }
 
 void DispatchTimer::setTimer(Clock::Duration start, Clock::Duration interval) {
+    std::shared_ptr<DispatchTimer> released;
     std::lock_guard lock(state_->mutex);
     if (state_->cancelled) return;
     if (start < Clock::Duration::zero()) start = Clock::Duration::zero();
@@ -54,6 +57,17 @@ void DispatchTimer::setTimer(Clock::Duration start, Clock::Duration interval) {
     state_->nextFire = Clock::monotonic() + start;
     state_->due = false;  // a new schedule replaces a firing not yet delivered
     arm();
+    released = updateKeepAlive();
+}
+
+// With the state locked: holds or lets go of the self-reference to match the
+// state; what it lets go of is handed back for release outside the lock.
+std::shared_ptr<DispatchTimer> DispatchTimer::updateKeepAlive() {
+    State& s = *state_;
+    const bool wanted = s.suspendCount == 0 && !s.cancelled && s.schedulerId != 0;
+    if (wanted && !s.keepAlive) s.keepAlive = shared_from_this();
+    if (!wanted) return std::move(s.keepAlive);
+    return nullptr;
 }
 
 // With the state locked: (re)registers the next deadline with the scheduler.
@@ -69,6 +83,7 @@ void DispatchTimer::arm() {
 }
 
 void DispatchTimer::onDue(std::uint64_t generation) {
+    std::shared_ptr<DispatchTimer> released;
     std::lock_guard lock(state_->mutex);
     State& s = *state_;
     if (s.cancelled || generation != s.generation) return;
@@ -85,6 +100,7 @@ void DispatchTimer::onDue(std::uint64_t generation) {
         s.deliveryQueued = true;
         queue_->async([self = shared_from_this()] { self->deliver(); });
     }
+    released = updateKeepAlive();
 }
 
 void DispatchTimer::deliver() {
@@ -101,12 +117,13 @@ void DispatchTimer::deliver() {
 }
 
 void DispatchTimer::resume() {
+    std::shared_ptr<DispatchTimer> released;
     std::lock_guard lock(state_->mutex);
     State& s = *state_;
     if (s.suspendCount == 0) return;  // unbalanced resume: ignored rather than fatal
     if (--s.suspendCount > 0) return;
     if (s.cancelled) return;
-    s.keepAlive = shared_from_this();
+    released = updateKeepAlive();
     if (s.due && !s.deliveryQueued) {
         s.deliveryQueued = true;
         queue_->async([self = shared_from_this()] { self->deliver(); });

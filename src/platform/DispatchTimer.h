@@ -14,8 +14,9 @@
 // and a firing still waiting on the queue is dropped; a handler already
 // running finishes (from another thread, one that is just starting may still
 // run once, as on the platform). The cancel handler is then queued on the
-// queue. While resumed and not cancelled the timer keeps itself alive,
-// as the platform's sources do: cancel it to let it go.
+// queue. While resumed, armed and not cancelled the timer keeps itself alive,
+// as the platform's sources do: cancel it to let it go (a one-shot timer that
+// has fired, or a suspended one, lives only as long as its owners hold it).
 //
 // Thread-safety: all members from any thread.
 #pragma once
@@ -60,6 +61,7 @@ public:
 private:
     explicit DispatchTimer(std::shared_ptr<DispatchQueue> queue);
     void arm();
+    std::shared_ptr<DispatchTimer> updateKeepAlive();
     void onDue(std::uint64_t generation);
     void deliver();
 

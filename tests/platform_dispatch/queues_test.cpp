@@ -177,7 +177,8 @@ TEST(ConcurrentQueue, SyncReadsSeeEarlierBarrierWrites) {
 TEST(GlobalQueue, BarrierIsAPlainBlock) {
     auto g = DispatchQueue::global(QoS::Utility);
     DispatchSemaphore inside(0), release(0), barrierRan(0);
-    g->async([&] {
+    auto group = DispatchGroup::create();
+    group->async(g, [&] {
         inside.signal();
         release.wait();
     });
@@ -185,6 +186,7 @@ TEST(GlobalQueue, BarrierIsAPlainBlock) {
     g->asyncBarrier([&] { barrierRan.signal(); });
     EXPECT_TRUE(barrierRan.waitSeconds(5)) << "a global barrier must not wait for running blocks";
     release.signal();
+    group->wait();  // the block still uses `release`
 }
 
 // A chain of tasks where each waits for the next one to start: the pool has

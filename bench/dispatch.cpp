@@ -1,0 +1,129 @@
+// Dispatch throughput: how fast blocks go through serial and concurrent
+// queues, and what scheduling and firing timers costs.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "platform/DispatchGroup.h"
+#include "platform/DispatchQueue.h"
+#include "platform/DispatchSemaphore.h"
+#include "platform/DispatchTimer.h"
+#include "platform/ManualClock.h"
+#include "platform/RunLoop.h"
+#include "platform/Timer.h"
+
+using namespace pellix::platform;
+
+namespace {
+
+constexpr int kBatch = 10000;
+
+// Queues a batch of empty-ish blocks and waits for the last one.
+void asyncBatch(benchmark::State& state, const std::shared_ptr<DispatchQueue>& q) {
+    std::atomic<int> counter{0};
+    for (auto _ : state) {
+        auto group = DispatchGroup::create();
+        for (int i = 0; i < kBatch; ++i) group->async(q, [&counter] { counter.fetch_add(1, std::memory_order_relaxed); });
+        group->wait();
+    }
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+
+void BM_AsyncSerial(benchmark::State& state) { asyncBatch(state, DispatchQueue::serial("bench.serial")); }
+BENCHMARK(BM_AsyncSerial)->UseRealTime();
+
+void BM_AsyncConcurrent(benchmark::State& state) { asyncBatch(state, DispatchQueue::concurrent("bench.concurrent")); }
+BENCHMARK(BM_AsyncConcurrent)->UseRealTime();
+
+void BM_AsyncGlobal(benchmark::State& state) { asyncBatch(state, DispatchQueue::global()); }
+BENCHMARK(BM_AsyncGlobal)->UseRealTime();
+
+// Several producer threads feeding one serial queue.
+void BM_AsyncSerialContended(benchmark::State& state) {
+    static std::shared_ptr<DispatchQueue> q = DispatchQueue::serial("bench.contended");
+    std::atomic<int> counter{0};
+    for (auto _ : state) {
+        for (int i = 0; i < kBatch / 10; ++i) q->async([&counter] { counter.fetch_add(1, std::memory_order_relaxed); });
+    }
+    q->sync([] {});
+    state.SetItemsProcessed(state.iterations() * (kBatch / 10));
+}
+BENCHMARK(BM_AsyncSerialContended)->Threads(1)->Threads(4)->Threads(8)->UseRealTime();
+
+// Uncontended sync onto a serial queue (runs inline on the caller).
+void BM_SyncSerial(benchmark::State& state) {
+    auto q = DispatchQueue::serial("bench.sync");
+    int x = 0;
+    for (auto _ : state) q->sync([&x] { ++x; });
+    benchmark::DoNotOptimize(x);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_SyncSerial);
+
+// Main-queue blocks through the run loop, pumped on this thread.
+void BM_MainQueuePumped(benchmark::State& state) {
+    auto main = DispatchQueue::main();
+    auto loop = RunLoop::main();
+    int x = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < kBatch; ++i) main->async([&x] { ++x; });
+        while (loop->runOnce(0) > 0) {}
+    }
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_MainQueuePumped);
+
+// Scheduling and cancelling timers (deadline list insert/remove).
+void BM_TimerScheduleInvalidate(benchmark::State& state) {
+    std::vector<std::shared_ptr<Timer>> timers;
+    timers.reserve(kBatch);
+    for (auto _ : state) {
+        for (int i = 0; i < kBatch; ++i) timers.push_back(Timer::scheduled(3600.0 + i, false, [](Timer&) {}));
+        for (auto& t : timers) t->invalidate();
+        timers.clear();
+    }
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_TimerScheduleInvalidate);
+
+// Scheduling `after` blocks and firing them all through a manual clock.
+void BM_AfterFireManualClock(benchmark::State& state) {
+    auto clock = std::make_shared<ManualClock>();
+    Clock::setShared(clock);
+    auto q = DispatchQueue::serial("bench.after");
+    std::atomic<int> fired{0};
+    for (auto _ : state) {
+        for (int i = 0; i < kBatch; ++i) q->after(0.001 * (i + 1), [&fired] { fired.fetch_add(1, std::memory_order_relaxed); });
+        clock->advance(0.001 * (kBatch + 1));
+        q->sync([] {});
+    }
+    Clock::setShared(nullptr);
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_AfterFireManualClock)->UseRealTime();
+
+// A repeating queue timer firing as fast as the clock allows.
+void BM_QueueTimerFiring(benchmark::State& state) {
+    auto clock = std::make_shared<ManualClock>();
+    Clock::setShared(clock);
+    auto q = DispatchQueue::serial("bench.timer");
+    auto t = DispatchTimer::create(q);
+    DispatchSemaphore tick(0);
+    t->setEventHandler([&tick] { tick.signal(); });
+    t->setTimer(0.001, 0.001);
+    t->resume();
+    for (auto _ : state) {
+        clock->advance(0.001);
+        tick.wait();
+    }
+    t->cancel();
+    Clock::setShared(nullptr);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_QueueTimerFiring)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
