@@ -100,7 +100,8 @@ public:
         objectsEnd_ = table_;
         // Expanded output may exceed the input (shared references are
         // legal), but not without bound.
-        budget_ = std::max<std::uint64_t>(64u << 20, std::uint64_t(d_.size()) * 32);
+        // (Each object costs 16 units, each text or data byte one.)
+        budget_ = (std::uint64_t(4) << 20) + std::uint64_t(d_.size()) * 16;
         onPath_.assign(count_, false);
         auto v = object(static_cast<std::size_t>(top), 0);
         if (!v) return std::nullopt;
