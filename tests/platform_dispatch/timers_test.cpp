@@ -239,3 +239,27 @@ TEST(ClockSeconds, ClampsNegativeNanAndHugeIntervals) {
     EXPECT_GT(Clock::seconds(1e300), Clock::seconds(1e9));
     EXPECT_EQ(Clock::seconds(1.5), std::chrono::milliseconds(1500));
 }
+
+TEST_F(ManualClockTest, QueueTimerNestedSuspendsAndUnbalancedResume) {
+    auto q = DispatchQueue::serial("timer.nest");
+    std::atomic<int> fired{0};
+    auto t = DispatchTimer::create(q);
+    t->setEventHandler([&] { ++fired; });
+    t->setTimer(1.0, 1.0);
+    t->resume();
+    t->resume();  // one too many: ignored, not fatal
+    t->suspend();
+    t->suspend();
+    t->resume();  // still suspended once
+    clock->advance(1.0);
+    q->sync([] {});
+    EXPECT_EQ(fired.load(), 0);
+    t->resume();
+    q->sync([] {});
+    EXPECT_EQ(fired.load(), 1);
+    t->suspend();  // the unbalanced resume earlier must not have skewed the count
+    clock->advance(1.0);
+    q->sync([] {});
+    EXPECT_EQ(fired.load(), 1);
+    t->cancel();
+}
