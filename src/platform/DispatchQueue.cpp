@@ -173,6 +173,14 @@ struct Engine {
             });
             return;
         }
+        if (q->kind() == DispatchQueue::Kind::Global) {
+            // No barriers and no width: straight to the pool.
+            detail::WorkerPool::shared().submit([q, block = std::move(block)] {
+                HeldFrame frame(q.get());
+                runLogged(*q, block);
+            });
+            return;
+        }
         std::lock_guard lock(s.mutex);
         s.items.push_back(State::Item{std::move(block), barrier, nullptr});
         if (q->kind() == DispatchQueue::Kind::Serial)
@@ -220,6 +228,12 @@ struct Engine {
         }
         if (q->kind() == DispatchQueue::Kind::Main) {
             syncMain(q, block);
+            return;
+        }
+        if (q->kind() == DispatchQueue::Kind::Global) {
+            // Nothing to wait for on a global queue: run it here.
+            HeldFrame frame(q.get());
+            block();
             return;
         }
         const bool serial = q->kind() == DispatchQueue::Kind::Serial;

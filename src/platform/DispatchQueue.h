@@ -76,6 +76,7 @@ public:
     //   thread while holding the queue. So a block running on queue A that
     //   syncs onto B, which syncs back onto A, runs inline (A is held by this
     //   thread) instead of deadlocking.
+    // - Global queue: nothing to wait for; runs inline at once.
     // - Main queue: on the main thread it runs inline; elsewhere it is queued
     //   on the main run loop and the caller waits (a marked, blocking wait).
     //   Deadlocks if the main thread is itself waiting for the caller.
