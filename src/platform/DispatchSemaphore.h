@@ -7,10 +7,14 @@
 //
 // Thread-safety: all members from any thread. Destroying a semaphore that has
 // waiters is the caller's fault (as on the platform); the library never does.
+// When a block may still signal after its waiter gave up (a wait with a
+// time-out), share the semaphore with the block (`create`) instead of keeping
+// it on the waiter's stack.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "platform/Clock.h"
@@ -20,6 +24,9 @@ namespace pellix::platform {
 class DispatchSemaphore {
 public:
     explicit DispatchSemaphore(std::int64_t value = 0);
+    static std::shared_ptr<DispatchSemaphore> create(std::int64_t value = 0) {
+        return std::make_shared<DispatchSemaphore>(value);
+    }
     DispatchSemaphore(const DispatchSemaphore&) = delete;
     DispatchSemaphore& operator=(const DispatchSemaphore&) = delete;
 
