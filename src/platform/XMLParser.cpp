@@ -164,7 +164,7 @@ bool XMLParser::parse() {
     started_ = true;
     impl_ = std::make_unique<Impl>(*this);
     Impl& s = *impl_;
-    s.parser = XML_ParserCreate("UTF-8");
+    s.parser = XML_ParserCreate(nullptr);  // honour the declared encoding (UTF-8, UTF-16, ISO-8859-1, ASCII)
     if (!s.parser) {
         error_ = Error::make(kErrorDomain, kInternalError, Dictionary{{kErrorMessageKey, Value("out of memory")}});
         return false;

@@ -62,6 +62,14 @@ TEST(XMLParser, ReportsEventsInDocumentOrder) {
     EXPECT_FALSE(parser.parse());
 }
 
+TEST(XMLParser, DeclaredEncodingIsHonoured) {
+    XMLParser parser(std::string_view("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xe9</a>"));
+    Recorder rec;
+    parser.setDelegate(&rec);
+    ASSERT_TRUE(parser.parse());
+    EXPECT_EQ(rec.events.at(2), "text:caf\xc3\xa9");
+}
+
 TEST(XMLParser, EntityAttacksAreRefusedBeforeExpansion) {
     std::string laughs = "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\">";
     for (int i = 1; i <= 9; ++i)
