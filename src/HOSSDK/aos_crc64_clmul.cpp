@@ -15,8 +15,10 @@
 #include <immintrin.h>
 // GCC 12's AVX-512 intrinsics start some results from a deliberately
 // undefined register, which its own -Wuninitialized then reports.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #endif
 
 namespace pellix::crc64 {
