@@ -76,14 +76,18 @@ void MQTTDecoder::open() {
 void MQTTDecoder::decodeMessage(platform::Bytes data) {
     std::unique_lock lock(mutex_);
     pending_.push_back(std::move(data));
-    MQTT_LOG_VERBOSE("[MQTTDecoder] #streams=%lu", static_cast<unsigned long>(pending_.size()));
-    if (draining_ || !queue_) {
+    const auto waiting = static_cast<unsigned long>(pending_.size());
+    const bool schedule = !draining_ && queue_;
+    if (!schedule) {
+        lock.unlock();
+        MQTT_LOG_VERBOSE("[MQTTDecoder] #streams=%lu", waiting);
         return;
     }
     draining_ = true;
     auto queue = queue_;
     auto generation = generation_;
     lock.unlock();
+    MQTT_LOG_VERBOSE("[MQTTDecoder] #streams=%lu", waiting);
     queue->async([weak = weak_from_this(), generation] {
         if (auto self = weak.lock()) {
             self->drain(generation);

@@ -69,7 +69,8 @@ public:
     std::shared_ptr<MQTTDecoderDelegate> delegate() const;
 
     // State header: packets are read from here on (chunks that arrived while
-    // idle are read next, on the queue).
+    // idle are read next, on the queue). Call it on the queue, or before the
+    // first chunk is handed over.
     void open();
     // Queues one chunk for reading on the queue.
     void decodeMessage(platform::Bytes data);
@@ -79,6 +80,7 @@ public:
     // Reads one chunk now, on the calling thread, which must be the queue's.
     void feed(std::span<const std::uint8_t> data);
 
+    // Framing state; read on the queue (or once the queue is idle).
     MQTTDecoderState state() const { return frame_.state(); }
     std::uint32_t length() const { return frame_.length(); }
     std::uint32_t lengthMultiplier() const { return frame_.lengthMultiplier(); }

@@ -126,6 +126,7 @@ TEST(MQTTFrameDecoder, LargestPacketAssembledFromSmallChunks) {
     EXPECT_EQ(c.packets[0].size(), 4u + 2097151);
     EXPECT_EQ(c.packets[0], Bytes(stream.begin(), stream.end() - 2));
     EXPECT_EQ(c.decoder.buffered().size(), 0u);
+    EXPECT_LE(c.decoder.bufferCapacity(), 64u * 1024);  // the 2 MiB buffer is given back
 }
 
 TEST(MQTTFrameDecoder, DeliveryCanStopReading) {
