@@ -311,9 +311,8 @@ void DispatchQueue::sync(const Block& block) { Engine::sync(shared_from_this(), 
 void DispatchQueue::syncBarrier(const Block& block) { Engine::sync(shared_from_this(), *state_, block, true); }
 
 void DispatchQueue::after(Clock::Duration delay, Block block) {
-    if (delay < Clock::Duration::zero()) delay = Clock::Duration::zero();
     auto self = shared_from_this();
-    detail::TimerScheduler::shared().schedule(Clock::monotonic() + delay,
+    detail::TimerScheduler::shared().schedule(detail::TimerScheduler::deadlineAfter(delay),
                                               [self, block = std::move(block)]() mutable { self->async(std::move(block)); });
 }
 

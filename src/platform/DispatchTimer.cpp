@@ -1,5 +1,6 @@
 #include "platform/DispatchTimer.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "platform/DispatchQueue.h"
@@ -51,10 +52,10 @@ void DispatchTimer::setTimer(Clock::Duration start, Clock::Duration interval) {
     std::shared_ptr<DispatchTimer> released;
     std::lock_guard lock(state_->mutex);
     if (state_->cancelled) return;
-    if (start < Clock::Duration::zero()) start = Clock::Duration::zero();
     state_->configured = true;
-    state_->interval = interval > Clock::Duration::zero() ? interval : Clock::Duration::zero();
-    state_->nextFire = Clock::monotonic() + start;
+    // Capped like every other interval (Clock::seconds) so re-arming cannot overflow.
+    state_->interval = std::clamp(interval, Clock::Duration::zero(), Clock::seconds(1e12));
+    state_->nextFire = detail::TimerScheduler::deadlineAfter(start);
     state_->due = false;  // a new schedule replaces a firing not yet delivered
     arm();
     released = updateKeepAlive();

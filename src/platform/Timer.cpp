@@ -60,7 +60,7 @@ void Timer::schedule(const std::shared_ptr<RunLoop>& loop) {
         if (!state_->valid || state_->scheduled) return;
         state_->scheduled = true;
         state_->loop = loop;
-        state_->nextFire = Clock::monotonic() + Clock::seconds(interval_);
+        state_->nextFire = detail::TimerScheduler::deadlineAfter(Clock::seconds(interval_));
         std::weak_ptr<Timer> weak = shared_from_this();
         state_->schedulerId = detail::TimerScheduler::shared().schedule(state_->nextFire, [weak] { onDue(weak); });
     }

@@ -1,5 +1,6 @@
 #include "platform/TimerScheduler.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <thread>
@@ -36,6 +37,13 @@ bool TimerScheduler::cancel(std::uint64_t id) {
     }
     deadlines_.erase(it);
     return true;
+}
+
+Clock::TimePoint TimerScheduler::deadlineAfter(Clock::Duration delay) {
+    const Clock::TimePoint now = Clock::monotonic();
+    if (delay < Clock::Duration::zero()) delay = Clock::Duration::zero();
+    if (delay > Clock::TimePoint::max() - now) return Clock::TimePoint::max();
+    return now + delay;
 }
 
 void TimerScheduler::clockChanged() {
@@ -110,8 +118,11 @@ void TimerScheduler::threadMain() {
         }
         const std::uint64_t seen = changes_;
         if (clock == Clock::system()) {
+            // Far deadlines are approached in steps of an hour, which keeps the
+            // wait's own arithmetic far from overflow.
+            const auto wake = std::min(it->first.first, now + std::chrono::hours(1));
             const auto deadline = std::chrono::steady_clock::time_point(
-                std::chrono::duration_cast<std::chrono::steady_clock::duration>(it->first.first.time_since_epoch()));
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(wake.time_since_epoch()));
             cv_.wait_until(lock, deadline, [&] { return changes_ != seen; });
         } else if (dynamic_cast<ManualClock*>(clock.get()) != nullptr) {
             // A manual clock moves only through advance() or setShared(), both of

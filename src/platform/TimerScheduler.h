@@ -44,6 +44,10 @@ public:
 
     std::size_t pendingCount() const;
 
+    // Now (process clock) plus `delay`, saturating instead of overflowing for
+    // huge delays; negative delays count as zero.
+    static Clock::TimePoint deadlineAfter(Clock::Duration delay);
+
 private:
     TimerScheduler() = default;
     void startLocked();

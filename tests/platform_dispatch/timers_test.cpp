@@ -263,3 +263,20 @@ TEST_F(ManualClockTest, QueueTimerNestedSuspendsAndUnbalancedResume) {
     EXPECT_EQ(fired.load(), 1);
     t->cancel();
 }
+
+TEST_F(ManualClockTest, HugeDelaysSaturateInsteadOfFiringAtOnce) {
+    std::atomic<int> fired{0};
+    auto q = DispatchQueue::serial("huge");
+    q->after(Clock::Duration::max(), [&] { ++fired; });
+    auto t = DispatchTimer::create(q);
+    t->setEventHandler([&] { ++fired; });
+    t->setTimer(Clock::Duration::max(), Clock::Duration::max());
+    t->resume();
+    auto rt = Timer::scheduled(1e300, true, [&](Timer&) { ++fired; });
+    clock->advance(3600.0 * 24 * 365);
+    q->sync([] {});
+    RunLoop::main()->runOnce(0);
+    EXPECT_EQ(fired.load(), 0);
+    t->cancel();
+    rt->invalidate();
+}
