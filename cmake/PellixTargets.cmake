@@ -39,7 +39,7 @@ function(pellix_test name dir)
   endif()
   add_executable(${name} ${srcs})
   target_link_libraries(${name} PRIVATE pellix pellix_test_support GTest::gtest GTest::gmock ${A_LIBS})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_PREFIX "${name}."
     PROPERTIES ENVIRONMENT "PELLIX_SOURCE_DIR=${CMAKE_SOURCE_DIR};PELLIX_BUILD_DIR=${CMAKE_BINARY_DIR}"
                TIMEOUT 600)
 endfunction()
