@@ -247,25 +247,41 @@ std::string URL::path() const {
 
 std::string URL::stringWithoutFragment() const {
     std::string s;
-    if (!scheme_.empty()) s += scheme_ + ":";
+    // Appended piece by piece: GCC 12 at -O3 misreads `":" + text` (-Wrestrict).
+    if (!scheme_.empty()) {
+        s += scheme_;
+        s += ':';
+    }
     if (hasAuthority_) {
         s += "//";
         if (user_) {
             s += *user_;
-            if (password_) s += ":" + *password_;
-            s += "@";
+            if (password_) {
+                s += ':';
+                s += *password_;
+            }
+            s += '@';
         }
         s += hostForURL();
-        if (port_) s += ":" + std::to_string(*port_);
+        if (port_) {
+            s += ':';
+            s += std::to_string(*port_);
+        }
     }
     s += path_;
-    if (query_) s += "?" + *query_;
+    if (query_) {
+        s += '?';
+        s += *query_;
+    }
     return s;
 }
 
 std::string URL::absoluteString() const {
     std::string s = stringWithoutFragment();
-    if (fragment_) s += "#" + *fragment_;
+    if (fragment_) {
+        s += '#';
+        s += *fragment_;
+    }
     return s;
 }
 

@@ -906,6 +906,8 @@ bool URLSessionEngine::decideTrust(Transfer& t, std::shared_ptr<const ServerTrus
         }
         disposition = slot->answer->first;
         credential = slot->answer->second;
+        // The delegate's thinking time is not the server's silence.
+        t.lastActivity = Clock::monotonic();
     }
     if (disposition == Disposition::CancelAuthenticationChallenge) {
         t.failCode = URLError::Cancelled;

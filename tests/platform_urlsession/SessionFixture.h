@@ -154,11 +154,11 @@ public:
         std::lock_guard lock(mutex_);
         return sessionEvents_;
     }
-    bool waitComplete(std::uint64_t task, std::chrono::milliseconds timeout = 10s) {
+    bool waitComplete(std::uint64_t task, std::chrono::milliseconds timeout = 30s) {
         std::unique_lock lock(mutex_);
         return cv_.wait_for(lock, timeout, [&] { return completions_[task] > 0; });
     }
-    bool waitInvalid(std::chrono::milliseconds timeout = 10s) {
+    bool waitInvalid(std::chrono::milliseconds timeout = 30s) {
         std::unique_lock lock(mutex_);
         return cv_.wait_for(lock, timeout, [&] { return !sessionEvents_.empty(); });
     }
@@ -220,7 +220,7 @@ inline test::TestCerts& certs() {
 inline Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 // Waits until pred holds (polling), or the timeout.
-inline bool eventually(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 10s) {
+inline bool eventually(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 30s) {
     auto end = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < end) {
         if (pred()) return true;

@@ -1,0 +1,327 @@
+// URLSession against the curl command-line tool, side by side, over one local
+// HTTPS server (tests/peers/https/server.js):
+// - 1,000 small GETs with 32 in flight on kept-alive connections
+//   (curl: --parallel --parallel-max 32 over a URL range);
+// - a 1 GiB download, into memory handed to a delegate that drops it and into
+//   a file (curl: to /dev/null and to a file).
+// Reports requests/s, MB/s and peak resident memory of each side, then the
+// ratios session / curl. The curl figures include starting its process.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/URLSession.h"
+
+extern char** environ;
+
+using namespace pellix::platform;
+
+namespace {
+
+constexpr int kRequests = 1000;
+constexpr int kInFlight = 32;
+constexpr std::int64_t kGiB = 1ll << 30;
+
+std::string gDir;
+std::string gCert;
+std::string gBase;
+pid_t gServer = -1;
+std::map<std::string, double> gRate;    // benchmark name → requests/s or bytes/s
+std::map<std::string, double> gMemory;  // benchmark name → peak resident bytes
+
+std::string sourceDir() {
+    if (const char* s = std::getenv("PELLIX_SOURCE_DIR")) return s;
+    return std::filesystem::path(__FILE__).parent_path().parent_path().string();
+}
+
+// Runs argv, waits, returns its exit status and peak resident bytes.
+std::pair<int, long> runProcess(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid;
+    if (posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) return {-1, 0};
+    posix_spawn_file_actions_destroy(&fa);
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss * 1024L};
+}
+
+void resetPeakMemory() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+double peakMemory() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) * 1024;
+    return 0;
+}
+
+bool startServer() {
+    char tmpl[] = "/tmp/pellix-bench-XXXXXX";
+    if (!mkdtemp(tmpl)) return false;
+    gDir = tmpl;
+    gCert = gDir + "/cert.pem";
+    std::string key = gDir + "/key.pem";
+    if (runProcess({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                    "-keyout", key, "-out", gCert, "-subj", "/CN=localhost", "-days", "2", "-addext",
+                    "subjectAltName=IP:127.0.0.1,DNS:localhost"})
+            .first != 0)
+        return false;
+    // The session's default trust handling reads the same anchor as curl.
+    setenv("SSL_CERT_FILE", gCert.c_str(), 1);
+    std::string log = gDir + "/server.out";
+    std::vector<std::string> args = {"node", sourceDir() + "/tests/peers/https/server.js", "--port", "0", "--cert",
+                                     gCert, "--key", key};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (posix_spawnp(&gServer, "node", &fa, nullptr, argv.data(), environ) != 0) return false;
+    posix_spawn_file_actions_destroy(&fa);
+    std::regex listening("listening (\\d+)");
+    for (int i = 0; i < 200; ++i) {
+        std::ifstream in(log);
+        std::string text((std::istreambuf_iterator<char>(in)), {});
+        std::smatch m;
+        if (std::regex_search(text, m, listening)) {
+            gBase = "https://127.0.0.1:" + m[1].str();
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+void stopServer() {
+    if (gServer > 0) {
+        kill(gServer, SIGTERM);
+        waitpid(gServer, nullptr, 0);
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(gDir, ec);
+}
+
+// Drops received bytes; signals completions.
+class Sink : public URLSessionDelegate {
+public:
+    std::mutex mutex;
+    std::condition_variable cv;
+    int done = 0;
+    std::int64_t bytes = 0;
+    bool failed = false;
+    std::shared_ptr<URLSession> session;  // for refilling the window
+    std::function<void()> onDone;
+
+    void didReceiveData(const SessionPtr&, const DataTaskPtr&, const pellix::platform::Bytes& d) override {
+        std::lock_guard lock(mutex);
+        bytes += static_cast<std::int64_t>(d.size());
+    }
+    void didFinishDownloadingToURL(const SessionPtr&, const DownloadTaskPtr&, const URL& location) override {
+        std::lock_guard lock(mutex);
+        bytes += static_cast<std::int64_t>(std::filesystem::file_size(location.path()));
+    }
+    void didCompleteWithError(const SessionPtr&, const TaskPtr&, ErrorPtr error) override {
+        std::function<void()> next;
+        {
+            std::lock_guard lock(mutex);
+            ++done;
+            if (error) failed = true;
+            next = onDone;
+        }
+        cv.notify_all();
+        if (next) next();
+    }
+    void waitFor(int count) {
+        std::unique_lock lock(mutex);
+        cv.wait(lock, [&] { return done >= count; });
+    }
+};
+
+std::shared_ptr<URLSession> makeSession(const std::shared_ptr<Sink>& sink) {
+    auto config = URLSessionConfiguration::defaultSessionConfiguration();
+    config.setHTTPMaximumConnectionsPerHost(kInFlight);
+    return URLSession::sessionWithConfiguration(config, sink, nullptr);
+}
+
+void finishSession(const std::shared_ptr<URLSession>& session) { session->invalidateAndCancel(); }
+
+void BM_Session_1000SmallGets(benchmark::State& state) {
+    auto sink = std::make_shared<Sink>();
+    auto session = makeSession(sink);
+    URLRequest request(*URL::parse(gBase + "/small"));
+    resetPeakMemory();
+    for (auto _ : state) {
+        {
+            std::lock_guard lock(sink->mutex);
+            sink->done = 0;
+        }
+        // 32 in flight: each completion starts the next request.
+        std::atomic<int> started{0};
+        sink->onDone = [&] {
+            if (started.fetch_add(1) < kRequests) session->dataTaskWithRequest(request)->resume();
+        };
+        for (int i = 0; i < kInFlight; ++i) {
+            started.fetch_add(1);
+            session->dataTaskWithRequest(request)->resume();
+        }
+        sink->waitFor(kRequests);
+        sink->onDone = nullptr;
+    }
+    if (sink->failed) state.SkipWithError("a request failed");
+    state.counters["requests/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kRequests, benchmark::Counter::kIsRate);
+    gMemory[std::string(__func__)] = peakMemory();
+    state.counters["peak_rss_MB"] = gMemory[std::string(__func__)] / 1e6;
+    finishSession(session);
+}
+
+void BM_Curl_1000SmallGets(benchmark::State& state) {
+    long rss = 0;
+    for (auto _ : state) {
+        auto [status, peak] = runProcess({"curl", "-s", "--parallel", "--parallel-max", std::to_string(kInFlight),
+                                          "--cacert", gCert, gBase + "/small?i=[1-" + std::to_string(kRequests) + "]"});
+        if (status != 0) state.SkipWithError("curl failed");
+        rss = std::max(rss, peak);
+    }
+    state.counters["requests/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kRequests, benchmark::Counter::kIsRate);
+    gMemory[std::string(__func__)] = static_cast<double>(rss);
+    state.counters["peak_rss_MB"] = static_cast<double>(rss) / 1e6;
+}
+
+void BM_Session_1GiBToMemory(benchmark::State& state) {
+    auto sink = std::make_shared<Sink>();
+    auto session = makeSession(sink);
+    URLRequest request(*URL::parse(gBase + "/bytes/" + std::to_string(kGiB)));
+    resetPeakMemory();
+    int count = 0;
+    for (auto _ : state) {
+        session->dataTaskWithRequest(request)->resume();
+        sink->waitFor(++count);
+    }
+    if (sink->failed || sink->bytes != kGiB * count) state.SkipWithError("download failed");
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kGiB);
+    gMemory[std::string(__func__)] = peakMemory();
+    state.counters["peak_rss_MB"] = gMemory[std::string(__func__)] / 1e6;
+    finishSession(session);
+}
+
+void BM_Curl_1GiBToDevNull(benchmark::State& state) {
+    long rss = 0;
+    for (auto _ : state) {
+        auto [status, peak] = runProcess({"curl", "-s", "--cacert", gCert, gBase + "/bytes/" + std::to_string(kGiB)});
+        if (status != 0) state.SkipWithError("curl failed");
+        rss = std::max(rss, peak);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kGiB);
+    gMemory[std::string(__func__)] = static_cast<double>(rss);
+    state.counters["peak_rss_MB"] = static_cast<double>(rss) / 1e6;
+}
+
+void BM_Session_1GiBToFile(benchmark::State& state) {
+    auto sink = std::make_shared<Sink>();
+    auto session = makeSession(sink);
+    URLRequest request(*URL::parse(gBase + "/bytes/" + std::to_string(kGiB)));
+    resetPeakMemory();
+    int count = 0;
+    for (auto _ : state) {
+        session->downloadTaskWithRequest(request)->resume();
+        sink->waitFor(++count);
+    }
+    if (sink->failed || sink->bytes != kGiB * count) state.SkipWithError("download failed");
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kGiB);
+    gMemory[std::string(__func__)] = peakMemory();
+    state.counters["peak_rss_MB"] = gMemory[std::string(__func__)] / 1e6;
+    finishSession(session);
+}
+
+void BM_Curl_1GiBToFile(benchmark::State& state) {
+    long rss = 0;
+    std::string file = gDir + "/curl-download.bin";
+    for (auto _ : state) {
+        auto [status, peak] =
+            runProcess({"curl", "-s", "--cacert", gCert, "-o", file, gBase + "/bytes/" + std::to_string(kGiB)});
+        if (status != 0) state.SkipWithError("curl failed");
+        std::filesystem::remove(file);
+        rss = std::max(rss, peak);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kGiB);
+    gMemory[std::string(__func__)] = static_cast<double>(rss);
+    state.counters["peak_rss_MB"] = static_cast<double>(rss) / 1e6;
+}
+
+BENCHMARK(BM_Session_1000SmallGets)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_Curl_1000SmallGets)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_Session_1GiBToMemory)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_Curl_1GiBToDevNull)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_Session_1GiBToFile)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_Curl_1GiBToFile)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// Keeps each run's rate for the ratio summary.
+class Collector : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const auto& r : runs) {
+            std::string name = r.benchmark_name();
+            name = name.substr(0, name.find('/'));
+            if (auto it = r.counters.find("requests/s"); it != r.counters.end()) gRate[name] = it->second;
+            if (auto it = r.counters.find("bytes_per_second"); it != r.counters.end()) gRate[name] = it->second;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (!startServer()) {
+        std::fprintf(stderr, "cannot start the HTTPS peer\n");
+        stopServer();
+        return 1;
+    }
+    Collector reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    stopServer();
+    auto ratio = [](const char* ours, const char* theirs, const char* what) {
+        auto a = gRate.find(ours), b = gRate.find(theirs);
+        if (a == gRate.end() || b == gRate.end() || b->second == 0) return;
+        std::printf("%-28s session %10.1f  curl %10.1f  ratio %.2f   peak RSS session %.1f MB, curl %.1f MB\n", what,
+                    a->second / (std::string(what).find("MB") != std::string::npos ? 1e6 : 1), 
+                    b->second / (std::string(what).find("MB") != std::string::npos ? 1e6 : 1), a->second / b->second,
+                    gMemory[ours] / 1e6, gMemory[theirs] / 1e6);
+    };
+    std::printf("\n");
+    ratio("BM_Session_1000SmallGets", "BM_Curl_1000SmallGets", "small GETs, requests/s");
+    ratio("BM_Session_1GiBToMemory", "BM_Curl_1GiBToDevNull", "1 GiB to memory, MB/s");
+    ratio("BM_Session_1GiBToFile", "BM_Curl_1GiBToFile", "1 GiB to file, MB/s");
+    benchmark::Shutdown();
+    return 0;
+}
