@@ -1,0 +1,94 @@
+// MQTTCoreDataPersistence: the flow store every session makes by default.
+//
+// Flows are rows of one table "MQTTFlow" in SQLite: in the file "MQTTClient"
+// of the Documents directory (platform::Paths) when persistent() is set
+// before the first flow operation, else in a memory-only database. The flows
+// it hands out are proxies (MQTTCoreDataFlow) that read and write their row;
+// two proxies of one row see the same row. Changes reach the file at sync().
+//
+// Limits tested when storing: maxMessages() per client and direction, and
+// (file-backed only) the file size measured at the last sync against
+// maxSize(). Storing for an existing triple overwrites that row.
+//
+// Failure: a database that cannot be opened or read is logged (error level);
+// the store then finds no flows and refuses every store. Nothing throws.
+//
+// Threads: every access to rows (each proxy accessor too) runs under the
+// store's one re-entrant lock; any thread may call.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "MQTTClient/MQTTPersistence.h"
+
+namespace pellix {
+
+namespace platform {
+class SQLiteDatabase;
+}
+
+class MQTTCoreDataPersistence : public MQTTPersistence,
+                                public std::enable_shared_from_this<MQTTCoreDataPersistence> {
+public:
+    // persistent false, maxSize 64 MiB, maxMessages 1024, maxWindowSize 16;
+    // the database is opened on first use.
+    static std::shared_ptr<MQTTCoreDataPersistence> create();
+    ~MQTTCoreDataPersistence() override;
+    MQTTCoreDataPersistence(const MQTTCoreDataPersistence&) = delete;
+    MQTTCoreDataPersistence& operator=(const MQTTCoreDataPersistence&) = delete;
+
+    std::uint64_t windowSize(const std::string& clientId) override;
+    MQTTFlowPtr storeMessageForClientId(const std::string& clientId, const std::string& topic,
+                                        const platform::Bytes& data, bool retainFlag, std::uint8_t qos,
+                                        std::uint16_t msgId, bool incomingFlag, std::uint8_t commandType,
+                                        double deadline) override;
+    void deleteFlow(const MQTTFlowPtr& flow) override;
+    void deleteAllFlowsForClientId(const std::string& clientId) override;
+    std::vector<MQTTFlowPtr> allFlowsforClientId(const std::string& clientId, bool incomingFlag) override;
+    MQTTFlowPtr flowforClientId(const std::string& clientId, bool incomingFlag, std::uint16_t messageId) override;
+    void sync() override;
+
+    std::uint64_t maxWindowSize() const override;
+    void setMaxWindowSize(std::uint64_t size) override;
+    std::uint64_t maxMessages() const override;
+    void setMaxMessages(std::uint64_t messages) override;
+    bool persistent() const override;
+    void setPersistent(bool persistent) override;
+    std::uint64_t maxSize() const override;
+    void setMaxSize(std::uint64_t size) override;
+
+    // The existing row's proxy, or a proxy on a new row with only the triple
+    // set (null when the database is unusable).
+    MQTTFlowPtr createFlowforClientId(const std::string& clientId, bool incomingFlag, std::uint16_t messageId);
+
+    // File size and free space of its file system at the last measure (0
+    // for a memory-only store).
+    std::uint64_t fileSize() const;
+    std::uint64_t fileSystemFreeSize() const;
+    // Documents/MQTTClient.
+    static std::string storePath();
+
+private:
+    friend class MQTTCoreDataFlow;
+    MQTTCoreDataPersistence();
+    platform::SQLiteDatabase* database();  // opens on first use; null when unusable (lock held)
+    void sizes();
+
+    mutable std::recursive_mutex mutex_;
+    bool persistent_ = MQTT_PERSISTENT;
+    std::uint64_t maxSize_ = MQTT_MAX_SIZE;
+    std::uint64_t maxMessages_ = MQTT_MAX_MESSAGES;
+    std::uint64_t maxWindowSize_ = MQTT_MAX_WINDOW_SIZE;
+    std::uint64_t fileSize_ = 0;
+    std::uint64_t fileSystemFreeSize_ = 0;
+    bool opened_ = false;
+    std::unique_ptr<platform::SQLiteDatabase> db_;
+    bool dirty_ = false;  // changes since the last sync
+};
+
+}  // namespace pellix
