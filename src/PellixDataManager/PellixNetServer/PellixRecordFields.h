@@ -20,13 +20,14 @@
 //       pellixField("mobile_no", &Self::mobile_no_))
 //
 // Field rules (how a wire value lands in the member, by member type):
-//   PellixText (std::optional<std::string>): text as is; a number or any
-//       other value keeps its "%@" text, so a number sent for a text field
-//       reads as its decimal text; null clears the field.
+//   PellixText (std::optional<std::string>): text as is; a number keeps its
+//       "%@" text (decimal; booleans "1"/"0"); null clears the field; an
+//       array or object is refused (field unchanged, undefined-key hook).
 //   platform::Value: stored exactly as given (null = unset).
 //   bool: the value's Boolean reading (a non-zero number; text starting with
 //       1-9, Y, y, T or t); pellixTextFlag() instead: YES only for the text "1".
-//   std::int64_t / double: the value's integer / floating reading.
+//   std::int64_t / std::int32_t / double: the value's integer (0 when it
+//       does not fit 32 bits) / floating reading.
 //   PellixTextList (std::optional<std::vector<std::string>>): an array's
 //       elements as text; anything else but null gives an empty list.
 //   PellixRecordList<Item>: one Item per dictionary element, others skipped;
@@ -44,6 +45,7 @@
 // thread-safe static initialisation); records themselves are not synchronised.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -76,10 +78,14 @@ struct PellixFieldCodec<PellixText> {
             f.reset();
         } else if (const std::string* s = v.stringIf()) {
             f = *s;
-        } else {
+        } else if (accepts(v)) {
             f = v.description();
         }
     }
+    // A host reading a text field must always find text: an array or an
+    // object sent for one is refused (the field stays as it was and the key
+    // goes to the undefined-key hook) rather than stored as its description.
+    static bool accepts(const platform::Value& v) { return !v.isArray() && !v.isDictionary(); }
     static platform::Value read(const PellixText& f) { return f ? platform::Value(*f) : platform::Value(); }
     static bool isSet(const PellixText& f) { return f.has_value(); }
     static bool isFilled(const PellixText& f) { return f && !f->empty(); }
@@ -110,6 +116,18 @@ struct PellixFieldCodec<std::int64_t> {
     static platform::Value read(std::int64_t f) { return platform::Value(f); }
     static bool isSet(std::int64_t) { return true; }
     static bool isFilled(std::int64_t) { return true; }
+};
+
+template <>
+struct PellixFieldCodec<std::int32_t> {
+    // The integer reading when it fits in 32 bits, else 0.
+    static void assign(std::int32_t& f, const platform::Value& v) {
+        const std::int64_t i = v.intValue();
+        f = (i >= INT32_MIN && i <= INT32_MAX) ? static_cast<std::int32_t>(i) : 0;
+    }
+    static platform::Value read(std::int32_t f) { return platform::Value(f); }
+    static bool isSet(std::int32_t) { return true; }
+    static bool isFilled(std::int32_t) { return true; }
 };
 
 template <>
@@ -196,6 +214,9 @@ struct PellixField {
     std::function<platform::Value(const Base&)> read;
     std::function<bool(const Base&)> isSet;
     std::function<bool(const Base&)> isFilled;
+    // Whether the field takes the value at all (null: every value); a value
+    // it refuses goes to the record's undefined-key hook.
+    std::function<bool(const platform::Value&)> accepts;
 };
 
 // Builder of one field of Owner (member type T).
@@ -232,6 +253,9 @@ public:
             f.assign = [m, rule](Base& b, const platform::Value& v) { rule(static_cast<Owner&>(b).*m, v); };
         } else {
             f.assign = [m](Base& b, const platform::Value& v) { Codec::assign(static_cast<Owner&>(b).*m, v); };
+            if constexpr (requires(const platform::Value& v) { Codec::accepts(v); }) {
+                f.accepts = [](const platform::Value& v) { return Codec::accepts(v); };
+            }
         }
         f.read = [m](const Base& b) { return Codec::read(static_cast<const Owner&>(b).*m); };
         f.isSet = [m](const Base& b) { return Codec::isSet(static_cast<const Owner&>(b).*m); };

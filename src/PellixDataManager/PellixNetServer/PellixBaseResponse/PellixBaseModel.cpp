@@ -18,7 +18,8 @@ void PellixBaseModel::initWithDictionary(const platform::Value& dictionary) {
 }
 
 void PellixBaseModel::setValue(const platform::Value& value, const std::string& key) {
-    if (const PellixField<PellixBaseModel>* field = fieldTable().find(key)) {
+    const PellixField<PellixBaseModel>* field = fieldTable().find(key);
+    if (field && (!field->accepts || field->accepts(value))) {
         field->assign(*this, value);
     } else {
         setValueForUndefinedKey(value, key);
