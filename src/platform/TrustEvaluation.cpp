@@ -1,0 +1,45 @@
+#include "platform/TrustEvaluation.h"
+
+#include <openssl/err.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <memory>
+
+namespace pellix::platform {
+
+namespace {
+
+struct X509Free {
+    void operator()(X509* x) const { X509_free(x); }
+};
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+
+X509Ptr parse(const Bytes& der) {
+    const unsigned char* p = der.data();
+    return X509Ptr(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+}
+
+}  // namespace
+
+std::vector<Bytes> signedCertificateChain(const std::vector<Bytes>& presented) {
+    std::vector<Bytes> chain;
+    if (presented.empty()) return chain;
+    X509Ptr current = parse(presented[0]);
+    if (!current) return chain;
+    chain.push_back(presented[0]);
+    for (std::size_t i = 1; i < presented.size(); ++i) {
+        X509Ptr next = parse(presented[i]);
+        if (!next) break;
+        // The issuer must name and sign the certificate before it.
+        if (X509_check_issued(next.get(), current.get()) != X509_V_OK) break;
+        EVP_PKEY* key = X509_get0_pubkey(next.get());
+        if (!key || X509_verify(current.get(), key) != 1) break;
+        chain.push_back(presented[i]);
+        current = std::move(next);
+    }
+    ERR_clear_error();
+    return chain;
+}
+
+}  // namespace pellix::platform
