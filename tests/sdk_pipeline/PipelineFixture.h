@@ -8,12 +8,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "PellixEnvironmenConfig/PellixGlobleConfig.h"
 #include "PellixLog/PellixLog.h"
+#include "PellixProxyInfo/PellixFileManager.h"
 #include "PellixProxyInfo/PellixProxyInfo.h"
 #include "platform/JSON.h"
 #include "platform/NotificationCenter.h"

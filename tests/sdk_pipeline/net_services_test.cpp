@@ -1,0 +1,184 @@
+// Answer handling against the stand-in: the status matrix, answers without
+// an envelope, transport and trust failures, and the expired-token path
+// (one refresh, one resend with the new token and signing key).
+#include <gtest/gtest.h>
+
+#include "PellixDataManager/PellixDataManager.h"
+#include "PellixDataManager/PellixNetServer/PellixNetServices.h"
+#include "PellixDataManager/PellixNetServer/RequestParams/PellixAccountParams.h"
+#include "PipelineFixture.h"
+
+namespace pellix {
+namespace {
+
+using platform::Value;
+
+struct Outcome {
+    bool done = false;
+    std::shared_ptr<PellixBaseResponse> response;
+    PellixErrorPtr error;
+    int calls = 0;
+};
+
+class SdkPipelineNetServices : public test::PipelineTest {
+protected:
+    // Registers (token fetch) and logs the test resident in.
+    void logIn() {
+        bool ok = false, done = false;
+        PellixDataManager::registSDKWithAppId(kAppId, kSecret, nullptr, [&](bool s, const PellixErrorPtr&) {
+            ok = s;
+            done = true;
+        });
+        ASSERT_TRUE(pump([&] { return done; }));
+        ASSERT_TRUE(ok);
+        done = false;
+        PellixDataManager::loginSDKWithNationCode(std::nullopt, std::string("13800138000"), std::nullopt,
+                                                  [&](bool s, const PellixErrorPtr&) {
+                                                      ok = s;
+                                                      done = true;
+                                                  });
+        ASSERT_TRUE(pump([&] { return done; }));
+        ASSERT_TRUE(ok);
+        standIn_->admin("DELETE", "/__admin/requests");
+    }
+
+    Outcome send(const std::shared_ptr<PellixBaseRequestParam>& param, PellixBodyType bodyType = nullptr) {
+        auto outcome = std::make_shared<Outcome>();
+        PellixNetServices::getPellixSDKData(
+            param, bodyType,
+            [outcome](const std::shared_ptr<PellixBaseResponse>& r) {
+                outcome->response = r;
+                outcome->done = true;
+                ++outcome->calls;
+            },
+            [outcome](const PellixErrorPtr& e) {
+                outcome->error = e;
+                outcome->done = true;
+                ++outcome->calls;
+            });
+        EXPECT_TRUE(pump([&] { return outcome->done; }));
+        settle(0.1);
+        return *outcome;
+    }
+
+    std::shared_ptr<PellixBaseRequestParam> quitParam() { return std::make_shared<PellixUserQuitParam>(); }
+};
+
+TEST_F(SdkPipelineNetServices, StatusMatrix) {
+    struct Case {
+        const char* rule;
+        bool success;
+        std::int64_t code;
+        std::string message;
+    } cases[] = {
+        {R"({"status":200,"envelope":{"code":40004,"message":"用户不存在"}})", true, 200, "用户不存在"},
+        {R"({"status":403,"envelope":{"code":403}})", false, 403, "请求频率过快，同一接口3s只能请求一次"},
+        {R"({"status":403,"envelope":{"code":403,"message":"x"}})", false, 403, "x"},
+        {R"({"status":500,"envelope":{"code":"E1"}})", false, 500, "服务器异常"},
+        {R"({"status":404,"envelope":{}})", false, 0, ""},
+        {R"({"status":400,"code":40009})", false, 40009, "开门失败"},
+        // No envelope: the caller still hears back.
+        {R"({"status":200,"body":"empty"})", false, 500, "服务器异常"},
+        {R"({"status":200,"body":"space"})", false, 500, "服务器异常"},
+        {R"({"status":200,"body":"array"})", false, 500, "服务器异常"},
+        {R"({"status":200,"body":"garbage"})", false, 500, "服务器异常"},
+        // Unacceptable content type: the serializer's error code.
+        {R"({"status":200,"code":200,"content_type":"text/plain"})", false, -1016, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        standIn_->rule(c.rule);
+        Outcome o = send(quitParam());
+        EXPECT_EQ(o.calls, 1);
+        if (c.success) {
+            ASSERT_TRUE(o.response);
+            EXPECT_EQ(o.response->code(), c.code);
+        } else {
+            ASSERT_TRUE(o.error);
+            EXPECT_EQ(o.error->errorCode(), c.code);
+            EXPECT_EQ(o.error->message().value_or("<nil>"), c.message);
+        }
+    }
+}
+
+TEST_F(SdkPipelineNetServices, TransportAndTrustFailures) {
+    // Nothing listening.
+    const int dead = test::freePort();
+    PellixGlobleConfig::setEnvironment(2, {"https://127.0.0.1:" + std::to_string(dead), "127.0.0.1", 1883});
+    PellixGlobleConfig::sharedInstance()->setPellixSDKMode(2);
+    Outcome refused = send(quitParam());
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->errorCode(), -1004);
+    EXPECT_EQ(refused.error->message().value_or(""), "服务器不可到达");
+
+    // Servers whose certificate the system store does not back, or that
+    // name another host, are refused: nothing reaches them.
+    for (const test::TestCerts::Pair* pair : {&test::pipelineCerts().selfSigned, &test::pipelineCerts().wrongHost,
+                                              &test::pipelineCerts().expired}) {
+        test::PlatformStandIn untrusted(*pair);
+        PellixGlobleConfig::setEnvironment(2, {untrusted.baseURL(), "127.0.0.1", 1883});
+        PellixGlobleConfig::sharedInstance()->setPellixSDKMode(2);
+        Outcome o = send(quitParam());
+        ASSERT_TRUE(o.error) << pair->cert;
+        EXPECT_EQ(o.error->errorCode(), -1202) << pair->cert;
+        EXPECT_TRUE(untrusted.requests().empty()) << pair->cert;
+    }
+}
+
+TEST_F(SdkPipelineNetServices, ExpiredTokenIsRefreshedOnceAndTheRequestResent) {
+    logIn();
+    const std::string oldToken = *PellixProxyInfo::sharedInstance()->token()->token();
+    const std::string oldSign = *PellixProxyInfo::sharedInstance()->token()->sign();
+    standIn_->admin("POST", "/__admin/token", R"({"expire":"now"})");
+    test::NotificationCounter invalid(PellixNetServices::kTokenInvalideNotification);
+
+    Outcome o = send(quitParam());
+    ASSERT_TRUE(o.response) << (o.error ? *o.error->message() : "");
+    EXPECT_EQ(o.calls, 1);
+    EXPECT_EQ(invalid.count, 0);
+
+    auto log = standIn_->requests();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(test::text(log[0], "path"), "/sdkapi/v1/user/user_quit");
+    EXPECT_EQ(test::text(log[0], "status"), "426");
+    EXPECT_EQ(test::text(log[1], "path"), "/sdk/v2/token");
+    EXPECT_EQ(test::text(log[2], "path"), "/sdkapi/v1/user/user_quit");
+    EXPECT_EQ(test::text(log[2], "status"), "200");
+    EXPECT_EQ(test::text(log[2], "sign_ok"), "1");
+    const auto fresh = PellixProxyInfo::sharedInstance()->token();
+    EXPECT_NE(*fresh->token(), oldToken);
+    EXPECT_NE(*fresh->sign(), oldSign);
+    EXPECT_EQ(test::text(test::member(log[2], "params"), "token"), *fresh->token());
+    // The new token is on disk before the resend goes out.
+    EXPECT_TRUE(std::filesystem::exists(PellixFileManager::shareInstance()->accessTokenFile()));
+}
+
+TEST_F(SdkPipelineNetServices, FailedRefreshPostsTheNotificationAndFailsTheOperation) {
+    logIn();
+    standIn_->admin("POST", "/__admin/token", R"({"expire":"now"})");
+    standIn_->rule(R"({"path":"/sdk/v2/token","status":500,"times":0})");
+    test::NotificationCounter invalid(PellixNetServices::kTokenInvalideNotification);
+    Outcome o = send(quitParam());
+    EXPECT_EQ(o.calls, 1);
+    ASSERT_TRUE(o.error);
+    EXPECT_EQ(o.error->errorCode(), 426);
+    EXPECT_EQ(o.error->message().value_or(""), "Token失效");
+    EXPECT_EQ(invalid.count, 1);
+}
+
+TEST_F(SdkPipelineNetServices, PlatformThatKeepsRefusingTokensEndsAfterOneResend) {
+    logIn();
+    standIn_->admin("POST", "/__admin/token", R"({"always":true})");
+    test::NotificationCounter invalid(PellixNetServices::kTokenInvalideNotification);
+    Outcome o = send(quitParam());
+    settle(0.5);
+    EXPECT_EQ(o.calls, 1);
+    ASSERT_TRUE(o.error);
+    EXPECT_EQ(o.error->errorCode(), 426);
+    EXPECT_EQ(invalid.count, 0);
+    EXPECT_EQ(standIn_->requests("/sdkapi/v1/user/user_quit").size(), 2u);
+    EXPECT_EQ(standIn_->requests("/sdk/v2/token").size(), 1u);
+}
+
+}  // namespace
+}  // namespace pellix
