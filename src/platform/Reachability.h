@@ -1,0 +1,78 @@
+// Reachability: whether a host, an address or the network as a whole can be
+// reached, from the kernel's routing table (rtnetlink).
+//
+// The answer is the platform's reachability flags: kReachable when the kernel
+// has a usable route (for the whole network, i.e. the all-zero IPv4 address: a
+// default route of either family; for an address or a host name: the route
+// the kernel would pick for it), plus kIsWWAN when that route leaves through a
+// mobile-broadband device (sysfs DEVTYPE "wwan"). A host name is resolved on
+// every reading; a name that does not resolve reads as not reachable. No
+// packet is ever sent: only the routing table is asked.
+//
+// Watching: `schedule` starts a thread that listens to the kernel's link,
+// address and route announcements and, whenever the flags differ from the
+// last ones it saw, calls the callback with the new flags on the main queue.
+// `unschedule` stops it (and waits for the thread, never for the main queue).
+//
+// Thread-safety: every member from any thread; the callback runs on the main
+// queue only.
+#pragma once
+
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace pellix::platform {
+
+class Reachability {
+public:
+    // The platform's flag bits.
+    enum Flag : std::uint32_t {
+        kTransientConnection = 1u << 0,
+        kReachable = 1u << 1,
+        kConnectionRequired = 1u << 2,
+        kConnectionOnTraffic = 1u << 3,
+        kInterventionRequired = 1u << 4,
+        kConnectionOnDemand = 1u << 5,
+        kIsLocalAddress = 1u << 16,
+        kIsDirect = 1u << 17,
+        kIsWWAN = 1u << 18,
+    };
+    using Callback = std::function<void(std::uint32_t flags)>;
+
+    // nullptr for an address family other than IPv4 / IPv6 or a null address.
+    static std::shared_ptr<Reachability> withAddress(const sockaddr* address);
+    // nullptr for an empty name.
+    static std::shared_ptr<Reachability> withName(const std::string& hostName);
+
+    ~Reachability();
+    Reachability(const Reachability&) = delete;
+    Reachability& operator=(const Reachability&) = delete;
+
+    // The current flags; nullopt when the kernel could not be asked.
+    std::optional<std::uint32_t> flags() const;
+
+    // Replaces the callback (empty: none).
+    void setCallback(Callback callback);
+    // Starts watching (again); false when the kernel's announcements cannot
+    // be subscribed to.
+    bool schedule();
+    void unschedule();
+
+private:
+    struct Target;
+    struct Watcher;
+    explicit Reachability(std::shared_ptr<const Target> target);
+
+    std::shared_ptr<const Target> target_;
+    mutable std::mutex mutex_;
+    std::shared_ptr<Callback> callback_;
+    std::unique_ptr<Watcher> watcher_;
+};
+
+}  // namespace pellix::platform
