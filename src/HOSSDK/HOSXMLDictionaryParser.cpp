@@ -30,6 +30,33 @@ std::size_t spaceAt(std::string_view s, std::size_t i) {
     return 0;
 }
 
+bool isReserved(std::string_view k) {
+    return k == HOSXMLDictionaryCommentsKey || k == HOSXMLDictionaryTextKey || k == HOSXMLDictionaryNodeNameKey;
+}
+
+// The tests of hos_attributes / hos_childNodes / hos_comments without
+// building their results.
+bool hasAttributes(const Dictionary& node) {
+    if (const Value* a = node.find(HOSXMLDictionaryAttributesKey)) {
+        const Dictionary* d = a->dictionaryIf();
+        return d && !d->empty();
+    }
+    for (const auto& [k, v] : node)
+        if (!k.empty() && k[0] == '_' && !isReserved(k)) return true;
+    return false;
+}
+
+bool hasChildNodes(const Dictionary& node) {
+    for (const auto& [k, v] : node)
+        if (k.empty() || k[0] != '_') return true;
+    return false;
+}
+
+bool hasComments(const Dictionary& node) {
+    const Value* c = node.find(HOSXMLDictionaryCommentsKey);
+    return c && c->isArray();
+}
+
 std::string_view trim(std::string_view s) {
     std::size_t start = 0;
     while (start < s.size()) {
@@ -106,7 +133,7 @@ void HOSXMLDictionaryParser::endText() {
     std::string_view t = text_;
     if (trimWhiteSpace()) t = trim(t);
     if (!t.empty() && !stack_.empty()) {
-        Dictionary& top = *stack_.back();
+        Dictionary& top = *stack_.back().node;
         Value* existing = top.find(HOSXMLDictionaryTextKey);
         if (!existing)
             top.set(HOSXMLDictionaryTextKey, Value(t));
@@ -148,70 +175,73 @@ void HOSXMLDictionaryParser::didStartElement(platform::XMLParser& parser, const 
             parser.abortParsing();
             return;
         }
-        Dictionary& parent = *stack_.back();
-        Value* existing = parent.find(name);
+        Dictionary& parent = *stack_.back().node;
+        // Tree values are never null, so a null slot is a new key.
+        Value& slot = parent[name];
         Dictionary* opened;
-        if (existing && existing->isArray()) {
-            existing->asArray().emplace_back(std::move(node));
-            opened = &existing->asArray().back().asDictionary();
-        } else if (existing) {
-            *existing = Value(Array{std::move(*existing), Value(std::move(node))});
-            opened = &existing->asArray().back().asDictionary();
+        if (slot.isArray()) {
+            slot.asArray().emplace_back(std::move(node));
+            opened = &slot.asArray().back().asDictionary();
+        } else if (!slot.isNull()) {
+            slot = Value(Array{std::move(slot), Value(std::move(node))});
+            opened = &slot.asArray().back().asDictionary();
         } else if (alwaysUseArrays()) {
-            parent.set(name, Value(Array{Value(std::move(node))}));
-            opened = &parent.find(name)->asArray().back().asDictionary();
+            slot = Value(Array{Value(std::move(node))});
+            opened = &slot.asArray().back().asDictionary();
         } else {
-            parent.set(name, Value(std::move(node)));
-            opened = &parent.find(name)->asDictionary();
+            slot = Value(std::move(node));
+            opened = &slot.asDictionary();
         }
-        stack_.push_back(opened);
+        stack_.push_back(Open{opened, name});
     } else if (wrapRootNode()) {
         root_ = Value(Dictionary{{name, Value(std::move(node))}});
-        stack_ = {&root_->asDictionary(), &root_->asDictionary().find(name)->asDictionary()};
+        stack_ = {Open{&root_->asDictionary(), std::string()},
+                  Open{&root_->asDictionary().find(name)->asDictionary(), name}};
     } else {
         root_ = Value(std::move(node));
-        stack_ = {&root_->asDictionary()};
+        stack_ = {Open{&root_->asDictionary(), std::string()}};
     }
 }
 
-std::optional<std::string> HOSXMLDictionaryParser::nameForNode(const Dictionary* node, const Dictionary& parent) const {
-    if (auto name = HOSXMLDictionary::hos_nodeName(*node)) return name;
-    for (const auto& [key, value] : parent) {
-        if (value.dictionaryIf() == node) return key;
-        if (const Array* list = value.arrayIf())
-            for (const auto& item : *list)
-                if (item.dictionaryIf() == node) return key;
-    }
-    return std::nullopt;
+std::optional<std::string> HOSXMLDictionaryParser::nameForNode(const Dictionary& node,
+                                                                const std::string& storedKey) const {
+    if (const Value* name = node.find(HOSXMLDictionaryNodeNameKey); name && name->isString()) return name->asString();
+    // The key the node was stored under is the one whose value is this node
+    // (or a list holding it): nothing else can hold it.
+    return storedKey;
 }
 
 void HOSXMLDictionaryParser::didEndElement(platform::XMLParser&, const std::string&) {
     endText();
     if (stack_.empty()) return;
-    Dictionary* node = stack_.back();
+    const Open closed = std::move(stack_.back());
     stack_.pop_back();
-    if (HOSXMLDictionary::hos_attributes(*node) || HOSXMLDictionary::hos_childNodes(*node) ||
-        HOSXMLDictionary::hos_comments(*node))
-        return;
+    Dictionary* node = closed.node;
+    if (hasAttributes(*node) || hasChildNodes(*node) || hasComments(*node)) return;
     if (stack_.empty()) return;  // the root stays a node
-    Dictionary& parent = *stack_.back();
-    const auto key = nameForNode(node, parent);
+    Dictionary& parent = *stack_.back().node;
+    const auto key = nameForNode(*node, closed.key);
     if (!key) return;
     Value* slot = parent.find(*key);
-    const auto text = HOSXMLDictionary::hos_innerText(*node);
+    Value* ownText = node->find(HOSXMLDictionaryTextKey);
+    const bool hasText = ownText != nullptr;
     // `node` may be freed by the changes below; it is not used again.
-    if (text && collapseTextNodes()) {
+    if (hasText && collapseTextNodes()) {
+        // A single run moves over as it is; several are joined.
+        Value text = ownText->isString() ? std::move(*ownText) : Value(*HOSXMLDictionary::hos_innerText(*node));
         if (slot && slot->isArray() && !slot->asArray().empty())
-            slot->asArray().back() = Value(*text);
+            slot->asArray().back() = std::move(text);
+        else if (slot)
+            *slot = std::move(text);
         else
-            parent.set(*key, Value(*text));
-    } else if (!text && stripEmptyNodes()) {
+            parent.set(*key, std::move(text));
+    } else if (!hasText && stripEmptyNodes()) {
         if (slot && slot->isArray()) {
             if (!slot->asArray().empty()) slot->asArray().pop_back();
         } else {
             parent.erase(*key);
         }
-    } else if (!text && !collapseTextNodes()) {
+    } else if (!hasText && !collapseTextNodes()) {
         node->set(HOSXMLDictionaryTextKey, Value(""));
     }
 }
@@ -224,7 +254,7 @@ void HOSXMLDictionaryParser::foundCDATA(platform::XMLParser&, const platform::By
 
 void HOSXMLDictionaryParser::foundComment(platform::XMLParser&, const std::string& comment) {
     if (!preserveComments() || stack_.empty()) return;
-    Dictionary& top = *stack_.back();
+    Dictionary& top = *stack_.back().node;
     Value* list = top.find(HOSXMLDictionaryCommentsKey);
     if (list && list->isArray())
         list->asArray().emplace_back(comment);

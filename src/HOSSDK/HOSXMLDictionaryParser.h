@@ -108,7 +108,7 @@ private:
 
     void addText(std::string_view text);
     void endText();
-    std::optional<std::string> nameForNode(const platform::Dictionary* node, const platform::Dictionary& parent) const;
+    std::optional<std::string> nameForNode(const platform::Dictionary& node, const std::string& storedKey) const;
 
     std::atomic<bool> collapseTextNodes_{true};
     std::atomic<bool> stripEmptyNodes_{true};
@@ -121,9 +121,14 @@ private:
 
     // Working state of one parse. Open nodes are held by their dictionaries,
     // which live on the heap behind their Values and so stay put while the
-    // containers around them grow.
+    // containers around them grow; each remembers the key it is stored under
+    // in its parent.
+    struct Open {
+        platform::Dictionary* node;
+        std::string key;
+    };
     std::optional<platform::Value> root_;
-    std::vector<platform::Dictionary*> stack_;
+    std::vector<Open> stack_;
     std::string text_;
 };
 
