@@ -22,6 +22,9 @@ public:
     void setResponseSerializers(Serializers serializers) { responseSerializers_ = std::move(serializers); }
 
     std::shared_ptr<TVHTTPResponseSerializer> copy() const override;
+    const char* className() const override { return "TVCompoundResponseSerializer"; }
+    void encodeWithCoder(platform::Dictionary& coder) const override;
+    void initWithCoder(const platform::Dictionary& coder) override;
     TVResponseObject responseObject(const TVResponse& response, const TVResponseData& data,
                                     platform::ErrorPtr* error) const override;
 

@@ -135,6 +135,28 @@ void TVHTTPRequestSerializer::copyInto(TVHTTPRequestSerializer& target) const {
     target.queryStringSerialization_ = queryStringSerialization_;
 }
 
+void TVHTTPRequestSerializer::encodeWithCoder(platform::Dictionary& coder) const {
+    platform::Dictionary headers;
+    for (const auto& [field, value] : HTTPRequestHeaders()) headers.set(field, Value(value));
+    coder.set("mutableHTTPRequestHeaders", Value(std::move(headers)));
+    coder.set("queryStringSerializationStyle", Value(queryStringSerializationStyle_));
+}
+
+void TVHTTPRequestSerializer::initWithCoder(const platform::Dictionary& coder) {
+    if (const Value* v = coder.find("mutableHTTPRequestHeaders"); v && v->isDictionary()) {
+        HeaderMap map;
+        for (const auto& [field, value] : v->asDictionary()) {
+            // An archive from elsewhere must not smuggle in header lines.
+            if (value.isString() && URLRequest::isToken(field) && URLRequest::isSafeHeaderValue(value.asString()))
+                map.emplace_back(field, value.asString());
+        }
+        auto headers = headers_;
+        headerQueue_->syncBarrier([&] { headers->map = std::move(map); });
+    }
+    const Value* style = coder.find("queryStringSerializationStyle");
+    queryStringSerializationStyle_ = style && style->isNumber() ? static_cast<unsigned>(style->uintValue()) : 0;
+}
+
 void TVHTTPRequestSerializer::setAllowsCellularAccess(bool v) {
     allowsCellularAccess_ = v;
     markChanged("allowsCellularAccess");

@@ -80,6 +80,16 @@ public:
     // style and custom block; every other property has its initial value.
     virtual std::shared_ptr<TVHTTPRequestSerializer> copy() const;
 
+    // Archiving: the default headers under "mutableHTTPRequestHeaders" (a
+    // dictionary) and the style under "queryStringSerializationStyle"; the
+    // subclasses add their options. initWithCoder applies an archive to a
+    // freshly made serializer: a missing or mistyped entry leaves the initial
+    // value (style 0), and header entries that are not safe header text are
+    // dropped.
+    static bool supportsSecureCoding() { return true; }
+    virtual void encodeWithCoder(platform::Dictionary& coder) const;
+    virtual void initWithCoder(const platform::Dictionary& coder);
+
     unsigned stringEncoding() const { return stringEncoding_; }
     void setStringEncoding(unsigned encoding) { stringEncoding_ = encoding; }
 

@@ -89,6 +89,35 @@ void TVHTTPResponseSerializer::copyInto(TVHTTPResponseSerializer& target) const 
     target.acceptableContentTypes_ = acceptableContentTypes_;
 }
 
+void TVHTTPResponseSerializer::encodeWithCoder(Dictionary& coder) const {
+    coder.set("class", Value(className()));
+    if (acceptableStatusCodes_) {
+        platform::Array codes;
+        for (int code : *acceptableStatusCodes_) codes.emplace_back(code);
+        coder.set("acceptableStatusCodes", Value(std::move(codes)));
+    }
+    if (acceptableContentTypes_) {
+        platform::Array types;
+        for (const std::string& type : *acceptableContentTypes_) types.emplace_back(type);
+        coder.set("acceptableContentTypes", Value(std::move(types)));
+    }
+}
+
+void TVHTTPResponseSerializer::initWithCoder(const Dictionary& coder) {
+    acceptableStatusCodes_.reset();
+    if (const Value* codes = coder.find("acceptableStatusCodes"); codes && codes->isArray()) {
+        acceptableStatusCodes_.emplace();
+        for (const Value& code : codes->asArray())
+            if (code.isNumber()) acceptableStatusCodes_->insert(static_cast<int>(code.intValue()));
+    }
+    acceptableContentTypes_.reset();
+    if (const Value* types = coder.find("acceptableContentTypes"); types && types->isArray()) {
+        acceptableContentTypes_.emplace();
+        for (const Value& type : types->asArray())
+            if (type.isString()) acceptableContentTypes_->insert(type.asString());
+    }
+}
+
 namespace {
 
 Dictionary validationUserInfo(const std::string& description, const platform::HTTPURLResponse& response,

@@ -104,6 +104,20 @@ public:
     // A new serializer of the same class with the same properties.
     virtual std::shared_ptr<TVHTTPResponseSerializer> copy() const;
 
+    // Archiving, each property under its own name ("acceptableStatusCodes"
+    // and "acceptableContentTypes" as arrays; the subclasses' options as
+    // numbers). initWithCoder applies an archive to a freshly made
+    // serializer: a missing set switches its check off, a missing number
+    // reads as 0 (NO). The class name goes under "class" so that compound
+    // serializers can archive their members.
+    static bool supportsSecureCoding() { return true; }
+    virtual const char* className() const { return "TVHTTPResponseSerializer"; }
+    virtual void encodeWithCoder(platform::Dictionary& coder) const;
+    virtual void initWithCoder(const platform::Dictionary& coder);
+    // A serializer of the archived class (one of this module's) with the
+    // archive applied; null for an unknown class.
+    static std::shared_ptr<TVHTTPResponseSerializer> serializerWithCoder(const platform::Dictionary& coder);
+
     // Default 200..299; nullopt switches the status check off.
     const std::optional<std::set<int>>& acceptableStatusCodes() const { return acceptableStatusCodes_; }
     void setAcceptableStatusCodes(std::optional<std::set<int>> codes) { acceptableStatusCodes_ = std::move(codes); }

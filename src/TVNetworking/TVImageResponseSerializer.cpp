@@ -59,4 +59,18 @@ TVResponseObject TVImageResponseSerializer::responseObject(const TVResponse& res
     return TVResponseObject(TVImageWithDataAtScale(*data, imageScale_));
 }
 
+void TVImageResponseSerializer::encodeWithCoder(platform::Dictionary& coder) const {
+    TVHTTPResponseSerializer::encodeWithCoder(coder);
+    coder.set("imageScale", platform::Value(imageScale_));
+    coder.set("automaticallyInflatesResponseImage", platform::Value(automaticallyInflatesResponseImage_));
+}
+
+void TVImageResponseSerializer::initWithCoder(const platform::Dictionary& coder) {
+    TVHTTPResponseSerializer::initWithCoder(coder);
+    const platform::Value* imageScale = coder.find("imageScale");
+    imageScale_ = imageScale && imageScale->isNumber() ? imageScale->doubleValue() : 0.0;
+    const platform::Value* automaticallyInflatesResponseImage = coder.find("automaticallyInflatesResponseImage");
+    automaticallyInflatesResponseImage_ = automaticallyInflatesResponseImage && automaticallyInflatesResponseImage->isNumber() && automaticallyInflatesResponseImage->boolValue();
+}
+
 }  // namespace pellix

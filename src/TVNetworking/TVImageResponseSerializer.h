@@ -24,6 +24,9 @@ public:
     void setAutomaticallyInflatesResponseImage(bool v) { automaticallyInflatesResponseImage_ = v; }
 
     std::shared_ptr<TVHTTPResponseSerializer> copy() const override;
+    const char* className() const override { return "TVImageResponseSerializer"; }
+    void encodeWithCoder(platform::Dictionary& coder) const override;
+    void initWithCoder(const platform::Dictionary& coder) override;
     TVResponseObject responseObject(const TVResponse& response, const TVResponseData& data,
                                     platform::ErrorPtr* error) const override;
 

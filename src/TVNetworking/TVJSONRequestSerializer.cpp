@@ -49,4 +49,15 @@ std::optional<URLRequest> TVJSONRequestSerializer::requestBySerializingRequest(c
     return mutableRequest;
 }
 
+void TVJSONRequestSerializer::encodeWithCoder(platform::Dictionary& coder) const {
+    TVHTTPRequestSerializer::encodeWithCoder(coder);
+    coder.set("writingOptions", Value(writingOptions_));
+}
+
+void TVJSONRequestSerializer::initWithCoder(const platform::Dictionary& coder) {
+    TVHTTPRequestSerializer::initWithCoder(coder);
+    const Value* writingOptions = coder.find("writingOptions");
+    writingOptions_ = writingOptions && writingOptions->isNumber() ? static_cast<unsigned>(writingOptions->uintValue()) : 0;
+}
+
 }  // namespace pellix

@@ -18,6 +18,8 @@ public:
     void setWritingOptions(unsigned options) { writingOptions_ = options; }
 
     std::shared_ptr<TVHTTPRequestSerializer> copy() const override;
+    void encodeWithCoder(platform::Dictionary& coder) const override;
+    void initWithCoder(const platform::Dictionary& coder) override;
     std::optional<platform::URLRequest> requestBySerializingRequest(const platform::URLRequest& request,
                                                                     const platform::Value& parameters,
                                                                     platform::ErrorPtr* error) override;

@@ -41,4 +41,18 @@ TVResponseObject TVJSONResponseSerializer::responseObject(const TVResponse& resp
     return TVResponseObject(std::move(*value));
 }
 
+void TVJSONResponseSerializer::encodeWithCoder(platform::Dictionary& coder) const {
+    TVHTTPResponseSerializer::encodeWithCoder(coder);
+    coder.set("readingOptions", platform::Value(readingOptions_));
+    coder.set("removesKeysWithNullValues", platform::Value(removesKeysWithNullValues_));
+}
+
+void TVJSONResponseSerializer::initWithCoder(const platform::Dictionary& coder) {
+    TVHTTPResponseSerializer::initWithCoder(coder);
+    const platform::Value* readingOptions = coder.find("readingOptions");
+    readingOptions_ = readingOptions && readingOptions->isNumber() ? static_cast<unsigned>(readingOptions->uintValue()) : 0;
+    const platform::Value* removesKeysWithNullValues = coder.find("removesKeysWithNullValues");
+    removesKeysWithNullValues_ = removesKeysWithNullValues && removesKeysWithNullValues->isNumber() && removesKeysWithNullValues->boolValue();
+}
+
 }  // namespace pellix

@@ -22,6 +22,9 @@ public:
     void setRemovesKeysWithNullValues(bool v) { removesKeysWithNullValues_ = v; }
 
     std::shared_ptr<TVHTTPResponseSerializer> copy() const override;
+    const char* className() const override { return "TVJSONResponseSerializer"; }
+    void encodeWithCoder(platform::Dictionary& coder) const override;
+    void initWithCoder(const platform::Dictionary& coder) override;
     TVResponseObject responseObject(const TVResponse& response, const TVResponseData& data,
                                     platform::ErrorPtr* error) const override;
 

@@ -54,4 +54,18 @@ std::optional<URLRequest> TVPropertyListRequestSerializer::requestBySerializingR
     return mutableRequest;
 }
 
+void TVPropertyListRequestSerializer::encodeWithCoder(platform::Dictionary& coder) const {
+    TVHTTPRequestSerializer::encodeWithCoder(coder);
+    coder.set("format", Value(format_));
+    coder.set("writeOptions", Value(writeOptions_));
+}
+
+void TVPropertyListRequestSerializer::initWithCoder(const platform::Dictionary& coder) {
+    TVHTTPRequestSerializer::initWithCoder(coder);
+    const Value* format = coder.find("format");
+    format_ = format && format->isNumber() ? static_cast<unsigned>(format->uintValue()) : 0;
+    const Value* writeOptions = coder.find("writeOptions");
+    writeOptions_ = writeOptions && writeOptions->isNumber() ? static_cast<unsigned>(writeOptions->uintValue()) : 0;
+}
+
 }  // namespace pellix

@@ -27,6 +27,8 @@ public:
     void setWriteOptions(unsigned options) { writeOptions_ = options; }
 
     std::shared_ptr<TVHTTPRequestSerializer> copy() const override;
+    void encodeWithCoder(platform::Dictionary& coder) const override;
+    void initWithCoder(const platform::Dictionary& coder) override;
     std::optional<platform::URLRequest> requestBySerializingRequest(const platform::URLRequest& request,
                                                                     const platform::Value& parameters,
                                                                     platform::ErrorPtr* error) override;

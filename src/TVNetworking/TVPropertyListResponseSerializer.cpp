@@ -42,4 +42,18 @@ TVResponseObject TVPropertyListResponseSerializer::responseObject(const TVRespon
     return TVResponseObject(std::move(*value));
 }
 
+void TVPropertyListResponseSerializer::encodeWithCoder(platform::Dictionary& coder) const {
+    TVHTTPResponseSerializer::encodeWithCoder(coder);
+    coder.set("format", platform::Value(format_));
+    coder.set("readOptions", platform::Value(readOptions_));
+}
+
+void TVPropertyListResponseSerializer::initWithCoder(const platform::Dictionary& coder) {
+    TVHTTPResponseSerializer::initWithCoder(coder);
+    const platform::Value* format = coder.find("format");
+    format_ = format && format->isNumber() ? static_cast<unsigned>(format->uintValue()) : 0;
+    const platform::Value* readOptions = coder.find("readOptions");
+    readOptions_ = readOptions && readOptions->isNumber() ? static_cast<unsigned>(readOptions->uintValue()) : 0;
+}
+
 }  // namespace pellix

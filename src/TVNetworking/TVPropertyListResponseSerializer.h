@@ -21,6 +21,9 @@ public:
     void setReadOptions(unsigned options) { readOptions_ = options; }
 
     std::shared_ptr<TVHTTPResponseSerializer> copy() const override;
+    const char* className() const override { return "TVPropertyListResponseSerializer"; }
+    void encodeWithCoder(platform::Dictionary& coder) const override;
+    void initWithCoder(const platform::Dictionary& coder) override;
     TVResponseObject responseObject(const TVResponse& response, const TVResponseData& data,
                                     platform::ErrorPtr* error) const override;
 

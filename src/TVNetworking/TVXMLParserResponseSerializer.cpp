@@ -23,4 +23,13 @@ TVResponseObject TVXMLParserResponseSerializer::responseObject(const TVResponse&
     return TVResponseObject(std::make_shared<platform::XMLParser>(*data));
 }
 
+void TVXMLParserResponseSerializer::encodeWithCoder(platform::Dictionary& coder) const {
+    TVHTTPResponseSerializer::encodeWithCoder(coder);
+}
+
+void TVXMLParserResponseSerializer::initWithCoder(const platform::Dictionary& coder) {
+    TVHTTPResponseSerializer::initWithCoder(coder);
+
+}
+
 }  // namespace pellix

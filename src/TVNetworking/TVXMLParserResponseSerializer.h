@@ -13,6 +13,9 @@ public:
     TVXMLParserResponseSerializer();
 
     std::shared_ptr<TVHTTPResponseSerializer> copy() const override;
+    const char* className() const override { return "TVXMLParserResponseSerializer"; }
+    void encodeWithCoder(platform::Dictionary& coder) const override;
+    void initWithCoder(const platform::Dictionary& coder) override;
     TVResponseObject responseObject(const TVResponse& response, const TVResponseData& data,
                                     platform::ErrorPtr* error) const override;
 };

@@ -251,3 +251,34 @@ TEST(TVPropertyListRequestSerializer, Bodies) {
 
 }  // namespace
 }  // namespace pellix
+
+namespace pellix {
+namespace {
+
+TEST(TVHTTPRequestSerializer, ArchivingRoundTrip) {
+    auto plist = TVPropertyListRequestSerializer::serializerWithFormat(TVPropertyListBinaryFormat_v1_0, 3);
+    plist->setValue("v", "X-Archived");
+    platform::Dictionary archive;
+    plist->encodeWithCoder(archive);
+    EXPECT_EQ(archive.find("format")->intValue(), 200);
+
+    auto restored = std::make_shared<TVPropertyListRequestSerializer>();
+    restored->initWithCoder(archive);
+    EXPECT_EQ(restored->format(), TVPropertyListBinaryFormat_v1_0);
+    EXPECT_EQ(restored->writeOptions(), 3u);
+    EXPECT_EQ(restored->valueForHTTPHeaderField("X-Archived"), "v");
+    EXPECT_EQ(restored->HTTPRequestHeaders(), plist->HTTPRequestHeaders());
+
+    // Hostile or missing entries: no injected lines, numbers read as 0.
+    platform::Dictionary hostile{
+        {"mutableHTTPRequestHeaders", Dictionary{{"X-Ok", "1"}, {"X-Bad", "a\r\nX-Evil: 1"}, {"Bad Name", "x"}, {"X-Num", 5}}}};
+    auto json = std::make_shared<TVJSONRequestSerializer>();
+    json->setWritingOptions(1);
+    json->initWithCoder(hostile);
+    EXPECT_EQ(json->HTTPRequestHeaders(), (TVHTTPRequestSerializer::HeaderMap{{"X-Ok", "1"}}));
+    EXPECT_EQ(json->writingOptions(), 0u);
+    EXPECT_EQ(json->queryStringSerializationStyle(), 0u);
+}
+
+}  // namespace
+}  // namespace pellix

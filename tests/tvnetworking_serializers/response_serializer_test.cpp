@@ -261,3 +261,44 @@ TEST(TVHTTPResponseSerializer, CopiesKeepSettings) {
 
 }  // namespace
 }  // namespace pellix
+
+namespace pellix {
+namespace {
+
+TEST(TVHTTPResponseSerializer, ArchivingRoundTrip) {
+    auto image = TVImageResponseSerializer::serializer();
+    image->setImageScale(3);
+    image->setAutomaticallyInflatesResponseImage(false);
+    auto json = TVJSONResponseSerializer::serializerWithReadingOptions(4);
+    json->setRemovesKeysWithNullValues(true);
+    json->setAcceptableStatusCodes(TVIndexSetWithRange(0, 600));
+    auto compound = TVCompoundResponseSerializer::compoundSerializerWithResponseSerializers({json, image});
+    compound->setAcceptableContentTypes(std::set<std::string>{"a/b"});
+
+    Dictionary archive;
+    compound->encodeWithCoder(archive);
+    auto restored = std::dynamic_pointer_cast<TVCompoundResponseSerializer>(TVHTTPResponseSerializer::serializerWithCoder(archive));
+    ASSERT_TRUE(restored);
+    EXPECT_EQ(restored->acceptableContentTypes(), (std::set<std::string>{"a/b"}));
+    ASSERT_EQ(restored->responseSerializers().size(), 2u);
+    auto json2 = std::dynamic_pointer_cast<TVJSONResponseSerializer>(restored->responseSerializers()[0]);
+    auto image2 = std::dynamic_pointer_cast<TVImageResponseSerializer>(restored->responseSerializers()[1]);
+    ASSERT_TRUE(json2 && image2);
+    EXPECT_EQ(json2->readingOptions(), 4u);
+    EXPECT_TRUE(json2->removesKeysWithNullValues());
+    EXPECT_EQ(json2->acceptableStatusCodes()->size(), 600u);
+    EXPECT_EQ(image2->imageScale(), 3);
+    EXPECT_FALSE(image2->automaticallyInflatesResponseImage());
+
+    // Missing keys: both checks off, numbers 0.
+    auto bare = TVImageResponseSerializer::serializer();
+    bare->initWithCoder(Dictionary{});
+    EXPECT_FALSE(bare->acceptableStatusCodes());
+    EXPECT_FALSE(bare->acceptableContentTypes());
+    EXPECT_EQ(bare->imageScale(), 0.0);
+    EXPECT_FALSE(bare->automaticallyInflatesResponseImage());
+    EXPECT_FALSE(TVHTTPResponseSerializer::serializerWithCoder(Dictionary{{"class", "NoSuchSerializer"}}));
+}
+
+}  // namespace
+}  // namespace pellix
