@@ -269,6 +269,19 @@ TEST_F(TVMultipartTest, PacketSizeCapsEveryRead) {
     EXPECT_EQ(total, stream->knownLength());
 }
 
+TEST_F(TVMultipartTest, DelayPausesTheReadingThreadAfterEachPartRead) {
+    URLRequest plain(*URL::parse("http://h.test/"));
+    TVStreamingMultipartFormData form(plain, kTVUTF8StringEncoding);
+    for (const char* name : {"a", "b", "c"}) form.appendPartWithFormData(bytesOf("v"), name);
+    form.throttleBandwidthWithPacketSize(1 << 20, 0.05);
+    auto stream = form.requestByFinalizingMultipartFormData().httpBodyStream();
+    stream->open();
+    std::uint8_t buffer[4096];
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(stream->read(buffer, sizeof buffer), stream->knownLength());  // three part reads in one call
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+}
+
 TEST_F(TVMultipartTest, CopyAfterPartialReadStartsOver) {
     const std::string path = writeFile("f.bin", randomBytes(30000, 6));
     URLRequest plain(*URL::parse("http://h.test/"));
