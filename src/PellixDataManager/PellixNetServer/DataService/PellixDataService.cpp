@@ -70,17 +70,7 @@ std::string trimmed(std::string_view s) {
     return std::string(s.substr(begin, end - begin));
 }
 
-const std::shared_ptr<platform::DispatchQueue>& processingQueue() {
-    static const auto queue = platform::DispatchQueue::concurrent("com.pellix.sdk.response.processing");
-    return queue;
-}
-
 }  // namespace
-
-const std::shared_ptr<platform::DispatchGroup>& pellixCompletionGroup() {
-    static const auto group = platform::DispatchGroup::create();
-    return group;
-}
 
 const std::shared_ptr<PellixDataService>& PellixDataService::services() {
     static const std::shared_ptr<PellixDataService> instance(new PellixDataService());
@@ -88,9 +78,15 @@ const std::shared_ptr<PellixDataService>& PellixDataService::services() {
 }
 
 PellixDataService::PellixDataService()
-    : requestHeaderParams_(configHeaderParams()),
-      session_(platform::URLSession::sessionWithConfiguration(
-          platform::URLSessionConfiguration::defaultSessionConfiguration())) {}
+    : requestHeaderParams_(configHeaderParams()), sessionManager_(TVHTTPSessionManager::manager()) {
+    sessionManager_->setSecurityPolicy(securityPolicy());
+}
+
+std::shared_ptr<TVSecurityPolicy> PellixDataService::securityPolicy() {
+    // Certificates are checked, for the host asked: this channel carries the
+    // access token and the resident's identity.
+    return TVSecurityPolicy::defaultPolicy();
+}
 
 Dictionary PellixDataService::configHeaderParams() {
     Dictionary system;
@@ -114,11 +110,6 @@ Dictionary PellixDataService::requestHeaderParams() const {
 void PellixDataService::setRequestHeaderParams(Dictionary headers) {
     std::lock_guard lock(mutex_);
     requestHeaderParams_ = std::move(headers);
-}
-
-std::shared_ptr<platform::URLSession> PellixDataService::session() const {
-    std::lock_guard lock(mutex_);
-    return session_;
 }
 
 std::shared_ptr<TVHTTPRequestSerializer> PellixDataService::requestSerializer() const {
@@ -251,61 +242,25 @@ PellixDataService::Task PellixDataService::send(const std::string& method, const
                                                 const std::shared_ptr<TVHTTPRequestSerializer>& requestSerializer,
                                                 const std::shared_ptr<TVHTTPResponseSerializer>& responseSerializer,
                                                 Success success, Failure failure) {
-    const auto group = pellixCompletionGroup();
-    const auto main = platform::DispatchQueue::main();
-    auto fail = [&](ErrorPtr error) -> Task {
-        if (failure) group->async(main, [failure, error] { failure(nullptr, error); });
+    const Value params(parameters);
+    try {
+        std::lock_guard lock(bindMutex_);
+        sessionManager_->setRequestSerializer(requestSerializer);
+        sessionManager_->setResponseSerializer(responseSerializer);
+        if (method == "POST") return sessionManager_->POST(URLString, params, std::move(success), std::move(failure));
+        if (method == "PUT") return sessionManager_->PUT(URLString, params, std::move(success), std::move(failure));
+        return sessionManager_->GET(URLString, params, std::move(success), std::move(failure));
+    } catch (const platform::Exception& e) {
+        // A URL that does not parse, or a session that was closed.
+        if (failure) {
+            auto error = platform::Error::make(platform::URLError::kDomain, platform::URLError::BadURL,
+                                               Dictionary{{"NSLocalizedDescription", Value(std::string(e.what()))}});
+            platform::DispatchQueue::main()->async([failure, error] { failure(nullptr, error); });
+        }
         return nullptr;
-    };
-
-    ErrorPtr error;
-    std::optional<platform::URLRequest> request;
-    try {
-        request = requestSerializer->requestWithMethod(method, URLString, Value(parameters), &error);
-    } catch (const platform::Exception& e) {
-        return fail(platform::Error::make(platform::URLError::kDomain, platform::URLError::BadURL,
-                                          Dictionary{{"NSLocalizedDescription", e.what()}}));
     }
-    if (!request) return fail(error);
-
-    // The task is known only once it exists; the completion reads it here.
-    auto taskSlot = std::make_shared<std::weak_ptr<platform::URLSessionDataTask>>();
-    auto completion = [taskSlot, responseSerializer, success, failure, group, main](
-                          std::optional<platform::Bytes> data, std::shared_ptr<const platform::HTTPURLResponse> response,
-                          ErrorPtr transportError) {
-        Task task = taskSlot->lock();
-        group->enter();
-        processingQueue()->async([=, data = std::move(data)] {
-            ErrorPtr serializationError;
-            TVResponseObject object;
-            ErrorPtr error = transportError;
-            if (!error) {
-                object = responseSerializer->responseObject(response, data, &serializationError);
-                error = serializationError;
-            }
-            main->async([=] {
-                if (error) {
-                    if (failure) failure(task, error);
-                } else if (success) {
-                    success(task, object);
-                }
-                group->leave();
-            });
-        });
-    };
-
-    Task task;
-    try {
-        task = session()->dataTaskWithRequest(*request, completion);
-    } catch (const platform::Exception& e) {
-        return fail(platform::Error::make(platform::URLError::kDomain, platform::URLError::Cancelled,
-                                          Dictionary{{"NSLocalizedDescription", e.what()}}));
-    }
-    *taskSlot = task;
-    task->resume();
-    return task;
 }
 
-void PellixDataService::cancelAllTask() { session()->invalidateAndCancel(); }
+void PellixDataService::cancelAllTask() { sessionManager_->invalidateSessionCancelingTasks(true); }
 
 }  // namespace pellix

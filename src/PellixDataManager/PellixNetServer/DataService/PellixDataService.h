@@ -11,22 +11,24 @@
 // trimmed forms. GET parameters travel in the query, POST and PUT ones as a
 // form body.
 //
-// Each request is bound to its own request and response serializers when it
-// is built, so an answer is always parsed by the serializer its request
-// chose, however many requests are in flight. Response serializers accept
-// every status below 600, so error answers are parsed and handed on.
+// All requests go through one HTTP session manager. Each request is bound to
+// its own request and response serializers when its task is created (the
+// two are installed and the task made under one lock), so an answer is
+// always parsed by the serializer its request chose, however many requests
+// are in flight. Response serializers accept every status below 600, so
+// error answers are parsed and handed on.
 //
 // Trust: the platform channel carries the access token and the resident's
-// identity, so servers are checked by the system's default rule (the chain
-// must reach a trusted root of the system store, which SSL_CERT_FILE /
-// SSL_CERT_DIR extend, and name the host); nothing else is accepted.
+// identity, so the manager keeps the default policy: the chain must reach a
+// trusted root of the system store (which SSL_CERT_FILE / SSL_CERT_DIR
+// extend) and name the host; nothing else is accepted.
 //
 // Threads: requests may be built on any thread (normally the main thread).
-// Answers are parsed on a global queue; success and failure blocks run on
-// the main queue inside one process-wide dispatch group. A request that
-// cannot be built (a URL that does not parse, a cancelled service) reports
-// its error to the failure block on the main queue with a null task and
-// returns null. Nothing here throws to the caller.
+// Answers are parsed on the layer's processing queue; success and failure
+// blocks run on the main queue inside the layer's process-wide completion
+// group. A request that cannot be built (a URL that does not parse, a
+// cancelled service) reports its error to the failure block on the main
+// queue with a null task and returns null. Nothing here throws to the caller.
 #pragma once
 
 #include <cstdint>
@@ -38,16 +40,16 @@
 #include "PellixDataManager/PellixNetServer/RequestParams/PellixBaseRequestParam.h"
 #include "TVNetworking/TVHTTPRequestSerializer.h"
 #include "TVNetworking/TVHTTPResponseSerializer.h"
-#include "platform/DispatchGroup.h"
+#include "TVNetworking/TVHTTPSessionManager.h"
+#include "TVNetworking/TVSecurityPolicy.h"
 #include "platform/Error.h"
-#include "platform/URLSession.h"
 #include "platform/Value.h"
 
 namespace pellix {
 
 class PellixDataService {
 public:
-    using Task = std::shared_ptr<platform::URLSessionDataTask>;
+    using Task = TVURLSessionTaskPtr;
     using Success = std::function<void(const Task& task, const TVResponseObject& responseObject)>;
     using Failure = std::function<void(const Task& task, const platform::ErrorPtr& error)>;
 
@@ -65,8 +67,11 @@ public:
     platform::Dictionary requestHeaderParams() const;
     void setRequestHeaderParams(platform::Dictionary headers);
 
-    // The session every request of the SDK goes through.
-    std::shared_ptr<platform::URLSession> session() const;
+    // The manager every request of the SDK goes through.
+    const std::shared_ptr<TVHTTPSessionManager>& sessionManager() const { return sessionManager_; }
+    // The trust policy of platform requests: the layer's default (system
+    // store, host name checked).
+    static std::shared_ptr<TVSecurityPolicy> securityPolicy();
 
     // A new request serializer carrying requestHeaderParams().
     std::shared_ptr<TVHTTPRequestSerializer> requestSerializer() const;
@@ -75,7 +80,7 @@ public:
     static std::shared_ptr<TVHTTPResponseSerializer> reponseSerializerWithType(std::uint64_t type);
 
     // Builds the request with `requestSerializer`, starts it and returns the
-    // task; answers are parsed with `responseSerializer`.
+    // task; its answer is parsed with `responseSerializer`.
     Task GET(const std::string& URLString, const platform::Dictionary& parameters,
              const std::shared_ptr<TVHTTPRequestSerializer>& requestSerializer,
              const std::shared_ptr<TVHTTPResponseSerializer>& responseSerializer, Success success, Failure failure);
@@ -122,10 +127,9 @@ private:
 
     mutable std::mutex mutex_;
     platform::Dictionary requestHeaderParams_;
-    std::shared_ptr<platform::URLSession> session_;
+    // Held while a request's serializers are installed and its task made.
+    std::mutex bindMutex_;
+    const std::shared_ptr<TVHTTPSessionManager> sessionManager_;
 };
-
-// The group every completion block of the SDK's requests runs in.
-const std::shared_ptr<platform::DispatchGroup>& pellixCompletionGroup();
 
 }  // namespace pellix
