@@ -51,7 +51,18 @@ std::string sourceDir() {
     return std::filesystem::path(__FILE__).parent_path().parent_path().string();
 }
 
-// Runs argv, waits, returns its exit status and peak resident bytes.
+// The peak resident memory of a running process (its own, from exec on).
+long processPeak(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6)) * 1024;
+    return 0;
+}
+
+// Runs argv, waits, returns its exit status and peak resident bytes. The
+// peak is sampled from /proc while the child runs: the kernel's own figure
+// for a spawned child starts from the parent's size.
 std::pair<int, long> runProcess(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -61,16 +72,30 @@ std::pair<int, long> runProcess(const std::vector<std::string>& args, const std:
     posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid;
-    if (posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) return {-1, 0};
+    int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) return {-1, 0};
+    long peak = 0;
     int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss * 1024L};
+    for (;;) {
+        peak = std::max(peak, processPeak(pid));
+        pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, peak};
 }
 
 void resetPeakMemory() {
     std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+double currentMemory() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) * 1024;
+    return 0;
 }
 
 double peakMemory() {
@@ -151,12 +176,16 @@ public:
         std::function<void()> next;
         {
             std::lock_guard lock(mutex);
-            ++done;
-            if (error) failed = true;
             next = onDone;
         }
-        cv.notify_all();
+        // Refill first, so nothing runs for this round once the count is reached.
         if (next) next();
+        {
+            std::lock_guard lock(mutex);
+            ++done;
+            if (error) failed = true;
+        }
+        cv.notify_all();
     }
     void waitFor(int count) {
         std::unique_lock lock(mutex);
@@ -176,14 +205,16 @@ void BM_Session_1000SmallGets(benchmark::State& state) {
     auto sink = std::make_shared<Sink>();
     auto session = makeSession(sink);
     URLRequest request(*URL::parse(gBase + "/small"));
+    std::atomic<int> started{0};
     resetPeakMemory();
+    const double startRss = currentMemory();
     for (auto _ : state) {
         {
             std::lock_guard lock(sink->mutex);
             sink->done = 0;
         }
         // 32 in flight: each completion starts the next request.
-        std::atomic<int> started{0};
+        started = 0;
         sink->onDone = [&] {
             if (started.fetch_add(1) < kRequests) session->dataTaskWithRequest(request)->resume();
         };
@@ -192,6 +223,7 @@ void BM_Session_1000SmallGets(benchmark::State& state) {
             session->dataTaskWithRequest(request)->resume();
         }
         sink->waitFor(kRequests);
+        std::lock_guard lock(sink->mutex);
         sink->onDone = nullptr;
     }
     if (sink->failed) state.SkipWithError("a request failed");
@@ -199,6 +231,7 @@ void BM_Session_1000SmallGets(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(state.iterations()) * kRequests, benchmark::Counter::kIsRate);
     gMemory[std::string(__func__)] = peakMemory();
     state.counters["peak_rss_MB"] = gMemory[std::string(__func__)] / 1e6;
+    state.counters["start_rss_MB"] = startRss / 1e6;
     finishSession(session);
 }
 
@@ -221,6 +254,7 @@ void BM_Session_1GiBToMemory(benchmark::State& state) {
     auto session = makeSession(sink);
     URLRequest request(*URL::parse(gBase + "/bytes/" + std::to_string(kGiB)));
     resetPeakMemory();
+    const double startRss = currentMemory();
     int count = 0;
     for (auto _ : state) {
         session->dataTaskWithRequest(request)->resume();
@@ -230,6 +264,7 @@ void BM_Session_1GiBToMemory(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kGiB);
     gMemory[std::string(__func__)] = peakMemory();
     state.counters["peak_rss_MB"] = gMemory[std::string(__func__)] / 1e6;
+    state.counters["start_rss_MB"] = startRss / 1e6;
     finishSession(session);
 }
 
@@ -250,6 +285,7 @@ void BM_Session_1GiBToFile(benchmark::State& state) {
     auto session = makeSession(sink);
     URLRequest request(*URL::parse(gBase + "/bytes/" + std::to_string(kGiB)));
     resetPeakMemory();
+    const double startRss = currentMemory();
     int count = 0;
     for (auto _ : state) {
         session->downloadTaskWithRequest(request)->resume();
@@ -259,6 +295,7 @@ void BM_Session_1GiBToFile(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kGiB);
     gMemory[std::string(__func__)] = peakMemory();
     state.counters["peak_rss_MB"] = gMemory[std::string(__func__)] / 1e6;
+    state.counters["start_rss_MB"] = startRss / 1e6;
     finishSession(session);
 }
 

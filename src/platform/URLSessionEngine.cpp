@@ -82,6 +82,9 @@ void URLSessionEngine::run() {
             curl_easy_getinfo(m->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&t));
             if (t) onCurlDone(*t, m->data.result);
         }
+        for (auto id : flushing_)
+            if (Transfer* t = find(id)) flush(*t);
+        flushing_.clear();
         relieveBackpressure();
         long wait = checkTimeouts();
         maybeFinishInvalidation();
@@ -303,6 +306,10 @@ bool URLSessionEngine::configureEasy(Transfer& t) {
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
     curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    // Nor should curl load a CA bundle into every connection's context: the
+    // verify callback never reads it.
+    curl_easy_setopt(e, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
     curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, &URLSessionEngine::onSSLContext);
     curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &t);
 
@@ -698,6 +705,7 @@ void URLSessionEngine::finish(Transfer& t, ErrorPtr error) {
     });
     std::uint64_t id = task->taskIdentifier();
     backpressured_.erase(id);
+    flushing_.erase(id);
     transfers_.erase(id);
 }
 

@@ -114,6 +114,8 @@ private:
 
     // Posting to a task's delegate channel; `last` marks the completion.
     void postCallback(Transfer& t, std::function<void()> callback);
+    void flushSoon(Transfer& t);
+    void flush(Transfer& t);
     void taskCallbacksDone();
     void deliverInvalidIfDone();
 
@@ -137,6 +139,7 @@ private:
     // Engine thread only.
     std::map<std::uint64_t, std::unique_ptr<Transfer>> transfers_;
     std::set<std::uint64_t> backpressured_;
+    std::set<std::uint64_t> flushing_;
     bool exit_ = false;
 };
 

@@ -12,7 +12,87 @@ using namespace urlsession_detail;
 
 // ---- delivery to the delegate ----
 
-void URLSessionEngine::postCallback(Transfer& t, std::function<void()> callback) { t.channel->post(std::move(callback)); }
+// Progress and received bytes are handed over once per round of the engine
+// loop (and before any other callback of the task), not per network read:
+// fewer, larger deliveries and far fewer thread wake-ups.
+void URLSessionEngine::flushSoon(Transfer& t) { flushing_.insert(t.task->taskIdentifier()); }
+
+void URLSessionEngine::flush(Transfer& t) {
+    auto delegate = this->delegate();
+    auto pending = t.pending;
+    if (t.flushSent) {
+        t.flushSent = false;
+        auto task = t.task;
+        t.channel->post([this, delegate, task, pending] {
+            std::int64_t delta, sent;
+            {
+                std::lock_guard lock(pending->mutex);
+                delta = pending->sentDelta;
+                sent = pending->sentTotal;
+                pending->sentDelta = 0;
+                pending->sentPosted = false;
+            }
+            auto s = session();
+            if (delegate && s) delegate->didSendBodyData(s, task, delta, sent, task->countOfBytesExpectedToSend());
+        });
+    }
+    if (t.flushWritten) {
+        t.flushWritten = false;
+        auto task = std::static_pointer_cast<URLSessionDownloadTask>(t.task);
+        bool tell = !t.hasCompletionHandler();
+        t.channel->post([this, delegate, task, pending, tell] {
+            std::int64_t delta, total;
+            {
+                std::lock_guard lock(pending->mutex);
+                delta = pending->writtenDelta;
+                total = pending->writtenTotal;
+                pending->writtenDelta = 0;
+                pending->writtenPosted = false;
+            }
+            auto s = session();
+            if (tell && delegate && s)
+                delegate->didWriteData(s, task, delta, total, task->countOfBytesExpectedToReceive());
+        });
+    }
+    if (t.flushData) {
+        t.flushData = false;
+        auto task = std::static_pointer_cast<URLSessionDataTask>(t.task);
+        auto collected = t.collected;
+        auto weak = weak_from_this();
+        t.channel->post([this, delegate, task, pending, collected, weak] {
+            std::deque<Bytes> chunks;
+            {
+                std::lock_guard lock(pending->mutex);
+                chunks.swap(pending->chunks);
+                pending->dataPosted = false;
+            }
+            auto s = session();
+            for (auto& chunk : chunks) {
+                if (collected)
+                    collected->insert(collected->end(), chunk.begin(), chunk.end());
+                else if (delegate && s)
+                    delegate->didReceiveData(s, task, chunk);
+                // Below the low-water mark the engine may take in more.
+                auto size = static_cast<std::int64_t>(chunk.size());
+                std::int64_t before = pending->queued.fetch_sub(size);
+                if (before >= kLowWater && before - size < kLowWater) {
+                    if (auto self = weak.lock()) curl_multi_wakeup(self->multi_);
+                }
+            }
+            std::lock_guard lock(pending->mutex);
+            for (auto& chunk : chunks) {
+                if (pending->spare.size() >= kSpareChunks) break;
+                chunk.clear();
+                pending->spare.push_back(std::move(chunk));
+            }
+        });
+    }
+}
+
+void URLSessionEngine::postCallback(Transfer& t, std::function<void()> callback) {
+    flush(t);
+    t.channel->post(std::move(callback));
+}
 
 void URLSessionEngine::announceResponse(Transfer& t) {
     {
@@ -71,22 +151,9 @@ void URLSessionEngine::deliverBody(Transfer& t, const char* data, std::size_t le
             post = !t.pending->writtenPosted;
             t.pending->writtenPosted = true;
         }
-        if (post && !t.hasCompletionHandler()) {
-            auto delegate = this->delegate();
-            auto task = std::static_pointer_cast<URLSessionDownloadTask>(t.task);
-            auto pending = t.pending;
-            postCallback(t, [this, delegate, task, pending] {
-                std::int64_t delta, total;
-                {
-                    std::lock_guard lock(pending->mutex);
-                    delta = pending->writtenDelta;
-                    total = pending->writtenTotal;
-                    pending->writtenDelta = 0;
-                    pending->writtenPosted = false;
-                }
-                auto s = session();
-                if (delegate && s) delegate->didWriteData(s, task, delta, total, task->countOfBytesExpectedToReceive());
-            });
+        if (post) {
+            t.flushWritten = true;
+            flushSoon(t);
         }
         return;
     }
@@ -94,36 +161,25 @@ void URLSessionEngine::deliverBody(Transfer& t, const char* data, std::size_t le
     bool post = false;
     {
         std::lock_guard lock(t.pending->mutex);
-        t.pending->data.insert(t.pending->data.end(), data, data + length);
+        auto& chunks = t.pending->chunks;
+        if (chunks.empty() || chunks.back().size() + length > chunks.back().capacity()) {
+            if (!t.pending->spare.empty()) {
+                chunks.push_back(std::move(t.pending->spare.back()));
+                t.pending->spare.pop_back();
+            } else {
+                chunks.emplace_back();
+            }
+            chunks.back().reserve(std::max(length, kChunkSize));
+        }
+        chunks.back().insert(chunks.back().end(), data, data + length);
         post = !t.pending->dataPosted;
         t.pending->dataPosted = true;
     }
     t.pending->queued += static_cast<std::int64_t>(length);
-    if (!post) return;
-    auto delegate = this->delegate();
-    auto task = std::static_pointer_cast<URLSessionDataTask>(t.task);
-    auto pending = t.pending;
-    auto collected = t.collected;
-    auto weak = weak_from_this();
-    postCallback(t, [this, delegate, task, pending, collected, weak] {
-        Bytes chunk;
-        {
-            std::lock_guard lock(pending->mutex);
-            chunk.swap(pending->data);
-            pending->dataPosted = false;
-        }
-        if (collected) {
-            if (collected->empty())
-                collected->swap(chunk);
-            else
-                collected->insert(collected->end(), chunk.begin(), chunk.end());
-        } else if (auto s = session(); delegate && s) {
-            delegate->didReceiveData(s, task, chunk);
-        }
-        std::int64_t before = pending->queued.fetch_sub(static_cast<std::int64_t>(chunk.size()));
-        if (before >= kLowWater && before - static_cast<std::int64_t>(chunk.size()) < kLowWater)
-            if (auto self = weak.lock()) curl_multi_wakeup(self->multi_);
-    });
+    if (post) {
+        t.flushData = true;
+        flushSoon(t);
+    }
 }
 
 // ---- libcurl callbacks ----
@@ -229,22 +285,8 @@ std::size_t URLSessionEngine::onRead(char* data, std::size_t size, std::size_t c
         t.pending->sentPosted = true;
     }
     if (post) {
-        auto delegate = t.engine->delegate();
-        auto task = t.task;
-        auto pending = t.pending;
-        URLSessionEngine* self = t.engine;
-        t.engine->postCallback(t, [self, delegate, task, pending] {
-            std::int64_t delta, sent;
-            {
-                std::lock_guard lock(pending->mutex);
-                delta = pending->sentDelta;
-                sent = pending->sentTotal;
-                pending->sentDelta = 0;
-                pending->sentPosted = false;
-            }
-            auto s = self->session();
-            if (delegate && s) delegate->didSendBodyData(s, task, delta, sent, task->countOfBytesExpectedToSend());
-        });
+        t.flushSent = true;
+        t.engine->flushSoon(t);
     }
     return static_cast<std::size_t>(got);
 }

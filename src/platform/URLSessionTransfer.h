@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 
 #include "platform/URLError.h"
 #include "platform/URLSessionEngine.h"
@@ -21,8 +22,12 @@ namespace urlsession_detail {
 
 // Received bytes waiting for the delegate before the transfer pauses, and
 // the level at which it goes on again.
-constexpr std::int64_t kHighWater = 4 << 20;
-constexpr std::int64_t kLowWater = 1 << 20;
+constexpr std::int64_t kHighWater = 8 << 20;
+constexpr std::int64_t kLowWater = 2 << 20;
+// Small writes are gathered into chunks of about this size.
+constexpr std::size_t kChunkSize = 256 << 10;
+// Delivered chunks kept for reuse: allocating them afresh costs page faults.
+constexpr std::size_t kSpareChunks = 40;
 // Bytes of a redirect response's body kept in case it becomes the answer.
 constexpr std::size_t kHeldBodyLimit = 1 << 20;
 constexpr int kMaxRedirects = 16;
@@ -65,7 +70,8 @@ inline std::function<void(Args...)> once(F fn) {
 // Bytes and progress handed from the engine thread to the delegate queue.
 struct URLSessionEngine::Pending {
     std::mutex mutex;
-    Bytes data;
+    std::deque<Bytes> chunks;
+    std::vector<Bytes> spare;
     bool dataPosted = false;
     std::atomic<std::int64_t> queued{0};
     std::int64_t sentDelta = 0, sentTotal = 0;
@@ -113,6 +119,7 @@ struct URLSessionEngine::Transfer {
     bool curlDone = false;
     bool backpressure = false;
     bool paused = false;  // what curl was last told
+    bool flushData = false, flushWritten = false, flushSent = false;
 
     // Download file.
     int fileFd = -1;
