@@ -29,7 +29,10 @@ bool sameName(std::string_view a, std::string_view b) {
 
 HTTPURLResponse::HTTPURLResponse(URL url, int statusCode, std::string httpVersion, HeaderFields headerFields)
     : url_(std::move(url)), statusCode_(statusCode), httpVersion_(std::move(httpVersion)) {
-    for (auto& [name, value] : headerFields) {
+    for (auto& field : headerFields) {
+        // Named references, not a structured binding: clang 14 cannot capture those.
+        std::string& name = field.first;
+        std::string& value = field.second;
         auto it = std::find_if(headers_.begin(), headers_.end(), [&](const auto& e) { return sameName(e.first, name); });
         if (it == headers_.end())
             headers_.emplace_back(std::move(name), std::move(value));
