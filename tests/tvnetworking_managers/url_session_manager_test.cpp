@@ -364,6 +364,67 @@ TEST_F(URLSessionManagerTest, ProgressFollowsTheTaskAndBodySentUsesContentLength
     EXPECT_FALSE(manager_->uploadProgressForTask(task));
 }
 
+// A body stream that does not announce its length and may refuse copying.
+class UnsizedStream : public platform::InputStream {
+public:
+    UnsizedStream(Bytes data, bool copyable)
+        : data_(data), inner_(platform::InputStream::withData(std::move(data))), copyable_(copyable) {}
+    void open() override { inner_->open(); }
+    void close() override { inner_->close(); }
+    std::int64_t read(std::uint8_t* buffer, std::size_t maxLength) override { return inner_->read(buffer, maxLength); }
+    Status streamStatus() const override { return inner_->streamStatus(); }
+    platform::ErrorPtr streamError() const override { return inner_->streamError(); }
+    std::shared_ptr<InputStream> copy() const override {
+        ++copies;
+        return copyable_ ? std::make_shared<UnsizedStream>(data_, true) : nullptr;
+    }
+    mutable std::atomic<int> copies{0};
+
+private:
+    Bytes data_;
+    std::shared_ptr<platform::InputStream> inner_;
+    bool copyable_;
+};
+
+TEST_F(URLSessionManagerTest, StreamedUploadTotalsAndReplays) {
+    // Unknown length with a Content-Length header: the block's total is the
+    // header's value, the task's progress keeps the task's own counters.
+    std::atomic<std::int64_t> blockTotal{0};
+    manager_->setTaskDidSendBodyDataBlock(
+        [&](const auto&, const auto&, std::int64_t, std::int64_t, std::int64_t total) { blockTotal = total; });
+    auto request = requestFor(peer_->url("/echo"), "POST");
+    request.setValue("5000", "Content-Length");
+    request.setHTTPBodyStream(std::make_shared<UnsizedStream>(Bytes(5000, 'u'), false));
+    Outcome out;
+    auto task = manager_->uploadTaskWithStreamedRequest(request, nullptr, out.handler());
+    auto progress = manager_->uploadProgressForTask(task);
+    task->resume();
+    ASSERT_TRUE(pumpUntil([&] { return out.done.load(); }));
+    ASSERT_FALSE(out.error) << out.error->description();
+    EXPECT_EQ(out.object.value()->get("length")->intValue(), 5000);
+    EXPECT_EQ(blockTotal.load(), 5000);
+    EXPECT_EQ(progress->totalUnitCount(), platform::URLSessionTask::kTransferSizeUnknown);
+
+    // A 307 sends the body again: from a copy of the stream when it has one,
+    // otherwise the task fails.
+    for (bool copyable : {true, false}) {
+        auto body = std::make_shared<UnsizedStream>(Bytes(300, 'r'), copyable);
+        auto redirected = requestFor(peer_->url("/redirect/307?to=/echo"), "POST");
+        redirected.setHTTPBodyStream(body);
+        Outcome r;
+        manager_->uploadTaskWithStreamedRequest(redirected, nullptr, r.handler())->resume();
+        ASSERT_TRUE(pumpUntil([&] { return r.done.load(); }));
+        EXPECT_EQ(body->copies.load(), 1);
+        if (copyable) {
+            ASSERT_FALSE(r.error) << r.error->description();
+            EXPECT_EQ(r.object.value()->get("length")->intValue(), 300);
+        } else {
+            ASSERT_TRUE(r.error);
+            EXPECT_EQ(r.error->code(), -1021);
+        }
+    }
+}
+
 TEST_F(URLSessionManagerTest, UntrustedServerIsCancelledByThePolicy) {
     auto expired = httpsPeer(certs().expired);
     Outcome out;
