@@ -199,6 +199,44 @@ TVURLSessionTaskPtr TVHTTPSessionManager::DELETE(const std::string& URLString, c
                                           std::move(failure)));
 }
 
+void TVHTTPSessionManager::encodeWithCoder(platform::Dictionary& coder) const {
+    TVURLSessionManager::encodeWithCoder(coder);
+    if (baseURL_) coder.set("baseURL", baseURL_->absoluteString());
+    platform::Dictionary request;
+    requestSerializer()->encodeWithCoder(request);
+    coder.set("requestSerializer", std::move(request));
+    if (auto http = std::dynamic_pointer_cast<TVHTTPResponseSerializer>(responseSerializer())) {
+        platform::Dictionary response;
+        http->encodeWithCoder(response);
+        coder.set("responseSerializer", std::move(response));
+    }
+    if (auto policy = securityPolicy()) coder.set("securityPolicy", policy->encodeWithCoder());
+}
+
+std::shared_ptr<TVHTTPSessionManager> TVHTTPSessionManager::initWithCoder(const platform::Dictionary& coder) {
+    std::optional<platform::URL> baseURL;
+    if (const auto* v = coder.find("baseURL"); v && v->isString()) baseURL = platform::URL::parse(v->asString());
+    auto manager = create(baseURL, configurationFromCoder(coder));
+    if (const auto* v = coder.find("requestSerializer"); v && v->isDictionary()) {
+        auto request = TVHTTPRequestSerializer::serializer();
+        request->initWithCoder(v->asDictionary());
+        manager->setRequestSerializer(request);
+    }
+    if (const auto* v = coder.find("responseSerializer"); v && v->isDictionary())
+        if (auto response = TVHTTPResponseSerializer::serializerWithCoder(v->asDictionary()))
+            manager->setResponseSerializer(response);
+    if (const auto* v = coder.find("securityPolicy"); v && v->isDictionary()) {
+        try {
+            manager->setSecurityPolicy(TVSecurityPolicy::initWithCoder(v->asDictionary()));
+        } catch (...) {
+            // Nobody will get this manager: let its session (and thread) go.
+            manager->invalidateSessionCancelingTasks(true);
+            throw;
+        }
+    }
+    return manager;
+}
+
 std::string TVHTTPSessionManager::description() const {
     char buf[96];
     std::snprintf(buf, sizeof buf, "%p", static_cast<const void*>(this));

@@ -76,6 +76,15 @@ public:
                                                const platform::Value& parameters, TVProgressBlock uploadProgress,
                                                TVProgressBlock downloadProgress, Success success, Failure failure);
 
+    // Archive: "baseURL" (text), the configuration's "identifier" (see
+    // TVURLSessionManager), "requestSerializer", "responseSerializer" and
+    // "securityPolicy" (their own archives). Decoding sets the serializers
+    // and, when archived, the policy through the checking setters, so a
+    // pinning policy on a non-https base URL throws "Invalid Security
+    // Policy" as setSecurityPolicy does.
+    void encodeWithCoder(platform::Dictionary& coder) const override;
+    static std::shared_ptr<TVHTTPSessionManager> initWithCoder(const platform::Dictionary& coder);
+
     std::string description() const override;
     // Same base URL and session configuration, copies of the serializers
     // and the policy; blocks, completion queue and group are not carried.

@@ -148,6 +148,20 @@ std::string TVURLSessionManager::description() const {
 
 std::shared_ptr<TVURLSessionManager> TVURLSessionManager::copy() const { return create(sessionConfiguration_); }
 
+void TVURLSessionManager::encodeWithCoder(platform::Dictionary& coder) const {
+    if (const auto& identifier = sessionConfiguration_.identifier()) coder.set("identifier", *identifier);
+}
+
+platform::URLSessionConfiguration TVURLSessionManager::configurationFromCoder(const platform::Dictionary& coder) {
+    if (const auto* identifier = coder.find("identifier"); identifier && identifier->isString())
+        return platform::URLSessionConfiguration::backgroundSessionConfiguration(identifier->asString());
+    return platform::URLSessionConfiguration::defaultSessionConfiguration();
+}
+
+std::shared_ptr<TVURLSessionManager> TVURLSessionManager::initWithCoder(const platform::Dictionary& coder) {
+    return create(configurationFromCoder(coder));
+}
+
 // ---- Tasks ----
 
 std::shared_ptr<TVURLSessionManagerTaskDelegate> TVURLSessionManager::addDelegate(

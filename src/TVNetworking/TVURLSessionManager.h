@@ -159,6 +159,14 @@ public:
     // serializers, policy and blocks are not carried over.
     virtual std::shared_ptr<TVURLSessionManager> copy() const;
 
+    // Archiving. The platform's session configuration has no archive form,
+    // so a manager archives its configuration's identifier under
+    // "identifier" (background sessions only); decoding makes a background
+    // configuration with it, or the default one.
+    static bool supportsSecureCoding() { return true; }
+    virtual void encodeWithCoder(platform::Dictionary& coder) const;
+    static std::shared_ptr<TVURLSessionManager> initWithCoder(const platform::Dictionary& coder);
+
     // URLSessionDelegate.
     bool implements(Method method) const override;
     void didBecomeInvalid(const SessionPtr& session, platform::ErrorPtr error) override;
@@ -188,6 +196,7 @@ protected:
     // The second half of construction, once the manager is shared.
     void setUp(std::optional<platform::URLSessionConfiguration> configuration);
     const platform::URLSessionConfiguration& sessionConfiguration() const { return sessionConfiguration_; }
+    static platform::URLSessionConfiguration configurationFromCoder(const platform::Dictionary& coder);
 
 private:
     struct Entry {

@@ -322,5 +322,41 @@ TEST_F(HTTPSessionManagerTest, CopyCarriesSerializersAndPolicyButNotQueues) {
     copy->invalidateSessionCancelingTasks(true);
 }
 
+TEST_F(HTTPSessionManagerTest, ArchiveRoundTrip) {
+    auto background = TVHTTPSessionManager::create(
+        *platform::URL::parse(peer_->base() + "/api"),
+        platform::URLSessionConfiguration::backgroundSessionConfiguration("tv.background"));
+    background->requestSerializer()->setValue("v1", "X-Archived");
+    auto raw = TVHTTPResponseSerializer::serializer();
+    raw->setAcceptableStatusCodes(std::set<int>{200, 201});
+    background->setResponseSerializer(raw);
+    auto policy = TVSecurityPolicy::policyWithPinningMode(TVSSLPinningModeCertificate, TVDataSet{der(certs().ca.cert)});
+    background->setSecurityPolicy(policy);
+
+    Dictionary archive;
+    background->encodeWithCoder(archive);
+    EXPECT_FALSE(archive.contains("sessionConfiguration"));
+    auto decoded = TVHTTPSessionManager::initWithCoder(archive);
+    EXPECT_EQ(decoded->baseURL()->absoluteString(), peer_->base() + "/api/");
+    EXPECT_EQ(decoded->session()->configuration().identifier(), std::optional<std::string>("tv.background"));
+    EXPECT_EQ(decoded->requestSerializer()->valueForHTTPHeaderField("X-Archived"), std::optional<std::string>("v1"));
+    auto decodedRaw = std::dynamic_pointer_cast<TVHTTPResponseSerializer>(decoded->responseSerializer());
+    ASSERT_TRUE(decodedRaw);
+    EXPECT_EQ(decodedRaw->acceptableStatusCodes(), raw->acceptableStatusCodes());
+    EXPECT_EQ(decoded->securityPolicy()->SSLPinningMode(), TVSSLPinningModeCertificate);
+    EXPECT_EQ(decoded->securityPolicy()->pinnedPublicKeys(), policy->pinnedPublicKeys());
+
+    // Only an identifier: a background configuration with it.
+    auto fromIdentifier = TVHTTPSessionManager::initWithCoder(Dictionary{{"identifier", "tv.only"}});
+    EXPECT_EQ(fromIdentifier->session()->configuration().identifier(), std::optional<std::string>("tv.only"));
+    EXPECT_FALSE(fromIdentifier->baseURL());
+
+    // A pinning policy archived with an http base URL is refused on decoding.
+    archive.set("baseURL", "http://127.0.0.1:1/");
+    EXPECT_THROW(TVHTTPSessionManager::initWithCoder(archive), platform::Exception);
+
+    for (const auto& m : {background, decoded, fromIdentifier}) m->invalidateSessionCancelingTasks(true);
+}
+
 }  // namespace
 }  // namespace pellix::tvtest
