@@ -23,7 +23,8 @@
 //
 // Errors: "NSPOSIXErrorDomain" with the errno for socket failures;
 // "kCFErrorDomainCFNetwork" 2 (kCFHostErrorUnknown) for a failed name
-// look-up, with the getaddrinfo code under "kCFGetAddrInfoFailureKey";
+// look-up (or a port above 65535), with the getaddrinfo code under
+// "kCFGetAddrInfoFailureKey";
 // "NSOSStatusErrorDomain" for TLS: -9807 untrusted chain, -9812 unknown root,
 // -9813 no root (self-signed), -9814 expired, -9843 host name mismatch,
 // -9824 handshake failure, -9806 connection closed during the handshake.

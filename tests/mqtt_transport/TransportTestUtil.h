@@ -1,0 +1,139 @@
+// Peers and helpers for the socket-layer tests: a mosquitto broker on a free
+// loopback port (plain or TLS, optionally requiring a client certificate),
+// `openssl s_server -rev` as a TLS echo peer, and a condition to wait on.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "support/TestCerts.h"
+#include "support/TestSupport.h"
+
+namespace pellix::test {
+
+using namespace std::chrono_literals;
+
+class Broker {
+public:
+    struct TLS {
+        const TestCerts* certs = nullptr;
+        TestCerts::Pair server;
+        bool requireCertificate = false;
+    };
+
+    explicit Broker(std::optional<TLS> tls = std::nullopt) : port_(freePort()) {
+        std::string conf = "listener " + std::to_string(port_) +
+                           " 127.0.0.1\nallow_anonymous true\nlog_type all\nlog_dest stdout\n"
+                           "user root\npersistence false\n";
+        if (tls) {
+            conf += "cafile " + tls->certs->ca.cert + "\ncertfile " + tls->server.cert + "\nkeyfile " +
+                    tls->server.key + "\n";
+            if (tls->requireCertificate) conf += "require_certificate true\n";
+        }
+        writeFile(dir_.file("mosquitto.conf"), conf);
+        process_ = std::make_unique<Process>(std::vector<std::string>{"mosquitto", "-c", dir_.file("mosquitto.conf")});
+        if (!waitForPort(port_, 10s)) {
+            throw std::runtime_error("mosquitto did not start: " + process_->output() + process_->errorOutput());
+        }
+    }
+    int port() const { return port_; }
+    std::string log() const { return process_->output(); }
+    Process& process() { return *process_; }
+
+private:
+    TempDir dir_;
+    int port_;
+    std::unique_ptr<Process> process_;
+};
+
+// A TLS peer that sends every line back reversed.
+class TLSEchoServer {
+public:
+    // sendChain: send the further certificates of the pair's file too.
+    explicit TLSEchoServer(const TestCerts::Pair& pair, bool sendChain = false) : port_(freePort()) {
+        std::vector<std::string> argv{"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(port_),
+                                      "-cert", pair.cert, "-key", pair.key, "-rev", "-quiet"};
+        if (sendChain) {
+            argv.push_back("-cert_chain");
+            argv.push_back(pair.cert);
+        }
+        process_ = std::make_unique<Process>(argv);
+        if (!waitForPort(port_, 10s)) throw std::runtime_error("openssl s_server did not start");
+    }
+    int port() const { return port_; }
+
+private:
+    int port_;
+    std::unique_ptr<Process> process_;
+};
+
+// Waits for a predicate over state the test guards with mutex().
+class Waiter {
+public:
+    std::mutex& mutex() { return mutex_; }
+    void notify() { cv_.notify_all(); }
+    bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, timeout, done);
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+};
+
+// A loopback TCP server on its own thread: accepts one client and runs the
+// given session with the connected socket.
+class TCPServer {
+public:
+    explicit TCPServer(std::function<void(int fd)> session) {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        socklen_t len = sizeof addr;
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        ::listen(listen_, 4);
+        thread_ = std::thread([this, session = std::move(session)] {
+            int fd = ::accept(listen_, nullptr, nullptr);
+            if (fd >= 0) {
+                client_ = fd;
+                session(fd);
+                client_ = -1;
+                ::close(fd);
+            }
+        });
+    }
+    // Also cuts the client connection, so a session blocked in recv ends.
+    ~TCPServer() {
+        if (int fd = client_; fd >= 0) ::shutdown(fd, SHUT_RDWR);
+        ::shutdown(listen_, SHUT_RDWR);
+        ::close(listen_);
+        thread_.join();
+    }
+    int port() const { return port_; }
+
+private:
+    int listen_;
+    std::atomic<int> client_{-1};
+    int port_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace pellix::test
