@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 
+#include "PellixDataManager/PellixDataManagerOperations.h"
 #include "PellixDataManager/PellixNetServer/PellixError/PellixError.h"
 #include "PellixDataManager/PellixNetServer/PellixRecordFields.h"
 #include "PellixEnvironmenConfig/PellixOptions.h"
@@ -26,7 +27,8 @@
 
 namespace pellix {
 
-class PellixDataManager {
+// The platform operations (keys, doors, notices, ...) come from the base.
+class PellixDataManager : public PellixDataManagerOperations {
 public:
     using Completion = std::function<void(bool success, const PellixErrorPtr& error)>;
 
