@@ -133,73 +133,109 @@ void HOSXMLDictionaryParser::endText() {
     std::string_view t = text_;
     if (trimWhiteSpace()) t = trim(t);
     if (!t.empty() && !stack_.empty()) {
-        Dictionary& top = *stack_.back().node;
-        Value* existing = top.find(HOSXMLDictionaryTextKey);
-        if (!existing)
-            top.set(HOSXMLDictionaryTextKey, Value(t));
-        else if (existing->isArray())
-            existing->asArray().emplace_back(t);
-        else
-            *existing = Value(Array{std::move(*existing), Value(t)});
+        Open& top = stack_.back();
+        if (!top.node) {
+            top.runs.emplace_back(t);
+        } else {
+            Value* existing = top.node->find(HOSXMLDictionaryTextKey);
+            if (!existing)
+                top.node->set(HOSXMLDictionaryTextKey, Value(t));
+            else if (existing->isArray())
+                existing->asArray().emplace_back(t);
+            else
+                *existing = Value(Array{std::move(*existing), Value(t)});
+        }
     }
     text_.clear();
+}
+
+// Stores a child under `name` in its parent: a list there gets it appended,
+// another value becomes a list of that value and the child, otherwise the
+// child itself (a list of one with alwaysUseArrays). Returns where it went.
+Value* HOSXMLDictionaryParser::attach(Dictionary& parent, const std::string& name, Value value) {
+    // Tree values are never null, so a null slot is a new key.
+    Value& slot = parent[name];
+    if (slot.isArray()) {
+        slot.asArray().push_back(std::move(value));
+        return &slot.asArray().back();
+    }
+    if (!slot.isNull()) {
+        slot = Value(Array{std::move(slot), std::move(value)});
+        return &slot.asArray().back();
+    }
+    if (alwaysUseArrays()) {
+        slot = Value(Array{std::move(value)});
+        return &slot.asArray().back();
+    }
+    slot = std::move(value);
+    return &slot;
+}
+
+void HOSXMLDictionaryParser::materialize(std::size_t index) {
+    Open& o = stack_[index];
+    if (o.node) return;
+    Dictionary node;
+    if (o.runs.size() == 1) {
+        node.set(HOSXMLDictionaryTextKey, Value(std::move(o.runs.front())));
+    } else if (!o.runs.empty()) {
+        Array runs;
+        for (auto& r : o.runs) runs.emplace_back(std::move(r));
+        node.set(HOSXMLDictionaryTextKey, Value(std::move(runs)));
+    }
+    o.runs.clear();
+    Value* placed = attach(*stack_[index - 1].node, o.key, Value(std::move(node)));
+    o.node = &placed->asDictionary();
 }
 
 void HOSXMLDictionaryParser::didStartElement(platform::XMLParser& parser, const std::string& name,
                                              const Dictionary& attributes) {
     endText();
-    Dictionary node;
+    if (root_ && stack_.empty()) {
+        // A second top-level element; the platform parser reports the error,
+        // and nothing is attached.
+        parser.abortParsing();
+        return;
+    }
+    if (root_ && !stack_.back().node) materialize(stack_.size() - 1);  // it has a child now
+
     const auto nameMode = nodeNameMode();
+    const auto attrMode = attributesMode();
+    const bool storesAttributes = !attributes.empty() && attrMode >= HOSXMLDictionaryAttributesModePrefixed &&
+                                  attrMode <= HOSXMLDictionaryAttributesModeUnprefixed;
+    if (root_ && !storesAttributes && nameMode != HOSXMLDictionaryNodeNameModeAlways) {
+        stack_.push_back(Open{nullptr, name, {}});
+        return;
+    }
+
+    Dictionary node;
     if (nameMode == HOSXMLDictionaryNodeNameModeAlways || (nameMode == HOSXMLDictionaryNodeNameModeRootOnly && !root_))
         node.set(HOSXMLDictionaryNodeNameKey, name);
-    if (!attributes.empty()) {
-        switch (attributesMode()) {
+    if (storesAttributes) {
+        switch (attrMode) {
             case HOSXMLDictionaryAttributesModePrefixed:
                 for (const auto& [k, v] : attributes) node.set(HOSXMLDictionaryAttributePrefix + k, v);
                 break;
             case HOSXMLDictionaryAttributesModeDictionary:
                 node.set(HOSXMLDictionaryAttributesKey, attributes);
                 break;
-            case HOSXMLDictionaryAttributesModeUnprefixed:
-                for (const auto& [k, v] : attributes) node.set(k, v);
-                break;
             default:
+                for (const auto& [k, v] : attributes) node.set(k, v);
                 break;
         }
     }
 
     if (root_) {
-        if (stack_.empty()) {
-            // A second top-level element; the platform parser reports the
-            // error, and nothing is attached.
-            parser.abortParsing();
-            return;
-        }
-        Dictionary& parent = *stack_.back().node;
-        // Tree values are never null, so a null slot is a new key.
-        Value& slot = parent[name];
-        Dictionary* opened;
-        if (slot.isArray()) {
-            slot.asArray().emplace_back(std::move(node));
-            opened = &slot.asArray().back().asDictionary();
-        } else if (!slot.isNull()) {
-            slot = Value(Array{std::move(slot), Value(std::move(node))});
-            opened = &slot.asArray().back().asDictionary();
-        } else if (alwaysUseArrays()) {
-            slot = Value(Array{Value(std::move(node))});
-            opened = &slot.asArray().back().asDictionary();
-        } else {
-            slot = Value(std::move(node));
-            opened = &slot.asDictionary();
-        }
-        stack_.push_back(Open{opened, name});
+        Value* placed = attach(*stack_.back().node, name, Value(std::move(node)));
+        stack_.push_back(Open{&placed->asDictionary(), name, {}});
     } else if (wrapRootNode()) {
         root_ = Value(Dictionary{{name, Value(std::move(node))}});
-        stack_ = {Open{&root_->asDictionary(), std::string()},
-                  Open{&root_->asDictionary().find(name)->asDictionary(), name}};
+        stack_.clear();
+        stack_.push_back(Open{&root_->asDictionary(), std::string(), {}});
+        stack_.push_back(Open{&root_->asDictionary().find(name)->asDictionary(), name, {}});
     } else {
         root_ = Value(std::move(node));
-        stack_ = {Open{&root_->asDictionary(), std::string()}};
+        stack_.clear();
+        stack_.push_back(Open{&root_->asDictionary(), std::string(), {}});
     }
 }
 
@@ -214,6 +250,31 @@ std::optional<std::string> HOSXMLDictionaryParser::nameForNode(const Dictionary&
 void HOSXMLDictionaryParser::didEndElement(platform::XMLParser&, const std::string&) {
     endText();
     if (stack_.empty()) return;
+    if (!stack_.back().node) {
+        // A pending leaf: the same outcome as placing a node at its start and
+        // simplifying it now, without the node.
+        Open& leaf = stack_.back();
+        Dictionary& parent = *stack_[stack_.size() - 2].node;
+        if (!leaf.runs.empty() && collapseTextNodes()) {
+            std::string text = std::move(leaf.runs.front());
+            for (std::size_t i = 1; i < leaf.runs.size(); ++i) text += "\n" + leaf.runs[i];
+            attach(parent, leaf.key, Value(std::move(text)));
+            stack_.pop_back();
+            return;
+        }
+        if (leaf.runs.empty() && stripEmptyNodes()) {
+            // Placed and then removed: a value already there is left in a
+            // list; a list of one made for it is left empty.
+            if (Value* slot = parent.find(leaf.key)) {
+                if (!slot->isArray()) *slot = Value(Array{std::move(*slot)});
+            } else if (alwaysUseArrays()) {
+                parent.set(leaf.key, Value(Array{}));
+            }
+            stack_.pop_back();
+            return;
+        }
+        materialize(stack_.size() - 1);  // the node stays: make it
+    }
     const Open closed = std::move(stack_.back());
     stack_.pop_back();
     Dictionary* node = closed.node;
@@ -254,6 +315,7 @@ void HOSXMLDictionaryParser::foundCDATA(platform::XMLParser&, const platform::By
 
 void HOSXMLDictionaryParser::foundComment(platform::XMLParser&, const std::string& comment) {
     if (!preserveComments() || stack_.empty()) return;
+    if (!stack_.back().node) materialize(stack_.size() - 1);
     Dictionary& top = *stack_.back().node;
     Value* list = top.find(HOSXMLDictionaryCommentsKey);
     if (list && list->isArray())

@@ -123,10 +123,20 @@ private:
     // which live on the heap behind their Values and so stay put while the
     // containers around them grow; each remembers the key it is stored under
     // in its parent.
+    //
+    // An element without stored attributes starts as a pending leaf (no
+    // node yet, its text runs kept aside). Most elements of a reply hold only
+    // text, and such a leaf ends as that text in its parent without ever
+    // becoming a node. A child element, a kept comment, or an ending that
+    // keeps the node turns it into the node it stands for, placed where it
+    // would have been placed at its start.
     struct Open {
-        platform::Dictionary* node;
+        platform::Dictionary* node;  // null while a pending leaf
         std::string key;
+        std::vector<std::string> runs;  // text runs of a pending leaf
     };
+    platform::Value* attach(platform::Dictionary& parent, const std::string& name, platform::Value value);
+    void materialize(std::size_t index);
     std::optional<platform::Value> root_;
     std::vector<Open> stack_;
     std::string text_;
