@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <regex>
 
@@ -247,6 +248,17 @@ TEST_F(FileLogFixture, LiveFileDeletedOrRenamedUnderneath) {
     files = logFiles(dir.path());
     ASSERT_EQ(files.size(), 1u);
     EXPECT_NE(test::readFile(files[0]).find("  three\n"), std::string::npos);
+}
+
+TEST_F(FileLogFixture, RollOnRequestRunsTheCompletionAfterwards) {
+    write("before");
+    auto files = logFiles(dir.path());
+    ASSERT_EQ(files.size(), 1u);
+    std::promise<bool> rolled;
+    logger->rollLogFileWithCompletionBlock([&] { rolled.set_value(archived(files[0])); });
+    auto f = rolled.get_future();
+    ASSERT_EQ(f.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_TRUE(f.get());
 }
 
 TEST_F(FileLogFixture, RemovingTheLoggerRollsItsFile) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <future>
+#include <mutex>
 #include <regex>
 #include <thread>
 
@@ -11,6 +12,8 @@
 #include "HOSSDK/HOSTask/HOSTask.h"
 #include "HOSSDK/HOSTask/HOSTaskCompletionSource.h"
 #include "platform/DispatchQueue.h"
+#include "platform/Log.h"
+#include "platform/RunLoop.h"
 
 using namespace pellix;
 using platform::Error;
@@ -323,6 +326,24 @@ TEST(HOSTaskWaiting, WaitDelayAndDescription) {
     EXPECT_TRUE(std::regex_match(HOSTask::taskWithResult(std::string("x"))->description(),
                                  std::regex("<HOSTask: 0x[0-9a-f]+; completed = YES; cancelled = NO; "
                                             "faulted = NO; result = x>")));
+}
+
+TEST(HOSTaskWaiting, WaitingOnTheMainThreadWarnsFirst) {
+    std::vector<std::string> lines;
+    std::mutex m;
+    platform::Log::setSink([&](std::string_view l) {
+        std::lock_guard<std::mutex> g(m);
+        lines.emplace_back(l);
+    });
+    platform::RunLoop::main()->runOnce(0);  // this thread now drives the main loop
+    ASSERT_TRUE(platform::RunLoop::isMainThread());
+    HOSTask::taskWithResult(1)->waitUntilFinished();
+    std::thread([] { HOSTask::taskWithResult(1)->waitUntilFinished(); }).join();
+    platform::Log::setSink(nullptr);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0],
+              "Warning: A long-running operation is being executed on the main thread. \n Break on "
+              "warnBlockingOperationOnMainThread() to debug.");
 }
 
 TEST(HOSTaskWaiting, DelayWithTokenPollsWhenTheDelayEnds) {

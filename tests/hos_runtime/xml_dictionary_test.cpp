@@ -89,6 +89,11 @@ TEST(HOSXMLDictionary, SettingsTable) {
          {{"__name", "a"}, {"__text", " x "}, {"b", "1"}}},
         {"no collapsing", [](auto& p) { p.setCollapseTextNodes(false); }, "<a><b>1</b></a>",
          {{"__name", "a"}, {"b", Dictionary{{"__text", "1"}}}}},
+        {"always arrays, empty child leaves an empty list", [](auto& p) { p.setAlwaysUseArrays(true); },
+         "<a><c/><d>1</d><d/></a>", {{"__name", "a"}, {"c", Array{}}, {"d", Array{"1"}}}},
+        {"attribute and child of one name share a list",
+         [](auto& p) { p.setAttributesMode(HOSXMLDictionaryAttributesModeUnprefixed); },
+         "<a x=\"1\" y=\"2\"><x>t</x><y/></a>", {{"__name", "a"}, {"x", Array{"1", "t"}}, {"y", Array{"2"}}}},
         {"keep empty nodes", [](auto& p) { p.setStripEmptyNodes(false); }, "<a><c/></a>",
          {{"__name", "a"}, {"c", Dictionary{}}}},
         {"keep empty, no collapse", [](auto& p) {
