@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PellixDataManager/PellixDataManager.h"
@@ -119,6 +120,25 @@ TEST_F(GateTest, NilCompletionIsNotCalledAndDoesNotCrash) {
     DM::getUserKeyListWithRoomId(nil, nullptr);
     DM::openDoorWithRoomId(nil, nil, nullptr);
     DM::getMobileOfProprietorWithRoomId(nil, nullptr);
+}
+
+TEST_F(GateTest, RefusalRunsOnTheCallingThreadWhateverThreadThatIs) {
+    std::thread::id answeredOn;
+    std::thread::id caller;
+    int calls = 0;
+    std::thread worker([&] {
+        caller = std::this_thread::get_id();
+        DM::getDoorPasswordWithRoomId(nil, [&](const std::shared_ptr<PellixDoorPassword>& r, const PellixErrorPtr& e) {
+            answeredOn = std::this_thread::get_id();
+            EXPECT_FALSE(r);
+            EXPECT_EQ(e->errorCode(), 40400);
+            ++calls;
+        });
+        EXPECT_EQ(calls, 1);
+    });
+    worker.join();
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(answeredOn, caller);
 }
 
 // Defaults that complete a record let it through the gate: no answer comes
