@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "MQTTClient/MQTTPersistence.h"
+#include "platform/Value.h"
 
 namespace pellix {
 
@@ -78,6 +79,13 @@ private:
     MQTTCoreDataPersistence();
     platform::SQLiteDatabase* database();  // opens on first use; null when unusable (lock held)
     void sizes();
+    // Starts the transaction that sync() commits (lock held).
+    bool begin(platform::SQLiteDatabase* db);
+    std::optional<std::int64_t> rowFor(const std::string& clientId, bool incomingFlag, std::uint16_t messageId);
+    MQTTFlowPtr proxy(std::int64_t row);
+    // For the proxies.
+    std::optional<platform::Value> readColumn(std::int64_t row, const char* column);
+    void writeColumn(std::int64_t row, const char* column, platform::Value value);
 
     mutable std::recursive_mutex mutex_;
     bool persistent_ = MQTT_PERSISTENT;
@@ -88,7 +96,8 @@ private:
     std::uint64_t fileSystemFreeSize_ = 0;
     bool opened_ = false;
     std::unique_ptr<platform::SQLiteDatabase> db_;
-    bool dirty_ = false;  // changes since the last sync
+    // Changes since the last sync (inserted, updated, deleted rows).
+    std::uint64_t inserted_ = 0, updated_ = 0, deleted_ = 0;
 };
 
 }  // namespace pellix

@@ -1,0 +1,46 @@
+// MQTTInMemoryFlow: a flow of MQTTInMemoryPersistence — a plain record that
+// is itself what the store holds. Its fields have their own lock, so any
+// thread may read and write them.
+#pragma once
+
+#include <mutex>
+
+#include "MQTTClient/MQTTPersistence.h"
+
+namespace pellix {
+
+class MQTTInMemoryFlow : public MQTTFlow {
+public:
+    std::optional<std::string> clientId() const override;
+    void setClientId(std::optional<std::string> clientId) override;
+    std::optional<bool> incomingFlag() const override;
+    void setIncomingFlag(std::optional<bool> incoming) override;
+    std::optional<bool> retainedFlag() const override;
+    void setRetainedFlag(std::optional<bool> retained) override;
+    std::optional<std::uint8_t> commandType() const override;
+    void setCommandType(std::optional<std::uint8_t> commandType) override;
+    std::optional<std::uint8_t> qosLevel() const override;
+    void setQosLevel(std::optional<std::uint8_t> qos) override;
+    std::optional<std::uint16_t> messageId() const override;
+    void setMessageId(std::optional<std::uint16_t> messageId) override;
+    std::optional<std::string> topic() const override;
+    void setTopic(std::optional<std::string> topic) override;
+    std::optional<platform::Bytes> data() const override;
+    void setData(std::optional<platform::Bytes> data) override;
+    std::optional<double> deadline() const override;
+    void setDeadline(std::optional<double> deadline) override;
+
+private:
+    mutable std::mutex mutex_;
+    std::optional<std::string> clientId_;
+    std::optional<bool> incomingFlag_;
+    std::optional<bool> retainedFlag_;
+    std::optional<std::uint8_t> commandType_;
+    std::optional<std::uint8_t> qosLevel_;
+    std::optional<std::uint16_t> messageId_;
+    std::optional<std::string> topic_;
+    std::optional<platform::Bytes> data_;
+    std::optional<double> deadline_;
+};
+
+}  // namespace pellix
