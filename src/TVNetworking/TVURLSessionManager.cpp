@@ -443,8 +443,10 @@ void TVURLSessionManager::didCompleteWithError(const SessionPtr& session, const 
                                                platform::ErrorPtr error) {
     auto delegate = delegateForTask(task);
     if (delegate) {
-        delegate->didCompleteWithError(session, error);
+        // Out of the lists before its completion can run anywhere, so a
+        // completion handler never sees its own task as still pending.
         removeDelegateForTask(task);
+        delegate->didCompleteWithError(session, error);
     }
     if (auto block = blocks().taskDidComplete)
         block(session, delegate ? delegate->task() : TVURLSessionTask::wrap(task), error);
