@@ -1,0 +1,32 @@
+# `cmake --install`: the layers' static libraries, the public headers under
+# include/pellix/ (included as "platform/Value.h", "PellixClient/..." with
+# -I<prefix>/include/pellix), a CMake package (find_package(Pellix), target
+# Pellix::pellix) and a pkg-config file (pellix.pc).
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+get_property(_layers GLOBAL PROPERTY PELLIX_LAYERS)
+install(TARGETS ${_layers} pellix EXPORT PellixTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/src/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pellix
+        FILES_MATCHING PATTERN "*.h")
+install(EXPORT PellixTargets NAMESPACE Pellix:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Pellix)
+
+configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/PellixConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/PellixConfig.cmake INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Pellix)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/PellixConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/PellixConfig.cmake ${CMAKE_BINARY_DIR}/PellixConfigVersion.cmake
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Pellix)
+
+# Layers in link order for pkg-config: the SDK first, the platform last.
+set(PELLIX_PC_LIBS)
+foreach(l pellix_sdk pellix_HOSSDK pellix_TVNetworking pellix_MQTTClient pellix_BWSocket pellix_platform)
+  get_target_property(_type ${l} TYPE)
+  if(_type STREQUAL "STATIC_LIBRARY")
+    string(APPEND PELLIX_PC_LIBS " -l${l}")
+  endif()
+endforeach()
+configure_file(${CMAKE_SOURCE_DIR}/cmake/pellix.pc.in ${CMAKE_BINARY_DIR}/pellix.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/pellix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
