@@ -135,7 +135,12 @@ void HOSXMLDictionaryParser::endText() {
     if (!t.empty() && !stack_.empty()) {
         Open& top = stack_.back();
         if (!top.node) {
-            top.runs.emplace_back(t);
+            if (!top.hasRun) {
+                top.run.assign(t);
+                top.hasRun = true;
+            } else {
+                top.moreRuns.emplace_back(t);
+            }
         } else {
             Value* existing = top.node->find(HOSXMLDictionaryTextKey);
             if (!existing)
@@ -175,14 +180,15 @@ void HOSXMLDictionaryParser::materialize(std::size_t index) {
     Open& o = stack_[index];
     if (o.node) return;
     Dictionary node;
-    if (o.runs.size() == 1) {
-        node.set(HOSXMLDictionaryTextKey, Value(std::move(o.runs.front())));
-    } else if (!o.runs.empty()) {
-        Array runs;
-        for (auto& r : o.runs) runs.emplace_back(std::move(r));
+    if (o.hasRun && o.moreRuns.empty()) {
+        node.set(HOSXMLDictionaryTextKey, Value(std::move(o.run)));
+    } else if (o.hasRun) {
+        Array runs{Value(std::move(o.run))};
+        for (auto& r : o.moreRuns) runs.emplace_back(std::move(r));
         node.set(HOSXMLDictionaryTextKey, Value(std::move(runs)));
     }
-    o.runs.clear();
+    o.hasRun = false;
+    o.moreRuns.clear();
     Value* placed = attach(*stack_[index - 1].node, o.key, Value(std::move(node)));
     o.node = &placed->asDictionary();
 }
@@ -203,7 +209,7 @@ void HOSXMLDictionaryParser::didStartElement(platform::XMLParser& parser, const 
     const bool storesAttributes = !attributes.empty() && attrMode >= HOSXMLDictionaryAttributesModePrefixed &&
                                   attrMode <= HOSXMLDictionaryAttributesModeUnprefixed;
     if (root_ && !storesAttributes && nameMode != HOSXMLDictionaryNodeNameModeAlways) {
-        stack_.push_back(Open{nullptr, name, {}});
+        stack_.push_back(Open{nullptr, name, false, {}, {}});
         return;
     }
 
@@ -226,16 +232,16 @@ void HOSXMLDictionaryParser::didStartElement(platform::XMLParser& parser, const 
 
     if (root_) {
         Value* placed = attach(*stack_.back().node, name, Value(std::move(node)));
-        stack_.push_back(Open{&placed->asDictionary(), name, {}});
+        stack_.push_back(Open{&placed->asDictionary(), name, false, {}, {}});
     } else if (wrapRootNode()) {
         root_ = Value(Dictionary{{name, Value(std::move(node))}});
         stack_.clear();
-        stack_.push_back(Open{&root_->asDictionary(), std::string(), {}});
-        stack_.push_back(Open{&root_->asDictionary().find(name)->asDictionary(), name, {}});
+        stack_.push_back(Open{&root_->asDictionary(), std::string(), false, {}, {}});
+        stack_.push_back(Open{&root_->asDictionary().find(name)->asDictionary(), name, false, {}, {}});
     } else {
         root_ = Value(std::move(node));
         stack_.clear();
-        stack_.push_back(Open{&root_->asDictionary(), std::string(), {}});
+        stack_.push_back(Open{&root_->asDictionary(), std::string(), false, {}, {}});
     }
 }
 
@@ -255,14 +261,14 @@ void HOSXMLDictionaryParser::didEndElement(platform::XMLParser&, const std::stri
         // simplifying it now, without the node.
         Open& leaf = stack_.back();
         Dictionary& parent = *stack_[stack_.size() - 2].node;
-        if (!leaf.runs.empty() && collapseTextNodes()) {
-            std::string text = std::move(leaf.runs.front());
-            for (std::size_t i = 1; i < leaf.runs.size(); ++i) text += "\n" + leaf.runs[i];
+        if (leaf.hasRun && collapseTextNodes()) {
+            std::string text = std::move(leaf.run);
+            for (const auto& r : leaf.moreRuns) text += "\n" + r;
             attach(parent, leaf.key, Value(std::move(text)));
             stack_.pop_back();
             return;
         }
-        if (leaf.runs.empty() && stripEmptyNodes()) {
+        if (!leaf.hasRun && stripEmptyNodes()) {
             // Placed and then removed: a value already there is left in a
             // list; a list of one made for it is left empty.
             if (Value* slot = parent.find(leaf.key)) {

@@ -133,7 +133,10 @@ private:
     struct Open {
         platform::Dictionary* node;  // null while a pending leaf
         std::string key;
-        std::vector<std::string> runs;  // text runs of a pending leaf
+        // Text runs of a pending leaf: the first, then any further ones.
+        bool hasRun = false;
+        std::string run;
+        std::vector<std::string> moreRuns;
     };
     platform::Value* attach(platform::Dictionary& parent, const std::string& name, platform::Value value);
     void materialize(std::size_t index);
