@@ -11,14 +11,18 @@ namespace pellix::platform {
 
 namespace {
 
+// Held for the life of the process.
+OSSL_PROVIDER* defaultProvider = nullptr;
+OSSL_PROVIDER* legacyProvider = nullptr;
+
 void loadProviders() {
     static std::once_flag once;
     std::call_once(once, [] {
         // Loading "legacy" explicitly stops the implicit "default" load, so
         // both are named. Either may be missing; the import then fails on
         // the ciphers it lacks.
-        OSSL_PROVIDER_load(nullptr, "default");
-        OSSL_PROVIDER_load(nullptr, "legacy");
+        defaultProvider = OSSL_PROVIDER_load(nullptr, "default");
+        legacyProvider = OSSL_PROVIDER_load(nullptr, "legacy");
         ERR_clear_error();
     });
 }
