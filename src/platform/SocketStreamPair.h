@@ -18,8 +18,12 @@
 //   EndEncountered      input: the peer closed and every byte has been read
 //   ErrorOccurred       both: connect, name look-up, TLS or I/O failure;
 //                       streamError() tells why. Reported once.
-// After close() a stream delivers nothing more. The connection itself goes
-// away when both streams are closed (or destroyed).
+// After close() on the stream's scheduled queue a stream delivers nothing
+// more (closed from another thread, an event already being delivered may
+// still finish). The connection itself goes away when both streams are
+// closed (or destroyed); bytes written before are still sent as far as the
+// socket takes them at that moment. Of several addresses for a name (IPv6
+// and IPv4 for "localhost", say) each is tried in turn until one connects.
 //
 // Errors: "NSPOSIXErrorDomain" with the errno for socket failures;
 // "kCFErrorDomainCFNetwork" 2 (kCFHostErrorUnknown) for a failed name
