@@ -124,6 +124,25 @@ TEST(SdkPipelineDecryption, StatusAndContentType) {
     EXPECT_EQ(parseError->underlying()->code(), kTVURLErrorBadServerResponse);
 }
 
+// The serializer's own decoding pass answers as the SDK's general AES helper
+// does, for clean, noisy, padded and broken Base64 alike.
+TEST(SdkPipelineDecryption, DecryptMatchesTheGeneralHelper) {
+    PXJSONResponseSerializer serializer(kDevice);
+    const std::string cipher = opensslEncrypt(padded(R"({"code":200,"message":"\u00e9"})", '\0'), kDevice);
+    const std::string noisy = cipher.substr(0, 10) + "\n\t*" + cipher.substr(10, 20) + " \xff" + cipher.substr(30);
+    const std::string inputs[] = {
+        cipher, noisy, cipher.substr(0, cipher.size() - 1), cipher + "A", cipher + "=A", "", "====", "QQ", "QUI=",
+        "QUJD", "A", "{\"code\":200}", opensslEncrypt(padded("\xc3", '\0'), kDevice),
+        opensslEncrypt(std::string(15, '\x08') + "x", kDevice),
+    };
+    for (const std::string& in : inputs) {
+        EXPECT_EQ(serializer.decrypt(in),
+                  PellixCommonTypes::AES128DecryptWithString(in, serializer.key(), PXJSONResponseSerializer::kResponseIV))
+            << in;
+    }
+    EXPECT_EQ(serializer.decrypt(noisy).value_or(""), R"({"code":200,"message":"\u00e9"})");
+}
+
 TEST(SdkPipelineDecryption, KeyComesFromTheDeviceUUID) {
     test::TempDir home;
     platform::Paths::setHomeDirectory(home.path());

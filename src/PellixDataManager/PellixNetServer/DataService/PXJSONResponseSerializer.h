@@ -55,6 +55,8 @@ public:
                                     platform::ErrorPtr* error) const override;
 
 private:
+    std::optional<platform::Bytes> decryptBytes(std::string_view body) const;
+
     std::string key_;
 };
 
