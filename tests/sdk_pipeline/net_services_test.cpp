@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "PellixDataManager/PellixDataManager.h"
+#include "PellixDataManager/PellixDataManagerPrivate.h"
 #include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixResponseImage.h"
 #include "PellixDataManager/PellixNetServer/PellixNetServices.h"
 #include "PellixDataManager/PellixNetServer/RequestParams/PellixAccountParams.h"
@@ -180,6 +181,44 @@ TEST_F(SdkPipelineNetServices, PlatformThatKeepsRefusingTokensEndsAfterOneResend
     EXPECT_EQ(invalid.count, 0);
     EXPECT_EQ(standIn_->requests("/sdkapi/v1/user/user_quit").size(), 2u);
     EXPECT_EQ(standIn_->requests("/sdk/v2/token").size(), 1u);
+}
+
+// The family call: its relative path is placed below the base URL with one
+// "/", it carries the token it holds itself and answers its first record.
+TEST_F(SdkPipelineNetServices, FamilyCallThroughThePrivateOperations) {
+    logIn();
+    std::shared_ptr<PellixCall> call;
+    PellixErrorPtr error;
+    bool done = false;
+    PellixDataManagerPrivate::makeCall(std::string("guid-1"), std::string("5001"), std::string(""),
+                                       std::string("102"), std::string("0"),
+                                       [&](const std::shared_ptr<PellixCall>& c, const PellixErrorPtr& e) {
+                                           call = c;
+                                           error = e;
+                                           done = true;
+                                       });
+    ASSERT_TRUE(pump([&] { return done; }));
+    ASSERT_TRUE(call) << (error ? *error->message() : "");
+    EXPECT_FALSE(call->transactionId().value_or("").empty());
+    auto log = standIn_->requests("/v1/call");
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(test::text(log[0], "method"), "POST");
+    EXPECT_EQ(test::text(test::member(log[0], "params"), "token"), *PellixProxyInfo::sharedInstance()->token()->token());
+    EXPECT_EQ(test::text(test::member(log[0], "params"), "to_room_no"), "102");
+
+    // An unknown room: the platform's refusal reaches the block.
+    done = false;
+    PellixDataManagerPrivate::makeCall(std::string("guid-1"), std::string("5001"), std::string(""),
+                                       std::string("999"), std::string("0"),
+                                       [&](const std::shared_ptr<PellixCall>& c, const PellixErrorPtr& e) {
+                                           call = c;
+                                           error = e;
+                                           done = true;
+                                       });
+    ASSERT_TRUE(pump([&] { return done; }));
+    EXPECT_FALSE(call);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->errorCode(), 400015);
 }
 
 // The caller's photo: an image answer.
