@@ -215,6 +215,32 @@ TEST_F(SocketTransport, CloseFromADelegateMessageRunsAtOnce) {
     EXPECT_TRUE(closedInline);
 }
 
+TEST_F(SocketTransport, BytesSentBeforeTheOpenEventAreDroppedNotSentLater) {
+    pellix::test::Waiter serverSide;
+    std::string got;
+    TCPServer server([&](int fd) {
+        char buf[64];
+        for (;;) {
+            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) return;
+            std::lock_guard lock(serverSide.mutex());
+            got.append(buf, buf + n);
+            serverSide.notify();
+        }
+    });
+    make(server.port());
+    recorder->sendOnOpen = Bytes{'o', 'k'};
+    queue->sync([&] {
+        transport->open();
+        // No stream event can run while we hold the queue: the writer is not ready.
+        EXPECT_FALSE(transport->send(Bytes{'e', 'a', 'r', 'l', 'y'}));
+    });
+    ASSERT_TRUE(serverSide.waitFor([&] { return got.size() >= 2; }));
+    std::this_thread::sleep_for(50ms);
+    std::lock_guard lock(serverSide.mutex());
+    EXPECT_EQ(got, "ok");
+}
+
 TEST_F(SocketTransport, ReadsComeInChunksOfAtMost768Bytes) {
     Bytes payload(5000);
     for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i % 253);
