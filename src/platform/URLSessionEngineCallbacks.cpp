@@ -171,7 +171,9 @@ void URLSessionEngine::deliverBody(Transfer& t, const char* data, std::size_t le
             }
             chunks.back().reserve(std::max(length, kChunkSize));
         }
-        chunks.back().insert(chunks.back().end(), data, data + length);
+        // Same element type on both sides, so this is one memcpy.
+        auto bytes = reinterpret_cast<const std::uint8_t*>(data);
+        chunks.back().insert(chunks.back().end(), bytes, bytes + length);
         post = !t.pending->dataPosted;
         t.pending->dataPosted = true;
     }
@@ -221,7 +223,8 @@ std::size_t URLSessionEngine::onWrite(char* data, std::size_t size, std::size_t 
     t.lastActivity = Clock::monotonic();
     if (t.redirectCandidate) {
         std::size_t room = kHeldBodyLimit - std::min(kHeldBodyLimit, t.heldBody.size());
-        t.heldBody.insert(t.heldBody.end(), data, data + std::min(room, length));
+        auto bytes = reinterpret_cast<const std::uint8_t*>(data);
+        t.heldBody.insert(t.heldBody.end(), bytes, bytes + std::min(room, length));
         return length;
     }
     if (t.awaitingResponse || t.suspended) {
