@@ -64,6 +64,8 @@ public:
     void setDelegate(std::weak_ptr<MQTTCFSocketDecoderDelegate> delegate);
 
     // SocketStreamDelegate
+    // The other stream direction keeps the delegate's no-op body.
+    using platform::SocketStreamDelegate::stream;
     void stream(platform::SocketInputStream& stream, platform::StreamEvent event) override;
 
 private:

@@ -69,6 +69,8 @@ public:
     std::size_t bufferedLength() const;
 
     // SocketStreamDelegate
+    // The other stream direction keeps the delegate's no-op body.
+    using platform::SocketStreamDelegate::stream;
     void stream(platform::SocketOutputStream& stream, platform::StreamEvent event) override;
 
 private:
