@@ -259,6 +259,18 @@ TEST(HOSTaskCancellation, TokenCancelledWhilePendingEndsContinuationOnlyWhenAnte
     EXPECT_TRUE(s->isCancelled());
 }
 
+// A token disposed while a continuation still holds it: the continuation
+// ends with that exception instead of it escaping into the executor.
+TEST(HOSTaskCancellation, DisposedTokenBecomesTheContinuationsException) {
+    auto cts = HOSCancellationTokenSource::cancellationTokenSource();
+    auto source = HOSTaskCompletionSource::taskCompletionSource();
+    auto c = source->task()->continueWithBlock([](const HOSTaskPtr&) -> std::any { return 1; }, cts->token());
+    cts->dispose();
+    source->setResult(1);
+    ASSERT_NE(c->exception(), nullptr);
+    EXPECT_EQ(c->exception()->reason(), "Object already disposed");
+}
+
 TEST(HOSTaskCompletion, SetTwiceRaisesTryReportsFalse) {
     struct Case {
         std::function<void(HOSTaskCompletionSource&)> set;
