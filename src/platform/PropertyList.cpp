@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string_view>
 
 #include <plist/plist.h>
 
@@ -109,6 +110,38 @@ std::optional<Value> fromNode(plist_t node, std::size_t depth, std::string& why)
     }
 }
 
+// Whether an XML document nests arrays and dictionaries more than `limit`
+// levels deep. libplist parses any depth but releases its tree recursively,
+// so a few megabytes of nesting would overflow the stack when the tree is
+// freed: such documents are turned away before libplist sees them.
+bool nestedTooDeeply(const Bytes& data, std::size_t limit) {
+    const std::string_view s(reinterpret_cast<const char*>(data.data()), data.size());
+    auto isNameEnd = [](char c) { return c == '>' || c == '/' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    std::size_t depth = 0;
+    for (std::size_t i = s.find('<'); i != std::string_view::npos; i = s.find('<', i + 1)) {
+        std::string_view rest = s.substr(i + 1);
+        if (rest.starts_with("!--") || rest.starts_with("![CDATA[")) {
+            const std::size_t end = s.find(rest[1] == '-' ? "-->" : "]]>", i + 1);
+            if (end == std::string_view::npos) break;
+            i = end;
+            continue;
+        }
+        const bool closing = rest.starts_with('/');
+        if (closing) rest.remove_prefix(1);
+        const std::size_t nameLength = rest.starts_with("array") ? 5 : rest.starts_with("dict") ? 4 : 0;
+        if (nameLength == 0 || rest.size() <= nameLength || !isNameEnd(rest[nameLength])) continue;
+        const std::size_t close = s.find('>', i);
+        if (close == std::string_view::npos) break;
+        if (closing) {
+            if (depth > 0) --depth;
+        } else if (s[close - 1] != '/' && ++depth > limit) {
+            return true;
+        }
+        i = close;
+    }
+    return false;
+}
+
 // Value → libplist node for the XML writer.
 PlistPtr toNode(const Value& v, std::size_t depth, std::string& why) {
     if (depth > PropertyList::kMaxDepth) {
@@ -176,7 +209,10 @@ std::optional<Value> PropertyList::read(const Bytes& data, Format* format, Error
     }
     if (format) *format = Format::XML;
     std::string why = "not a property list";
-    if (!data.empty() && data.size() <= std::numeric_limits<std::uint32_t>::max()) {
+    // The root sits at depth 0, so kMaxDepth + 1 levels of containers still read.
+    if (!data.empty() && nestedTooDeeply(data, kMaxDepth + 1)) {
+        why = "nested too deeply";
+    } else if (!data.empty() && data.size() <= std::numeric_limits<std::uint32_t>::max()) {
         plist_t raw = nullptr;
         plist_from_xml(reinterpret_cast<const char*>(data.data()), static_cast<std::uint32_t>(data.size()), &raw);
         PlistPtr root(raw);
