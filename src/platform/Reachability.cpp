@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/DispatchQueue.h"
@@ -302,8 +303,14 @@ bool Reachability::schedule() {
             }
         }
     });
-    std::lock_guard lock(mutex_);
-    watcher_ = std::move(w);
+    std::unique_ptr<Watcher> replaced;
+    {
+        std::lock_guard lock(mutex_);
+        replaced = std::exchange(watcher_, std::move(w));
+    }
+    // Another thread scheduled at the same time: its watcher is stopped, not
+    // dropped with its thread still running.
+    stop(std::move(replaced));
     return true;
 }
 
@@ -313,6 +320,10 @@ void Reachability::unschedule() {
         std::lock_guard lock(mutex_);
         w = std::move(watcher_);
     }
+    stop(std::move(w));
+}
+
+void Reachability::stop(std::unique_ptr<Watcher> w) {
     if (!w) return;
     // An eventfd write only fails on counter overflow, which one write
     // cannot reach.

@@ -68,6 +68,8 @@ private:
     struct Target;
     struct Watcher;
     explicit Reachability(std::shared_ptr<const Target> target);
+    // Wakes a watcher's thread and waits for it.
+    static void stop(std::unique_ptr<Watcher> watcher);
 
     std::shared_ptr<const Target> target_;
     mutable std::mutex mutex_;
