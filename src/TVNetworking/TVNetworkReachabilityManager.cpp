@@ -89,7 +89,12 @@ void TVNetworkReachabilityManager::startMonitoring() {
         auto self = weakSelf.lock();
         if (!self) return;
         self->status_.store(status);
-        if (auto block = self->statusBlock_) (*block)(status);
+        std::shared_ptr<StatusBlock> block;
+        {
+            std::lock_guard lock(self->statusBlockMutex_);
+            block = self->statusBlock_;
+        }
+        if (block) (*block)(status);
     };
     reachability_->setCallback([callback](std::uint32_t flags) { TVPostReachabilityStatusChange(flags, callback); });
     reachability_->schedule();
@@ -111,7 +116,9 @@ std::string TVNetworkReachabilityManager::localizedNetworkReachabilityStatusStri
 }
 
 void TVNetworkReachabilityManager::setReachabilityStatusChangeBlock(StatusBlock block) {
-    statusBlock_ = block ? std::make_shared<StatusBlock>(std::move(block)) : nullptr;
+    auto replacement = block ? std::make_shared<StatusBlock>(std::move(block)) : nullptr;
+    std::lock_guard lock(statusBlockMutex_);
+    statusBlock_.swap(replacement);
 }
 
 }  // namespace pellix

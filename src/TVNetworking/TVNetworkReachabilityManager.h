@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/Reachability.h"
@@ -74,6 +75,7 @@ public:
 private:
     std::shared_ptr<platform::Reachability> reachability_;
     std::atomic<int> status_{TVNetworkReachabilityStatusUnknown};
+    mutable std::mutex statusBlockMutex_;  // the block is replaced from any thread, read on the main queue
     std::shared_ptr<StatusBlock> statusBlock_;
 };
 
