@@ -10,6 +10,7 @@
 #include "platform/Crypto.h"
 #include "platform/Device.h"
 #include "platform/TextServices.h"
+#include "platform/URLError.h"
 
 namespace pellix {
 
@@ -277,7 +278,7 @@ bool TVHTTPRequestSerializer::encodesParametersInURI(const std::string& method) 
     return methodsInURI_.count(upper(method)) > 0;
 }
 
-void TVHTTPRequestSerializer::appendQueryToURL(URLRequest& request, const std::string& query) {
+bool TVHTTPRequestSerializer::appendQueryToURL(URLRequest& request, const std::string& query) {
     const platform::URL& url = request.url();
     // The query goes before any fragment: appended after it, the parameters
     // would travel in the fragment, which is never sent.
@@ -288,7 +289,10 @@ void TVHTTPRequestSerializer::appendQueryToURL(URLRequest& request, const std::s
         text.resize(text.size() - fragment.size());
     }
     text += (url.query() ? "&" : "?") + query + fragment;
-    if (auto parsed = platform::URL::parse(text)) request.setURL(*parsed);
+    auto parsed = platform::URL::parse(text);
+    if (!parsed) return false;
+    request.setURL(*parsed);
+    return true;
 }
 
 std::optional<URLRequest> TVHTTPRequestSerializer::requestBySerializingRequest(const URLRequest& request,
@@ -300,7 +304,15 @@ std::optional<URLRequest> TVHTTPRequestSerializer::requestBySerializingRequest(c
     std::optional<std::string> query = queryString(request, parameters, error, failed);
     if (failed) return std::nullopt;
     if (encodesParametersInURI(request.httpMethod())) {
-        if (query && !query->empty()) appendQueryToURL(mutableRequest, *query);
+        if (query && !query->empty() && !appendQueryToURL(mutableRequest, *query)) {
+            // Sent with the old URL, the request would silently lose its parameters.
+            if (error)
+                *error = platform::Error::make(
+                    platform::URLError::kDomain, platform::URLError::BadURL,
+                    platform::Dictionary{{platform::Error::kLocalizedDescriptionKey,
+                                          Value(std::string("The query text does not form a valid URL."))}});
+            return std::nullopt;
+        }
     } else {
         if (!query) query = std::string();
         if (!mutableRequest.valueForHTTPHeaderField("Content-Type"))

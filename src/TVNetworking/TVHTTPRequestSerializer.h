@@ -168,7 +168,8 @@ protected:
     std::optional<std::string> queryString(const platform::URLRequest& request, const platform::Value& parameters,
                                            platform::ErrorPtr* error, bool& failed) const;
     bool encodesParametersInURI(const std::string& method) const;
-    static void appendQueryToURL(platform::URLRequest& request, const std::string& query);
+    // False, leaving the request as it was, when the result is no valid URL.
+    static bool appendQueryToURL(platform::URLRequest& request, const std::string& query);
 
 private:
     void markChanged(const char* keyPath) { changedKeyPaths_.insert(keyPath); }
