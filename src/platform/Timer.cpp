@@ -1,6 +1,7 @@
 #include "platform/Timer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <unordered_set>
@@ -27,7 +28,10 @@ struct Timer::State {
 };
 
 Timer::Timer(double intervalSeconds, bool repeats, Block block)
-    : interval_(std::max(intervalSeconds, kMinInterval)), repeats_(repeats), state_(std::make_unique<State>()) {
+    // NaN would pass std::max and make the re-arm step zero, a division by zero.
+    : interval_(std::isnan(intervalSeconds) ? kMinInterval : std::max(intervalSeconds, kMinInterval)),
+      repeats_(repeats),
+      state_(std::make_unique<State>()) {
     state_->block = std::move(block);
 }
 
