@@ -1,0 +1,165 @@
+// Level-5 acknowledgements that report failure, malformed level-5 property
+// blocks, and a store with every message id taken.
+#include <gtest/gtest.h>
+
+#include "MQTTClient/MQTTInMemoryPersistence.h"
+#include "MQTTClient/MQTTLog.h"
+#include "SessionTestKit.h"
+#include "platform/Clock.h"
+
+namespace pellix::test {
+namespace {
+
+platform::Bytes withMid(std::string head, const platform::Bytes& packet, std::string tail = {}) {
+    // Copies the packet identifier of a client PUBLISH (topic "t") or PUBREL.
+    const bool publish = (packet[0] >> 4) == MQTTPublish;
+    const std::size_t at = publish ? 2 + 2 + (static_cast<std::size_t>(packet[2]) << 8 | packet[3]) : 2;
+    auto out = hex(head);
+    out.push_back(packet[at]);
+    out.push_back(packet[at + 1]);
+    auto rest = hex(tail);
+    out.insert(out.end(), rest.begin(), rest.end());
+    return out;
+}
+
+struct Level5 : ::testing::Test {
+    void SetUp() override { MQTTLog::setLogLevel(0); }
+};
+
+TEST_F(Level5, FailureReasonsEndTheOutgoingFlow) {
+    FakeBroker fake([](FakeConnection& conn, int) {
+        conn.expect(MQTTConnect);
+        conn.send(hex("20 03 00 00 00"));
+        // QoS 1 refused by PUBACK 0x87 (not authorised).
+        auto p1 = conn.expect(MQTTPublish);
+        conn.send(withMid("40 03", *p1, "87"));
+        // QoS 2 refused by PUBREC 0x80: no PUBREL may follow.
+        auto p2 = conn.expect(MQTTPublish);
+        conn.send(withMid("50 03", *p2, "80"));
+        // QoS 2 accepted, then PUBCOMP 0x92 (packet identifier not found).
+        auto p3 = conn.expect(MQTTPublish);
+        EXPECT_EQ((*p3)[0] >> 4, MQTTPublish) << "a PUBREL followed a refused PUBREC";
+        conn.send(withMid("50 02", *p3));
+        auto rel = conn.expect(MQTTPubrel);
+        conn.send(withMid("70 03", *rel, "92"));
+        // And one that succeeds with a short level-5 PUBACK.
+        auto p4 = conn.expect(MQTTPublish);
+        conn.send(withMid("40 02", *p4));
+        conn.closedByPeer(3s);
+    });
+    auto session = makeSession(fake.port(), "refused5", 5);
+    auto recorder = std::make_shared<Recorder>();
+    session->setDelegate(recorder);
+    bool connected = false;
+    session->connectWithConnectHandler([&](platform::ErrorPtr e) {
+        EXPECT_FALSE(e);
+        connected = true;
+    });
+    ASSERT_TRUE(pump([&] { return connected; }));
+
+    std::vector<std::int64_t> codes;
+    const auto publish = [&](std::uint8_t qos) {
+        bool answered = false;
+        session->publishData(bytes("p"), "t", false, qos, [&](platform::ErrorPtr e) {
+            codes.push_back(e ? e->code() : 0);
+            if (e) {
+                EXPECT_EQ(e->domain(), "MQTT");
+            }
+            answered = true;
+        });
+        EXPECT_TRUE(pump([&] { return answered; }));
+    };
+    publish(1);
+    publish(2);
+    publish(2);
+    publish(1);
+    EXPECT_EQ(codes, (std::vector<std::int64_t>{0x87, 0x80, 0x92, 0}));
+    EXPECT_EQ(recorder->delivered().size(), 1u);  // only the last one
+    EXPECT_TRUE(session->persistence()->allFlowsforClientId("refused5", false).empty());
+    session->close();
+    EXPECT_TRUE(fake.done());
+}
+
+TEST_F(Level5, MalformedPublishPropertiesAreIgnoredAndSubackPropertiesSkipped) {
+    FakeBroker fake([](FakeConnection& conn, int) {
+        conn.expect(MQTTConnect);
+        conn.send(hex("20 03 00 00 00"));
+        auto sub = conn.expect(MQTTSubscribe);
+        // SUBACK with a reason-string property before the codes 1 and 0x80.
+        conn.send(platform::Bytes{0x90, 0x08, (*sub)[2], (*sub)[3], 0x03, 0x1F, 0x00, 0x00, 0x01, 0x80});
+        // QoS 2 and QoS 1 PUBLISH whose property block claims 0x20 bytes.
+        conn.send(hex("34 08 00 01 74 00 07 20 01 02"));
+        conn.send(hex("32 08 00 01 74 00 08 20 01 02"));
+        // QoS 0 whose property length byte is missing altogether.
+        conn.send(hex("30 03 00 01 74"));
+        // A sound QoS 2 PUBLISH: content type "x", payload "ok".
+        conn.send(hex("34 0C 00 01 74 00 09 04 03 00 01 78 6F 6B"));
+        auto rec = conn.expect(MQTTPubrec);
+        EXPECT_EQ((*rec)[3], 0x09) << "the malformed PUBLISH was answered";
+        conn.send(hex("62 02 00 09"));
+        conn.expect(MQTTPubcomp);
+        conn.closedByPeer(3s);
+    });
+    auto session = makeSession(fake.port(), "props5", 5);
+    auto recorder = std::make_shared<Recorder>();
+    session->setDelegate(recorder);
+    bool connected = false;
+    session->connectWithConnectHandler([&](platform::ErrorPtr) { connected = true; });
+    ASSERT_TRUE(pump([&] { return connected; }));
+    std::optional<platform::Array> granted;
+    session->subscribeToTopic("t", 1, [&](platform::ErrorPtr, const std::optional<platform::Array>& g) { granted = g; });
+    ASSERT_TRUE(pump([&] { return recorder->messages().size() == 1; }));
+    ASSERT_TRUE(granted);
+    EXPECT_EQ(*granted, (platform::Array{platform::Value(1), platform::Value(128)}));
+    EXPECT_EQ(str(recorder->messages()[0].data), "ok");
+    EXPECT_EQ(recorder->messages()[0].mid, 9u);
+    pumpFor(0.2);
+    EXPECT_EQ(recorder->messages().size(), 1u);
+    EXPECT_TRUE(session->persistence()->allFlowsforClientId("props5", true).empty());
+    EXPECT_EQ(session->status(), MQTTSessionStatusConnected);
+    session->close();
+    EXPECT_TRUE(fake.done());
+}
+
+TEST(SessionLimits, MessageIdsRunOutInsteadOfLooping) {
+    MQTTLog::setLogLevel(0);
+    auto store = MQTTInMemoryPersistence::create();
+    store->setMaxMessages(70000);
+    auto session = MQTTSession::create();
+    session->setClientId("crowded");
+    session->setPersistence(store);
+    EXPECT_EQ(session->nextMsgId(), 2);
+    for (unsigned id = 1; id <= 65535; ++id) {
+        // Straight into the maps: storing counts the client's flows each time.
+        ASSERT_TRUE(store->createFlowforClientId("crowded", false, static_cast<std::uint16_t>(id)));
+    }
+    platform::ErrorPtr error;
+    EXPECT_EQ(session->publishData(bytes("x"), "t", false, 1, [&](platform::ErrorPtr e) { error = e; }), 0);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), -6);
+    EXPECT_EQ(error->localizedDescription(), "Dropping outgoing Message");
+    // One id set free is found again, wherever the counter stands.
+    store->deleteFlow(store->flowforClientId("crowded", false, 777));
+    EXPECT_EQ(session->nextMsgId(), 777);
+    store->deleteAllFlowsForClientId("crowded");
+}
+
+TEST(SessionLimits, IdsSkipThoseHeldAndWrapPastZero) {
+    auto store = MQTTInMemoryPersistence::create();
+    auto session = MQTTSession::create();
+    session->setClientId("wrapping");
+    session->setPersistence(store);
+    for (std::uint16_t id : {3, 4}) {
+        store->storeMessageForClientId("wrapping", "t", {}, false, 1, id, false, 3, 0);
+    }
+    EXPECT_EQ(session->nextMsgId(), 2);
+    EXPECT_EQ(session->nextMsgId(), 5);
+    for (int i = 5; i < 65535; ++i) {
+        session->nextMsgId();
+    }
+    EXPECT_EQ(session->nextMsgId(), 1);  // after 65535 comes 1, never 0
+    store->deleteAllFlowsForClientId("wrapping");
+}
+
+}  // namespace
+}  // namespace pellix::test

@@ -1,0 +1,568 @@
+#include "SessionTestKit.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "MQTTClient/MQTTCFSocketTransport.h"
+#include "MQTTClient/MQTTFrameDecoder.h"
+#include "platform/DispatchQueue.h"
+#include "platform/RunLoop.h"
+
+namespace pellix::test {
+
+bool pump(const std::function<bool()>& pred, double seconds) {
+    return platform::RunLoop::main()->runUntil(pred, seconds);
+}
+
+void pumpFor(double seconds) {
+    platform::RunLoop::main()->runUntil([] { return false; }, seconds);
+}
+
+platform::Bytes bytes(const std::string& text) { return platform::Bytes(text.begin(), text.end()); }
+platform::Bytes hex(const std::string& text) {
+    platform::Bytes out;
+    int high = -1;
+    for (char c : text) {
+        int v;
+        if (c >= '0' && c <= '9') v = c - '0';
+        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+        else continue;
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(static_cast<std::uint8_t>(high << 4 | v));
+            high = -1;
+        }
+    }
+    return out;
+}
+
+std::string str(const platform::Bytes& data) { return std::string(data.begin(), data.end()); }
+
+namespace {
+
+int listenLoopback(int& port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
+        throw std::runtime_error("listen failed");
+    }
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
+int connectLoopback(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+int acceptWithin(int listenFd, std::chrono::milliseconds timeout) {
+    pollfd p{listenFd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) {
+        return -1;
+    }
+    int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) {
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+    return fd;
+}
+
+bool sendAll(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---- Broker ------------------------------------------------------------------
+
+Broker::Broker() : port_(freePort()), passwordPort_(freePort()) {
+    while (passwordPort_ == port_) {
+        passwordPort_ = freePort();
+    }
+    const std::string passwords = dir_.file("passwords");
+    if (run("mosquitto_passwd -b -c " + passwords + " " + kUser + " " + kPassword + " >/dev/null 2>&1") != 0) {
+        throw std::runtime_error("mosquitto_passwd failed");
+    }
+    const std::string conf = dir_.file("mosquitto.conf");
+    writeFile(conf, "per_listener_settings true\n"
+                    "listener " + std::to_string(port_) + " 127.0.0.1\n"
+                    "allow_anonymous true\n"
+                    "listener " + std::to_string(passwordPort_) + " 127.0.0.1\n"
+                    "allow_anonymous false\n"
+                    "password_file " + passwords + "\n"
+                    "user root\npersistence false\nlog_type all\nlog_dest stdout\n");
+    // Line-buffered, so the log can be read while the broker runs.
+    process_ = std::make_unique<Process>(std::vector<std::string>{"stdbuf", "-oL", "mosquitto", "-c", conf});
+    if (!waitForPort(port_, 10s) || !waitForPort(passwordPort_, 10s)) {
+        throw std::runtime_error("mosquitto did not start: " + process_->output() + process_->errorOutput());
+    }
+}
+
+int Broker::count(std::initializer_list<std::string> parts) const {
+    const std::string text = log();
+    int n = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string_view line(text.data() + start, end - start);
+        bool all = true;
+        for (const auto& p : parts) {
+            if (line.find(p) == std::string_view::npos) {
+                all = false;
+                break;
+            }
+        }
+        n += all ? 1 : 0;
+        start = end + 1;
+    }
+    return n;
+}
+
+bool Broker::waitFor(std::initializer_list<std::string> parts, int n, double seconds) const {
+    std::vector<std::string> copy(parts);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::string text = log();
+        int found = 0;
+        std::size_t start = 0;
+        while (start < text.size()) {
+            auto end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            const std::string_view line(text.data() + start, end - start);
+            bool all = true;
+            for (const auto& p : copy) {
+                all = all && line.find(p) != std::string_view::npos;
+            }
+            found += all ? 1 : 0;
+            start = end + 1;
+        }
+        if (found >= n) {
+            return true;
+        }
+        // Keep the session's queue moving while we wait on the broker.
+        if (platform::RunLoop::isMainThread()) {
+            pumpFor(0.02);
+        } else {
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+    return false;
+}
+
+std::shared_ptr<MQTTTransport> transportTo(int port, std::shared_ptr<platform::DispatchQueue> queue) {
+    auto transport = MQTTCFSocketTransport::create();
+    transport->setHost("127.0.0.1");
+    transport->setPort(static_cast<std::uint32_t>(port));
+    transport->setQueue(queue ? queue : platform::DispatchQueue::main());
+    return transport;
+}
+
+std::shared_ptr<MQTTSession> makeSession(int port, const std::string& clientId, std::uint8_t level) {
+    auto session = MQTTSession::create();
+    session->setClientId(clientId);
+    session->setProtocolLevel(level);
+    session->setTransport(transportTo(port));
+    return session;
+}
+
+// ---- Proxy -------------------------------------------------------------------
+
+struct Proxy::Link {
+    int fd[2] = {-1, -1};  // [ToBroker] reads from the client, [ToClient] from the broker
+    MQTTFrameDecoder frames[2];
+    std::vector<platform::Bytes> held[2];
+};
+
+Proxy::Proxy(int upstreamPort) : upstream_(upstreamPort) {
+    listenFd_ = listenLoopback(port_);
+    thread_ = std::thread([this] { run(); });
+}
+
+Proxy::~Proxy() {
+    stop_ = true;
+    thread_.join();
+    ::close(listenFd_);
+}
+
+void Proxy::setFilter(Filter filter) {
+    std::lock_guard lock(mutex_);
+    filter_ = std::move(filter);
+}
+
+void Proxy::release() {
+    setFilter(nullptr);
+    release_ = true;
+}
+
+void Proxy::cut() { cut_ = true; }
+
+std::vector<std::uint8_t> Proxy::seen(Direction direction) const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::uint8_t> types;
+    for (const auto& p : seen_[direction]) {
+        types.push_back(p[0] >> 4);
+    }
+    return types;
+}
+
+std::vector<platform::Bytes> Proxy::seenPackets(Direction direction) const {
+    std::lock_guard lock(mutex_);
+    return seen_[direction];
+}
+
+void Proxy::run() {
+    std::vector<std::unique_ptr<Link>> links;
+    const auto closeLink = [](Link& link) {
+        for (int& fd : link.fd) {
+            if (fd >= 0) {
+                ::shutdown(fd, SHUT_RDWR);
+                ::close(fd);
+                fd = -1;
+            }
+        }
+    };
+    while (!stop_) {
+        if (cut_.exchange(false)) {
+            for (auto& link : links) {
+                closeLink(*link);
+            }
+            links.clear();
+        }
+        if (release_.exchange(false)) {
+            for (auto& link : links) {
+                for (int dir = 0; dir < 2; ++dir) {
+                    const int out = link->fd[dir == ToBroker ? 1 : 0];
+                    for (auto& packet : link->held[dir]) {
+                        sendAll(out, packet.data(), packet.size());
+                    }
+                    link->held[dir].clear();
+                }
+            }
+        }
+        std::vector<pollfd> fds;
+        fds.push_back({listenFd_, POLLIN, 0});
+        for (auto& link : links) {
+            fds.push_back({link->fd[0], POLLIN, 0});
+            fds.push_back({link->fd[1], POLLIN, 0});
+        }
+        if (::poll(fds.data(), fds.size(), 20) <= 0) {
+            continue;
+        }
+        const std::size_t polled = links.size();  // a link accepted below waits for the next round
+        if (fds[0].revents & POLLIN) {
+            int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client >= 0) {
+                int broker = connectLoopback(upstream_);
+                if (broker < 0) {
+                    ::close(client);
+                } else {
+                    int one = 1;
+                    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                    auto link = std::make_unique<Link>();
+                    link->fd[ToBroker] = client;
+                    link->fd[ToClient] = broker;
+                    link->frames[0].open();
+                    link->frames[1].open();
+                    links.push_back(std::move(link));
+                }
+            }
+        }
+        for (std::size_t i = 0; i < polled; ++i) {
+            Link& link = *links[i];
+            bool dead = false;
+            for (int dir = 0; dir < 2 && !dead; ++dir) {
+                const pollfd& p = fds[1 + i * 2 + static_cast<std::size_t>(dir)];
+                if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) {
+                    continue;
+                }
+                std::uint8_t buf[65536];
+                ssize_t n = ::recv(link.fd[dir], buf, sizeof buf, 0);
+                if (n <= 0) {
+                    dead = true;
+                    break;
+                }
+                const int out = link.fd[dir == ToBroker ? ToClient : ToBroker];
+                link.frames[dir].feed(std::span<const std::uint8_t>(buf, static_cast<std::size_t>(n)),
+                                      [&](std::span<const std::uint8_t> packet) {
+                                          platform::Bytes copy(packet.begin(), packet.end());
+                                          Action action = Forward;
+                                          {
+                                              std::lock_guard lock(mutex_);
+                                              seen_[dir].push_back(copy);
+                                              if (filter_) {
+                                                  action = filter_(static_cast<Direction>(dir), copy);
+                                              }
+                                          }
+                                          if (action == Forward) {
+                                              sendAll(out, copy.data(), copy.size());
+                                          } else if (action == Hold) {
+                                              link.held[dir].push_back(std::move(copy));
+                                          }
+                                          return true;
+                                      });
+            }
+            if (dead) {
+                closeLink(link);
+                links.erase(links.begin() + static_cast<std::ptrdiff_t>(i));
+                break;  // the poll set no longer matches; poll again
+            }
+        }
+    }
+    for (auto& link : links) {
+        closeLink(*link);
+    }
+}
+
+// ---- Fake broker ---------------------------------------------------------------
+
+FakeConnection::FakeConnection(int fd) : fd_(fd) {}
+
+FakeConnection::~FakeConnection() { close(); }
+
+void FakeConnection::close() {
+    if (fd_ >= 0) {
+        ::shutdown(fd_, SHUT_RDWR);
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+std::optional<platform::Bytes> FakeConnection::receive(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        // Frame what we have: type byte, remaining length, body.
+        if (!partial_.empty()) {
+            std::size_t i = 1;
+            std::uint32_t length = 0, multiplier = 1;
+            bool complete = false;
+            while (i < partial_.size() && i < 5) {
+                length += (partial_[i] & 0x7F) * multiplier;
+                multiplier *= 128;
+                if (!(partial_[i++] & 0x80)) {
+                    complete = true;
+                    break;
+                }
+            }
+            if (complete && partial_.size() >= i + length) {
+                platform::Bytes packet(partial_.begin(), partial_.begin() + static_cast<std::ptrdiff_t>(i + length));
+                partial_.erase(partial_.begin(), partial_.begin() + static_cast<std::ptrdiff_t>(i + length));
+                return packet;
+            }
+        }
+        if (fd_ < 0 || eof_) {
+            return std::nullopt;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return std::nullopt;
+        }
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+            continue;
+        }
+        std::uint8_t buf[4096];
+        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        if (n <= 0) {
+            eof_ = true;
+            continue;
+        }
+        partial_.insert(partial_.end(), buf, buf + n);
+    }
+}
+
+std::optional<platform::Bytes> FakeConnection::expect(std::uint8_t type, std::chrono::milliseconds timeout) {
+    auto packet = receive(timeout);
+    EXPECT_TRUE(packet) << "fake broker: no packet of type " << int(type);
+    if (packet) {
+        EXPECT_EQ((*packet)[0] >> 4, type) << "fake broker: wrong packet type";
+    }
+    return packet;
+}
+
+void FakeConnection::send(const platform::Bytes& data) {
+    if (fd_ >= 0) {
+        sendAll(fd_, data.data(), data.size());
+    }
+}
+
+bool FakeConnection::closedByPeer(std::chrono::milliseconds timeout) {
+    while (receive(timeout)) {
+    }
+    return eof_;
+}
+
+FakeBroker::FakeBroker(Script script) {
+    listenFd_ = listenLoopback(port_);
+    thread_ = std::thread([this, script = std::move(script)] {
+        for (int index = 0; !stop_; ++index) {
+            int fd = -1;
+            while (!stop_ && fd < 0) {
+                fd = acceptWithin(listenFd_, 50ms);
+            }
+            if (fd < 0) {
+                return;
+            }
+            FakeConnection connection(fd);
+            script(connection, index);
+            ++finished_;
+        }
+    });
+}
+
+FakeBroker::~FakeBroker() {
+    stop_ = true;
+    thread_.join();
+    ::close(listenFd_);
+}
+
+bool FakeBroker::done(double seconds) const {
+    return pump([this] { return finished_ > 0; }, seconds);
+}
+
+// ---- Recorder ----------------------------------------------------------------
+
+void Recorder::newMessage(MQTTSession& session, const platform::Bytes& data, const std::string& topic,
+                          std::uint8_t qos, bool retained, std::uint32_t mid) {
+    Received r{topic, data, qos, retained, mid};
+    {
+        std::lock_guard lock(mutex_);
+        messages_.push_back(r);
+    }
+    if (onMessage) {
+        onMessage(session, r);
+    }
+}
+
+void Recorder::handleEvent(MQTTSession&, MQTTSessionEvent event, platform::ErrorPtr error) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(event);
+    if (error) {
+        lastError_ = error;
+    }
+}
+
+void Recorder::connectionRefused(MQTTSession&, platform::ErrorPtr error) {
+    std::lock_guard lock(mutex_);
+    lastError_ = error;
+}
+
+void Recorder::connectionClosed(MQTTSession& session) {
+    {
+        std::lock_guard lock(mutex_);
+        ++closed_;
+    }
+    if (auto hook = std::exchange(onClosed, nullptr)) {
+        hook(session);
+    }
+}
+
+void Recorder::protocolError(MQTTSession&, platform::ErrorPtr error) {
+    std::lock_guard lock(mutex_);
+    lastError_ = error;
+}
+
+void Recorder::connectionError(MQTTSession&, platform::ErrorPtr error) {
+    std::lock_guard lock(mutex_);
+    lastError_ = error;
+}
+
+void Recorder::messageDelivered(MQTTSession&, std::uint16_t msgID) {
+    std::lock_guard lock(mutex_);
+    delivered_.push_back(msgID);
+}
+
+void Recorder::subAckReceived(MQTTSession&, std::uint16_t, const platform::Array& granted) {
+    std::lock_guard lock(mutex_);
+    subacks_.push_back(granted);
+}
+
+void Recorder::sending(MQTTSession&, std::uint8_t type, std::uint8_t qos, bool, bool duped, std::uint16_t mid,
+                       const platform::Bytes& data) {
+    std::lock_guard lock(mutex_);
+    sent_.push_back({type, qos, duped, mid, data});
+}
+
+void Recorder::received(MQTTSession&, std::uint8_t type, std::uint8_t qos, bool, bool duped, std::uint16_t mid,
+                        const platform::Bytes& data) {
+    std::lock_guard lock(mutex_);
+    got_.push_back({type, qos, duped, mid, data});
+}
+
+std::vector<MQTTSessionEvent> Recorder::events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+}
+std::vector<Received> Recorder::messages() const {
+    std::lock_guard lock(mutex_);
+    return messages_;
+}
+std::vector<std::uint16_t> Recorder::delivered() const {
+    std::lock_guard lock(mutex_);
+    return delivered_;
+}
+std::vector<Packet> Recorder::sent() const {
+    std::lock_guard lock(mutex_);
+    return sent_;
+}
+std::vector<Packet> Recorder::got() const {
+    std::lock_guard lock(mutex_);
+    return got_;
+}
+std::vector<platform::Array> Recorder::subacks() const {
+    std::lock_guard lock(mutex_);
+    return subacks_;
+}
+platform::ErrorPtr Recorder::lastError() const {
+    std::lock_guard lock(mutex_);
+    return lastError_;
+}
+int Recorder::closedCount() const {
+    std::lock_guard lock(mutex_);
+    return closed_;
+}
+std::size_t Recorder::count(const std::string& topic) const {
+    std::lock_guard lock(mutex_);
+    std::size_t n = 0;
+    for (const auto& m : messages_) {
+        n += m.topic == topic ? 1 : 0;
+    }
+    return n;
+}
+
+}  // namespace pellix::test
