@@ -1,5 +1,7 @@
 #include "platform/ServerTrust.h"
 
+#include "platform/X509DER.h"
+
 #include <arpa/inet.h>
 #include <openssl/err.h>
 #include <openssl/x509.h>
@@ -14,24 +16,8 @@ namespace pellix::platform {
 
 namespace {
 
-struct X509Free {
-    void operator()(X509* x) const { X509_free(x); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Free>;
-
-X509Ptr parse(const Bytes& der) {
-    const unsigned char* p = der.data();
-    return X509Ptr(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
-}
-
-Bytes toDER(X509* x) {
-    int n = i2d_X509(x, nullptr);
-    if (n <= 0) return {};
-    Bytes out(static_cast<std::size_t>(n));
-    unsigned char* p = out.data();
-    i2d_X509(x, &p);
-    return out;
-}
+X509Ptr parse(const Bytes& der) { return x509FromDER(der); }
+Bytes toDER(X509* x) { return x509ToDER(x); }
 
 std::optional<Bytes> publicKeyOf(X509* x) {
     EVP_PKEY* key = X509_get0_pubkey(x);

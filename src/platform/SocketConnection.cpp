@@ -19,6 +19,7 @@
 #include "platform/SocketInputStream.h"
 #include "platform/SocketOutputStream.h"
 #include "platform/SocketReactor.h"
+#include "platform/X509DER.h"
 
 namespace pellix::platform {
 
@@ -434,9 +435,7 @@ void SocketConnection::startTLS() {
             const auto* der = std::get_if<Bytes>(&(*t.certificates)[i]);
             // [identity, its own certificate] is the usual array: don't send the leaf twice.
             if (!der || *der == own) continue;
-            const unsigned char* p = der->data();
-            X509* extra = d2i_X509(nullptr, &p, static_cast<long>(der->size()));
-            if (extra) SSL_add0_chain_cert(ssl_, extra);
+            if (X509Ptr extra = x509FromDER(*der)) SSL_add0_chain_cert(ssl_, extra.release());
         }
     }
     SSL_set_fd(ssl_, fd_);
@@ -456,13 +455,8 @@ void SocketConnection::handshake() {
         std::vector<Bytes> chain;
         STACK_OF(X509)* peer = SSL_get_peer_cert_chain(ssl_);
         for (int i = 0; peer && i < sk_X509_num(peer); ++i) {
-            X509* c = sk_X509_value(peer, i);
-            int len = i2d_X509(c, nullptr);
-            if (len <= 0) continue;
-            Bytes der(static_cast<std::size_t>(len));
-            unsigned char* p = der.data();
-            i2d_X509(c, &p);
-            chain.push_back(std::move(der));
+            Bytes der = x509ToDER(sk_X509_value(peer, i));
+            if (!der.empty()) chain.push_back(std::move(der));
         }
         ServerTrust trust(std::move(chain), tls_->peerName.value_or(host_), static_cast<int>(port_));
         bool trusted = false;

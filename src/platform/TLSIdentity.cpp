@@ -1,5 +1,7 @@
 #include "platform/TLSIdentity.h"
 
+#include "platform/X509DER.h"
+
 #include <openssl/err.h>
 #include <openssl/pkcs12.h>
 #include <openssl/provider.h>
@@ -27,14 +29,7 @@ void loadProviders() {
     });
 }
 
-Bytes toDer(X509* cert) {
-    int len = i2d_X509(cert, nullptr);
-    if (len <= 0) return {};
-    Bytes der(static_cast<std::size_t>(len));
-    unsigned char* p = der.data();
-    i2d_X509(cert, &p);
-    return der;
-}
+Bytes toDer(X509* cert) { return x509ToDER(cert); }
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "platform/TrustEvaluation.h"
 
+#include "platform/X509DER.h"
+
 #include <openssl/err.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -10,15 +12,7 @@ namespace pellix::platform {
 
 namespace {
 
-struct X509Free {
-    void operator()(X509* x) const { X509_free(x); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Free>;
-
-X509Ptr parse(const Bytes& der) {
-    const unsigned char* p = der.data();
-    return X509Ptr(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
-}
+X509Ptr parse(const Bytes& der) { return x509FromDER(der); }
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <openssl/ssl.h>
 
 #include "platform/URLSessionTransfer.h"
+#include "platform/X509DER.h"
 
 namespace pellix::platform {
 
@@ -302,16 +303,7 @@ CURLcode URLSessionEngine::onSSLContext(CURL*, void* sslContext, void* user) {
 int URLSessionEngine::onVerify(X509_STORE_CTX* ctx, void* user) {
     auto& t = *static_cast<Transfer*>(user);
     std::vector<Bytes> chain;
-    auto der = [](X509* x) {
-        Bytes out;
-        int n = i2d_X509(x, nullptr);
-        if (n > 0) {
-            out.resize(static_cast<std::size_t>(n));
-            unsigned char* p = out.data();
-            i2d_X509(x, &p);
-        }
-        return out;
-    };
+    auto der = [](X509* x) { return x509ToDER(x); };
     X509* leaf = X509_STORE_CTX_get0_cert(ctx);
     if (leaf) chain.push_back(der(leaf));
     if (STACK_OF(X509)* rest = X509_STORE_CTX_get0_untrusted(ctx)) {
