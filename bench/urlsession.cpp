@@ -249,7 +249,10 @@ void BM_Curl_1000SmallGets(benchmark::State& state) {
     state.counters["peak_rss_MB"] = static_cast<double>(rss) / 1e6;
 }
 
-void BM_Session_1GiBToMemory(benchmark::State& state) {
+// One GiB through the session, as a data task (to memory) or a download task
+// (to a file); `name` keys the memory figure.
+template <typename StartTask>
+void sessionGiB(benchmark::State& state, const std::string& name, StartTask start) {
     auto sink = std::make_shared<Sink>();
     auto session = makeSession(sink);
     URLRequest request(*URL::parse(gBase + "/bytes/" + std::to_string(kGiB)));
@@ -257,15 +260,19 @@ void BM_Session_1GiBToMemory(benchmark::State& state) {
     const double startRss = currentMemory();
     int count = 0;
     for (auto _ : state) {
-        session->dataTaskWithRequest(request)->resume();
+        start(*session, request);
         sink->waitFor(++count);
     }
     if (sink->failed || sink->bytes != kGiB * count) state.SkipWithError("download failed");
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kGiB);
-    gMemory[std::string(__func__)] = peakMemory();
-    state.counters["peak_rss_MB"] = gMemory[std::string(__func__)] / 1e6;
+    gMemory[name] = peakMemory();
+    state.counters["peak_rss_MB"] = gMemory[name] / 1e6;
     state.counters["start_rss_MB"] = startRss / 1e6;
     finishSession(session);
+}
+
+void BM_Session_1GiBToMemory(benchmark::State& state) {
+    sessionGiB(state, __func__, [](URLSession& s, const URLRequest& r) { s.dataTaskWithRequest(r)->resume(); });
 }
 
 void BM_Curl_1GiBToDevNull(benchmark::State& state) {
@@ -281,22 +288,7 @@ void BM_Curl_1GiBToDevNull(benchmark::State& state) {
 }
 
 void BM_Session_1GiBToFile(benchmark::State& state) {
-    auto sink = std::make_shared<Sink>();
-    auto session = makeSession(sink);
-    URLRequest request(*URL::parse(gBase + "/bytes/" + std::to_string(kGiB)));
-    resetPeakMemory();
-    const double startRss = currentMemory();
-    int count = 0;
-    for (auto _ : state) {
-        session->downloadTaskWithRequest(request)->resume();
-        sink->waitFor(++count);
-    }
-    if (sink->failed || sink->bytes != kGiB * count) state.SkipWithError("download failed");
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kGiB);
-    gMemory[std::string(__func__)] = peakMemory();
-    state.counters["peak_rss_MB"] = gMemory[std::string(__func__)] / 1e6;
-    state.counters["start_rss_MB"] = startRss / 1e6;
-    finishSession(session);
+    sessionGiB(state, __func__, [](URLSession& s, const URLRequest& r) { s.downloadTaskWithRequest(r)->resume(); });
 }
 
 void BM_Curl_1GiBToFile(benchmark::State& state) {
