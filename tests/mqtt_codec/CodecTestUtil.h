@@ -6,28 +6,9 @@
 #include <vector>
 
 #include "platform/Value.h"
+#include "support/Hex.h"
 
 namespace pellix::test {
-
-// "10 0D 00 04" → bytes; blanks are ignored.
-inline platform::Bytes hex(const std::string& text) {
-    platform::Bytes out;
-    int high = -1;
-    for (char c : text) {
-        int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else continue;
-        if (high < 0) {
-            high = v;
-        } else {
-            out.push_back(static_cast<std::uint8_t>(high << 4 | v));
-            high = -1;
-        }
-    }
-    return out;
-}
 
 inline std::string toHex(const platform::Bytes& bytes) {
     static const char digits[] = "0123456789ABCDEF";

@@ -26,25 +26,6 @@ void pumpFor(double seconds) {
 }
 
 platform::Bytes bytes(const std::string& text) { return platform::Bytes(text.begin(), text.end()); }
-platform::Bytes hex(const std::string& text) {
-    platform::Bytes out;
-    int high = -1;
-    for (char c : text) {
-        int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else continue;
-        if (high < 0) {
-            high = v;
-        } else {
-            out.push_back(static_cast<std::uint8_t>(high << 4 | v));
-            high = -1;
-        }
-    }
-    return out;
-}
-
 std::string str(const platform::Bytes& data) { return std::string(data.begin(), data.end()); }
 
 namespace {

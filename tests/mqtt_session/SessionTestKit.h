@@ -22,6 +22,7 @@
 
 #include "MQTTClient/MQTTSession.h"
 #include "platform/Value.h"
+#include "support/Hex.h"
 #include "support/TestSupport.h"
 
 namespace pellix::test {
@@ -34,8 +35,6 @@ bool pump(const std::function<bool()>& pred, double seconds = 10);
 void pumpFor(double seconds);
 
 platform::Bytes bytes(const std::string& text);
-// "10 0D 00 04" -> bytes; blanks ignored.
-platform::Bytes hex(const std::string& text);
 std::string str(const platform::Bytes& data);
 
 class Broker {
