@@ -340,9 +340,15 @@ private:
     // A level-5 acknowledgement carrying a failure reason ends the flow.
     void failFlow(const MQTTFlowPtr& flow, std::uint16_t mid, unsigned reason);
     void completeFlow(const MQTTFlowPtr& flow, std::uint16_t mid);
+    // Hands the outcome to the publish handler; the freed place in the window
+    // goes to the next queued message.
+    void endFlow(std::uint16_t mid, const platform::ErrorPtr& error);
 
-    // Sending.
+    // Sending. checkTxFlows is the once-a-second pass (queued sends and
+    // resends); sendQueuedFlows only sends queued flows the window now admits.
     void checkTxFlows();
+    void sendTxFlows(bool queuedOnly);
+    void sendQueuedFlows();
     MQTTMessagePtr publishFromFlow(const MQTTFlowPtr& flow, bool dup) const;
     void wait(std::atomic<bool>& flag, double timeout, const char* waiting, const char* end,
               const std::atomic<std::uint16_t>* mid);
@@ -392,6 +398,9 @@ private:
     // Bumped by connect(): steps that follow a delegate call skip what a
     // reconnect made from inside that call has taken over.
     std::uint64_t attempt_ = 0;
+    // Set whenever an outgoing flow may be queued; cleared by a pass that
+    // found none, so acknowledgements only look at the store when it pays.
+    bool mayHaveQueued_ = true;
 
     // Wait flags of the blocking API; read by waiting threads.
     std::atomic<bool> synchronPub_{false};

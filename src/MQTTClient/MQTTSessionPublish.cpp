@@ -115,9 +115,11 @@ std::uint16_t MQTTSession::publishData(const platform::Bytes& data, const std::s
             flow->setCommandType(MQTTFlowCommandQueued);
             flow->setDeadline(platform::Clock::now());
             persistence_->sync();
+            mayHaveQueued_ = true;
         }
     } else {
         MQTT_LOG_INFO("[MQTTSession] queueing message %d", static_cast<int>(msgId));
+        mayHaveQueued_ = true;
     }
     tell();
     return msgId;
@@ -158,7 +160,18 @@ MQTTMessagePtr MQTTSession::publishFromFlow(const MQTTFlowPtr& flow, bool dup) c
         std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
 }
 
-void MQTTSession::checkTxFlows() {
+void MQTTSession::checkTxFlows() { sendTxFlows(false); }
+
+// Queued messages go out as soon as an acknowledgement frees a place in the
+// window, not only on the next once-a-second pass: a burst larger than the
+// window then drains at the broker's pace instead of one window a second.
+void MQTTSession::sendQueuedFlows() {
+    if (mayHaveQueued_) {
+        sendTxFlows(true);
+    }
+}
+
+void MQTTSession::sendTxFlows(bool queuedOnly) {
     if (status_ != MQTTSessionStatusConnected) {
         return;
     }
@@ -166,6 +179,7 @@ void MQTTSession::checkTxFlows() {
     const auto attempt = attempt_;
     const auto flows = persistence_->allFlowsforClientId(clientId_, false);
     std::uint64_t inFlight = 0;
+    bool queuedLeft = false;
     for (const auto& flow : flows) {
         if (commandOf(flow) != MQTTFlowCommandQueued) {
             ++inFlight;
@@ -176,14 +190,20 @@ void MQTTSession::checkTxFlows() {
         if (status_ != MQTTSessionStatusConnected || attempt != attempt_) {
             return;
         }
-        const double deadline = flow->deadline().value_or(0);
-        const int mid = flow->messageId().value_or(0);
-        MQTT_LOG_VERBOSE("[MQTTSession] %s flow %.3f %d %d", clientId_.c_str(), deadline,
-                         static_cast<int>(commandOf(flow)), mid);
-        if (!(deadline < platform::Clock::now())) {
+        const auto command = commandOf(flow);
+        if (queuedOnly && command != MQTTFlowCommandQueued) {
             continue;
         }
-        switch (commandOf(flow)) {
+        const double deadline = flow->deadline().value_or(0);
+        const int mid = flow->messageId().value_or(0);
+        MQTT_LOG_VERBOSE("[MQTTSession] %s flow %.3f %d %d", clientId_.c_str(), deadline, static_cast<int>(command),
+                         mid);
+        // A queued flow is due from the moment it was queued.
+        if (!queuedOnly && !(deadline < platform::Clock::now())) {
+            queuedLeft = queuedLeft || command == MQTTFlowCommandQueued;
+            continue;
+        }
+        switch (command) {
         case MQTTFlowCommandQueued:
             if (inFlight <= persistence_->maxWindowSize()) {
                 MQTT_LOG_VERBOSE("[MQTTSession] PUBLISH queued message %d", mid);
@@ -192,8 +212,10 @@ void MQTTSession::checkTxFlows() {
                     flow->setDeadline(platform::Clock::now() + dupTimeout_);
                     persistence_->sync();
                     ++inFlight;
+                    break;
                 }
             }
+            queuedLeft = true;
             break;
         case MQTTFlowCommandPublishSent:
             MQTT_LOG_INFO("[MQTTSession] resend PUBLISH %d", mid);
@@ -214,6 +236,7 @@ void MQTTSession::checkTxFlows() {
             break;
         }
     }
+    mayHaveQueued_ = queuedLeft;
 }
 
 void MQTTSession::completeFlow(const MQTTFlowPtr& flow, std::uint16_t mid) {
@@ -232,15 +255,7 @@ void MQTTSession::completeFlow(const MQTTFlowPtr& flow, std::uint16_t mid) {
     if (synchronPub_ && synchronPubMid_ == mid) {
         synchronPub_ = false;
     }
-    auto it = publishHandlers_.find(mid);
-    if (it != publishHandlers_.end()) {
-        auto handler = std::move(it->second);
-        publishHandlers_.erase(it);
-        if (handler) {
-            handler(nullptr);
-        }
-    }
-    tell();
+    endFlow(mid, nullptr);
 }
 
 void MQTTSession::failFlow(const MQTTFlowPtr& flow, std::uint16_t mid, unsigned reason) {
@@ -252,14 +267,19 @@ void MQTTSession::failFlow(const MQTTFlowPtr& flow, std::uint16_t mid, unsigned 
         synchronPubMid_ = 0;
         synchronPub_ = false;
     }
+    endFlow(mid, makeError(reason, "MQTT publication refused, reason " + std::to_string(reason)));
+}
+
+void MQTTSession::endFlow(std::uint16_t mid, const platform::ErrorPtr& error) {
     auto it = publishHandlers_.find(mid);
     if (it != publishHandlers_.end()) {
         auto handler = std::move(it->second);
         publishHandlers_.erase(it);
         if (handler) {
-            handler(makeError(reason, "MQTT publication refused, reason " + std::to_string(reason)));
+            handler(error);
         }
     }
+    sendQueuedFlows();
     tell();
 }
 

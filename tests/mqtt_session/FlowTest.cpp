@@ -6,6 +6,7 @@
 #include <set>
 
 #include "MQTTClient/MQTTLog.h"
+#include "platform/ManualClock.h"
 #include "SessionTestKit.h"
 
 namespace pellix::test {
@@ -290,6 +291,52 @@ TEST_F(SessionFlow, WindowQueuesAndFeedbackHoldsBackTheAcknowledgement) {
     EXPECT_EQ(countSent(*reluctant, MQTTPuback), 0u);
     receiver->close();
     session->close();
+}
+
+// With the clock standing still the once-a-second pass never runs, so only
+// the acknowledgements can move the queue: each one lets the next queued
+// message out, in order and without the dup flag.
+TEST_F(SessionFlow, AcknowledgementsDrainTheQueueWithoutWaitingForTheTick) {
+    auto clock = std::make_shared<platform::ManualClock>();
+    platform::Clock::setShared(clock);
+    struct Restore {
+        ~Restore() { platform::Clock::setShared(nullptr); }
+    } restore;
+    for (std::uint8_t qos : {1, 2}) {
+        SCOPED_TRACE("qos " + std::to_string(qos));
+        Proxy proxy(broker.port());
+        const std::uint8_t answer = qos == 1 ? MQTTPuback : MQTTPubrec;
+        proxy.setFilter([answer](Proxy::Direction d, const platform::Bytes& p) {
+            return d == Proxy::ToClient && (p[0] >> 4) == answer ? Proxy::Hold : Proxy::Forward;
+        });
+        auto session = makeSession(proxy.port(), "drain" + std::to_string(qos), 4);
+        session->persistence()->setMaxWindowSize(1);
+        auto recorder = std::make_shared<Recorder>();
+        session->setDelegate(recorder);
+        connect(session);
+        constexpr int kMessages = 12;
+        std::vector<std::uint16_t> ids;
+        int handled = 0;
+        for (int i = 0; i < kMessages; ++i) {
+            ids.push_back(session->publishData(bytes("d" + std::to_string(i)), "drain/t", false, qos,
+                                               [&](platform::ErrorPtr e) {
+                                                   EXPECT_FALSE(e);
+                                                   ++handled;
+                                               }));
+        }
+        pumpFor(0.3);
+        EXPECT_EQ(countSent(*recorder, MQTTPublish), 2u);
+        proxy.release();
+        ASSERT_TRUE(pump([&] { return handled == kMessages; }, 10)) << handled << " of " << kMessages;
+        EXPECT_EQ(countSent(*recorder, MQTTPublish, true), 0u);
+        std::vector<std::uint16_t> order;
+        for (const auto& p : recorder->sent()) {
+            if (p.type == MQTTPublish) order.push_back(p.mid);
+        }
+        EXPECT_EQ(order, ids);
+        EXPECT_TRUE(session->persistence()->allFlowsforClientId("drain" + std::to_string(qos), false).empty());
+        session->close();
+    }
 }
 
 }  // namespace
