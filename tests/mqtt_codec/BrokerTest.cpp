@@ -22,6 +22,7 @@
 #include "MQTTClient/MQTTFrameDecoder.h"
 #include "MQTTClient/MQTTLog.h"
 #include "MQTTClient/MQTTMessage.h"
+#include "support/MosquittoBroker.h"
 #include "support/TestSupport.h"
 
 using namespace std::chrono_literals;
@@ -35,26 +36,7 @@ namespace {
 
 const std::nullopt_t none = std::nullopt;
 
-class Broker {
-public:
-    Broker() : port_(pellix::test::freePort()) {
-        const std::string conf = dir_.file("mosquitto.conf");
-        pellix::test::writeFile(conf, "listener " + std::to_string(port_) +
-                                          " 127.0.0.1\nallow_anonymous true\nlog_type all\nlog_dest stdout\n"
-                                          "user root\npersistence false\n");
-        process_ = std::make_unique<pellix::test::Process>(std::vector<std::string>{"mosquitto", "-c", conf});
-        if (!pellix::test::waitForPort(port_, 10s)) {
-            throw std::runtime_error("mosquitto did not start: " + process_->output() + process_->errorOutput());
-        }
-    }
-    int port() const { return port_; }
-    std::string log() const { return process_->output(); }
-
-private:
-    pellix::test::TempDir dir_;
-    int port_;
-    std::unique_ptr<pellix::test::Process> process_;
-};
+using Broker = pellix::test::MosquittoBroker;
 
 // A raw TCP client speaking bytes we build, reading packets we frame.
 class Client {

@@ -91,80 +91,15 @@ bool sendAll(int fd, const std::uint8_t* data, std::size_t size) {
 
 // ---- Broker ------------------------------------------------------------------
 
-Broker::Broker() : port_(freePort()), passwordPort_(freePort()) {
-    while (passwordPort_ == port_) {
-        passwordPort_ = freePort();
-    }
-    const std::string passwords = dir_.file("passwords");
-    if (run("mosquitto_passwd -b -c " + passwords + " " + kUser + " " + kPassword + " >/dev/null 2>&1") != 0) {
-        throw std::runtime_error("mosquitto_passwd failed");
-    }
-    const std::string conf = dir_.file("mosquitto.conf");
-    writeFile(conf, "per_listener_settings true\n"
-                    "listener " + std::to_string(port_) + " 127.0.0.1\n"
-                    "allow_anonymous true\n"
-                    "listener " + std::to_string(passwordPort_) + " 127.0.0.1\n"
-                    "allow_anonymous false\n"
-                    "password_file " + passwords + "\n"
-                    "user root\npersistence false\nlog_type all\nlog_dest stdout\n");
-    // Line-buffered, so the log can be read while the broker runs.
-    process_ = std::make_unique<Process>(std::vector<std::string>{"stdbuf", "-oL", "mosquitto", "-c", conf});
-    if (!waitForPort(port_, 10s) || !waitForPort(passwordPort_, 10s)) {
-        throw std::runtime_error("mosquitto did not start: " + process_->output() + process_->errorOutput());
-    }
-}
-
-int Broker::count(std::initializer_list<std::string> parts) const {
-    const std::string text = log();
-    int n = 0;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        auto end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string_view line(text.data() + start, end - start);
-        bool all = true;
-        for (const auto& p : parts) {
-            if (line.find(p) == std::string_view::npos) {
-                all = false;
-                break;
-            }
-        }
-        n += all ? 1 : 0;
-        start = end + 1;
-    }
-    return n;
-}
-
-bool Broker::waitFor(std::initializer_list<std::string> parts, int n, double seconds) const {
-    std::vector<std::string> copy(parts);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        const std::string text = log();
-        int found = 0;
-        std::size_t start = 0;
-        while (start < text.size()) {
-            auto end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            const std::string_view line(text.data() + start, end - start);
-            bool all = true;
-            for (const auto& p : copy) {
-                all = all && line.find(p) != std::string_view::npos;
-            }
-            found += all ? 1 : 0;
-            start = end + 1;
-        }
-        if (found >= n) {
-            return true;
-        }
-        // Keep the session's queue moving while we wait on the broker.
-        if (platform::RunLoop::isMainThread()) {
-            pumpFor(0.02);
-        } else {
-            std::this_thread::sleep_for(20ms);
-        }
-    }
-    return false;
-}
+Broker::Broker()
+    : MosquittoBroker({.passwordListener = true, .whileWaiting = [] {
+                           // Keep the session's queue moving while we wait on the broker.
+                           if (platform::RunLoop::isMainThread()) {
+                               pumpFor(0.02);
+                           } else {
+                               std::this_thread::sleep_for(20ms);
+                           }
+                       }}) {}
 
 std::shared_ptr<MQTTTransport> transportTo(int port, std::shared_ptr<platform::DispatchQueue> queue) {
     auto transport = MQTTCFSocketTransport::create();

@@ -1,6 +1,6 @@
 // Real peers and a recording delegate for the session tests:
-// - Broker: mosquitto on free loopback ports (anonymous listener and a
-//   password listener), its log (log_type all) kept as an oracle;
+// - Broker: the shared mosquitto helper with its password listener, waiting
+//   on the log while the main run loop turns;
 // - Proxy: a loopback TCP relay that frames MQTT packets in each direction and
 //   can drop or hold them, or cut the connection;
 // - FakeBroker: a loopback server running a scripted exchange on its own
@@ -23,6 +23,7 @@
 #include "MQTTClient/MQTTSession.h"
 #include "platform/Value.h"
 #include "support/Hex.h"
+#include "support/MosquittoBroker.h"
 #include "support/TestSupport.h"
 
 namespace pellix::test {
@@ -37,24 +38,11 @@ void pumpFor(double seconds);
 platform::Bytes bytes(const std::string& text);
 std::string str(const platform::Bytes& data);
 
-class Broker {
+// The shared broker with its password listener on; waitFor() keeps the main
+// run loop going while it waits, when called on the main thread.
+class Broker : public MosquittoBroker {
 public:
-    static constexpr const char* kUser = "alice";
-    static constexpr const char* kPassword = "secret";
     Broker();
-    int port() const { return port_; }
-    int passwordPort() const { return passwordPort_; }
-    std::string log() const { return process_->output(); }
-    // Lines of the log containing every one of `parts`.
-    int count(std::initializer_list<std::string> parts) const;
-    // Waits until count(parts) >= n.
-    bool waitFor(std::initializer_list<std::string> parts, int n = 1, double seconds = 10) const;
-
-private:
-    TempDir dir_;
-    int port_;
-    int passwordPort_;
-    std::unique_ptr<Process> process_;
 };
 
 // The socket transport to 127.0.0.1:port on the given queue (main unless set).

@@ -14,10 +14,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
+#include "support/MosquittoBroker.h"
 #include "support/TestCerts.h"
 #include "support/TestSupport.h"
 
@@ -25,37 +27,10 @@ namespace pellix::test {
 
 using namespace std::chrono_literals;
 
-class Broker {
+// The shared broker, plain or TLS on its one listener.
+class Broker : public MosquittoBroker {
 public:
-    struct TLS {
-        const TestCerts* certs = nullptr;
-        TestCerts::Pair server;
-        bool requireCertificate = false;
-    };
-
-    explicit Broker(std::optional<TLS> tls = std::nullopt) : port_(freePort()) {
-        std::string conf = "listener " + std::to_string(port_) +
-                           " 127.0.0.1\nallow_anonymous true\nlog_type all\nlog_dest stdout\n"
-                           "user root\npersistence false\n";
-        if (tls) {
-            conf += "cafile " + tls->certs->ca.cert + "\ncertfile " + tls->server.cert + "\nkeyfile " +
-                    tls->server.key + "\n";
-            if (tls->requireCertificate) conf += "require_certificate true\n";
-        }
-        writeFile(dir_.file("mosquitto.conf"), conf);
-        process_ = std::make_unique<Process>(std::vector<std::string>{"mosquitto", "-c", dir_.file("mosquitto.conf")});
-        if (!waitForPort(port_, 10s)) {
-            throw std::runtime_error("mosquitto did not start: " + process_->output() + process_->errorOutput());
-        }
-    }
-    int port() const { return port_; }
-    std::string log() const { return process_->output(); }
-    Process& process() { return *process_; }
-
-private:
-    TempDir dir_;
-    int port_;
-    std::unique_ptr<Process> process_;
+    explicit Broker(std::optional<TLS> tls = std::nullopt) : MosquittoBroker({.tls = std::move(tls)}) {}
 };
 
 // A TLS peer that sends every line back reversed.
