@@ -64,4 +64,14 @@ Clock::Duration Clock::seconds(double s) {
 
 double Clock::toSeconds(Duration d) { return std::chrono::duration<double>(d).count(); }
 
+std::optional<std::chrono::steady_clock::time_point> Clock::realDeadline(Duration timeout) {
+    using steady = std::chrono::steady_clock;
+    const auto now = steady::now();
+    if (timeout <= Duration::zero()) return now;
+    // Adding Duration::max() to now overflows into the past; such waits are for ever.
+    const auto room = std::chrono::duration_cast<Duration>(steady::time_point::max() - now);
+    if (timeout >= room) return std::nullopt;
+    return now + std::chrono::duration_cast<steady::duration>(timeout);
+}
+
 }  // namespace pellix::platform

@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 namespace pellix::platform {
 
@@ -48,6 +49,11 @@ public:
     static Duration seconds(double s);
     // Duration to seconds.
     static double toSeconds(Duration d);
+
+    // The real-time (steady clock) moment `timeout` from now, for blocking
+    // waits; nullopt when it lies beyond what the clock can count, which
+    // means "never": the wait has no limit. Negative time-outs mean now.
+    static std::optional<std::chrono::steady_clock::time_point> realDeadline(Duration timeout);
 };
 
 }  // namespace pellix::platform

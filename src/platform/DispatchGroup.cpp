@@ -67,7 +67,11 @@ bool DispatchGroup::wait(Clock::Duration timeout) {
     if (count_ == 0) return true;
     if (timeout <= Clock::Duration::zero()) return false;
     BlockingScope blocking;
-    return cv_.wait_for(lock, timeout, [this] { return count_ == 0; });
+    const auto deadline = Clock::realDeadline(timeout);
+    const auto idle = [this] { return count_ == 0; };
+    if (deadline) return cv_.wait_until(lock, *deadline, idle);
+    cv_.wait(lock, idle);  // a time-out past the clock's range: wait until empty
+    return true;
 }
 
 std::int64_t DispatchGroup::count() const {

@@ -28,7 +28,13 @@ bool DispatchSemaphore::wait(Clock::Duration timeout) {
     if (timeout <= Clock::Duration::zero()) return false;
     BlockingScope blocking;
     ++waiters_;
-    const bool got = cv_.wait_for(lock, timeout, [this] { return value_ > 0; });
+    const auto deadline = Clock::realDeadline(timeout);
+    const auto ready = [this] { return value_ > 0; };
+    bool got = true;
+    if (deadline)
+        got = cv_.wait_until(lock, *deadline, ready);
+    else
+        cv_.wait(lock, ready);  // a time-out past the clock's range: wait until signalled
     --waiters_;
     if (!got) return false;
     --value_;

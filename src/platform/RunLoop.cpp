@@ -20,6 +20,7 @@
 #include <unordered_set>
 
 #include "platform/BlockingScope.h"
+#include "platform/Clock.h"
 #include "platform/Timer.h"
 
 namespace pellix::platform {
@@ -171,10 +172,23 @@ std::size_t RunLoop::runOnce(double timeoutSeconds) {
         empty = state_->posted.empty();
     }
     if (empty && timeoutSeconds > 0) {
+        // Clock::seconds caps huge and infinite values; realDeadline turns what
+        // the clock cannot count into "no limit".
+        const auto deadline = Clock::realDeadline(Clock::seconds(timeoutSeconds));
         pollfd p{state_->efd, POLLIN, 0};
-        const double ms = std::min(timeoutSeconds * 1000.0, 2.0e9);
         BlockingScope blocking;
-        ::poll(&p, 1, static_cast<int>(std::ceil(ms)));
+        for (;;) {
+            int ms = -1;
+            if (deadline) {
+                using ms_d = std::chrono::duration<double, std::milli>;
+                const double left = ms_d(*deadline - std::chrono::steady_clock::now()).count();
+                if (left <= 0) break;
+                // poll takes an int of milliseconds: a longer wait goes in slices.
+                ms = static_cast<int>(std::ceil(std::min(left, 2.0e9)));
+            }
+            const int ready = ::poll(&p, 1, ms);
+            if (ready > 0 || (ready < 0 && errno != EINTR)) break;
+        }
     }
     // Reset the wake-up before taking the turn's blocks: anything posted from
     // here on wakes the next turn.
@@ -207,13 +221,16 @@ std::size_t RunLoop::runOnce(double timeoutSeconds) {
 
 bool RunLoop::runUntil(const std::function<bool()>& predicate, double timeoutSeconds) {
     using clock = std::chrono::steady_clock;
-    const auto deadline = clock::now() + std::chrono::duration_cast<clock::duration>(
-                                             std::chrono::duration<double>(std::max(0.0, timeoutSeconds)));
+    // Infinite or huge time-outs saturate instead of overflowing "now + time-out".
+    const auto deadline = Clock::realDeadline(Clock::seconds(timeoutSeconds));
     BlockingScope blocking;
     for (;;) {
         if (predicate()) return true;
-        const auto left = std::chrono::duration<double>(deadline - clock::now()).count();
-        if (left <= 0) return predicate();
+        double left = 1.0;
+        if (deadline) {
+            left = std::chrono::duration<double>(*deadline - clock::now()).count();
+            if (left <= 0) return predicate();
+        }
         // Short slices: the predicate may turn true through another thread
         // without anything being posted here.
         runOnce(std::min(left, 0.01));
