@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <unistd.h>
 
 namespace pellix::platform {
@@ -12,8 +13,9 @@ namespace pellix::platform {
 namespace {
 
 struct LogState {
-    std::mutex mutex;
-    Log::Sink sink;
+    std::mutex mutex;  // one line at a time: held while the sink runs
+    // Shared so that a sink replacing itself stays alive until its call returns.
+    std::shared_ptr<const Log::Sink> sink;
 };
 
 LogState& state() {
@@ -46,21 +48,24 @@ void Log::write(std::string_view line) {
         return;
     }
     LogState& s = state();
-    std::lock_guard lock(s.mutex);
-    if (!s.sink) {
+    std::unique_lock lock(s.mutex);
+    std::shared_ptr<const Sink> sink = s.sink;
+    if (!sink) {
         writeStderr(line);
         return;
     }
     tInsideSink = true;
     try {
-        s.sink(line);
+        (*sink)(line);
     } catch (...) {
         // A throwing sink must not take the caller down with it.
-        tInsideSink = false;
         writeStderr(line);
-        return;
     }
     tInsideSink = false;
+    lock.unlock();
+    // A sink replaced meanwhile may go with this last reference; its captures'
+    // destructors may log, so that happens outside the lock.
+    sink.reset();
 }
 
 void Log::writef(const char* format, ...) {
@@ -82,8 +87,19 @@ void Log::writef(const char* format, ...) {
 
 void Log::setSink(Sink sink) {
     LogState& s = state();
-    std::lock_guard lock(s.mutex);
-    s.sink = std::move(sink);
+    std::shared_ptr<const Sink> fresh = sink ? std::make_shared<const Sink>(std::move(sink)) : nullptr;
+    std::shared_ptr<const Sink> old;
+    if (tInsideSink) {
+        // Called by the running sink, whose write() on this thread holds the
+        // lock already and keeps the old sink alive until the call returns.
+        old = std::exchange(s.sink, std::move(fresh));
+    } else {
+        // Waits for a sink running on another thread: once this returns the old
+        // sink is not called again, so the caller may free what it uses.
+        std::lock_guard lock(s.mutex);
+        old = std::exchange(s.sink, std::move(fresh));
+    }
+    // `old` is released here, outside the lock (its destructor may log).
 }
 
 }  // namespace pellix::platform

@@ -23,8 +23,11 @@ public:
     static void writef(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
     // Replaces the sink; an empty function restores stderr. Takes effect for
-    // every line written after it returns; thread-safe, but not to be called
-    // from inside a sink.
+    // every line written after it returns; thread-safe. From another thread it
+    // waits for a sink call in progress, so the old sink is not called once it
+    // returns. A sink may call it too (a one-shot sink putting the previous one
+    // back): its own call finishes with its captures intact, and the next line
+    // goes to the new sink.
     static void setSink(Sink sink);
 };
 
