@@ -10,6 +10,10 @@
 
 namespace pellix::platform {
 
+namespace {
+constexpr std::uint64_t kWakeToken = 0;
+}  // namespace
+
 SocketReactor& SocketReactor::shared() {
     // Never destroyed: pairs may still post from other threads at exit.
     static SocketReactor* reactor = new SocketReactor();
@@ -25,7 +29,7 @@ SocketReactor::SocketReactor() {
     }
     epoll_event ev{};
     ev.events = EPOLLIN;
-    ev.data.fd = wake_;
+    ev.data.u64 = kWakeToken;
     ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &ev);
     thread_ = std::thread([this] { run(); });
     threadId_ = thread_.get_id();
@@ -33,17 +37,24 @@ SocketReactor::SocketReactor() {
 }
 
 bool SocketReactor::add(int fd, Handler handler) {
+    const std::uint64_t token = nextToken_++;
     epoll_event ev{};
     ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
-    ev.data.fd = fd;
+    ev.data.u64 = token;
     if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
-    handlers_[fd] = std::make_shared<Handler>(std::move(handler));
+    // A registration left behind by an fd closed without remove() is dead.
+    if (auto old = tokens_.find(fd); old != tokens_.end()) handlers_.erase(old->second);
+    tokens_[fd] = token;
+    handlers_[token] = std::make_shared<Handler>(std::move(handler));
     return true;
 }
 
 void SocketReactor::remove(int fd) {
     ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
-    handlers_.erase(fd);
+    if (auto it = tokens_.find(fd); it != tokens_.end()) {
+        handlers_.erase(it->second);
+        tokens_.erase(it);
+    }
 }
 
 void SocketReactor::post(Block block) {
@@ -68,8 +79,8 @@ void SocketReactor::run() {
             continue;
         }
         for (int i = 0; i < n; ++i) {
-            int fd = events[i].data.fd;
-            if (fd == wake_) {
+            const std::uint64_t token = events[i].data.u64;
+            if (token == kWakeToken) {
                 std::uint64_t count;
                 while (::read(wake_, &count, sizeof count) > 0) {
                 }
@@ -81,8 +92,8 @@ void SocketReactor::run() {
                 for (auto& b : blocks) b();
                 continue;
             }
-            auto it = handlers_.find(fd);
-            if (it == handlers_.end()) continue;
+            auto it = handlers_.find(token);
+            if (it == handlers_.end()) continue;  // removed earlier in this batch
             auto handler = it->second;  // survives a remove() from inside the handler
             (*handler)(events[i].events);
         }

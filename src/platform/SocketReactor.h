@@ -42,7 +42,13 @@ private:
     int wake_ = -1;
     std::mutex mutex_;  // guards posted_
     std::vector<Block> posted_;
-    std::unordered_map<int, std::shared_ptr<Handler>> handlers_;  // reactor thread only
+    // Reactor thread only. Each registration has its own token, carried in
+    // the epoll event instead of the fd: an event the kernel reported for a
+    // socket that was closed meanwhile (its number perhaps already taken by a
+    // new socket) finds no handler and is dropped.
+    std::unordered_map<std::uint64_t, std::shared_ptr<Handler>> handlers_;  // by token
+    std::unordered_map<int, std::uint64_t> tokens_;                          // fd -> live token
+    std::uint64_t nextToken_ = 1;                                            // 0 is the wake-up eventfd
     std::thread thread_;
     std::thread::id threadId_;
 };
