@@ -6,6 +6,7 @@
 
 #include "TVNetworking/TVHTTPRequestSerializer.h"
 #include "platform/Crypto.h"
+#include "platform/URLRequest.h"
 
 namespace pellix {
 
@@ -43,6 +44,20 @@ std::string TVMultipartFormEncapsulationBoundary(const std::string& boundary) {
 }
 std::string TVMultipartFormFinalBoundary(const std::string& boundary) {
     return std::string(kCRLF) + "--" + boundary + "--" + kCRLF;
+}
+
+bool TVHTTPBodyPart::headersAreSafe(const TVHTTPBodyPartHeaders& headers) {
+    for (const auto& [name, value] : headers)
+        if (!platform::URLRequest::isToken(name) || !platform::URLRequest::isSafeHeaderValue(value)) return false;
+    return true;
+}
+
+ErrorPtr TVHTTPBodyPart::unsafeHeaderError() {
+    return platform::Error::make(
+        TVURLRequestSerializationErrorDomain, kUnsafeHeaderErrorCode,
+        platform::Dictionary{{platform::Error::kLocalizedFailureReasonErrorKey,
+                              platform::Value("Part header name is not an HTTP token, or its value holds CR, LF "
+                                              "or NUL.")}});
 }
 
 TVHTTPBodyPart::TVHTTPBodyPart() { transitionToNextPhase(); }
@@ -94,6 +109,10 @@ std::int64_t TVHTTPBodyPart::fail(ErrorPtr error) {
 
 std::int64_t TVHTTPBodyPart::read(std::uint8_t* buffer, std::size_t length) {
     if (error_) return -1;
+    // Checked before the first byte: a header line break would let the
+    // headers forge further headers or a boundary.
+    if (phase_ == TVEncapsulationBoundaryPhase && phaseReadOffset_ == 0 && !headersAreSafe(headers))
+        return fail(unsafeHeaderError());
     std::size_t total = 0;
     if (phase_ == TVEncapsulationBoundaryPhase) total += readData(phaseText(), buffer, length);
     if (phase_ == TVHeaderPhase) total += readData(phaseText(), buffer + total, length - total);

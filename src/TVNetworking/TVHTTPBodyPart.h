@@ -45,6 +45,16 @@ public:
     // Failure code (in TVURLRequestSerializationErrorDomain) of a content
     // whose length differs from the declared one.
     static constexpr std::int64_t kContentLengthMismatchErrorCode = -1021;
+    // Failure code (same domain) of a part whose header name is not an HTTP
+    // token or whose value holds CR, LF or NUL: written out, such a header
+    // could add header lines or a fake boundary. The caller's input could not
+    // be used, as with the builder's file-URL failures (-1000).
+    static constexpr std::int64_t kUnsafeHeaderErrorCode = -1000;
+
+    // True when every header can be written as one line of its own (the
+    // request serializer's header check).
+    static bool headersAreSafe(const TVHTTPBodyPartHeaders& headers);
+    static platform::ErrorPtr unsafeHeaderError();
 
     TVHTTPBodyPart();
     ~TVHTTPBodyPart();
@@ -69,7 +79,9 @@ public:
     bool hasBytesAvailable() const;
     Phase phase() const { return phase_; }
 
-    // Delivers up to `length` bytes, moving through the phases; -1 on failure.
+    // Delivers up to `length` bytes, moving through the phases; -1 on failure,
+    // also before any byte when `headers` fail headersAreSafe() (a part built
+    // by hand: the builder never appends such parts).
     std::int64_t read(std::uint8_t* buffer, std::size_t length);
     platform::ErrorPtr streamError() const { return error_; }
 

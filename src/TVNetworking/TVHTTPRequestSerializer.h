@@ -141,6 +141,7 @@ public:
     // A multipart/form-data request: the parameters become the first form
     // fields (flattened, sorted), then the parts `block` appends. Method must
     // not be GET or HEAD. Multipart builder: TVStreamingMultipartFormData.h.
+    // Nothing (and the error) when a part was refused for an unsafe header.
     std::optional<platform::URLRequest> multipartFormRequestWithMethod(
         const std::string& method, const std::string& URLString, const platform::Value& parameters,
         const std::function<void(TVMultipartFormData&)>& block, platform::ErrorPtr* error);

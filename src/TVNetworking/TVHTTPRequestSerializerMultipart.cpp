@@ -69,6 +69,11 @@ std::optional<URLRequest> TVHTTPRequestSerializer::multipartFormRequestWithMetho
         }
     }
     if (block) block(formData);
+    if (const ErrorPtr& refused = formData.refusalError()) {
+        // A part the caller asked for is missing: the request must not go out without it.
+        if (error) *error = refused;
+        return std::nullopt;
+    }
     return formData.requestByFinalizingMultipartFormData();
 }
 

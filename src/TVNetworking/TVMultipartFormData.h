@@ -1,5 +1,8 @@
 // TVMultipartFormData: what a multipart request's construction block gets to
 // append parts with. Parts go into the body in the order they are appended.
+// A part whose header would not be one safe line (a header name that is not
+// an HTTP token; CR, LF or NUL in a value, MIME type, name or file name) is
+// refused whole: see TVStreamingMultipartFormData.h for how that is reported.
 #pragma once
 
 #include <cstdint>

@@ -9,6 +9,7 @@
 #include "TVNetworking/TVContentTypeForPathExtension.h"
 #include "TVNetworking/TVHTTPRequestSerializer.h"
 #include "TVNetworking/TVNetworkingSupport.h"
+#include "platform/Log.h"
 
 namespace pellix {
 
@@ -81,8 +82,11 @@ bool TVStreamingMultipartFormData::appendPartWithFileURL(const platform::URL& fi
                 platform::Dictionary{{platform::Error::kLocalizedDescriptionKey, Value(std::string(std::strerror(err)))}});
         return false;
     }
-    appendPart({{"Content-Disposition", TVMultipartFileDisposition(name, fileName)}, {"Content-Type", mimeType}}, fileURL,
-               static_cast<std::uint64_t>(st.st_size));
+    if (!appendPart({{"Content-Disposition", TVMultipartFileDisposition(name, fileName)}, {"Content-Type", mimeType}},
+                    fileURL, static_cast<std::uint64_t>(st.st_size))) {
+        if (error) *error = refusalError_;
+        return false;
+    }
     return true;
 }
 
@@ -109,8 +113,15 @@ void TVStreamingMultipartFormData::appendPartWithHeaders(TVHTTPBodyPartHeaders h
     appendPart(std::move(headers), std::make_shared<const platform::Bytes>(body), body.size());
 }
 
-void TVStreamingMultipartFormData::appendPart(TVHTTPBodyPartHeaders headers, TVHTTPBodyPart::Body body,
+bool TVStreamingMultipartFormData::appendPart(TVHTTPBodyPartHeaders headers, TVHTTPBodyPart::Body body,
                                               std::uint64_t length) {
+    if (!TVHTTPBodyPart::headersAreSafe(headers)) {
+        // The headers are not logged: they are what could not be written safely.
+        platform::Log::write("TVStreamingMultipartFormData: part refused: a header name is not an HTTP token, or a "
+                             "header value (a MIME type, a name) holds CR, LF or NUL");
+        if (!refusalError_) refusalError_ = TVHTTPBodyPart::unsafeHeaderError();
+        return false;
+    }
     auto part = std::make_shared<TVHTTPBodyPart>();
     part->stringEncoding = stringEncoding_;
     part->headers = std::move(headers);
@@ -118,6 +129,7 @@ void TVStreamingMultipartFormData::appendPart(TVHTTPBodyPartHeaders headers, TVH
     part->body = std::move(body);
     part->bodyContentLength = length;
     bodyStream_->appendHTTPBodyPart(std::move(part));
+    return true;
 }
 
 void TVStreamingMultipartFormData::throttleBandwidthWithPacketSize(std::uint64_t numberOfBytes, double delay) {

@@ -8,6 +8,17 @@
 // them is percent-escaped (%22, %0D, %0A) so that no name can end its header
 // line or add one.
 //
+// Every part's headers pass the request serializer's header check: a header
+// name must be an HTTP token and a value (a MIME type, the disposition with
+// its names) must hold no CR, LF or NUL, else a caller could add header lines
+// or a fake boundary. A part failing it is refused whole and nothing of it is
+// appended: appendPartWithFileURL returns false with the error (code
+// TVHTTPBodyPart::kUnsafeHeaderErrorCode in
+// TVURLRequestSerializationErrorDomain); the methods without a result log a
+// warning. Either way refusalError() keeps the first refusal, and
+// TVHTTPRequestSerializer::multipartFormRequestWithMethod then fails with it
+// rather than send a request missing a part the caller asked for.
+//
 // Used on the caller's thread while building; precondition failures raise
 // platform::Exception ("Invalid parameter not satisfying: ...").
 #pragma once
@@ -32,6 +43,8 @@ public:
     unsigned stringEncoding() const { return stringEncoding_; }
     const std::string& boundary() const { return boundary_; }
     const std::shared_ptr<TVMultipartBodyStream>& bodyStream() const { return bodyStream_; }
+    // The error of the first part refused so far (see above); null when none.
+    const platform::ErrorPtr& refusalError() const { return refusalError_; }
 
     bool appendPartWithFileURL(const platform::URL& fileURL, const std::string& name,
                                platform::ErrorPtr* error) override;
@@ -51,12 +64,14 @@ public:
     platform::URLRequest requestByFinalizingMultipartFormData();
 
 private:
-    void appendPart(TVHTTPBodyPartHeaders headers, TVHTTPBodyPart::Body body, std::uint64_t length);
+    // False (nothing appended, the refusal recorded) when a header is unsafe.
+    bool appendPart(TVHTTPBodyPartHeaders headers, TVHTTPBodyPart::Body body, std::uint64_t length);
 
     platform::URLRequest request_;
     unsigned stringEncoding_;
     std::string boundary_;
     std::shared_ptr<TVMultipartBodyStream> bodyStream_;
+    platform::ErrorPtr refusalError_;
 };
 
 // "form-data; name=\"...\"" and "form-data; name=\"...\"; filename=\"...\"",
