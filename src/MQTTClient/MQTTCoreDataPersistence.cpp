@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "MQTTClient/MQTTCoreDataFlow.h"
 #include "MQTTClient/MQTTLog.h"
@@ -24,13 +26,25 @@ constexpr const char* kSchema =
 constexpr const char* kIndex =
     "CREATE INDEX IF NOT EXISTS MQTTFlowTriple ON MQTTFlow (clientId, incomingFlag, messageId)";
 
-bool knownColumn(const char* column) {
-    static const char* const columns[] = {"clientId", "incomingFlag", "retainedFlag", "commandType", "qosLevel",
-                                          "messageId", "topic",        "data",         "deadline"};
-    for (const char* c : columns) {
-        if (std::strcmp(c, column) == 0) return true;
+// The columns of a cached row, in the order of kColumns; -1 for any other name.
+constexpr const char* kColumns[] = {"clientId", "incomingFlag", "retainedFlag", "commandType", "qosLevel",
+                                    "messageId", "topic",        "data",         "deadline"};
+constexpr const char* kSelectRow =
+    "SELECT clientId, incomingFlag, retainedFlag, commandType, qosLevel, messageId, topic, data, deadline "
+    "FROM MQTTFlow WHERE id = ?";
+
+enum Column : std::size_t { kClientId = 0, kIncomingFlag = 1, kMessageId = 5, kDeadline = 8 };
+
+bool matches(const std::vector<Value>& values, const std::string& clientId, bool incomingFlag) {
+    return values[kClientId].isString() && values[kClientId].asString() == clientId &&
+           values[kIncomingFlag].isNumber() && (values[kIncomingFlag].intValue() != 0) == incomingFlag;
+}
+
+int columnIndex(const char* column) {
+    for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
+        if (std::strcmp(kColumns[i], column) == 0) return i;
     }
-    return false;
+    return -1;
 }
 
 }  // namespace
@@ -44,16 +58,24 @@ MQTTCoreDataPersistence::~MQTTCoreDataPersistence() = default;
 
 std::string MQTTCoreDataPersistence::storePath() { return platform::Paths::documentsDirectory() + "/MQTTClient"; }
 
+bool MQTTCoreDataPersistence::memoryOnly() {
+    database();
+    return !persistent_;
+}
+
 platform::SQLiteDatabase* MQTTCoreDataPersistence::database() {
     if (opened_) return db_.get();
     opened_ = true;
+    // A memory-only store keeps its rows in rows_ alone: the same rows,
+    // found and ordered the same way, without a database.
+    if (!persistent_) return nullptr;
     const std::string path = storePath();
     MQTT_LOG_INFO("[MQTTPersistence] Persistent store: %s", path.c_str());
     platform::ErrorPtr error;
-    auto db = platform::SQLiteDatabase::open(persistent_ ? path : platform::SQLiteDatabase::kInMemory, &error);
+    auto db = platform::SQLiteDatabase::open(path, &error);
     // Write-ahead log without a flush per commit: a synced flow survives the
     // process ending at any moment, which is what the store promises.
-    if (db && persistent_) {
+    if (db) {
         db->execute("PRAGMA journal_mode=WAL");
         db->execute("PRAGMA synchronous=NORMAL");
     }
@@ -81,6 +103,16 @@ MQTTFlowPtr MQTTCoreDataPersistence::proxy(std::int64_t row) {
 
 std::optional<std::int64_t> MQTTCoreDataPersistence::rowFor(const std::string& clientId, bool incomingFlag,
                                                             std::uint16_t messageId) {
+    if (memoryOnly()) {
+        std::optional<std::int64_t> found;
+        for (const auto& [row, values] : rows_) {
+            if (matches(values, clientId, incomingFlag) && values[kMessageId].isNumber() &&
+                values[kMessageId].intValue() == messageId && (!found || row > *found)) {
+                found = row;
+            }
+        }
+        return found;
+    }
     auto* db = database();
     if (!db) return std::nullopt;
     std::vector<platform::SQLiteDatabase::Row> rows;
@@ -97,32 +129,49 @@ std::optional<std::int64_t> MQTTCoreDataPersistence::rowFor(const std::string& c
     return rows.front()[0].intValue();
 }
 
+// Every change to the table goes through this store, so a row once read
+// stays right in the cache until this store changes or deletes it; a flow's
+// getters then cost no query.
 std::optional<Value> MQTTCoreDataPersistence::readColumn(std::int64_t row, const char* column) {
-    if (!knownColumn(column)) return std::nullopt;
+    const int index = columnIndex(column);
+    if (index < 0) return std::nullopt;
     std::lock_guard lock(mutex_);
-    auto* db = database();
-    if (!db) return std::nullopt;
-    std::vector<platform::SQLiteDatabase::Row> rows;
-    if (!db->execute(std::string("SELECT ") + column + " FROM MQTTFlow WHERE id = ?", {Value(static_cast<long long>(row))},
-                     &rows) ||
-        rows.empty()) {
-        return std::nullopt;
+    auto cached = rows_.find(row);
+    if (cached == rows_.end()) {
+        auto* db = database();
+        if (!db) return std::nullopt;  // memory-only: the row is gone
+        std::vector<platform::SQLiteDatabase::Row> rows;
+        if (!db->execute(kSelectRow, {Value(static_cast<long long>(row))}, &rows) || rows.empty()) {
+            return std::nullopt;
+        }
+        cached = rows_.emplace(row, std::move(rows.front())).first;
     }
-    return rows.front()[0];
+    return cached->second[static_cast<std::size_t>(index)];
 }
 
 void MQTTCoreDataPersistence::writeColumn(std::int64_t row, const char* column, Value value) {
-    if (!knownColumn(column)) return;
+    const int index = columnIndex(column);
+    if (index < 0) return;
     std::lock_guard lock(mutex_);
+    if (memoryOnly()) {
+        auto cached = rows_.find(row);
+        if (cached == rows_.end()) return;
+        cached->second[static_cast<std::size_t>(index)] = std::move(value);
+        ++updated_;
+        return;
+    }
     auto* db = database();
     if (!db || !begin(db)) return;
     platform::ErrorPtr error;
     if (!db->execute(std::string("UPDATE MQTTFlow SET ") + column + " = ? WHERE id = ?",
-                     {std::move(value), Value(static_cast<long long>(row))}, nullptr, &error)) {
+                     {value, Value(static_cast<long long>(row))}, nullptr, &error)) {
         MQTT_LOG_ERROR("[MQTTPersistence] update %s", error ? error->description().c_str() : "(null)");
+        rows_.erase(row);
         return;
     }
     updated_ += static_cast<std::uint64_t>(db->changes());
+    auto cached = rows_.find(row);
+    if (cached != rows_.end()) cached->second[static_cast<std::size_t>(index)] = std::move(value);
 }
 
 std::uint64_t MQTTCoreDataPersistence::windowSize(const std::string& clientId) {
@@ -138,6 +187,29 @@ MQTTFlowPtr MQTTCoreDataPersistence::storeMessageForClientId(const std::string& 
                                                              std::uint8_t qos, std::uint16_t msgId, bool incomingFlag,
                                                              std::uint8_t commandType, double deadline) {
     std::lock_guard lock(mutex_);
+    std::vector<Value> values{Value(clientId),
+                              Value(incomingFlag ? 1 : 0),
+                              Value(retainFlag ? 1 : 0),
+                              Value(static_cast<int>(commandType)),
+                              Value(static_cast<int>(qos)),
+                              Value(static_cast<int>(msgId)),
+                              Value(topic),
+                              Value(data),
+                              Value(deadline)};
+    if (memoryOnly()) {
+        std::uint64_t n = 0;
+        for (const auto& entry : rows_) n += matches(entry.second, clientId, incomingFlag) ? 1 : 0;
+        if (n > maxMessages_) return nullptr;
+        auto row = rowFor(clientId, incomingFlag, msgId);
+        if (row) {
+            ++updated_;
+        } else {
+            row = nextRow_++;
+            ++inserted_;
+        }
+        rows_[*row] = std::move(values);
+        return proxy(*row);
+    }
     auto* db = database();
     if (!db) return nullptr;
     std::vector<platform::SQLiteDatabase::Row> rows;
@@ -158,9 +230,11 @@ MQTTFlowPtr MQTTCoreDataPersistence::storeMessageForClientId(const std::string& 
                          "deadline = ? WHERE id = ?",
                          fields, nullptr, &error)) {
             MQTT_LOG_ERROR("[MQTTPersistence] store %s", error ? error->description().c_str() : "(null)");
+            rows_.erase(*row);
             return nullptr;
         }
         ++updated_;
+        rows_.erase(*row);
     } else {
         fields.insert(fields.begin(), {Value(clientId), Value(incomingFlag ? 1 : 0), Value(static_cast<int>(msgId))});
         if (!db->execute("INSERT INTO MQTTFlow (clientId, incomingFlag, messageId, topic, data, retainedFlag, qosLevel, "
@@ -171,6 +245,7 @@ MQTTFlowPtr MQTTCoreDataPersistence::storeMessageForClientId(const std::string& 
         }
         row = db->lastInsertRowId();
         ++inserted_;
+        rows_[*row] = std::move(values);
     }
     return proxy(*row);
 }
@@ -179,6 +254,16 @@ MQTTFlowPtr MQTTCoreDataPersistence::createFlowforClientId(const std::string& cl
                                                            std::uint16_t messageId) {
     std::lock_guard lock(mutex_);
     if (auto row = rowFor(clientId, incomingFlag, messageId)) return proxy(*row);
+    if (memoryOnly()) {
+        std::vector<Value> values(std::size(kColumns));
+        values[kClientId] = Value(clientId);
+        values[kIncomingFlag] = Value(incomingFlag ? 1 : 0);
+        values[kMessageId] = Value(static_cast<int>(messageId));
+        const std::int64_t row = nextRow_++;
+        rows_[row] = std::move(values);
+        ++inserted_;
+        return proxy(row);
+    }
     auto* db = database();
     if (!db || !begin(db)) return nullptr;
     if (!db->execute("INSERT INTO MQTTFlow (clientId, incomingFlag, messageId) VALUES (?, ?, ?)",
@@ -194,11 +279,16 @@ void MQTTCoreDataPersistence::deleteFlow(const MQTTFlowPtr& flow) {
     if (!mine || mine->context().get() != this) return;
     {
         std::lock_guard lock(mutex_);
+        if (memoryOnly()) {
+            deleted_ += rows_.erase(mine->object());
+            return;
+        }
         auto* db = database();
         if (!db || !begin(db)) return;
         if (db->execute("DELETE FROM MQTTFlow WHERE id = ?", {Value(static_cast<long long>(mine->object()))})) {
             deleted_ += static_cast<std::uint64_t>(db->changes());
         }
+        rows_.erase(mine->object());
     }
     sync();
 }
@@ -207,6 +297,12 @@ void MQTTCoreDataPersistence::deleteAllFlowsForClientId(const std::string& clien
     MQTT_LOG_INFO("[MQTTCoreDataPersistence] deleteAllFlowsForClientId %s", clientId.c_str());
     {
         std::lock_guard lock(mutex_);
+        if (memoryOnly()) {
+            deleted_ += std::erase_if(rows_, [&](const auto& entry) {
+                return entry.second[kClientId].isString() && entry.second[kClientId].asString() == clientId;
+            });
+            return;
+        }
         auto* db = database();
         if (!db) return;
         std::vector<platform::SQLiteDatabase::Row> rows;
@@ -215,6 +311,9 @@ void MQTTCoreDataPersistence::deleteAllFlowsForClientId(const std::string& clien
             db->execute("DELETE FROM MQTTFlow WHERE clientId = ?", {Value(clientId)})) {
             deleted_ += static_cast<std::uint64_t>(db->changes());
         }
+        std::erase_if(rows_, [&](const auto& entry) {
+            return entry.second[kClientId].isString() && entry.second[kClientId].asString() == clientId;
+        });
     }
     sync();
 }
@@ -222,6 +321,20 @@ void MQTTCoreDataPersistence::deleteAllFlowsForClientId(const std::string& clien
 std::vector<MQTTFlowPtr> MQTTCoreDataPersistence::allFlowsforClientId(const std::string& clientId, bool incomingFlag) {
     std::lock_guard lock(mutex_);
     std::vector<MQTTFlowPtr> flows;
+    if (memoryOnly()) {
+        // By deadline as the database orders them: no deadline first, and
+        // equal deadlines by age.
+        std::vector<std::pair<std::optional<double>, std::int64_t>> order;
+        for (const auto& [row, values] : rows_) {
+            if (!matches(values, clientId, incomingFlag)) continue;
+            const Value& d = values[kDeadline];
+            order.emplace_back(d.isNumber() ? std::optional<double>(d.doubleValue()) : std::nullopt, row);
+        }
+        std::sort(order.begin(), order.end());
+        flows.reserve(order.size());
+        for (const auto& entry : order) flows.push_back(proxy(entry.second));
+        return flows;
+    }
     auto* db = database();
     if (!db) return flows;
     std::vector<platform::SQLiteDatabase::Row> rows;

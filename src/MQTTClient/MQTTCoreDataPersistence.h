@@ -1,8 +1,8 @@
 // MQTTCoreDataPersistence: the flow store every session makes by default.
 //
-// Flows are rows of one table "MQTTFlow" in SQLite: in the file "MQTTClient"
-// of the Documents directory (platform::Paths) when persistent() is set
-// before the first flow operation, else in a memory-only database. The flows
+// Flows are rows of one table "MQTTFlow": in SQLite, in the file "MQTTClient"
+// of the Documents directory (platform::Paths), when persistent() is set
+// before the first flow operation, else in memory only. The flows
 // it hands out are proxies (MQTTCoreDataFlow) that read and write their row;
 // two proxies of one row see the same row. Changes reach the file at sync().
 //
@@ -22,6 +22,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "MQTTClient/MQTTPersistence.h"
@@ -77,7 +78,10 @@ public:
 private:
     friend class MQTTCoreDataFlow;
     MQTTCoreDataPersistence();
-    platform::SQLiteDatabase* database();  // opens on first use; null when unusable (lock held)
+    // Opens on first use; null when unusable or memory-only (lock held).
+    platform::SQLiteDatabase* database();
+    // Whether the store keeps its rows in memory only (decided at first use).
+    bool memoryOnly();
     void sizes();
     // Starts the transaction that sync() commits (lock held).
     bool begin(platform::SQLiteDatabase* db);
@@ -96,6 +100,11 @@ private:
     std::uint64_t fileSystemFreeSize_ = 0;
     bool opened_ = false;
     std::unique_ptr<platform::SQLiteDatabase> db_;
+    // Row id -> column values (in the order of the table's columns): every
+    // row of a memory-only store; in a file-backed one, the rows read or
+    // written through this store, kept in step with every change it makes.
+    std::unordered_map<std::int64_t, std::vector<platform::Value>> rows_;
+    std::int64_t nextRow_ = 1;  // memory-only row ids, never reused
     // Changes since the last sync (inserted, updated, deleted rows).
     std::uint64_t inserted_ = 0, updated_ = 0, deleted_ = 0;
 };
