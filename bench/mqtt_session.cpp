@@ -1,0 +1,423 @@
+// MQTTSession against the Eclipse Paho C client (async API), side by side,
+// through one local mosquitto that the benchmark starts:
+// - 100,000 QoS 0 publishes of 64 bytes, done when a QoS 1 marker sent after
+//   them is acknowledged (so every QoS 0 message has reached the broker);
+// - 10,000 QoS 1 and 10,000 QoS 2 publishes with 16 in flight: the caller
+//   keeps 16 outstanding and sends the next from each completion;
+// - 1,000 QoS 1 publishes made at once, so the client itself queues what
+//   does not fit its window of 16 and sends it as acknowledgements come.
+// Both clients run with the same window (ours: maxWindowSize 15, which
+// admits 16 in flight; Paho: maxInflight 16). Reports messages/s and the
+// resident memory before and after each run, then the ratios ours / Paho.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "MQTTClient/MQTTCFSocketTransport.h"
+#include "MQTTClient/MQTTLog.h"
+#include "MQTTClient/MQTTSession.h"
+#include "platform/DispatchQueue.h"
+#include "platform/RunLoop.h"
+
+#if PELLIX_BENCH_HAVE_PAHO
+#include <MQTTAsync.h>
+#endif
+
+extern char** environ;
+
+using namespace pellix;
+
+namespace {
+
+constexpr int kQoS0Messages = 100000;
+constexpr int kQoSMessages = 10000;
+constexpr int kBurstMessages = 1000;
+constexpr int kInFlight = 16;
+constexpr std::size_t kPayload = 64;
+
+int gPort = 0;
+pid_t gBroker = -1;
+std::string gDir;
+std::map<std::string, double> gRate;    // benchmark name → messages/s
+std::map<std::string, double> gGrowth;  // benchmark name → resident bytes gained over its runs
+
+const platform::Bytes& payload() {
+    static const platform::Bytes p(kPayload, 0x5a);
+    return p;
+}
+
+double residentMemory() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) * 1024;
+    return 0;
+}
+
+int freePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+bool portOpen(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool startBroker() {
+    char tmpl[] = "/tmp/pellix-bench-mqtt-XXXXXX";
+    if (!mkdtemp(tmpl)) return false;
+    gDir = tmpl;
+    gPort = freePort();
+    const std::string conf = gDir + "/mosquitto.conf";
+    std::ofstream(conf) << "listener " << gPort << " 127.0.0.1\nallow_anonymous true\npersistence false\n"
+                        << "log_type error\nuser root\nmax_inflight_messages 0\nmax_queued_messages 0\n";
+    std::vector<std::string> args{"mosquitto", "-c", conf};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawnp(&gBroker, "mosquitto", nullptr, nullptr, argv.data(), environ) != 0) return false;
+    for (int i = 0; i < 500; ++i) {
+        if (portOpen(gPort)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+void stopBroker() {
+    if (gBroker > 0) {
+        kill(gBroker, SIGTERM);
+        waitpid(gBroker, nullptr, 0);
+    }
+    if (!gDir.empty()) std::filesystem::remove_all(gDir);
+}
+
+// ---- ours ---------------------------------------------------------------------
+
+bool pump(const std::function<bool()>& done) { return platform::RunLoop::main()->runUntil(done, 300); }
+
+std::shared_ptr<MQTTSession> connectOurs(const std::string& clientId) {
+    auto transport = MQTTCFSocketTransport::create();
+    transport->setHost("127.0.0.1");
+    transport->setPort(static_cast<std::uint32_t>(gPort));
+    transport->setQueue(platform::DispatchQueue::main());
+    auto session = MQTTSession::create();
+    session->setClientId(clientId);
+    session->setProtocolLevel(4);
+    session->setTransport(transport);
+    session->persistence()->setMaxWindowSize(kInFlight - 1);
+    bool done = false;
+    platform::ErrorPtr error;
+    session->connectWithConnectHandler([&](platform::ErrorPtr e) {
+        error = e;
+        done = true;
+    });
+    if (!pump([&] { return done; }) || error) return nullptr;
+    return session;
+}
+
+void closeOurs(const std::shared_ptr<MQTTSession>& session) {
+    bool closed = false;
+    session->closeWithDisconnectHandler([&](platform::ErrorPtr) { closed = true; });
+    pump([&] { return closed; });
+}
+
+// Publishes `count` messages of `qos` keeping `window` outstanding (0: all at once).
+bool runOurs(MQTTSession& session, int count, std::uint8_t qos, int window) {
+    int sent = 0, completed = 0;
+    bool failed = false;
+    std::function<void()> next = [&] {
+        ++sent;
+        session.publishData(payload(), "bench/ours", false, qos, [&](platform::ErrorPtr e) {
+            failed = failed || e;
+            ++completed;
+            if (window > 0 && sent < count) next();
+        });
+    };
+    const int first = window > 0 ? std::min(window, count) : count;
+    while (sent < first) next();
+    return pump([&] { return completed == count || failed; }) && !failed;
+}
+
+bool runOursQoS0(MQTTSession& session) {
+    for (int i = 0; i < kQoS0Messages; ++i) session.publishData(payload(), "bench/ours", false, 0);
+    return runOurs(session, 1, 1, 0);
+}
+
+// ---- Paho ---------------------------------------------------------------------
+
+#if PELLIX_BENCH_HAVE_PAHO
+
+struct PahoRun {
+    MQTTAsync client = nullptr;
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::atomic<int> sent{0};
+    std::atomic<int> completed{0};
+    std::atomic<bool> failed{false};
+    bool connected = false;
+    int count = 0;
+    int qos = 0;
+    int window = 0;
+
+    void signal() {
+        std::lock_guard lock(mutex);
+        cv.notify_all();
+    }
+    bool waitFor(const std::function<bool()>& done) {
+        std::unique_lock lock(mutex);
+        return cv.wait_for(lock, std::chrono::seconds(300), done);
+    }
+};
+
+void pahoSent(void* context, MQTTAsync_successData*);
+void pahoFailed(void* context, MQTTAsync_failureData*) {
+    auto* run = static_cast<PahoRun*>(context);
+    run->failed = true;
+    run->signal();
+}
+
+// MQTTAsync_sendMessage refuses (rather than queues) while its own command
+// queue is full; the caller tries again.
+void pahoSend(PahoRun& run, int qos) {
+    MQTTAsync_message message = MQTTAsync_message_initializer;
+    message.payload = const_cast<std::uint8_t*>(payload().data());
+    message.payloadlen = static_cast<int>(payload().size());
+    message.qos = qos;
+    MQTTAsync_responseOptions options = MQTTAsync_responseOptions_initializer;
+    options.context = &run;
+    if (qos > 0) {
+        options.onSuccess = pahoSent;
+        options.onFailure = pahoFailed;
+    }
+    while (MQTTAsync_sendMessage(run.client, "bench/paho", &message, &options) != MQTTASYNC_SUCCESS) {
+        if (run.failed) return;
+        std::this_thread::yield();
+    }
+}
+
+void pahoSent(void* context, MQTTAsync_successData*) {
+    auto* run = static_cast<PahoRun*>(context);
+    const int done = ++run->completed;
+    if (run->window > 0 && run->sent < run->count) {
+        ++run->sent;
+        pahoSend(*run, run->qos);
+    }
+    if (done == run->count) run->signal();
+}
+
+int pahoArrived(void*, char* topic, int, MQTTAsync_message* message) {
+    MQTTAsync_freeMessage(&message);
+    MQTTAsync_free(topic);
+    return 1;
+}
+
+bool connectPaho(PahoRun& run, const std::string& clientId) {
+    const std::string uri = "tcp://127.0.0.1:" + std::to_string(gPort);
+    if (MQTTAsync_create(&run.client, uri.c_str(), clientId.c_str(), MQTTCLIENT_PERSISTENCE_NONE, nullptr) !=
+        MQTTASYNC_SUCCESS)
+        return false;
+    MQTTAsync_setCallbacks(run.client, &run, nullptr, pahoArrived, nullptr);
+    MQTTAsync_connectOptions options = MQTTAsync_connectOptions_initializer;
+    options.keepAliveInterval = 60;
+    options.cleansession = 1;
+    options.maxInflight = kInFlight;
+    options.context = &run;
+    options.onSuccess = [](void* context, MQTTAsync_successData*) {
+        auto* r = static_cast<PahoRun*>(context);
+        {
+            std::lock_guard lock(r->mutex);
+            r->connected = true;
+        }
+        r->cv.notify_all();
+    };
+    options.onFailure = pahoFailed;
+    if (MQTTAsync_connect(run.client, &options) != MQTTASYNC_SUCCESS) return false;
+    return run.waitFor([&] { return run.connected || run.failed; }) && run.connected;
+}
+
+void closePaho(PahoRun& run) {
+    MQTTAsync_disconnectOptions options = MQTTAsync_disconnectOptions_initializer;
+    options.timeout = 1000;
+    MQTTAsync_disconnect(run.client, &options);
+    while (MQTTAsync_isConnected(run.client)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    MQTTAsync_destroy(&run.client);
+}
+
+bool runPaho(PahoRun& run, int count, int qos, int window) {
+    run.count = count;
+    run.qos = qos;
+    run.window = window;
+    run.sent = 0;
+    run.completed = 0;
+    const int first = window > 0 ? std::min(window, count) : count;
+    for (int i = 0; i < first; ++i) {
+        ++run.sent;
+        pahoSend(run, qos);
+    }
+    return run.waitFor([&] { return run.completed == count || run.failed; }) && !run.failed;
+}
+
+#endif
+
+// ---- benchmarks -----------------------------------------------------------------
+
+void finish(benchmark::State& state, const std::string& name, int messages, double memoryBefore) {
+    const double perRun = static_cast<double>(messages);
+    state.counters["msgs/s"] =
+        benchmark::Counter(perRun * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    gGrowth[name] = residentMemory() - memoryBefore;
+    state.counters["RSS gain MB"] = gGrowth[name] / 1e6;
+}
+
+template <typename Body>
+void benchOurs(benchmark::State& state, const char* name, int messages, Body body) {
+    auto session = connectOurs("bench-ours");
+    if (!session) {
+        state.SkipWithError("cannot connect");
+        return;
+    }
+    const double before = residentMemory();
+    for (auto _ : state) {
+        if (!body(*session)) {
+            state.SkipWithError("run failed");
+            break;
+        }
+    }
+    finish(state, name, messages, before);
+    closeOurs(session);
+}
+
+void BM_Ours_QoS0(benchmark::State& state) { benchOurs(state, "BM_Ours_QoS0", kQoS0Messages, runOursQoS0); }
+void BM_Ours_QoS1(benchmark::State& state) {
+    benchOurs(state, "BM_Ours_QoS1", kQoSMessages, [](MQTTSession& s) { return runOurs(s, kQoSMessages, 1, kInFlight); });
+}
+void BM_Ours_QoS2(benchmark::State& state) {
+    benchOurs(state, "BM_Ours_QoS2", kQoSMessages, [](MQTTSession& s) { return runOurs(s, kQoSMessages, 2, kInFlight); });
+}
+void BM_Ours_QoS1Burst(benchmark::State& state) {
+    benchOurs(state, "BM_Ours_QoS1Burst", kBurstMessages, [](MQTTSession& s) { return runOurs(s, kBurstMessages, 1, 0); });
+}
+
+#if PELLIX_BENCH_HAVE_PAHO
+template <typename Body>
+void benchPaho(benchmark::State& state, const char* name, int messages, Body body) {
+    PahoRun run;
+    if (!connectPaho(run, "bench-paho")) {
+        state.SkipWithError("cannot connect");
+        return;
+    }
+    const double before = residentMemory();
+    for (auto _ : state) {
+        if (!body(run)) {
+            state.SkipWithError("run failed");
+            break;
+        }
+    }
+    finish(state, name, messages, before);
+    closePaho(run);
+}
+
+void BM_Paho_QoS0(benchmark::State& state) {
+    benchPaho(state, "BM_Paho_QoS0", kQoS0Messages, [](PahoRun& run) {
+        run.sent = 0;
+        for (int i = 0; i < kQoS0Messages; ++i) pahoSend(run, 0);
+        return runPaho(run, 1, 1, 0);
+    });
+}
+void BM_Paho_QoS1(benchmark::State& state) {
+    benchPaho(state, "BM_Paho_QoS1", kQoSMessages, [](PahoRun& run) { return runPaho(run, kQoSMessages, 1, kInFlight); });
+}
+void BM_Paho_QoS2(benchmark::State& state) {
+    benchPaho(state, "BM_Paho_QoS2", kQoSMessages, [](PahoRun& run) { return runPaho(run, kQoSMessages, 2, kInFlight); });
+}
+void BM_Paho_QoS1Burst(benchmark::State& state) {
+    benchPaho(state, "BM_Paho_QoS1Burst", kBurstMessages, [](PahoRun& run) { return runPaho(run, kBurstMessages, 1, 0); });
+}
+#endif
+
+BENCHMARK(BM_Ours_QoS0)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_Ours_QoS1)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_Ours_QoS2)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_Ours_QoS1Burst)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+#if PELLIX_BENCH_HAVE_PAHO
+BENCHMARK(BM_Paho_QoS0)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_Paho_QoS1)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_Paho_QoS2)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_Paho_QoS1Burst)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+#endif
+
+// Keeps each run's rate for the ratio summary.
+class Collector : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const auto& r : runs) {
+            auto it = r.counters.find("msgs/s");
+            if (it != r.counters.end()) gRate[r.benchmark_name().substr(0, r.benchmark_name().find('/'))] = it->second;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    signal(SIGPIPE, SIG_IGN);
+    MQTTLog::setLogLevel(0);
+    if (!startBroker()) {
+        std::fprintf(stderr, "cannot start mosquitto\n");
+        stopBroker();
+        return 1;
+    }
+    Collector reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    stopBroker();
+    std::printf("\n");
+    for (const char* what : {"QoS0", "QoS1", "QoS2", "QoS1Burst"}) {
+        const std::string ours = std::string("BM_Ours_") + what;
+        const std::string paho = std::string("BM_Paho_") + what;
+        auto a = gRate.find(ours), b = gRate.find(paho);
+        if (a == gRate.end()) continue;
+        std::printf("%-10s ours %10.0f msgs/s", what, a->second);
+        if (b != gRate.end() && a->second > 0) {
+            // Completion time ratio: how long ours takes for the same work.
+            std::printf("   paho %10.0f msgs/s   ours/paho time %.2f   RSS gain ours %.1f MB, paho %.1f MB",
+                        b->second, b->second / a->second, gGrowth[ours] / 1e6, gGrowth[paho] / 1e6);
+        }
+        std::printf("\n");
+    }
+    benchmark::Shutdown();
+    return 0;
+}
