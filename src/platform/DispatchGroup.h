@@ -39,7 +39,8 @@ public:
 
     // Waits without limit.
     void wait();
-    // True when the group emptied within `timeout`, false on time-out.
+    // True when the group emptied within `timeout`, false on time-out. A
+    // time-out beyond the clock's range (Duration::max()) waits without limit.
     bool wait(Clock::Duration timeout);
     bool waitSeconds(double seconds) { return wait(Clock::seconds(seconds)); }
 

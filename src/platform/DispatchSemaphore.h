@@ -33,6 +33,8 @@ public:
     // Waits without limit.
     void wait();
     // Waits at most `timeout`; true when a unit was taken, false on time-out.
+    // A time-out beyond the clock's range (Duration::max(), an infinite
+    // number of seconds) waits without limit.
     bool wait(Clock::Duration timeout);
     bool waitSeconds(double seconds) { return wait(Clock::seconds(seconds)); }
     // Gives one unit back; true when it woke a waiter (the platform's non-zero

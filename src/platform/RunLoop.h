@@ -69,7 +69,8 @@ public:
     std::size_t runOnce(double timeoutSeconds = 0);
     // Runs turns until `predicate()` holds (checked before the first turn and
     // after each) or `timeoutSeconds` of real time have passed; returns the
-    // last value of the predicate. On a pool worker this is a blocking wait.
+    // last value of the predicate. An infinite or huge time-out never runs
+    // out. On a pool worker this is a blocking wait.
     bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds);
     // Runs turns until `stop()`.
     void run();
