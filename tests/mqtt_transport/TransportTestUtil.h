@@ -74,17 +74,7 @@ private:
 class TCPServer {
 public:
     explicit TCPServer(std::function<void(int fd)> session) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        socklen_t len = sizeof addr;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
-        ::listen(listen_, 4);
+        listen_ = listenLoopback(port_, 4);
         thread_ = std::thread([this, session = std::move(session)] {
             int fd = ::accept(listen_, nullptr, nullptr);
             if (fd >= 0) {

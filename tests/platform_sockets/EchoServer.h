@@ -17,22 +17,14 @@
 #include <thread>
 #include <vector>
 
+#include "support/TestSupport.h"
+
 namespace pellix::test {
 
 class EchoServer {
 public:
     EchoServer() {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_, 128) != 0)
-            throw std::runtime_error("echo server: cannot listen");
-        socklen_t len = sizeof addr;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
+        listen_ = listenLoopback(port_, 128);
         acceptor_ = std::thread([this] { acceptLoop(); });
     }
     ~EchoServer() {

@@ -31,6 +31,10 @@ private:
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int freePort();
 
+// A listening socket on 127.0.0.1 at a port the kernel picks (stored in
+// `port`); throws std::runtime_error when it cannot listen.
+int listenLoopback(int& port, int backlog = 16);
+
 // Reads and writes whole files; throw std::runtime_error on failure.
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
