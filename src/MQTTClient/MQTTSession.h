@@ -175,6 +175,10 @@ public:
     // transport did not take the packet). QoS 1/2: the handler is called when
     // the flow completes (no error), or with the reason of a level-5
     // acknowledgement that reports failure (code = reason, 0x80 and up).
+    // A QoS 1/2 message goes out at once while the store's maxWindowSize + 1
+    // messages are not yet in flight and none is queued; else it is queued
+    // and sent, in the store's order, as acknowledgements free the window
+    // (and by the once-a-second check, also after a reconnect).
     std::uint16_t publishData(const platform::Bytes& data, const std::string& topic, bool retain, std::uint8_t qos,
                               PublishHandler publishHandler = nullptr);
     // Next free message id: never 0, never one held by an outgoing flow. 0
