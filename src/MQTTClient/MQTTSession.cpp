@@ -201,6 +201,9 @@ void MQTTSession::connect() {
         publishHandlers_.clear();
     }
     tell();
+    // Connecting again over a live connection: that connection's timers
+    // stopped with it, or they ran on beside the new ones and after close().
+    stopTimers();
     status_ = MQTTSessionStatusConnecting;
 
     if (decoder_) {

@@ -328,6 +328,8 @@ private:
     void callConnectHandler(platform::ErrorPtr error);
     void reportEvent(MQTTSessionEvent event);
     void clearWaitFlags(bool all);
+    // Invalidates the resend and keep-alive timers of the current connection.
+    void stopTimers();
 
     // Receiving.
     void handleConnecting(const MQTTMessagePtr& message);

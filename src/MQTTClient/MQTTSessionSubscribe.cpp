@@ -173,10 +173,7 @@ void MQTTSession::disconnectWithReturnCode(std::uint64_t returnCode, std::option
     closeInternal();
 }
 
-void MQTTSession::closeInternal() {
-    MQTT_LOG_VERBOSE("[MQTTSession] closeInternal");
-    auto self = shared_from_this();
-    const auto attempt = attempt_;
+void MQTTSession::stopTimers() {
     if (checkDupTimer_) {
         checkDupTimer_->invalidate();
         checkDupTimer_.reset();
@@ -185,6 +182,13 @@ void MQTTSession::closeInternal() {
         keepAliveTimer_->invalidate();
         keepAliveTimer_.reset();
     }
+}
+
+void MQTTSession::closeInternal() {
+    MQTT_LOG_VERBOSE("[MQTTSession] closeInternal");
+    auto self = shared_from_this();
+    const auto attempt = attempt_;
+    stopTimers();
     if (auto transport = transport_) {
         transport->close();
         transport->setDelegate({});
