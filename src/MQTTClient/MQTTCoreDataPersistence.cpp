@@ -35,9 +35,13 @@ constexpr const char* kSelectRow =
 
 enum Column : std::size_t { kClientId = 0, kIncomingFlag = 1, kMessageId = 5, kDeadline = 8 };
 
+bool ofClient(const std::vector<Value>& values, const std::string& clientId) {
+    return values[kClientId].isString() && values[kClientId].asString() == clientId;
+}
+
 bool matches(const std::vector<Value>& values, const std::string& clientId, bool incomingFlag) {
-    return values[kClientId].isString() && values[kClientId].asString() == clientId &&
-           values[kIncomingFlag].isNumber() && (values[kIncomingFlag].intValue() != 0) == incomingFlag;
+    return ofClient(values, clientId) && values[kIncomingFlag].isNumber() &&
+           (values[kIncomingFlag].intValue() != 0) == incomingFlag;
 }
 
 int columnIndex(const char* column) {
@@ -298,9 +302,7 @@ void MQTTCoreDataPersistence::deleteAllFlowsForClientId(const std::string& clien
     {
         std::lock_guard lock(mutex_);
         if (memoryOnly()) {
-            deleted_ += std::erase_if(rows_, [&](const auto& entry) {
-                return entry.second[kClientId].isString() && entry.second[kClientId].asString() == clientId;
-            });
+            deleted_ += std::erase_if(rows_, [&](const auto& entry) { return ofClient(entry.second, clientId); });
             return;
         }
         auto* db = database();
@@ -311,9 +313,7 @@ void MQTTCoreDataPersistence::deleteAllFlowsForClientId(const std::string& clien
             db->execute("DELETE FROM MQTTFlow WHERE clientId = ?", {Value(clientId)})) {
             deleted_ += static_cast<std::uint64_t>(db->changes());
         }
-        std::erase_if(rows_, [&](const auto& entry) {
-            return entry.second[kClientId].isString() && entry.second[kClientId].asString() == clientId;
-        });
+        std::erase_if(rows_, [&](const auto& entry) { return ofClient(entry.second, clientId); });
     }
     sync();
 }
