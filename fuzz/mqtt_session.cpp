@@ -34,17 +34,22 @@
 //   11 transport closes
 //   12 write-fail a            the write side fails after a % 8 more sends (until the next open)
 //   13 advance k               the clock moves k % 32 + 1 seconds, one second a step
-//   14 arm w a                 when callback w % 12 next runs, it does action a (see act())
+//   14 arm w a                 when callback w % 14 next runs, it does action a (see act())
 //   15 did-open                the held did-open arrives
 //   16 drop                    the application lets go of the session (a new one, same
 //                              client id and store, takes over at the next step)
 //   17 PINGRESP / reserved / AUTH packet p
+//   18 batch k                 the next k % 4 + 2 packets delivered arrive in one read
+//   19 split p                 the next packet delivered arrives in two reads, cut by p
 //
 // Checked with abort(): no completion handler runs twice; every packet the
 // session sends is one whole packet our parser reads at the session's level;
 // the client's flows per direction never exceed the store's limit + 1; a QoS
-// 1/2 publish never gets an id that a living outgoing flow holds; a session
-// that says it is connected has an open transport; the run loop goes idle.
+// 1/2 publish never gets an id that a living outgoing flow holds, and a
+// SUBSCRIBE or UNSUBSCRIBE none either; each connection starts with CONNECT;
+// every QoS 1/2 PUBLISH sent has its flow, and a waiting publish handler its
+// flow; a session that says it is connected has an open transport; the run
+// loop goes idle.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -188,9 +193,29 @@ public:
             false);
     }
     void deliver(Bytes bytes) {
+        if (splitAt > 0 && bytes.size() > 1) {
+            // This packet arrives in two reads.
+            const std::size_t at = 1 + (splitAt - 1) % (bytes.size() - 1);
+            splitAt = 0;
+            deliver(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(at)));
+            deliver(Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end()));
+            return;
+        }
+        if (batchLeft > 0) {
+            // Several packets arrive in one read.
+            batch.insert(batch.end(), bytes.begin(), bytes.end());
+            if (--batchLeft > 0) {
+                return;
+            }
+            bytes = std::move(batch);
+            batch.clear();
+        }
         post([bytes = std::move(bytes)](MQTTTransportDelegate& d, MQTTTransport& t) { d.mqttTransport(t, bytes); },
              true);
     }
+    int batchLeft = 0;
+    Bytes batch;
+    std::size_t splitAt = 0;
     void fail() {
         post(
             [](MQTTTransportDelegate& d, MQTTTransport& t) {
@@ -245,6 +270,8 @@ enum Callback : std::uint8_t {
     OnUnsubAck,
     OnHandler,
     OnSending,
+    OnConnectionBlock,
+    OnMessageBlock,
     kCallbacks
 };
 
@@ -325,6 +352,8 @@ struct Run {
             session->setDupTimeout(dupTimeout);
             session->setTransport(transport);
             session->setDelegate(delegate);
+            session->setConnectionHandler([this](MQTTSessionEvent) { block(OnConnectionBlock); });
+            session->setMessageHandler([this](const Bytes&, const std::string&) { block(OnMessageBlock); });
         }
         return *session;
     }
@@ -461,8 +490,11 @@ struct Run {
         ++epoch;
     }
 
-    void handlerCalled() {
-        if (delegate->armedAt == OnHandler && session) {
+    void handlerCalled() { block(OnHandler); }
+
+    // A handler block carries no session; it acts on the one the application holds.
+    void block(Callback where) {
+        if (delegate->armedAt == where && session) {
             delegate->armedAt = -1;
             auto keep = session;
             act(*keep, delegate->action);
@@ -566,12 +598,15 @@ void Delegate::fire(Callback where, MQTTSession& s) {
         // CONNECT, say), which the hook's callers are left to avoid.
         static const std::uint8_t allowed[] = {0, 1, 6};
         a = static_cast<std::uint8_t>((a & ~7) | allowed[a % 3]);
+        if ((a & 7) == 0 && ((a >> 3) & 3) == 2) {
+            a ^= 1 << 3;  // disconnect() writes DISCONNECT whatever the state; the other closes don't
+        }
     }
     run_.act(s, a);
 }
 
 void step(Run& run, Reader& in) {
-    const std::uint8_t op = in.byte() % 18;
+    const std::uint8_t op = in.byte() % 20;
     if (tracing()) {
         std::fprintf(stderr, "step %d (status %d) flows out:", op,
                      run.session ? static_cast<int>(run.session->status()) : -1);
@@ -695,6 +730,13 @@ void step(Run& run, Reader& in) {
         break;
     case 16:
         run.drop();
+        break;
+    case 18:
+        t.batchLeft = in.byte() % 4 + 2;
+        t.batch.clear();
+        break;
+    case 19:
+        t.splitAt = in.byte() + 1u;
         break;
     default: {
         static const std::uint8_t headers[] = {0xD0, 0x00, 0xF0, 0xC0, 0x10, 0x80, 0xA2, 0xE0};
