@@ -47,9 +47,9 @@
 // the client's flows per direction never exceed the store's limit + 1; a QoS
 // 1/2 publish never gets an id that a living outgoing flow holds, and a
 // SUBSCRIBE or UNSUBSCRIBE none either; each connection starts with CONNECT;
-// every QoS 1/2 PUBLISH sent has its flow, and a waiting publish handler its
-// flow; a session that says it is connected has an open transport; the run
-// loop goes idle.
+// every QoS 1/2 PUBLISH sent has its flow, a waiting publish handler its
+// flow, and a publish handler runs only once its flow has ended; a session
+// that says it is connected has an open transport; the run loop goes idle.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -375,8 +375,11 @@ struct Run {
         MQTTSession::PublishHandler handler;
         const std::size_t slot = calls.slots.size();
         if (a & 4) {
-            handler = [once = calls.take(), this](platform::ErrorPtr) {
+            handler = [once = calls.take(), this, slot](platform::ErrorPtr) {
                 once();
+                // A QoS 1/2 outcome comes when the flow has ended.
+                const auto id = calls.slots[slot].flowId;
+                check(id == 0 || !store->flowforClientId(clientId, false, id));
                 handlerCalled();
             };
         }
