@@ -49,7 +49,8 @@
 // SUBSCRIBE or UNSUBSCRIBE none either; each connection starts with CONNECT;
 // every QoS 1/2 PUBLISH sent has its flow, a waiting publish handler its
 // flow, and a publish handler runs only once its flow has ended; a session
-// that says it is connected has an open transport; the run loop goes idle.
+// that says it is connected has an open transport; the run loop goes idle;
+// once everything is released no timer of the session fires any more.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -801,5 +802,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         run.delegate.reset();
         pump();
     }
+    // Nothing of the session goes on running once it is gone: no timer fires.
+    check(manualClock()->advance(120.0) == 0);
+    pump();
     return 0;
 }
