@@ -16,17 +16,7 @@ class SessionFlow : public ::testing::Test {
 protected:
     void SetUp() override { MQTTLog::setLogLevel(0); }
 
-    // Connects and waits for the answer; fails the test on an error.
-    static void connect(const std::shared_ptr<MQTTSession>& session) {
-        bool done = false;
-        platform::ErrorPtr error;
-        session->connectWithConnectHandler([&](platform::ErrorPtr e) {
-            done = true;
-            error = e;
-        });
-        ASSERT_TRUE(pump([&] { return done; }));
-        ASSERT_FALSE(error) << error->description();
-    }
+    static void connect(const std::shared_ptr<MQTTSession>& session) { connectAndWait(session); }
 
     static void subscribe(const std::shared_ptr<MQTTSession>& session, const std::string& filter, std::uint8_t qos,
                           platform::Array* granted = nullptr) {

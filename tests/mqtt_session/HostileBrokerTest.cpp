@@ -21,16 +21,7 @@ protected:
     }
     void TearDown() override { platform::Clock::setShared(nullptr); }
 
-    static void connect(const std::shared_ptr<MQTTSession>& session) {
-        bool done = false;
-        platform::ErrorPtr error;
-        session->connectWithConnectHandler([&](platform::ErrorPtr e) {
-            done = true;
-            error = e;
-        });
-        ASSERT_TRUE(pump([&] { return done; }));
-        ASSERT_FALSE(error) << error->description();
-    }
+    static void connect(const std::shared_ptr<MQTTSession>& session) { connectAndWait(session); }
 
     // Moves the clock on one second at a time, letting each firing run.
     void advance(int seconds) {

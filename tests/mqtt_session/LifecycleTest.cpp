@@ -13,16 +13,7 @@ class SessionLifecycle : public ::testing::Test {
 protected:
     void SetUp() override { MQTTLog::setLogLevel(0); }
 
-    static void connect(const std::shared_ptr<MQTTSession>& session) {
-        bool done = false;
-        platform::ErrorPtr error;
-        session->connectWithConnectHandler([&](platform::ErrorPtr e) {
-            done = true;
-            error = e;
-        });
-        ASSERT_TRUE(pump([&] { return done; }));
-        ASSERT_FALSE(error) << error->description();
-    }
+    static void connect(const std::shared_ptr<MQTTSession>& session) { connectAndWait(session); }
 
     Broker broker;
 };

@@ -100,6 +100,17 @@ std::shared_ptr<MQTTSession> makeSession(int port, const std::string& clientId, 
     return session;
 }
 
+void connectAndWait(const std::shared_ptr<MQTTSession>& session) {
+    bool done = false;
+    platform::ErrorPtr error;
+    session->connectWithConnectHandler([&](platform::ErrorPtr e) {
+        done = true;
+        error = e;
+    });
+    ASSERT_TRUE(pump([&] { return done; }));
+    ASSERT_FALSE(error) << error->description();
+}
+
 // ---- Proxy -------------------------------------------------------------------
 
 struct Proxy::Link {

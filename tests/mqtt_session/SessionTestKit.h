@@ -51,6 +51,10 @@ std::shared_ptr<MQTTTransport> transportTo(int port, std::shared_ptr<platform::D
 // A session with its transport, a fresh client id and a memory-only store.
 std::shared_ptr<MQTTSession> makeSession(int port, const std::string& clientId, std::uint8_t level = 4);
 
+// Connects and pumps until the connect handler answers; fails the test on an
+// error or when no answer comes.
+void connectAndWait(const std::shared_ptr<MQTTSession>& session);
+
 class Proxy {
 public:
     enum Direction { ToBroker = 0, ToClient = 1 };
