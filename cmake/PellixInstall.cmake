@@ -22,7 +22,7 @@ install(FILES ${CMAKE_BINARY_DIR}/PellixConfig.cmake ${CMAKE_BINARY_DIR}/PellixC
 
 # Layers in link order for pkg-config: the SDK first, the platform last.
 set(PELLIX_PC_LIBS)
-foreach(l pellix_sdk pellix_HOSSDK pellix_TVNetworking pellix_MQTTClient pellix_BWSocket pellix_platform)
+foreach(l pellix_sdk pellix_SipEngineSDK pellix_HOSSDK pellix_TVNetworking pellix_MQTTClient pellix_BWSocket pellix_platform)
   get_target_property(_type ${l} TYPE)
   if(_type STREQUAL "STATIC_LIBRARY")
     string(APPEND PELLIX_PC_LIBS " -l${l}")

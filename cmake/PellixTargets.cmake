@@ -25,6 +25,8 @@ function(pellix_subsystem name)
     target_link_libraries(${t} ${scope} Threads::Threads OpenSSL::SSL OpenSSL::Crypto CURL::libcurl
       EXPAT::EXPAT SQLite::SQLite3 PNG::PNG JPEG::JPEG GIF::GIF ICU::uc ICU::i18n
       nlohmann_json::nlohmann_json PkgConfig::PLIST)
+  elseif(name STREQUAL "SipEngineSDK")
+    target_link_libraries(${t} ${scope} PkgConfig::SOFIA PkgConfig::GST)
   endif()
   set_property(GLOBAL APPEND PROPERTY PELLIX_LAYERS ${t})
 endfunction()
