@@ -8,7 +8,7 @@ const crypto = require('crypto');
 const fs = require('fs');
 const http = require('http');
 const https = require('https');
-const { once } = require('events');
+const { pipeline } = require('stream/promises');
 const { Crc64 } = require('./crc64');
 const signing = require('./signing');
 const xml = require('./xml');
@@ -148,28 +148,26 @@ function operation(method, bucket, key, query, req) {
 // Streams the request body into `file`, hashing on the way. `crcStart` continues a CRC-64
 // (for appends) beside the body's own one.
 async function receiveToFile(req, file, crcStart) {
-  const out = fs.createWriteStream(file);
   const md5 = crypto.createHash('md5');
   const sha1 = crypto.createHash('sha1');
   const crc = new Crc64();
   const whole = crcStart === undefined ? null : new Crc64(crcStart);
   let size = 0;
   try {
-    for await (const chunk of req) {
-      md5.update(chunk);
-      sha1.update(chunk);
-      crc.update(chunk);
-      if (whole) whole.update(chunk);
-      size += chunk.length;
-      req.bytesIn = size;
-      if (!out.write(chunk)) await once(out, 'drain');
-    }
-    out.end();
-    await once(out, 'finish');
+    await pipeline(req, async function* hashing(source) {
+      for await (const chunk of source) {
+        md5.update(chunk);
+        sha1.update(chunk);
+        crc.update(chunk);
+        if (whole) whole.update(chunk);
+        size += chunk.length;
+        req.bytesIn = size;
+        yield chunk;
+      }
+    }, fs.createWriteStream(file));
   } catch (e) {
-    out.destroy();
     fs.rm(file, { force: true }, () => {});
-    throw new ServiceError(400, 'IncompleteBody', `The request body ended early: ${e.message}`);
+    throw new ServiceError(400, 'IncompleteBody', `The request body could not be taken: ${e.message}`);
   }
   return { file, size, md5: md5.digest(), sha1: sha1.digest('hex'), crc: crc.value(), wholeCrc: whole && whole.value() };
 }
@@ -209,14 +207,13 @@ function checkDigests(req, got, md5Required = false) {
   }
 }
 
-async function appendFile(target, source, crc) {
-  const out = fs.createWriteStream(target, { flags: 'a' });
-  for await (const chunk of fs.createReadStream(source)) {
-    if (crc) crc.update(chunk);
-    if (!out.write(chunk)) await once(out, 'drain');
-  }
-  out.end();
-  await once(out, 'finish');
+function appendFile(target, source, crc) {
+  return pipeline(fs.createReadStream(source), async function* checking(chunks) {
+    for await (const chunk of chunks) {
+      if (crc) crc.update(chunk);
+      yield chunk;
+    }
+  }, fs.createWriteStream(target, { flags: 'a' }));
 }
 
 // ---- the reply -------------------------------------------------------------

@@ -506,6 +506,33 @@ test('fault knobs on the connection: close before the head, close after N bytes,
   assert.ok(chunks.length >= 50, `${chunks.length} chunks`);
 });
 
+test('bad input gets an error answer, stores nothing, and the server goes on serving', async () => {
+  const signedPath = (method, key, query = {}) => {
+    const h = { Host: `${BUCKET}.${server.domain}`, Date: C.httpDate() };
+    h.Authorization = `HOS ${creds.id}:${C.hmac(creds.secret, C.stringToSign({ method, headers: h, bucket: BUCKET, key, query }))}`;
+    return h;
+  };
+  const badUri = await C.rawRequest(server, { path: '/%E0%A4%A', headers: signedPath('GET', 'x') });
+  assert.equal(C.tag(badUri.text, 'Code'), 'InvalidURI');
+  const badCallback = await put('cbx', 'x', { 'x-hos-callback': '!!not base64 json' });
+  assert.equal(C.tag(badCallback.text, 'Code'), 'InvalidArgument');
+  const id = C.tag((await C.send(server, { method: 'POST', bucket: BUCKET, key: 'junk', query: { uploads: '' }, creds })).text, 'UploadId');
+  const junk = await C.send(server, { method: 'POST', bucket: BUCKET, key: 'junk', query: { uploadId: id }, body: 'garbage', creds });
+  assert.equal(C.tag(junk.text, 'Code'), 'MalformedXML');
+
+  // A client that goes away in the middle of its body.
+  await new Promise((resolve) => {
+    const req = http.request({ host: '127.0.0.1', port: server.http, method: 'PUT', path: '/half.bin', agent: false,
+      headers: { ...signedPath('PUT', 'half.bin'), 'Content-Length': '100000' } });
+    req.on('error', () => resolve());
+    req.write(Buffer.alloc(30000), () => setTimeout(() => { req.destroy(); resolve(); }, 50));
+  });
+  await new Promise((r) => setTimeout(r, 50));
+  assert.equal((await get('half.bin')).status, 404);
+  assert.equal((await get('cbx')).status, 404);
+  assert.equal((await put('after.txt', 'still here')).status, 200);
+});
+
 test('HTTPS with the bucket in the host name', async () => {
   const w = await C.send(server, { method: 'PUT', bucket: BUCKET, key: 'tls.txt', body: 'over tls', creds, tls: true, ca: certs.ca });
   assert.equal(w.status, 200, w.text);
@@ -515,7 +542,7 @@ test('HTTPS with the bucket in the host name', async () => {
   assert.equal(log.find((e) => e.requestId === r.headers['x-hos-request-id']).scheme, 'https');
 });
 
-test('a large object streams through disk without being held in memory', { skip: process.env.PELLIX_HEAVY_TESTS !== '1' && 'set PELLIX_HEAVY_TESTS=1' }, async () => {
+test('a large object streams through disk without being held in memory', { skip: process.env.PELLIX_HEAVY_TESTS !== '1' && 'set PELLIX_HEAVY_TESTS=1' }, async (t) => {
   const size = 1024 * 1024 * 1024;
   const block = crypto.randomBytes(1024 * 1024);
   const h = { Host: `${BUCKET}.${server.domain}`, Date: C.httpDate(), 'Content-Length': String(size) };
@@ -542,6 +569,7 @@ test('a large object streams through disk without being held in memory', { skip:
     }).on('error', reject);
   });
   assert.equal(r, size);
+  t.diagnostic(`server peak RSS ${Math.round(rss() / 1048576)} MiB`);
   assert.ok(rss() < 300 * 1024 * 1024, `peak RSS ${rss()}`);
   const stored = (await C.admin(server, 'GET', `objects?bucket=${BUCKET}`)).json.find((o) => o.key === 'huge.bin');
   assert.equal(fs.statSync(stored.file).size, size);
