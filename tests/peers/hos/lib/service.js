@@ -1022,4 +1022,4 @@ async function handleService(world, req, res, ctx) {
   await OPS[ctx.op](ctx);
 }
 
-module.exports = { handleService, sendError, send, ServiceError, OP_TYPES, parseRange, drain, errorBody };
+module.exports = { handleService, sendError, ServiceError, drain };
