@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 #include <utility>
@@ -45,20 +46,33 @@ private:
     int fd_;
 };
 
-bool isWWANInterface(int ifindex) {
+std::string interfaceName(int ifindex) {
     char name[IF_NAMESIZE] = {};
-    if (!if_indextoname(static_cast<unsigned>(ifindex), name)) return false;
-    std::ifstream in(std::string("/sys/class/net/") + name + "/uevent");
-    std::string line;
+    if (ifindex <= 0 || !if_indextoname(static_cast<unsigned>(ifindex), name)) return {};
+    return name;
+}
+
+bool hasDevType(const std::string& name, const char* devtype) {
+    if (name.empty() || name.find('/') != std::string::npos) return false;
+    std::ifstream in("/sys/class/net/" + name + "/uevent");
+    std::string line, wanted = std::string("DEVTYPE=") + devtype;
     while (std::getline(in, line))
-        if (line == "DEVTYPE=wwan") return true;
+        if (line == wanted) return true;
     return false;
 }
+
+bool isWWANInterface(int ifindex) { return hasDevType(interfaceName(ifindex), "wwan"); }
+
+bool isWirelessIndex(int ifindex) { return Reachability::isWirelessInterface(interfaceName(ifindex)); }
 
 struct Route {
     bool usable = false;
     int oif = 0;
     bool local = false;
+    bool hasGateway = false;
+    in_addr gateway4{};
+    unsigned char family = 0;
+    unsigned char dstLen = 0;
 };
 
 // Reads one route message's type and outgoing interface.
@@ -67,9 +81,17 @@ Route readRoute(const nlmsghdr* h) {
     const auto* rt = static_cast<const rtmsg*>(NLMSG_DATA(h));
     r.usable = rt->rtm_type == RTN_UNICAST || rt->rtm_type == RTN_LOCAL;
     r.local = rt->rtm_type == RTN_LOCAL;
+    r.family = rt->rtm_family;
+    r.dstLen = rt->rtm_dst_len;
     int len = static_cast<int>(RTM_PAYLOAD(h));
-    for (const rtattr* a = RTM_RTA(rt); RTA_OK(a, len); a = RTA_NEXT(a, len))
+    for (const rtattr* a = RTM_RTA(rt); RTA_OK(a, len); a = RTA_NEXT(a, len)) {
         if (a->rta_type == RTA_OIF && RTA_PAYLOAD(a) >= sizeof(int)) std::memcpy(&r.oif, RTA_DATA(a), sizeof(int));
+        if (a->rta_type == RTA_GATEWAY) {
+            r.hasGateway = true;
+            if (rt->rtm_family == AF_INET && RTA_PAYLOAD(a) >= sizeof(in_addr))
+                std::memcpy(&r.gateway4, RTA_DATA(a), sizeof(in_addr));
+        }
+    }
     return r;
 }
 
@@ -116,29 +138,37 @@ bool askKernel(nlmsghdr* request, std::vector<Route>& routes, bool& unreachable,
     }
 }
 
+// The default routes of the main table for one family; false when the
+// kernel could not be asked.
+bool dumpDefaultRoutes(int family, std::vector<Route>& routes) {
+    struct {
+        nlmsghdr h;
+        rtmsg r;
+    } req{};
+    req.h.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
+    req.h.nlmsg_type = RTM_GETROUTE;
+    req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    req.r.rtm_family = static_cast<unsigned char>(family);
+    bool unreachable = false;
+    return askKernel(&req.h, routes, unreachable, true);
+}
+
 // Flags for the network as a whole: a default route of either family.
 std::optional<std::uint32_t> defaultRouteFlags() {
     std::uint32_t flags = 0;
     bool asked = false;
     for (int family : {AF_INET, AF_INET6}) {
-        struct {
-            nlmsghdr h;
-            rtmsg r;
-        } req{};
-        req.h.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
-        req.h.nlmsg_type = RTM_GETROUTE;
-        req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-        req.r.rtm_family = static_cast<unsigned char>(family);
         std::vector<Route> routes;
-        bool unreachable = false;
-        if (!askKernel(&req.h, routes, unreachable, true)) continue;
+        if (!dumpDefaultRoutes(family, routes)) continue;
         asked = true;
         for (const auto& r : routes) {
             if (!r.usable) continue;
             bool wwan = r.oif > 0 && isWWANInterface(r.oif);
+            bool direct = !r.hasGateway || (r.oif > 0 && isWirelessIndex(r.oif));
             // A Wi-Fi or wired default route wins over a cellular one.
             if (!(flags & Reachability::kReachable) || (flags & Reachability::kIsWWAN && !wwan))
-                flags = Reachability::kReachable | (wwan ? Reachability::kIsWWAN : 0u);
+                flags = Reachability::kReachable | (wwan ? Reachability::kIsWWAN : 0u) |
+                        (direct ? Reachability::kIsDirect : 0u);
         }
     }
     if (!asked) return std::nullopt;
@@ -178,6 +208,8 @@ std::optional<std::uint32_t> addressFlags(const sockaddr_storage& address) {
     std::uint32_t flags = Reachability::kReachable;
     if (routes[0].local) flags |= Reachability::kIsLocalAddress;
     if (routes[0].oif > 0 && isWWANInterface(routes[0].oif)) flags |= Reachability::kIsWWAN;
+    if (routes[0].local || !routes[0].hasGateway || (routes[0].oif > 0 && isWirelessIndex(routes[0].oif)))
+        flags |= Reachability::kIsDirect;
     return flags;
 }
 
@@ -247,6 +279,31 @@ std::shared_ptr<Reachability> Reachability::withName(const std::string& hostName
         t->hostName = hostName;
     }
     return std::shared_ptr<Reachability>(new Reachability(std::move(t)));
+}
+
+std::optional<std::vector<Reachability::IPv4DefaultRoute>> Reachability::ipv4DefaultRoutes() {
+    std::vector<Route> routes;
+    if (!dumpDefaultRoutes(AF_INET, routes)) return std::nullopt;
+    std::vector<IPv4DefaultRoute> out;
+    for (const auto& r : routes) {
+        if (!r.usable || r.local || r.family != AF_INET) continue;
+        IPv4DefaultRoute d;
+        d.interfaceIndex = r.oif;
+        d.interfaceName = interfaceName(r.oif);
+        if (r.hasGateway) d.gateway = r.gateway4;
+        d.wireless = isWirelessInterface(d.interfaceName);
+        d.wwan = hasDevType(d.interfaceName, "wwan");
+        out.push_back(std::move(d));
+    }
+    return out;
+}
+
+bool Reachability::isWirelessInterface(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return false;
+    std::error_code ec;
+    const std::string dir = "/sys/class/net/" + name;
+    if (std::filesystem::exists(dir + "/wireless", ec) || std::filesystem::exists(dir + "/phy80211", ec)) return true;
+    return hasDevType(name, "wlan");
 }
 
 std::optional<std::uint32_t> Reachability::flags() const {

@@ -5,7 +5,10 @@
 // has a usable route (for the whole network, i.e. the all-zero IPv4 address: a
 // default route of either family; for an address or a host name: the route
 // the kernel would pick for it), plus kIsWWAN when that route leaves through a
-// mobile-broadband device (sysfs DEVTYPE "wwan"). A host name is resolved on
+// mobile-broadband device (sysfs DEVTYPE "wwan"), plus kIsDirect when it
+// reaches its destination without a gateway (on-link, or a local address) or
+// leaves through a wireless (802.11) device, and kIsLocalAddress for an
+// address of this host. A host name is resolved on
 // every reading; a name that does not resolve reads as not reachable. No
 // packet is ever sent: only the routing table is asked.
 //
@@ -18,6 +21,7 @@
 // queue only.
 #pragma once
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cstdint>
@@ -26,6 +30,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace pellix::platform {
 
@@ -44,6 +49,21 @@ public:
         kIsWWAN = 1u << 18,
     };
     using Callback = std::function<void(std::uint32_t flags)>;
+
+    // One IPv4 default route of the main table, as the kernel holds it.
+    struct IPv4DefaultRoute {
+        std::string interfaceName;  // "" when the interface has gone meanwhile
+        int interfaceIndex = 0;
+        std::optional<in_addr> gateway;  // none for an on-link default route
+        bool wireless = false;           // the interface is an 802.11 device
+        bool wwan = false;               // the interface is a mobile-broadband device
+    };
+    // The IPv4 default routes in the kernel's order; nullopt when the kernel
+    // could not be asked. Reads the table once; never watches.
+    static std::optional<std::vector<IPv4DefaultRoute>> ipv4DefaultRoutes();
+    // Whether the named interface is an 802.11 device (sysfs "wireless" or
+    // "phy80211", or DEVTYPE "wlan"); false for an unknown name.
+    static bool isWirelessInterface(const std::string& name);
 
     // nullptr for an address family other than IPv4 / IPv6 or a null address.
     static std::shared_ptr<Reachability> withAddress(const sockaddr* address);
