@@ -1,9 +1,11 @@
 #!/usr/bin/env node
 // HTTPS (or plain HTTP) server the URL-session tests and benchmark talk to.
 //
-//   node server.js --cert leaf.pem --key leaf.key [--port 0] [--plain]
+//   node server.js --cert leaf.pem --key leaf.key [--port 0] [--plain] [--log]
+//                  [--door-redirect <url>]
 //
-// Prints "listening <port>" once it accepts connections. Endpoints:
+// Prints "listening <port>" once it accepts connections; with --log also
+// "request <json>" (method, url, headers) for every request. Endpoints:
 //   /small                 "hello" (text/plain; charset=utf-8)
 //   /bytes/<n>             n bytes of a repeating pattern, streamed, with Content-Length
 //   /echo                  JSON: method, url, headers, body length and its SHA-256 (hex)
@@ -15,6 +17,8 @@
 //   /drip?n=<n>&ms=<ms>    n bytes, one every ms milliseconds
 //   /status/<n>            status n with body "status <n>"
 //   /headers               JSON of the request headers
+//   /pellix_api/...        a door unit's answer: JSON {"code":0}, or with
+//                          --door-redirect a 302 to that URL
 const fs = require('fs');
 const http = require('http');
 const https = require('https');
@@ -27,6 +31,8 @@ const opt = (name, dflt) => {
 };
 const plain = args.includes('--plain');
 const port = Number(opt('port', '0'));
+const log = args.includes('--log');
+const doorRedirect = opt('door-redirect', null);
 
 // Byte i of every /bytes body is i % 251; the buffer is a whole number of periods.
 const pattern = Buffer.alloc(251 * 1024);
@@ -47,6 +53,9 @@ function sendBytes(res, n) {
 }
 
 function handler(req, res) {
+  if (log) {
+    process.stdout.write('request ' + JSON.stringify({ method: req.method, url: req.url, headers: req.headers }) + '\n');
+  }
   const url = new URL(req.url, 'http://x');
   const parts = url.pathname.split('/').filter(Boolean);
   const hash = crypto.createHash('sha256');
@@ -103,6 +112,13 @@ function handler(req, res) {
         res.writeHead(code, { 'Content-Type': 'text/plain', 'Content-Length': String(text.length) });
         return res.end(text);
       }
+      case 'pellix_api':
+        if (doorRedirect) {
+          res.writeHead(302, { Location: doorRedirect, 'Content-Length': '0' });
+          return res.end();
+        }
+        res.writeHead(200, { 'Content-Type': 'application/json', 'Content-Length': '10' });
+        return res.end('{"code":0}');
       default:
         res.writeHead(404, { 'Content-Length': '9' });
         return res.end('not found');
