@@ -84,6 +84,8 @@ TEST(DoorOpeningNamespace, WifiInPrivateNetworkAndBus) {
 class LinkLocal {
 public:
     LinkLocal() {
+        // Links are only ever made inside the child's own namespace.
+        if (!std::getenv(kChildMark)) throw std::logic_error("LinkLocal outside the private namespace");
         quietly("ip link set lo up");
         quietly("ip link del wl0");
         EXPECT_EQ(quietly("ip link add wl0 type veth peer name wl1"), 0);
@@ -286,6 +288,8 @@ class WifiDoor : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!std::getenv(kChildMark)) GTEST_SKIP() << "runs only as the child of its wrapper test";
+        link_.emplace();
+        certs_ = std::make_unique<test::TestCerts>();
         platform::Paths::setHomeDirectory(home_.path());
         auto info = PellixProxyInfo::sharedInstance();
         info->setAppId(std::string("app-1"));
@@ -317,8 +321,8 @@ protected:
     }
 
     test::TempDir home_;
-    LinkLocal link_;
-    test::TestCerts certs_;
+    std::optional<LinkLocal> link_;
+    std::unique_ptr<test::TestCerts> certs_;
 };
 
 std::map<std::string, std::string> queryOf(const std::string& url) {
@@ -333,7 +337,7 @@ std::map<std::string, std::string> queryOf(const std::string& url) {
 }
 
 TEST_F(WifiDoor, RequestCarriesQueryCredentialsAndKey) {
-    DoorUnit unit(certs_);
+    DoorUnit unit(*certs_);
     PellixWifiOpenDoor::setDoorUnitPort(static_cast<std::uint16_t>(unit.port()));
     PellixWifiOpenDoor door;
     ASSERT_EQ(door.getGatewayAddress(), "127.0.0.1");
@@ -379,10 +383,10 @@ TEST_F(WifiDoor, SilentDoorUnitTimesOut) {
 // The credentials go to the door unit only: neither a redirect to another
 // origin nor one on the same origin carries them.
 TEST_F(WifiDoor, RedirectsCarryNoCredentials) {
-    DoorUnit elsewhere(certs_);
+    DoorUnit elsewhere(*certs_);
     for (const std::string& target :
          {"https://127.0.0.1:" + std::to_string(elsewhere.port()) + "/echo", std::string("/echo")}) {
-        DoorUnit unit(certs_, target);
+        DoorUnit unit(*certs_, target);
         PellixWifiOpenDoor::setDoorUnitPort(static_cast<std::uint16_t>(unit.port()));
         PellixWifiOpenDoor door;
         auto before = elsewhere.requests().size();
