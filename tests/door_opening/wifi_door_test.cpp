@@ -12,6 +12,7 @@
 
 #include "DoorFixture.h"
 #include "PellixProxyInfo/PellixProxyInfo.h"
+#include "TVNetworking/TVURLSessionManager.h"
 #include "Wifi/PXGateway.h"
 #include "Wifi/PXReachability.h"
 #include "Wifi/PellixWifiOpenDoor.h"
@@ -341,6 +342,11 @@ TEST_F(WifiDoor, RequestCarriesQueryCredentialsAndKey) {
     PellixWifiOpenDoor::setDoorUnitPort(static_cast<std::uint16_t>(unit.port()));
     PellixWifiOpenDoor door;
     ASSERT_EQ(door.getGatewayAddress(), "127.0.0.1");
+    // Each request's own HTTP manager is let go once its task ran: its
+    // session ends instead of lingering with its thread.
+    std::atomic<int> invalidated{0};
+    auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        TVURLSessionDidInvalidateNotification, nullptr, nullptr, [&](const platform::Notification&) { ++invalidated; });
     for (const auto& key : {std::optional<std::string>("ssid-key-1"), std::optional<std::string>()}) {
         auto before = unit.requests().size();
         auto o = open(door, "r-7", key);
@@ -364,6 +370,8 @@ TEST_F(WifiDoor, RequestCarriesQueryCredentialsAndKey) {
             EXPECT_FALSE(headers.find("pellix"));
         }
     }
+    EXPECT_TRUE(pumpUntil([&] { return invalidated.load() == 2; }));
+    platform::NotificationCenter::defaultCenter().removeObserver(token);
 }
 
 TEST_F(WifiDoor, SilentDoorUnitTimesOut) {
