@@ -166,34 +166,30 @@ struct BLEPeripheral::Loop {
 
     ErrorPtr notReady() const { return errorFrom("org.bluez.Error.NotReady", "no usable Bluetooth adapter"); }
 
+    // Tells BlueZ to forget one of our objects; the answer does not matter.
+    void withdraw(const char* method, const char* interface, const std::string& path) {
+        if (!adapter) return;
+        try {
+            adapter->callMethodAsync(method)
+                .onInterface(interface)
+                .withArguments(sdbus::ObjectPath(path))
+                .uponReplyInvoke([](const sdbus::Error*) {});
+        } catch (const sdbus::Error&) {
+        }
+    }
+
     void dropAdvert() {
         advertising = false;
         if (!advert) return;
         advert.reset();
-        if (adapter) {
-            try {
-                adapter->callMethodAsync("UnregisterAdvertisement")
-                    .onInterface(kAdvertisingManager)
-                    .withArguments(sdbus::ObjectPath(advertPath))
-                    .uponReplyInvoke([](const sdbus::Error*) {});
-            } catch (const sdbus::Error&) {
-            }
-        }
+        withdraw("UnregisterAdvertisement", kAdvertisingManager, advertPath);
     }
 
     void dropService() {
         if (!app) return;
         service.reset();
         app.reset();
-        if (adapter) {
-            try {
-                adapter->callMethodAsync("UnregisterApplication")
-                    .onInterface(kGattManager)
-                    .withArguments(sdbus::ObjectPath(appPath))
-                    .uponReplyInvoke([](const sdbus::Error*) {});
-            } catch (const sdbus::Error&) {
-            }
-        }
+        withdraw("UnregisterApplication", kGattManager, appPath);
     }
 
     void addService(const std::string& uuid) {

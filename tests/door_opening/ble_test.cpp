@@ -12,6 +12,7 @@
 #include "DoorFixture.h"
 #include "PellixBLEPeripheralManager/PellixBLEPeripheralManager.h"
 #include "platform/Clock.h"
+#include "support/Hex.h"
 #include "platform/ManualClock.h"
 
 namespace pellix::doortest {
@@ -19,16 +20,6 @@ namespace {
 
 using Manager = PellixBLEPeripheralManager;
 using State = platform::BLEPeripheral::State;
-
-std::string hexOf(const platform::Bytes& b) {
-    std::string out;
-    char two[3];
-    for (auto c : b) {
-        std::snprintf(two, sizeof two, "%02x", c);
-        out += two;
-    }
-    return out;
-}
 
 // stdout of a shell command.
 std::string shell(const std::string& command) {
@@ -89,7 +80,7 @@ TEST(BLEPayload, GoldenAgainstOpenssl) {
     // And back: openssl decrypts what we advertise to the same plain block.
     std::string decrypted = shell("printf '%s' '" + name + "' | openssl base64 -d -A | tail -c 15 | openssl enc -d " +
                                   "-aes-128-cfb -nopad -K " + key + " -iv " + key + " | od -An -tx1 -v | tr -d ' \\n'");
-    EXPECT_EQ(decrypted, hexOf(plain));
+    EXPECT_EQ(decrypted, test::hexText(plain));
 }
 
 TEST(BLEPayload, AlwaysTwentyEightCharacters) {

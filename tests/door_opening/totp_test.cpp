@@ -10,23 +10,15 @@
 #include "TOTP/PXTOTPGenerator.h"
 #include "TOTP/PellixTOTPOpenDoor.h"
 #include "platform/Clock.h"
+#include "support/Hex.h"
 #include "platform/Log.h"
 #include "platform/ManualClock.h"
+#include "platform_dispatch/ManualClockFixture.h"
 
 namespace pellix {
 namespace {
 
 platform::Bytes bytesOf(const std::string& s) { return platform::Bytes(s.begin(), s.end()); }
-
-std::string hexOf(const platform::Bytes& b) {
-    std::string out;
-    char two[3];
-    for (auto c : b) {
-        std::snprintf(two, sizeof two, "%02x", c);
-        out += two;
-    }
-    return out;
-}
 
 // The lines a shell command printed; empty when it failed.
 std::vector<std::string> linesOf(const std::string& command) {
@@ -91,7 +83,7 @@ TEST(OTPGenerator, AgreesWithOathtool) {
         std::int64_t t = static_cast<std::int64_t>(rng() % 4000000000ull);
         std::ostringstream cmd;
         cmd << "oathtool --totp=" << oathNames[a] << " -d " << digits << " -s " << period << " -N @" << t
-            << " -w 9 " << hexOf(secret);
+            << " -w 9 " << test::hexText(secret);
         auto expected = linesOf(cmd.str());
         ASSERT_EQ(expected.size(), 10u) << cmd.str();
         PXTOTPGenerator g(secret, algorithms[a], digits, period);
@@ -151,15 +143,7 @@ TEST(OTPGenerator, MD5NeverReadsPastItsDigest) {
     EXPECT_GT(some, nil);
 }
 
-class DoorPin : public ::testing::Test {
-protected:
-    void SetUp() override {
-        clock_ = std::make_shared<platform::ManualClock>();
-        platform::Clock::setShared(clock_);
-    }
-    void TearDown() override { platform::Clock::setShared(nullptr); }
-    std::shared_ptr<platform::ManualClock> clock_;
-};
+using DoorPin = test::ManualClockTest;
 
 TEST_F(DoorPin, WindowsAndSecondsLeft) {
     PellixTOTPOpenDoor door;
@@ -171,7 +155,7 @@ TEST_F(DoorPin, WindowsAndSecondsLeft) {
     std::optional<std::string> firstPin;
     // 1,700,000,000 mod 360 = 80; 1,699,999,920 starts the same window.
     for (const auto& k : {Case{1700000000.7, 280}, Case{1699999920, 360}, Case{1700000279, 1}}) {
-        clock_->setWallTime(k.now);
+        clock->setWallTime(k.now);
         std::optional<std::string> pin;
         std::int64_t left = -1;
         door.generateWithDoorDynamicKey(std::string("door-key-1"), [&](const auto& p, std::int64_t s) {
@@ -187,7 +171,7 @@ TEST_F(DoorPin, WindowsAndSecondsLeft) {
         EXPECT_EQ(door.dynamicKey(), "door-key-1");
     }
     // One second after the window: the next counter, the window's full length.
-    clock_->setWallTime(1700000280);
+    clock->setWallTime(1700000280);
     std::optional<std::string> next;
     std::int64_t left = 0;
     door.generateWithDoorDynamicKey(std::string("door-key-1"), [&](const auto& p, std::int64_t s) {
@@ -241,7 +225,7 @@ TEST_F(DoorPin, AgreesWithOathtoolOnTheBase32Key) {
         auto expected = linesOf(cmd.str());
         ASSERT_EQ(expected.size(), 1u) << cmd.str();
         EXPECT_EQ(door.generatePinWithKey(key, t), expected[0]) << key;
-        clock_->setWallTime(static_cast<double>(t));
+        clock->setWallTime(static_cast<double>(t));
         door.generateWithDoorDynamicKey(key, nullptr);
         EXPECT_EQ(door.pinValue(), expected[0].substr(1)) << key;
     }

@@ -28,4 +28,16 @@ inline platform::Bytes hex(const std::string& text) {
     return out;
 }
 
+// bytes → "100d0004": two lower-case hex digits per byte, nothing between.
+inline std::string hexText(const platform::Bytes& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (auto b : bytes) {
+        out.push_back(digits[b >> 4]);
+        out.push_back(digits[b & 0x0f]);
+    }
+    return out;
+}
+
 }  // namespace pellix::test
