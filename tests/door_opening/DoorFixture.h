@@ -40,6 +40,13 @@ inline constexpr const char* kChildMark = "PELLIX_DOOR_OPENING_CHILD";
 #define PELLIX_CHILD_ONLY() \
     if (!std::getenv(::pellix::doortest::kChildMark)) GTEST_SKIP() << "runs only as the child of its wrapper test"
 
+// Why a private bus with python3-dbusmock cannot be had here; empty when it can.
+inline std::string missingMockBus() {
+    if (quietly("dbus-run-session -- true") != 0) return "dbus-run-session cannot start a private bus here";
+    if (quietly("/usr/bin/python3 -c 'import dbusmock'") != 0) return "python3-dbusmock is not installed";
+    return {};
+}
+
 // Runs the tests matching `filter` again as a child of `wrapper` (for
 // instance {"unshare", "-rn"} or {"dbus-run-session", "--"}); expects all of
 // them to pass and at least one to run.

@@ -77,6 +77,7 @@ TEST(DoorOpeningNamespace, WifiInPrivateNetworkAndBus) {
     if (quietly("unshare -rn true") != 0) GTEST_SKIP() << "network namespaces are not permitted here";
     if (quietly("unshare -rn ip link add dprobe0 type veth peer name dprobe1") != 0)
         GTEST_SKIP() << "veth links cannot be made in a private namespace here";
+    if (auto why = missingMockBus(); !why.empty()) GTEST_SKIP() << why;
     runChildren({"unshare", "-rn", "dbus-run-session", "--"}, "WifiChild.*:WifiDoor.*");
 }
 
