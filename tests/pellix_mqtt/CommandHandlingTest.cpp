@@ -14,13 +14,11 @@
 #include "platform/DateFormatter.h"
 #include "platform/JSON.h"
 #include "platform/KeyedArchive.h"
-#include "platform/Paths.h"
-#include "support/TestSupport.h"
+#include "pellix_mqtt/MqttTestKit.h"
 
 namespace pellix {
 namespace {
 
-constexpr const char* kOwnSip = "1001";
 constexpr int kNoCall = -1;
 
 struct Outcome {
@@ -29,22 +27,11 @@ struct Outcome {
     std::shared_ptr<PellixBaseModel> object;
 };
 
-// One application home for the whole program: the SDK caches its archive
-// paths on first use.
-const std::string& home() {
-    static const test::TempDir dir;
-    return dir.path();
-}
-
 class CommandHandling : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::Paths::setHomeDirectory(home());
         ASSERT_TRUE(platform::DateFormatter::setDefaultTimeZone("UTC"));
-        auto user = std::make_shared<PellixInitUserInfo>();
-        user->setSip_no(kOwnSip);
-        user->setTopic(std::vector<std::string>{"app/room_id/1", "app/room_id/2"});
-        PellixProxyInfo::sharedInstance()->setUserInfo(user);
+        test::logIn({"app/room_id/1", "app/room_id/2"});
         handler_->clearTransaction();
         PellixMQTTManager::clearCurrentSession();
     }

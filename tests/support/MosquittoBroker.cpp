@@ -66,11 +66,19 @@ MosquittoBroker::MosquittoBroker(Options options)
     conf += "user root\npersistence false\nlog_type all\nlog_dest stdout\n";
     conf += options.extraConfig;
     if (!conf.empty() && conf.back() != '\n') conf += '\n';
-    const std::string path = dir_.file("mosquitto.conf");
-    writeFile(path, conf);
+    confPath_ = dir_.file("mosquitto.conf");
+    writeFile(confPath_, conf);
+    start();
+}
 
+void MosquittoBroker::restart() {
+    process_.reset();
+    start();
+}
+
+void MosquittoBroker::start() {
     // Line-buffered, so the log can be read while the broker runs.
-    process_ = std::make_unique<Process>(std::vector<std::string>{"stdbuf", "-oL", "mosquitto", "-c", path});
+    process_ = std::make_unique<Process>(std::vector<std::string>{"stdbuf", "-oL", "mosquitto", "-c", confPath_});
     for (int p : {port_, passwordPort_}) {
         if (p == 0) continue;
         // A broker that refused its configuration is reported at once, not after the time-out.

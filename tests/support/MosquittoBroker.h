@@ -56,13 +56,20 @@ public:
     // Waits until count(parts) >= n; false after `seconds`.
     bool waitFor(std::initializer_list<std::string> parts, int n = 1, double seconds = 10) const;
     Process& process() { return *process_; }
+    // Stops the broker and starts it again on the same ports and
+    // configuration (nothing kept: persistence is off); the log starts
+    // afresh. Throws like the constructor when it does not come back.
+    void restart();
 
 private:
     TempDir dir_;
     int port_;
     int passwordPort_ = 0;
     std::function<void()> whileWaiting_;
+    std::string confPath_;
     std::unique_ptr<Process> process_;
+
+    void start();
 };
 
 }  // namespace pellix::test
