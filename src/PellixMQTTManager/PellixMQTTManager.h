@@ -86,6 +86,8 @@ public:
     static void publishCallConnected(const PellixText& sipNO, const PellixText& roomID,
                                      const PellixText& transactionID);
 
+    // The delegate protocol's two session() methods stay visible beside the accessor.
+    using MQTTSessionDelegate::session;
     // State, for the facade and for tests.
     std::shared_ptr<PellixMQTTDelegate> delegate() const { return delegate_.lock(); }
     const PellixTextList& topics() const { return topics_; }
