@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "LocalMosquitto.h"
 #include "MQTTClient/MQTTCFSocketTransport.h"
 #include "MQTTClient/MQTTLog.h"
 #include "MQTTClient/MQTTSession.h"
@@ -42,7 +43,6 @@
 #include <MQTTAsync.h>
 #endif
 
-extern char** environ;
 
 using namespace pellix;
 
@@ -54,9 +54,8 @@ constexpr int kBurstMessages = 1000;
 constexpr int kInFlight = 16;
 constexpr std::size_t kPayload = 64;
 
+bench::LocalMosquitto gBroker;
 int gPort = 0;
-pid_t gBroker = -1;
-std::string gDir;
 std::map<std::string, double> gRate;    // benchmark name → messages/s
 std::map<std::string, double> gGrowth;  // benchmark name → resident bytes gained over its runs
 
@@ -71,57 +70,6 @@ double residentMemory() {
     while (std::getline(in, line))
         if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) * 1024;
     return 0;
-}
-
-int freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
-bool portOpen(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
-
-bool startBroker() {
-    char tmpl[] = "/tmp/pellix-bench-mqtt-XXXXXX";
-    if (!mkdtemp(tmpl)) return false;
-    gDir = tmpl;
-    gPort = freePort();
-    const std::string conf = gDir + "/mosquitto.conf";
-    std::ofstream(conf) << "listener " << gPort << " 127.0.0.1\nallow_anonymous true\npersistence false\n"
-                        << "log_type error\nuser root\nmax_inflight_messages 0\nmax_queued_messages 0\n";
-    std::vector<std::string> args{"mosquitto", "-c", conf};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawnp(&gBroker, "mosquitto", nullptr, nullptr, argv.data(), environ) != 0) return false;
-    for (int i = 0; i < 500; ++i) {
-        if (portOpen(gPort)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-void stopBroker() {
-    if (gBroker > 0) {
-        kill(gBroker, SIGTERM);
-        waitpid(gBroker, nullptr, 0);
-    }
-    if (!gDir.empty()) std::filesystem::remove_all(gDir);
 }
 
 // ---- ours ---------------------------------------------------------------------
@@ -397,14 +345,14 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     signal(SIGPIPE, SIG_IGN);
     MQTTLog::setLogLevel(0);
-    if (!startBroker()) {
+    if (!gBroker.start()) {
         std::fprintf(stderr, "cannot start mosquitto\n");
-        stopBroker();
         return 1;
     }
+    gPort = gBroker.port();
     Collector reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    stopBroker();
+    gBroker.stop();
     std::printf("\n");
     for (const char* what : {"QoS0", "QoS1", "QoS2", "QoS1Burst"}) {
         const std::string ours = std::string("BM_Ours_") + what;
