@@ -67,6 +67,13 @@ protected:
         }
     }
 
+    // Timers fire only when the test advances this clock (TearDown puts the system clock back).
+    static std::shared_ptr<platform::ManualClock> installManualClock() {
+        auto clock = std::make_shared<platform::ManualClock>();
+        platform::Clock::setShared(clock);
+        return clock;
+    }
+
     int subscribes(const std::string& clientID) const { return broker_.count({"Received SUBSCRIBE from " + clientID}); }
 
     void publish(const std::string& topic, const std::string& payload) {
@@ -166,8 +173,7 @@ TEST_F(ConnectionManager, TheHangUpCallMessageGoesToTheRoomTopic) {
 }
 
 TEST_F(ConnectionManager, AfterABrokerRestartItReconnectsTwoSecondsLaterAndSubscribesAgain) {
-    auto clock = std::make_shared<platform::ManualClock>();
-    platform::Clock::setShared(clock);
+    auto clock = installManualClock();
     connect({"app/room_id/1"});
 
     broker_.restart();
@@ -191,8 +197,7 @@ TEST_F(ConnectionManager, AfterABrokerRestartItReconnectsTwoSecondsLaterAndSubsc
 }
 
 TEST_F(ConnectionManager, ResignActiveDisconnectsWithoutATimerAndBecomeActiveReconnects) {
-    auto clock = std::make_shared<platform::ManualClock>();
-    platform::Clock::setShared(clock);
+    auto clock = installManualClock();
     connect({"app/room_id/1"});
 
     platform::Application::sharedApplication().setState(platform::Application::State::Inactive);
@@ -211,8 +216,7 @@ TEST_F(ConnectionManager, ResignActiveDisconnectsWithoutATimerAndBecomeActiveRec
 }
 
 TEST_F(ConnectionManager, ATimerFiringInTheBackgroundWaitsForTheNextActivation) {
-    auto clock = std::make_shared<platform::ManualClock>();
-    platform::Clock::setShared(clock);
+    auto clock = installManualClock();
     connect({"app/room_id/1"});
     broker_.restart();
     ASSERT_TRUE(pump([&] { return recorder_->count("closed") == 1; }));
@@ -287,8 +291,7 @@ TEST_F(ConnectionManager, ResubscribingReplacesTheListAndClearingUnsubscribesOnl
 }
 
 TEST_F(ConnectionManager, ARefusedConnectIsReportedAndAnEmptyClientIdIsNeverRetried) {
-    auto clock = std::make_shared<platform::ManualClock>();
-    platform::Clock::setShared(clock);
+    auto clock = installManualClock();
     // The broker rejects an empty client id that asks to keep its session.
     PellixMQTTManager::conenctWithTopics(std::vector<std::string>{"app/room_id/1"}, std::string(""));
     ASSERT_TRUE(pump([&] { return recorder_->count("refused") == 1; })) << broker_.log();
