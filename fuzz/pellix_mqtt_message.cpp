@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -51,8 +52,17 @@ std::shared_ptr<MQTTSession> session;
 
 void setUp() {
     PellixLog::disableLog();
-    char dir[] = "/tmp/pellix_mqtt_fuzz_XXXXXX";
-    check(mkdtemp(dir) != nullptr);
+    // Authorisation changes archive the user record: keep that off the disk when possible.
+    char shm[] = "/dev/shm/pellix_mqtt_fuzz_XXXXXX";
+    char tmp[] = "/tmp/pellix_mqtt_fuzz_XXXXXX";
+    const char* dir = mkdtemp(shm);
+    if (!dir) dir = mkdtemp(tmp);
+    check(dir != nullptr);
+    static const std::string home = dir;
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(home, ec);
+    });
     platform::Paths::setHomeDirectory(dir);
     platform::DateFormatter::setDefaultTimeZone("UTC");
     counter = std::make_shared<Counter>();
