@@ -17,7 +17,7 @@ PELLIX_FIELDS(PellixDoorCallModel,
               pellixField("appRoomID", &Self::appRoomID_))
 
 bool PellixDoorCallModel::checkDataInvalid() const {
-    const auto filled = [](const PellixText& t) { return t && !t->empty(); };
+    const auto filled = PellixFieldCodec<PellixText>::isFilled;
     return filled(doorName_) && doorCallerNO_.has_value() && filled(doorGuid_) && filled(appRoomID_);
 }
 

@@ -21,7 +21,7 @@ PELLIX_FIELDS(PellixEachFamilyAccessCallModel,
               pellixField("remoteRoomID", &Self::remoteRoomID_))
 
 bool PellixEachFamilyAccessCallModel::checkDataInvalid() const {
-    const auto filled = [](const PellixText& t) { return t && !t->empty(); };
+    const auto filled = PellixFieldCodec<PellixText>::isFilled;
     return roomID_.has_value() && filled(appCallerNO_) && filled(remoteRoomID_);
 }
 
