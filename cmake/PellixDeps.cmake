@@ -16,6 +16,6 @@ pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
 find_package(sdbus-c++ 1.2 REQUIRED)
 # The SIP engine: sofia-sip for signalling, GStreamer for RTP media.
 pkg_check_modules(SOFIA REQUIRED IMPORTED_TARGET sofia-sip-ua)
-pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-app-1.0 gstreamer-rtp-1.0
+pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-app-1.0 gstreamer-rtp-1.0 gstreamer-net-1.0 gio-2.0
   gstreamer-audio-1.0 gstreamer-video-1.0)
 find_package(GTest REQUIRED)

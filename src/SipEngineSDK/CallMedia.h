@@ -124,6 +124,9 @@ public:
 struct MediaSettings {
     std::string localAddress = "127.0.0.1";  // address the sockets bind to and the SDP names
     AudioDevices audio;
+    // Launch description of each camera by index; a camera without one is
+    // the v4l2 device /dev/video<index>.
+    std::vector<std::string> cameras;
     bool loudspeaker = false;
     bool echoCancellation = false;
     bool noiseSuppression = false;

@@ -1,0 +1,59 @@
+#pragma once
+// The GStreamer media of one call: an RTP/RTCP port pair per stream kind,
+// bound when the call is created, and one pipeline per negotiated stream.
+//
+// Life cycle: ports are bound in the constructor (localPort() is 0 when no
+// pair could be bound); apply() builds, rebuilds or stops a stream's
+// pipeline; the destructor stops every pipeline (joining its threads) and
+// closes every socket before it returns.
+//
+// Threads: all members are for the pumping thread (see CallMedia). Streaming
+// threads only queue events and keep the newest pictures; poll() hands the
+// events out and gives the renderers their pictures, so nothing here calls a
+// host object from another thread.
+//
+// Failures: a stream that cannot be built or that fails while running is
+// reported once as StreamFailed and is stopped; the call goes on without it.
+#include "SipEngineSDK/CallMedia.h"
+#include "SipEngineSDK/media/GstMediaStream.h"
+#include "SipEngineSDK/media/GstSupport.h"
+
+#include <memory>
+#include <optional>
+
+namespace client::media {
+
+class GstCallMedia final : public CallMedia {
+public:
+    explicit GstCallMedia(const MediaSettings& settings);
+    ~GstCallMedia() override;
+
+    uint16_t localPort(StreamKind kind) const override;
+    void apply(const StreamPlan& plan) override;
+    void setAudioMute(bool mute) override;
+    void startVideo(const VideoCapture& capture) override;
+    void changeCapture(int camera, int rotation, std::shared_ptr<VideoRenderer> localRenderer) override;
+    void setRotation(int rotation) override;
+    void poll(std::vector<MediaEvent>& out) override;
+
+private:
+    struct Slot {
+        std::unique_ptr<RtpSocketPair> sockets;
+        std::optional<StreamPlan> plan;
+        std::unique_ptr<GstMediaStream> stream;
+    };
+    Slot& slot(StreamKind kind) { return kind == StreamKind::Video ? video_ : audio_; }
+    void rebuild(StreamKind kind);
+    void fail(StreamKind kind, std::string text);
+
+    MediaSettings settings_;
+    std::shared_ptr<MediaEventQueue> events_ = std::make_shared<MediaEventQueue>();
+    Slot audio_, video_;
+    std::optional<VideoCapture> capture_;
+    bool mute_ = false;
+};
+
+// The default backend of the engine.
+CallMediaFactory gstreamerCallMediaFactory();
+
+}  // namespace client::media

@@ -1,0 +1,455 @@
+#include "SipEngineSDK/media/GstMediaStream.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/net/gstnetaddressmeta.h>
+#include <gst/rtp/gstrtcpbuffer.h>
+#include <gst/rtp/gstrtpbuffer.h>
+#include <gst/video/video.h>
+
+#include <cstring>
+#include <sstream>
+
+namespace client::media {
+
+void MediaEventQueue::push(MediaEvent event) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+}
+
+void MediaEventQueue::drainInto(std::vector<MediaEvent>& out) {
+    std::lock_guard lock(mutex_);
+    for (auto& event : events_) out.push_back(std::move(event));
+    events_.clear();
+}
+
+namespace {
+
+const char* flipDirection(int rotation) {
+    switch (((rotation % 360) + 360) % 360) {
+        case 90: return "90r";
+        case 180: return "180";
+        case 270: return "90l";
+        default: return "identity";
+    }
+}
+
+uint64_t payloadBytes(GstPadProbeInfo* info) {
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
+        GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+        return gst_buffer_list_calculate_size(list);
+    }
+    return gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
+}
+
+GstElement* child(GstElement* pipeline, const char* name) {
+    return gst_bin_get_by_name(GST_BIN(pipeline), name);
+}
+
+void addProbe(GstElement* pipeline, const char* element, const char* pad, GstPadProbeType type,
+              GstPadProbeCallback callback, gpointer self) {
+    GstElement* e = child(pipeline, element);
+    if (!e) return;
+    GstPad* p = gst_element_get_static_pad(e, pad);
+    if (p) {
+        gst_pad_add_probe(p, type, callback, self, nullptr);
+        gst_object_unref(p);
+    }
+    gst_object_unref(e);
+}
+
+}  // namespace
+
+GstMediaStream::GstMediaStream(const StreamSetup& setup, const RtpSocketPair& sockets,
+                               std::shared_ptr<MediaEventQueue> events)
+    : setup_(setup), sockets_(sockets), events_(std::move(events)) {
+    const Direction d = setup_.plan.direction;
+    receives_ = d == Direction::ReceiveOnly || d == Direction::SendReceive;
+    sends_ = d == Direction::SendOnly || d == Direction::SendReceive;
+    if (setup_.plan.kind == StreamKind::Video) {
+        // Video is sent only once the host has started its camera.
+        if (setup_.capture) capture_ = *setup_.capture;
+        else sends_ = false;
+    }
+    setup_.capture = nullptr;
+    rotation_ = capture_.rotation;
+    if (!setup_.plan.remoteAddress.empty()) peer_ = g_inet_address_new_from_string(setup_.plan.remoteAddress.c_str());
+    ssrc_ = g_random_int();
+    rateSince_ = std::chrono::steady_clock::now();
+}
+
+GstMediaStream::~GstMediaStream() {
+    stopPipeline();
+    for (GstSample* sample : {remoteSample_, localSample_}) {
+        if (sample) gst_sample_unref(sample);
+    }
+    if (peer_) g_object_unref(peer_);
+}
+
+void GstMediaStream::stopPipeline() {
+    if (!pipeline_) return;
+    // Synchronous: every streaming thread has left our probes and callbacks
+    // once this returns.
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    gst_object_unref(pipeline_);
+    pipeline_ = nullptr;
+}
+
+std::string GstMediaStream::describe() const {
+    const bool video = setup_.plan.kind == StreamKind::Video;
+    const CodecElements& codec = *setup_.codec;
+    const MediaSettings& settings = *setup_.settings;
+    const int pt = setup_.plan.codec.payloadType;
+    const int clockRate = video ? 90000 : (setup_.plan.codec.clockRate > 0 ? setup_.plan.codec.clockRate : 8000);
+    const std::string echoProbe = "echoprobe" + std::to_string(reinterpret_cast<uintptr_t>(this));
+    const bool dsp = !video && sends_ && (settings.echoCancellation || settings.noiseSuppression) &&
+                     gstElementAvailable("webrtcdsp");
+    const bool cancelEcho = dsp && receives_ && settings.echoCancellation && gstElementAvailable("webrtcechoprobe");
+
+    std::ostringstream d;
+    d << "rtpbin name=rtpbin autoremove=true latency=" << std::max(0, settings.jitterBufferMs) << ' ';
+    d << "udpsrc name=rtcpsrc close-socket=false caps=application/x-rtcp ! rtpbin.recv_rtcp_sink_0 ";
+    d << "rtpbin.send_rtcp_src_0 ! udpsink name=rtcpsink sync=false async=false close-socket=false ";
+    if (receives_) {
+        d << "udpsrc name=rtpsrc close-socket=false caps=\"application/x-rtp,media=" << codec.media
+          << ",clock-rate=" << clockRate << ",encoding-name=" << codec.encodingName << ",payload=" << pt
+          << "\" ! rtpbin.recv_rtp_sink_0 ";
+        // Every source the session demultiplexes (a peer that restarts comes
+        // back with a new SSRC) feeds the one decoder.
+        d << "funnel name=in ! " << codec.depayloader << " ! " << codec.decoder << " ! ";
+        if (video) {
+            d << "videoconvert ! video/x-raw,format=RGBA ! appsink name=remote sync=false max-buffers=1 drop=true ";
+        } else {
+            d << "audioconvert ! audioresample ! ";
+            if (cancelEcho) d << "webrtcechoprobe name=" << echoProbe << " ! ";
+            d << (settings.audio.sinkDescription.empty() ? "autoaudiosink" : settings.audio.sinkDescription) << ' ';
+        }
+    }
+    if (sends_) {
+        if (video) {
+            const int fps = std::max(1, capture_.frameRate);
+            d << (static_cast<size_t>(capture_.camera) < settings.cameras.size() && capture_.camera >= 0
+                      ? settings.cameras[static_cast<size_t>(capture_.camera)]
+                      : "v4l2src device=/dev/video" + std::to_string(std::max(0, capture_.camera)))
+              << " ! videoconvert ! videoscale ! videorate ! video/x-raw,width=" << capture_.width
+              << ",height=" << capture_.height << ",framerate=" << fps << "/1,pixel-aspect-ratio=1/1"
+              << " ! videoflip name=flip video-direction=" << flipDirection(rotation_) << " ! tee name=t ";
+            d << "t. ! queue max-size-buffers=2 leaky=downstream ! videoconvert ! x264enc tune=zerolatency "
+                 "speed-preset=ultrafast bitrate="
+              << std::max(16, capture_.bitRateKbps) << " key-int-max=" << fps * 2
+              << " ! video/x-h264,profile=constrained-baseline ! " << codec.payloader << " name=pay pt=" << pt
+              << " ssrc=" << ssrc_ << " config-interval=-1 ! rtpbin.send_rtp_sink_0 ";
+            if (setup_.renderLocal) {
+                d << "t. ! queue max-size-buffers=1 leaky=downstream ! videoconvert ! video/x-raw,format=RGBA ! "
+                     "appsink name=local sync=false max-buffers=1 drop=true ";
+            }
+        } else {
+            d << (settings.audio.sourceDescription.empty() ? "autoaudiosrc" : settings.audio.sourceDescription)
+              << " ! audioconvert ! audioresample ! audio/x-raw,format=S16LE,channels=1,rate=" << clockRate << " ! ";
+            if (dsp) {
+                d << "webrtcdsp echo-cancel=" << (cancelEcho ? "true" : "false")
+                  << " noise-suppression=" << (settings.noiseSuppression ? "true" : "false");
+                if (cancelEcho) d << " probe=" << echoProbe;
+                d << " ! audioconvert ! ";
+            }
+            d << "volume name=mute mute=" << (setup_.mute ? "true" : "false") << " ! " << codec.encoder << " ! "
+              << codec.payloader << " name=pay pt=" << pt << " ssrc=" << ssrc_ << " ! rtpbin.send_rtp_sink_0 ";
+        }
+        d << "rtpbin.send_rtp_src_0 ! udpsink name=rtpsink sync=false async=false close-socket=false ";
+    }
+    return d.str();
+}
+
+bool GstMediaStream::start(std::string& error) {
+    GError* parseError = nullptr;
+    const std::string description = describe();
+    pipeline_ = gst_parse_launch_full(description.c_str(), nullptr, GST_PARSE_FLAG_FATAL_ERRORS, &parseError);
+    if (!pipeline_ || parseError) {
+        error = parseError ? parseError->message : "cannot build the pipeline";
+        if (parseError) g_error_free(parseError);
+        if (pipeline_) gst_object_unref(pipeline_);
+        pipeline_ = nullptr;
+        return false;
+    }
+    gst_object_ref_sink(pipeline_);
+    if (!wire(error)) {
+        stopPipeline();
+        return false;
+    }
+    if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        error = "the pipeline does not start";
+        GstBus* bus = gst_element_get_bus(pipeline_);
+        if (GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
+            GError* e = nullptr;
+            gst_message_parse_error(message, &e, nullptr);
+            if (e) error = e->message, g_error_free(e);
+            gst_message_unref(message);
+        }
+        gst_object_unref(bus);
+        stopPipeline();
+        return false;
+    }
+    return true;
+}
+
+bool GstMediaStream::wire(std::string& error) {
+    const StreamPlan& plan = setup_.plan;
+    const int rtcpPort = plan.remoteRtcpPort ? plan.remoteRtcpPort : plan.remoteRtpPort + 1;
+    struct Socket {
+        const char* name;
+        GSocket* socket;
+        int port;  // 0: receiving end
+    };
+    for (const Socket& s : {Socket{"rtpsrc", sockets_.rtp(), 0}, Socket{"rtcpsrc", sockets_.rtcp(), 0},
+                            Socket{"rtpsink", sockets_.rtp(), plan.remoteRtpPort},
+                            Socket{"rtcpsink", sockets_.rtcp(), rtcpPort}}) {
+        GstElement* e = child(pipeline_, s.name);
+        if (!e) continue;
+        g_object_set(e, "socket", s.socket, nullptr);
+        if (s.port) g_object_set(e, "host", plan.remoteAddress.c_str(), "port", s.port, nullptr);
+        gst_object_unref(e);
+    }
+    const auto data = GST_PAD_PROBE_TYPE_BUFFER;
+    const auto dataOrList = static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST);
+    addProbe(pipeline_, "rtpsrc", "src", data, &GstMediaStream::onRtpIn, this);
+    addProbe(pipeline_, "rtcpsrc", "src", data, &GstMediaStream::onRtcpIn, this);
+    addProbe(pipeline_, "rtpsink", "sink", dataOrList, &GstMediaStream::onRtpOut, this);
+    addProbe(pipeline_, "pay", "sink", dataOrList, &GstMediaStream::onFrameOut, this);
+
+    GstElement* rtpbin = child(pipeline_, "rtpbin");
+    if (!rtpbin) {
+        error = "no RTP session";
+        return false;
+    }
+    g_signal_connect(rtpbin, "pad-added", G_CALLBACK(&GstMediaStream::onPadAdded), this);
+    gst_object_unref(rtpbin);
+
+    struct Sink {
+        const char* name;
+        GstFlowReturn (*callback)(GstAppSink*, gpointer);
+    };
+    for (const Sink& s : {Sink{"remote", &GstMediaStream::onRemoteSample}, Sink{"local", &GstMediaStream::onLocalSample}}) {
+        GstElement* e = child(pipeline_, s.name);
+        if (!e) continue;
+        GstAppSinkCallbacks callbacks{};
+        callbacks.new_sample = s.callback;
+        gst_app_sink_set_callbacks(GST_APP_SINK(e), &callbacks, this, nullptr);
+        gst_object_unref(e);
+    }
+    return true;
+}
+
+bool GstMediaStream::fromPeer(GstBuffer* buffer) const {
+    if (!peer_) return true;
+    GstNetAddressMeta* meta = gst_buffer_get_net_address_meta(buffer);
+    if (!meta || !G_IS_INET_SOCKET_ADDRESS(meta->addr)) return false;
+    return g_inet_address_equal(g_inet_socket_address_get_address(G_INET_SOCKET_ADDRESS(meta->addr)), peer_);
+}
+
+void GstMediaStream::markStarted() {
+    if (!started_.exchange(true)) {
+        MediaEvent event;
+        event.type = MediaEvent::Type::StreamStarted;
+        event.kind = setup_.plan.kind;
+        events_->push(std::move(event));
+    }
+}
+
+GstPadProbeReturn GstMediaStream::onRtpIn(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* self = static_cast<GstMediaStream*>(data);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!self->fromPeer(buffer)) return GST_PAD_PROBE_DROP;
+    GstRTPBuffer rtp = GST_RTP_BUFFER_INIT;
+    if (!gst_rtp_buffer_map(buffer, GST_MAP_READ, &rtp)) return GST_PAD_PROBE_DROP;
+    const int pt = gst_rtp_buffer_get_payload_type(&rtp);
+    const uint32_t ssrc = gst_rtp_buffer_get_ssrc(&rtp);
+    gst_rtp_buffer_unmap(&rtp);
+    if (pt != self->setup_.plan.codec.payloadType) return GST_PAD_PROBE_DROP;
+    if (self->sends_ && ssrc == self->ssrc_) {
+        // A peer that echoes our own stream back (a loop-back test, a door
+        // unit in echo mode) would be taken for an SSRC collision and dropped,
+        // and our SSRC changed; it is a distinct stream for us to play.
+        buffer = gst_buffer_make_writable(buffer);
+        if (gst_rtp_buffer_map(buffer, GST_MAP_READWRITE, &rtp)) {
+            gst_rtp_buffer_set_ssrc(&rtp, ~ssrc);
+            gst_rtp_buffer_unmap(&rtp);
+        }
+        GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    }
+    self->bytesIn_ += gst_buffer_get_size(buffer);
+    self->markStarted();
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn GstMediaStream::onRtcpIn(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* self = static_cast<GstMediaStream*>(data);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!self->fromPeer(buffer) || !gst_rtcp_buffer_validate_reduced(buffer)) return GST_PAD_PROBE_DROP;
+    uint8_t head[8];
+    if (gst_buffer_extract(buffer, 0, head, sizeof head) != sizeof head) return GST_PAD_PROBE_DROP;
+    const uint32_t sender = (uint32_t(head[4]) << 24) | (uint32_t(head[5]) << 16) | (uint32_t(head[6]) << 8) | head[7];
+    // Our own reports coming back through an echoing peer say nothing about it.
+    if (self->sends_ && sender == self->ssrc_) return GST_PAD_PROBE_DROP;
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn GstMediaStream::onRtpOut(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* self = static_cast<GstMediaStream*>(data);
+    self->bytesOut_ += payloadBytes(info);
+    self->markStarted();
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn GstMediaStream::onFrameOut(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* self = static_cast<GstMediaStream*>(data);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER_LIST)
+        self->framesOut_ += gst_buffer_list_length(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
+    else
+        ++self->framesOut_;
+    return GST_PAD_PROBE_OK;
+}
+
+void GstMediaStream::onPadAdded(GstElement*, GstPad* pad, gpointer data) {
+    auto* self = static_cast<GstMediaStream*>(data);
+    gchar* name = gst_pad_get_name(pad);
+    const bool received = g_str_has_prefix(name, "recv_rtp_src_");
+    g_free(name);
+    if (!received) return;
+    GstElement* funnel = child(self->pipeline_, "in");
+    if (!funnel) return;
+    if (GstPad* sink = gst_element_request_pad_simple(funnel, "sink_%u")) {
+        gst_pad_link(pad, sink);
+        gst_object_unref(sink);
+    }
+    gst_object_unref(funnel);
+}
+
+GstFlowReturn GstMediaStream::onRemoteSample(GstAppSink* sink, gpointer data) {
+    auto* self = static_cast<GstMediaStream*>(data);
+    GstSample* sample = gst_app_sink_pull_sample(sink);
+    if (!sample) return GST_FLOW_OK;
+    ++self->framesIn_;
+    GstVideoInfo info;
+    if (GstCaps* caps = gst_sample_get_caps(sample); caps && gst_video_info_from_caps(&info, caps)) {
+        const int width = GST_VIDEO_INFO_WIDTH(&info), height = GST_VIDEO_INFO_HEIGHT(&info);
+        const int oldWidth = self->lastWidth_.exchange(width), oldHeight = self->lastHeight_.exchange(height);
+        if (oldWidth != width || oldHeight != height) {
+            MediaEvent event;
+            event.type = MediaEvent::Type::IncomingFrameSize;
+            event.kind = StreamKind::Video;
+            event.width = width;
+            event.height = height;
+            self->events_->push(std::move(event));
+        }
+    }
+    std::lock_guard lock(self->frameMutex_);
+    if (self->remoteSample_) gst_sample_unref(self->remoteSample_);
+    self->remoteSample_ = sample;
+    return GST_FLOW_OK;
+}
+
+GstFlowReturn GstMediaStream::onLocalSample(GstAppSink* sink, gpointer data) {
+    auto* self = static_cast<GstMediaStream*>(data);
+    GstSample* sample = gst_app_sink_pull_sample(sink);
+    if (!sample) return GST_FLOW_OK;
+    std::lock_guard lock(self->frameMutex_);
+    if (self->localSample_) gst_sample_unref(self->localSample_);
+    self->localSample_ = sample;
+    return GST_FLOW_OK;
+}
+
+bool GstMediaStream::takeFrame(std::mutex& mutex, GstSample*& slot, VideoFrame& frame, int rotation) {
+    GstSample* sample = nullptr;
+    {
+        std::lock_guard lock(mutex);
+        std::swap(sample, slot);
+    }
+    if (!sample) return false;
+    bool ok = false;
+    GstVideoInfo info;
+    GstCaps* caps = gst_sample_get_caps(sample);
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstVideoFrame mapped;
+    if (caps && buffer && gst_video_info_from_caps(&info, caps) &&
+        GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_RGBA &&
+        gst_video_frame_map(&mapped, &info, buffer, GST_MAP_READ)) {
+        frame.width = GST_VIDEO_FRAME_WIDTH(&mapped);
+        frame.height = GST_VIDEO_FRAME_HEIGHT(&mapped);
+        frame.rotation = rotation;
+        const size_t row = static_cast<size_t>(frame.width) * 4;
+        frame.rgba.resize(row * static_cast<size_t>(frame.height));
+        const auto* pixels = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped, 0));
+        const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&mapped, 0);
+        for (int y = 0; y < frame.height; ++y)
+            std::memcpy(frame.rgba.data() + row * static_cast<size_t>(y), pixels + static_cast<ptrdiff_t>(stride) * y, row);
+        gst_video_frame_unmap(&mapped);
+        ok = true;
+    }
+    gst_sample_unref(sample);
+    return ok;
+}
+
+bool GstMediaStream::takeRemoteFrame(VideoFrame& frame) { return takeFrame(frameMutex_, remoteSample_, frame, 0); }
+
+// The captured picture is already turned upright before it is shown or sent.
+bool GstMediaStream::takeLocalFrame(VideoFrame& frame) { return takeFrame(frameMutex_, localSample_, frame, 0); }
+
+void GstMediaStream::setMute(bool mute) {
+    setup_.mute = mute;
+    if (!pipeline_) return;
+    if (GstElement* volume = child(pipeline_, "mute")) {
+        g_object_set(volume, "mute", mute, nullptr);
+        gst_object_unref(volume);
+    }
+}
+
+void GstMediaStream::setRotation(int rotation) {
+    rotation_ = rotation;
+    if (!pipeline_) return;
+    if (GstElement* flip = child(pipeline_, "flip")) {
+        gst_util_set_object_arg(G_OBJECT(flip), "video-direction", flipDirection(rotation));
+        gst_object_unref(flip);
+    }
+}
+
+void GstMediaStream::collect(std::vector<MediaEvent>& out) {
+    if (!pipeline_) return;
+    GstBus* bus = gst_element_get_bus(pipeline_);
+    while (GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
+        GError* e = nullptr;
+        gst_message_parse_error(message, &e, nullptr);
+        MediaEvent event;
+        event.type = MediaEvent::Type::StreamFailed;
+        event.kind = setup_.plan.kind;
+        event.text = e ? e->message : "media error";
+        if (e) g_error_free(e);
+        gst_message_unref(message);
+        if (!failed_) out.push_back(std::move(event));
+        failed_ = true;
+    }
+    gst_object_unref(bus);
+    if (failed_) {
+        stopPipeline();
+        return;
+    }
+    if (setup_.plan.kind != StreamKind::Video) return;
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - rateSince_).count();
+    if (seconds < 1.0) return;
+    auto rate = [&](MediaEvent::Type type, std::atomic<uint64_t>& frames, uint64_t& framesSeen,
+                    std::atomic<uint64_t>& bytes, uint64_t& bytesSeen) {
+        const uint64_t f = frames.load(), b = bytes.load();
+        MediaEvent event;
+        event.type = type;
+        event.kind = StreamKind::Video;
+        event.frameRate = static_cast<unsigned>((f - framesSeen) / seconds + 0.5);
+        event.bitRate = static_cast<unsigned>((b - bytesSeen) * 8 / 1000.0 / seconds + 0.5);  // kbit/s
+        framesSeen = f;
+        bytesSeen = b;
+        out.push_back(std::move(event));
+    };
+    if (receives_) rate(MediaEvent::Type::IncomingRate, framesIn_, rateFramesIn_, bytesIn_, rateBytesIn_);
+    if (sends_) rate(MediaEvent::Type::OutgoingRate, framesOut_, rateFramesOut_, bytesOut_, rateBytesOut_);
+    rateSince_ = now;
+}
+
+}  // namespace client::media

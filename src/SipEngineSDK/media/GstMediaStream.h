@@ -1,0 +1,120 @@
+#pragma once
+// One negotiated stream (audio or video) of a call as one GStreamer pipeline
+// around an rtpbin session: capture, encode and send when the direction
+// sends; receive, check, jitter-buffer, decode and play or render when it
+// receives. RTCP runs both ways whatever the direction.
+//
+// Life cycle: built and started by GstCallMedia on the pumping thread; the
+// destructor stops the pipeline and returns only when none of its streaming
+// threads is left. The sockets are borrowed and must outlive the stream.
+//
+// Threads: GStreamer's streaming threads only touch atomics, the shared event
+// queue and the latest-picture slots (all locked); every member function is
+// for the pumping thread.
+//
+// Bad input: packets from any address but the negotiated one, packets that
+// are not RTP or RTCP, and payload types that were not negotiated are dropped
+// before the session sees them.
+#include "SipEngineSDK/CallMedia.h"
+#include "SipEngineSDK/media/GstSupport.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace client::media {
+
+// Events raised on streaming threads, handed out by poll().
+class MediaEventQueue {
+public:
+    void push(MediaEvent event);
+    void drainInto(std::vector<MediaEvent>& out);
+
+private:
+    std::mutex mutex_;
+    std::vector<MediaEvent> events_;
+};
+
+struct StreamSetup {
+    StreamPlan plan;
+    const CodecElements* codec = nullptr;
+    const MediaSettings* settings = nullptr;
+    // Video only: what to capture; null while the host has not started its camera.
+    const VideoCapture* capture = nullptr;
+    bool renderLocal = false;
+    bool mute = false;
+};
+
+class GstMediaStream {
+public:
+    GstMediaStream(const StreamSetup& setup, const RtpSocketPair& sockets, std::shared_ptr<MediaEventQueue> events);
+    ~GstMediaStream();
+    GstMediaStream(const GstMediaStream&) = delete;
+    GstMediaStream& operator=(const GstMediaStream&) = delete;
+
+    // Builds and starts the pipeline; on failure the reason is in `error`.
+    bool start(std::string& error);
+
+    void setMute(bool mute);
+    void setRotation(int rotation);
+
+    // Pipeline errors (as StreamFailed, after which the stream is stopped)
+    // and, about once a second, the video rates.
+    void collect(std::vector<MediaEvent>& out);
+
+    // The newest decoded (remote) or captured (local) picture since the last
+    // call, if any.
+    bool takeRemoteFrame(VideoFrame& frame);
+    bool takeLocalFrame(VideoFrame& frame);
+
+    bool sending() const { return sends_; }
+    bool failed() const { return failed_; }
+
+private:
+    std::string describe() const;
+    bool wire(std::string& error);
+    void stopPipeline();
+
+    static GstPadProbeReturn onRtpIn(GstPad*, GstPadProbeInfo*, gpointer);
+    static GstPadProbeReturn onRtcpIn(GstPad*, GstPadProbeInfo*, gpointer);
+    static GstPadProbeReturn onRtpOut(GstPad*, GstPadProbeInfo*, gpointer);
+    static GstPadProbeReturn onFrameOut(GstPad*, GstPadProbeInfo*, gpointer);
+    static void onPadAdded(GstElement*, GstPad*, gpointer);
+    static GstFlowReturn onRemoteSample(GstAppSink*, gpointer);
+    static GstFlowReturn onLocalSample(GstAppSink*, gpointer);
+
+    bool fromPeer(GstBuffer* buffer) const;
+    void markStarted();
+    static bool takeFrame(std::mutex& mutex, GstSample*& slot, VideoFrame& frame, int rotation);
+
+    StreamSetup setup_;
+    VideoCapture capture_;
+    const RtpSocketPair& sockets_;
+    std::shared_ptr<MediaEventQueue> events_;
+    GInetAddress* peer_ = nullptr;
+    GstElement* pipeline_ = nullptr;
+    bool sends_ = false;
+    bool receives_ = false;
+    bool failed_ = false;
+    uint32_t ssrc_ = 0;
+    int rotation_ = 0;
+
+    std::atomic<bool> started_{false};
+    std::atomic<uint64_t> bytesIn_{0}, bytesOut_{0}, framesIn_{0}, framesOut_{0};
+    std::atomic<int> lastWidth_{0}, lastHeight_{0};
+    std::chrono::steady_clock::time_point rateSince_;
+    uint64_t rateBytesIn_ = 0, rateBytesOut_ = 0, rateFramesIn_ = 0, rateFramesOut_ = 0;
+
+    std::mutex frameMutex_;
+    GstSample* remoteSample_ = nullptr;
+    GstSample* localSample_ = nullptr;
+};
+
+}  // namespace client::media
