@@ -1,0 +1,267 @@
+// The call media against gst-launch-1.0 doing the same work, side by side:
+// - an audio-only PCMU call (tone in, RTP both ways with RTCP, decode to a sink);
+// - a 640x480 H.264 video call at the 640x480 preset (17 frames/s, 512 kbit/s):
+//   capture, scale, encode and send; receive, decode and convert to RGBA.
+// Each subject talks to the same kind of gst-launch peer, which is not
+// measured. Reported: CPU seconds per second of call for each side after a
+// warm-up, and the ratio media / gst-launch. Then 100 short calls one after
+// the other, with the resident memory after the 10th and the 100th.
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SipEngineSDK/media/GstCallMedia.h"
+
+extern char** environ;
+
+using namespace std::chrono_literals;
+using namespace client::media;
+
+namespace {
+
+constexpr auto kWarmUp = 1500ms;
+constexpr auto kMeasure = 5s;
+std::map<std::string, double> gCpu;  // benchmark name → CPU seconds per second
+
+uint16_t freeEvenPort() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int a = ::socket(AF_INET, SOCK_DGRAM, 0), b = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in where{};
+        where.sin_family = AF_INET;
+        where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof where;
+        ::bind(a, reinterpret_cast<sockaddr*>(&where), sizeof where);
+        ::getsockname(a, reinterpret_cast<sockaddr*>(&where), &length);
+        const uint16_t port = ntohs(where.sin_port);
+        where.sin_port = htons(static_cast<uint16_t>(port + 1));
+        const bool pair = port % 2 == 0 && ::bind(b, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0;
+        ::close(a);
+        ::close(b);
+        if (pair) return port;
+    }
+    return 0;
+}
+
+// A gst-launch-1.0 process, stopped and reaped on destruction.
+class GstLaunch {
+public:
+    explicit GstLaunch(const std::string& description) {
+        std::vector<std::string> words = {"gst-launch-1.0", "-q"};
+        std::istringstream in(description);
+        for (std::string w; in >> w;) words.push_back(w);
+        std::vector<char*> argv;
+        for (auto& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        if (posix_spawnp(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    }
+    ~GstLaunch() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+    // User + system CPU seconds so far.
+    double cpu() const {
+        std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string f;
+        double ticks = 0;
+        for (int i = 3; i <= 15 && fields >> f; ++i)
+            if (i == 14 || i == 15) ticks += std::stod(f);
+        return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+double selfCpu() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long residentKb() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return 0;
+}
+
+class NullRenderer : public VideoRenderer {
+public:
+    void renderFrame(const VideoFrame& frame) override { benchmark::DoNotOptimize(frame.rgba.data()); }
+};
+
+const std::string kTone = "audiotestsrc is-live=true wave=sine volume=0.5 samplesperbuffer=160 freq=1000";
+const std::string kVideoCaps = "application/x-rtp,media=video,clock-rate=90000,encoding-name=H264,payload=96";
+const std::string kAudioCaps = "application/x-rtp,media=audio,clock-rate=8000,encoding-name=PCMU,payload=0";
+const std::string kH264 =
+    "x264enc tune=zerolatency speed-preset=ultrafast bitrate=512 key-int-max=34 ! "
+    "video/x-h264,profile=constrained-baseline ! rtph264pay pt=96 config-interval=-1";
+
+std::string audioPeer(uint16_t own, uint16_t subject) {
+    return "audiotestsrc is-live=true freq=500 samplesperbuffer=160 ! audio/x-raw,rate=8000,channels=1 ! mulawenc ! "
+           "rtppcmupay pt=0 ! udpsink host=127.0.0.1 port=" + std::to_string(subject) +
+           " udpsrc address=127.0.0.1 port=" + std::to_string(own) + " caps=" + kAudioCaps + " ! fakesink";
+}
+
+std::string videoPeer(uint16_t own, uint16_t subject) {
+    return "videotestsrc is-live=true pattern=smpte ! video/x-raw,width=640,height=480,framerate=17/1 ! " + kH264 +
+           " ! udpsink host=127.0.0.1 port=" + std::to_string(subject) + " udpsrc address=127.0.0.1 port=" +
+           std::to_string(own) + " caps=" + kVideoCaps + " ! fakesink";
+}
+
+// The subject as one gst-launch pipeline: what GstCallMedia builds, by hand.
+std::string launchSubject(bool video, uint16_t own, uint16_t peer) {
+    const std::string p = std::to_string(peer), p1 = std::to_string(peer + 1);
+    const std::string o = std::to_string(own), o1 = std::to_string(own + 1);
+    std::string d = "rtpbin name=r latency=60 udpsrc address=127.0.0.1 port=" + o1 + " caps=application/x-rtcp ! r.recv_rtcp_sink_0 "
+                    "r.send_rtcp_src_0 ! udpsink host=127.0.0.1 port=" + p1 + " sync=false async=false ";
+    if (video) {
+        d += "videotestsrc is-live=true pattern=ball ! videoconvert ! videoscale ! videorate ! "
+             "video/x-raw,width=640,height=480,framerate=17/1,pixel-aspect-ratio=1/1 ! videoflip ! tee name=t "
+             "t. ! queue max-size-buffers=2 leaky=downstream ! videoconvert ! " + kH264 + " ! r.send_rtp_sink_0 ";
+    } else {
+        d += kTone + " ! audioconvert ! audioresample ! audio/x-raw,format=S16LE,channels=1,rate=8000 ! volume ! "
+                     "mulawenc ! rtppcmupay pt=0 ! r.send_rtp_sink_0 ";
+    }
+    d += "r.send_rtp_src_0 ! udpsink host=127.0.0.1 port=" + p + " sync=false async=false ";
+    d += "udpsrc address=127.0.0.1 port=" + o + " caps=" + (video ? kVideoCaps : kAudioCaps) + " ! r.recv_rtp_sink_0 ";
+    d += video ? "r. ! funnel ! rtph264depay ! h264parse ! avdec_h264 ! videoconvert ! video/x-raw,format=RGBA ! fakesink sync=false"
+               : "r. ! funnel ! rtppcmudepay ! mulawdec ! audioconvert ! audioresample ! fakesink";
+    return d;
+}
+
+void runMedia(benchmark::State& state, bool video, const std::string& key) {
+    MediaSettings settings;
+    settings.audio.sourceDescription = kTone;
+    settings.audio.sinkDescription = "fakesink";
+    settings.cameras = {"videotestsrc is-live=true pattern=ball"};
+    auto media = gstreamerCallMediaFactory()(settings);
+    const uint16_t peerPort = freeEvenPort();
+    const StreamKind kind = video ? StreamKind::Video : StreamKind::Audio;
+    GstLaunch peer(video ? videoPeer(peerPort, media->localPort(kind)) : audioPeer(peerPort, media->localPort(kind)));
+    StreamPlan plan;
+    plan.kind = kind;
+    plan.active = true;
+    plan.remoteAddress = "127.0.0.1";
+    plan.remoteRtpPort = peerPort;
+    plan.codec = video ? Codec{96, "H264", 90000, ""} : Codec{0, "PCMU", 8000, ""};
+    media->apply(plan);
+    if (video) {
+        VideoCapture c;
+        c.width = 640;
+        c.height = 480;
+        c.frameRate = 17;
+        c.bitRateKbps = 512;
+        c.remoteRenderer = std::make_shared<NullRenderer>();
+        media->startVideo(c);
+    }
+    std::vector<MediaEvent> events;
+    auto pump = [&](auto duration) {
+        const auto until = std::chrono::steady_clock::now() + duration;
+        while (std::chrono::steady_clock::now() < until) {
+            media->poll(events);
+            events.clear();
+            std::this_thread::sleep_for(50ms);
+        }
+    };
+    for (auto _ : state) {
+        pump(kWarmUp);
+        const double cpu = selfCpu();
+        const auto start = std::chrono::steady_clock::now();
+        pump(kMeasure);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        gCpu[key] = (selfCpu() - cpu) / wall;
+    }
+    state.counters["cpu_s_per_s"] = gCpu[key];
+}
+
+void runLaunch(benchmark::State& state, bool video, const std::string& key) {
+    const uint16_t own = freeEvenPort(), peerPort = freeEvenPort();
+    GstLaunch subject(launchSubject(video, own, peerPort));
+    GstLaunch peer(video ? videoPeer(peerPort, own) : audioPeer(peerPort, own));
+    for (auto _ : state) {
+        std::this_thread::sleep_for(kWarmUp);
+        const double cpu = subject.cpu();
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(kMeasure);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        gCpu[key] = (subject.cpu() - cpu) / wall;
+    }
+    state.counters["cpu_s_per_s"] = gCpu[key];
+}
+
+void BM_Media_AudioPcmuCall(benchmark::State& state) { runMedia(state, false, "media/AudioPcmuCall"); }
+void BM_GstLaunch_AudioPcmuCall(benchmark::State& state) { runLaunch(state, false, "launch/AudioPcmuCall"); }
+void BM_Media_Video640x480H264Call(benchmark::State& state) { runMedia(state, true, "media/Video640x480H264Call"); }
+void BM_GstLaunch_Video640x480H264Call(benchmark::State& state) { runLaunch(state, true, "launch/Video640x480H264Call"); }
+
+void BM_Media_100Calls(benchmark::State& state) {
+    MediaSettings settings;
+    settings.audio.sourceDescription = kTone;
+    settings.audio.sinkDescription = "fakesink";
+    const uint16_t peerPort = freeEvenPort();
+    long afterTen = 0, afterHundred = 0;
+    for (auto _ : state) {
+        for (int call = 1; call <= 100; ++call) {
+            auto media = gstreamerCallMediaFactory()(settings);
+            StreamPlan plan;
+            plan.kind = StreamKind::Audio;
+            plan.active = true;
+            plan.remoteAddress = "127.0.0.1";
+            plan.remoteRtpPort = peerPort;
+            plan.codec = Codec{0, "PCMU", 8000, ""};
+            media->apply(plan);
+            std::vector<MediaEvent> events;
+            for (int i = 0; i < 5; ++i) {
+                media->poll(events);
+                std::this_thread::sleep_for(20ms);
+            }
+            media.reset();
+            if (call == 10) afterTen = residentKb();
+        }
+        afterHundred = residentKb();
+    }
+    state.counters["rss_after_10_MB"] = static_cast<double>(afterTen) / 1024;
+    state.counters["rss_after_100_MB"] = static_cast<double>(afterHundred) / 1024;
+}
+
+}  // namespace
+
+BENCHMARK(BM_Media_AudioPcmuCall)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_GstLaunch_AudioPcmuCall)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_Media_Video640x480H264Call)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_GstLaunch_Video640x480H264Call)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_Media_100Calls)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+int main(int argc, char** argv) {
+    if (!ensureGstreamer()) return 1;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    for (const char* call : {"AudioPcmuCall", "Video640x480H264Call"}) {
+        const double media = gCpu[std::string("media/") + call];
+        const double launch = gCpu[std::string("launch/") + call];
+        if (launch > 0) std::printf("%s: media %.3f CPU s/s, gst-launch %.3f CPU s/s, ratio %.2f\n", call, media, launch, media / launch);
+    }
+    benchmark::Shutdown();
+    return 0;
+}
