@@ -4,6 +4,8 @@
 
 #include <arpa/inet.h>
 
+#include <filesystem>
+
 namespace pellix::test::media {
 namespace {
 
@@ -142,13 +144,20 @@ TEST_F(MediaFixture, HostileInputIsDroppedAndTheRealStreamStillPlays) {
     EXPECT_FALSE(saw(MediaEvent::Type::StreamFailed, StreamKind::Audio));
 }
 
+size_t threadCount() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+    return n;
+}
+
 TEST_F(MediaFixture, TearingDownWhilePacketsArriveLeavesNothingRunning) {
     REQUIRE_GST_ELEMENTS("x264enc", "avdec_h264");
     auto remote = std::make_shared<RecordingRenderer>();
     auto s = settings();
     s.cameras = {"videotestsrc is-live=true pattern=snow"};
+    UdpEcho audioEcho, videoEcho;
+    const size_t threadsBefore = threadCount();
     for (int round = 0; round < 3; ++round) {
-        UdpEcho audioEcho, videoEcho;
         auto media = makeMedia(s);
         media->apply(plan(StreamKind::Audio, "PCMU", 0, audioEcho.port()));
         media->apply(plan(StreamKind::Video, "H264", 96, videoEcho.port()));
@@ -161,6 +170,9 @@ TEST_F(MediaFixture, TearingDownWhilePacketsArriveLeavesNothingRunning) {
         pumpFor(*media, 100ms);
         media.reset();
         const int shown = remote->count();
+        // GLib starts one shared worker on first use and keeps it; every
+        // streaming thread of the call is gone.
+        EXPECT_LE(threadCount(), threadsBefore + 1) << "round " << round;
         std::this_thread::sleep_for(100ms);
         EXPECT_EQ(remote->count(), shown) << "a renderer is called after the call ended";
     }

@@ -1,5 +1,7 @@
 #include "SipEngineSDK/media/GstMediaStream.h"
 
+#include "SipEngineSDK/media/StreamThreads.h"
+
 #include <gst/app/gstappsink.h>
 #include <gst/net/gstnetaddressmeta.h>
 #include <gst/rtp/gstrtcpbuffer.h>
@@ -171,6 +173,7 @@ bool GstMediaStream::start(std::string& error) {
         return false;
     }
     gst_object_ref_sink(pipeline_);
+    runTasksOnOwnThreads(pipeline_);
     if (!wire(error)) {
         stopPipeline();
         return false;
