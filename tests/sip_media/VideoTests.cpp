@@ -96,6 +96,24 @@ TEST_F(MediaFixture, FrameSizeIsReportedAgainWhenThePeerChangesIt) {
     EXPECT_TRUE(pumpUntil(*media, [&] { return remote->last().width == 320; }));
 }
 
+// A resident without a camera (none plugged in, or busy) still sees who is
+// at the door.
+TEST_F(MediaFixture, CameraThatCannotOpenLeavesVideoReceiving) {
+    REQUIRE_GST_ELEMENTS("x264enc", "avdec_h264");
+    auto s = settings();
+    s.cameras = {"v4l2src device=/dev/no-such-camera"};
+    auto media = makeMedia(s);
+    auto remote = std::make_shared<RecordingRenderer>();
+    auto local = std::make_shared<RecordingRenderer>();
+    media->apply(plan(StreamKind::Video, "H264", 96, freeRtpPort()));
+    media->startVideo(capture(remote, local));
+    auto peer = gstPeer(h264Sender("pattern=smpte", 320, 240, media->localPort(StreamKind::Video)));
+    EXPECT_TRUE(pumpUntil(*media, [&] { return remote->count() > 0; }));
+    EXPECT_FALSE(saw(MediaEvent::Type::StreamFailed, StreamKind::Video));
+    EXPECT_EQ(local->count(), 0);
+    EXPECT_FALSE(saw(MediaEvent::Type::OutgoingRate, StreamKind::Video));
+}
+
 TEST_F(MediaFixture, PeerDecodesOurCameraAtThePresetSize) {
     REQUIRE_GST_ELEMENTS("x264enc", "avdec_h264", "rtph264depay");
     const uint16_t peerPort = freeRtpPort();

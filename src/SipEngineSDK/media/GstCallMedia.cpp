@@ -1,5 +1,7 @@
 #include "SipEngineSDK/media/GstCallMedia.h"
 
+#include "platform/Log.h"
+
 namespace client::media {
 
 namespace {
@@ -92,7 +94,18 @@ void GstCallMedia::rebuild(StreamKind kind) {
     }
     auto stream = std::make_unique<GstMediaStream>(setup, *s.sockets, events_);
     std::string error;
-    if (!stream->start(error)) return fail(kind, error);
+    bool started = stream->start(error);
+    if (!started && setup.capture && stream->sending()) {
+        // A host without a usable camera still sees the door station.
+        pellix::platform::Log::writef("call media: camera %d cannot capture (%s); video is received only",
+                                      setup.capture->camera, error.c_str());
+        setup.capture = nullptr;
+        setup.renderLocal = false;
+        stream = std::make_unique<GstMediaStream>(setup, *s.sockets, events_);
+        error.clear();
+        started = stream->start(error);
+    }
+    if (!started) return fail(kind, error);
     s.stream = std::move(stream);
 }
 
