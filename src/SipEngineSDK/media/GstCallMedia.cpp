@@ -141,9 +141,10 @@ void GstCallMedia::poll(std::vector<MediaEvent>& out) {
     events_->drainInto(out);
     out.insert(out.end(), failures.begin(), failures.end());
     if (!video_.stream || !capture_) return;
-    VideoFrame frame;
-    if (capture_->remoteRenderer && video_.stream->takeRemoteFrame(frame)) capture_->remoteRenderer->renderFrame(frame);
-    if (capture_->localRenderer && video_.stream->takeLocalFrame(frame)) capture_->localRenderer->renderFrame(frame);
+    if (capture_->remoteRenderer && video_.stream->takeRemoteFrame(remoteFrame_))
+        capture_->remoteRenderer->renderFrame(remoteFrame_);
+    if (capture_->localRenderer && video_.stream->takeLocalFrame(localFrame_))
+        capture_->localRenderer->renderFrame(localFrame_);
 }
 
 CallMediaFactory gstreamerCallMediaFactory() {

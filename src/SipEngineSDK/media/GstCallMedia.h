@@ -51,6 +51,9 @@ private:
     Slot audio_, video_;
     std::optional<VideoCapture> capture_;
     bool mute_ = false;
+    // Reused from picture to picture: a fresh megabyte for each would be
+    // mapped and zeroed by the kernel every time.
+    VideoFrame remoteFrame_, localFrame_;
 };
 
 // The default backend of the engine.
