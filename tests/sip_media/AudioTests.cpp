@@ -16,6 +16,7 @@ struct CodecCase {
     const char* encoder;
     const char* payloader;
     int frequency;
+    int clockRate = 8000;  // as the peer's SDP states it
 };
 
 class AudioReceive : public MediaFixture, public ::testing::WithParamInterface<CodecCase> {};
@@ -27,7 +28,9 @@ TEST_P(AudioReceive, PlaysThePeersToneThroughTheJitterBuffer) {
     s.audio.sinkDescription = rawSink(dir.file("played.raw"));
     auto media = makeMedia(s);
     ASSERT_NE(media->localPort(StreamKind::Audio), 0);
-    media->apply(plan(StreamKind::Audio, c.name, c.payloadType, freeRtpPort(), Direction::ReceiveOnly));
+    auto p = plan(StreamKind::Audio, c.name, c.payloadType, freeRtpPort(), Direction::ReceiveOnly);
+    p.codec.clockRate = c.clockRate;
+    media->apply(p);
 
     auto peer = gstPeer(toneSource(c.frequency) + " ! audio/x-raw,rate=8000,channels=1 ! " + c.encoder + " ! " +
                         c.payloader + " pt=" + std::to_string(c.payloadType) + " ! udpsink host=127.0.0.1 port=" +
@@ -48,7 +51,9 @@ INSTANTIATE_TEST_SUITE_P(Codecs, AudioReceive,
                          ::testing::Values(CodecCase{"PCMA", 8, "alawenc", "rtppcmapay", 700},
                                            CodecCase{"PCMU", 0, "mulawenc", "rtppcmupay", 1300},
                                            // Payload types come from the SDP, not from the codec.
-                                           CodecCase{"pcma", 97, "alawenc", "rtppcmapay", 440}),
+                                           CodecCase{"pcma", 97, "alawenc", "rtppcmapay", 440},
+                                           // G.711 runs at 8 kHz whatever the rtpmap claims.
+                                           CodecCase{"PCMU", 100, "mulawenc", "rtppcmupay", 900, 1000000000}),
                          [](const auto& info) { return std::string(info.param.name) + std::to_string(info.param.payloadType); });
 
 // sox's view of a raw 8 kHz mono recording: rough frequency and RMS amplitude.

@@ -101,7 +101,8 @@ std::string GstMediaStream::describe() const {
     const CodecElements& codec = *setup_.codec;
     const MediaSettings& settings = *setup_.settings;
     const int pt = setup_.plan.codec.payloadType;
-    const int clockRate = video ? 90000 : (setup_.plan.codec.clockRate > 0 ? setup_.plan.codec.clockRate : 8000);
+    // The peer's rtpmap rate is not trusted: an absurd one would size every buffer.
+    const int clockRate = codec.clockRate;
     const std::string echoProbe = "echoprobe" + std::to_string(reinterpret_cast<uintptr_t>(this));
     const bool dsp = !video && sends_ && (settings.echoCancellation || settings.noiseSuppression) &&
                      gstElementAvailable("webrtcdsp");

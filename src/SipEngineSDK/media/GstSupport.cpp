@@ -12,12 +12,12 @@ namespace client::media {
 namespace {
 
 constexpr std::array<CodecElements, 4> kCodecs{{
-    {"PCMU", "audio", "mulawenc", "rtppcmupay", "rtppcmudepay", "mulawdec", "mulawenc", "mulawdec"},
-    {"PCMA", "audio", "alawenc", "rtppcmapay", "rtppcmadepay", "alawdec", "alawenc", "alawdec"},
+    {"PCMU", "audio", 8000, "mulawenc", "rtppcmupay", "rtppcmudepay", "mulawdec", "mulawenc", "mulawdec"},
+    {"PCMA", "audio", 8000, "alawenc", "rtppcmapay", "rtppcmadepay", "alawdec", "alawenc", "alawdec"},
     // No G.729 encoder ships with the GStreamer plugin packages; the decoder
     // does, so a host that installs an encoder named avenc_g729 gets both ways.
-    {"G729", "audio", "avenc_g729", "rtpg729pay", "rtpg729depay", "avdec_g729", "avenc_g729", "avdec_g729"},
-    {"H264", "video", nullptr, "rtph264pay", "rtph264depay", "h264parse ! avdec_h264", "x264enc", "avdec_h264"},
+    {"G729", "audio", 8000, "avenc_g729", "rtpg729pay", "rtpg729depay", "avdec_g729", "avenc_g729", "avdec_g729"},
+    {"H264", "video", 90000, nullptr, "rtph264pay", "rtph264depay", "h264parse ! avdec_h264", "x264enc", "avdec_h264"},
 }};
 
 GSocket* bindUdp(GInetAddress* address, uint16_t port) {

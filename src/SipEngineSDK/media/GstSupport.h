@@ -25,6 +25,7 @@ bool gstElementAvailable(const char* factory);
 struct CodecElements {
     const char* encodingName;  // as in rtpmap, upper case
     const char* media;         // "audio" or "video"
+    int clockRate;             // fixed by the payload format, whatever an SDP says
     const char* encoder;       // launch text, without the payloader
     const char* payloader;
     const char* depayloader;
