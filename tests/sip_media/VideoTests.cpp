@@ -96,6 +96,20 @@ TEST_F(MediaFixture, FrameSizeIsReportedAgainWhenThePeerChangesIt) {
     EXPECT_TRUE(pumpUntil(*media, [&] { return remote->last().width == 320; }));
 }
 
+TEST_F(MediaFixture, PictureLargerThanAnyDoorStationFailsTheVideoStreamOnly) {
+    REQUIRE_GST_ELEMENTS("x264enc", "avdec_h264");
+    auto media = makeMedia(settings());
+    auto remote = std::make_shared<RecordingRenderer>();
+    media->apply(plan(StreamKind::Audio, "PCMA", 8, freeRtpPort()));
+    media->apply(plan(StreamKind::Video, "H264", 96, freeRtpPort(), Direction::ReceiveOnly));
+    media->startVideo(capture(remote));
+    auto peer = gstPeer(h264Sender("pattern=smpte", 4112, 32, media->localPort(StreamKind::Video)));
+    ASSERT_TRUE(pumpUntil(*media, [&] { return saw(MediaEvent::Type::StreamFailed, StreamKind::Video); }));
+    EXPECT_EQ(remote->count(), 0);
+    EXPECT_EQ(countOf(MediaEvent::Type::IncomingFrameSize), 0u);
+    EXPECT_FALSE(saw(MediaEvent::Type::StreamFailed, StreamKind::Audio));
+}
+
 // A resident without a camera (none plugged in, or busy) still sees who is
 // at the door.
 TEST_F(MediaFixture, CameraThatCannotOpenLeavesVideoReceiving) {

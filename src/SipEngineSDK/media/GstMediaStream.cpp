@@ -26,6 +26,8 @@ void MediaEventQueue::drainInto(std::vector<MediaEvent>& out) {
 
 namespace {
 
+constexpr int kMaxPictureSide = 4096;
+
 const char* flipDirection(int rotation) {
     switch (((rotation % 360) + 360) % 360) {
         case 90: return "90r";
@@ -120,7 +122,10 @@ std::string GstMediaStream::describe() const {
         // back with a new SSRC) feeds the one decoder.
         d << "funnel name=in ! " << codec.depayloader << " ! " << codec.decoder << " ! ";
         if (video) {
-            d << "videoconvert ! video/x-raw,format=RGBA ! appsink name=remote sync=false max-buffers=1 drop=true ";
+            // A picture larger than any door station sends is refused (the
+            // stream fails) before frames of that size are converted and kept.
+            d << "video/x-raw,width=[1," << kMaxPictureSide << "],height=[1," << kMaxPictureSide
+              << "] ! videoconvert ! video/x-raw,format=RGBA ! appsink name=remote sync=false max-buffers=1 drop=true ";
         } else {
             d << "audioconvert ! audioresample ! ";
             if (cancelEcho) d << "webrtcechoprobe name=" << echoProbe << " ! ";
