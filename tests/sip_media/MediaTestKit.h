@@ -108,7 +108,7 @@ protected:
     client::media::MediaSettings settings() const;
     std::unique_ptr<CallMedia> makeMedia(const client::media::MediaSettings& s);
     // Pumps poll() every 20 ms into `events` until the predicate holds.
-    bool pumpUntil(CallMedia& media, const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s);
+    bool pumpUntil(CallMedia& media, const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s);
     void pumpFor(CallMedia& media, std::chrono::milliseconds duration);
     bool saw(MediaEvent::Type type, StreamKind kind) const;
     const MediaEvent* last(MediaEvent::Type type) const;
