@@ -12,6 +12,10 @@
 
 #include "HOSSDK/HOSContentTypeMap.h"
 #include "HOSSDK/HOSFileLog/HOSLog.h"
+#include "HOSSDK/HOSHttpdns.h"
+#include "HOSSDK/HOSIPv6/HOSIPv6Adapter.h"
+#include "HOSSDK/HOSIPv6/HOSReachability.h"
+#include "HOSSDK/HOSIPv6/HOSReachabilityManager.h"
 #include "HOSSDK/NSString+HOS.h"
 #include "HOSSDK/aos_crc64.h"
 #include "platform/Crypto.h"
@@ -424,6 +428,27 @@ bool HOSUtil::isNetworkDelegateState() {
 }
 
 std::string HOSUtil::buildOperatorMsg() { return "[operator]: Unknown"; }
+
+std::string HOSUtil::getIpByHost(const std::string& host) {
+    if (isNetworkDelegateState()) {
+        HOS_LOG_DEBUG("current network is delegate state");
+        return host;
+    }
+    std::optional<std::string> ip = HOSHttpdns::sharedInstance().asynGetIpByHost(host);
+    HOS_LOG_DEBUG("resolved host %s and get ip: %s", host.c_str(), ip ? ip->c_str() : "(null)");
+    if (!ip) return host;
+    // An address that cannot be made usable here falls back to the name.
+    return HOSIPv6Adapter::getInstance().handleIpv4Address(ip).value_or(host);
+}
+
+std::string HOSUtil::buildNetWorkConnectedMsg() {
+    auto reachability = HOSReachability::reachabilityWithHostName(HOSReachabilityManager::watchedHostName());
+    if (reachability) {
+        HOSNetworkStatus status = reachability->currentReachabilityStatus();
+        if (status == HOSReachableViaWiFi || status == HOSReachableViaWWAN) return "[network_state]: connected";
+    }
+    return "[network_state]: disconnected";
+}
 
 // --- Files and device -------------------------------------------------------
 

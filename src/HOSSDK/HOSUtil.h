@@ -153,6 +153,19 @@ public:
     // all_proxy, upper or lower case, unless no_proxy exempts the probe
     // host) name a proxy host and an explicit port for kProxyProbeURL.
     static bool isNetworkDelegateState();
+    // The address to connect to for a storage host: the host itself while a
+    // proxy is set (isNetworkDelegateState) or while HTTP-DNS knows no
+    // address for it; else the HTTP-DNS address as a URL host
+    // (HOSIPv6Adapter::handleIpv4Address: bracketed IPv6 on an IPv6-only
+    // network), or the host when that gives nothing. Never waits for the
+    // network. A caller that gets an address connects to it with the host
+    // name kept in the URL (platform::URLRequest::setConnectToAddress), so
+    // TLS checks the name.
+    static std::string getIpByHost(const std::string& host);
+    // "[network_state]: connected" when the host HOSReachabilityManager
+    // probes is reachable (either kind), else "[network_state]:
+    // disconnected". Resolves that host: call it off the main queue.
+    static std::string buildNetWorkConnectedMsg();
     // "[operator]: " and the cellular carrier name, or "Unknown". This
     // platform reports no cellular provider, so it is always "Unknown".
     static std::string buildOperatorMsg();

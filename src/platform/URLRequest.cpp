@@ -1,5 +1,6 @@
 #include "platform/URLRequest.h"
 
+#include <arpa/inet.h>
 #include <strings.h>
 
 #include <cctype>
@@ -69,6 +70,25 @@ void URLRequest::setHTTPBody(std::optional<Bytes> body) {
 void URLRequest::setHTTPBodyStream(std::shared_ptr<InputStream> stream) {
     bodyStream_ = std::move(stream);
     if (bodyStream_) body_.reset();
+}
+
+bool URLRequest::setConnectToAddress(std::optional<std::string> address) {
+    if (!address) {
+        connectTo_.reset();
+        return true;
+    }
+    std::string text = *address;
+    if (text.size() >= 2 && text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
+    unsigned char bytes[16];
+    if (::inet_pton(AF_INET, text.c_str(), bytes) == 1) {
+        connectTo_ = text;
+        return true;
+    }
+    if (::inet_pton(AF_INET6, text.c_str(), bytes) == 1) {
+        connectTo_ = "[" + text + "]";
+        return true;
+    }
+    return false;
 }
 
 }  // namespace pellix::platform

@@ -67,6 +67,16 @@ public:
     CachePolicy cachePolicy() const { return cachePolicy_; }
     void setCachePolicy(CachePolicy policy) { cachePolicy_ = policy; }
 
+    // An address to connect to instead of resolving the URL's host (an
+    // address taken from HTTP-DNS, say). The URL, the "Host" field, SNI and
+    // the TLS name check keep the host name; only the connection goes to the
+    // address, and only for the URL's own host and port (not for a redirect
+    // elsewhere). Accepts an IPv4 or IPv6 literal, the latter with or without
+    // brackets, and keeps it in URL-host form ("[::1]"); anything else is
+    // refused (false, nothing changed). nullopt resolves the host as usual.
+    const std::optional<std::string>& connectToAddress() const { return connectTo_; }
+    bool setConnectToAddress(std::optional<std::string> address);
+
     // Checks used by the setters, public for the session's own checks.
     static bool isToken(std::string_view text);
     static bool isSafeHeaderValue(std::string_view value);
@@ -79,6 +89,7 @@ private:
     std::shared_ptr<InputStream> bodyStream_;
     double timeoutInterval_ = kDefaultTimeoutInterval;
     CachePolicy cachePolicy_ = CachePolicy::UseProtocolCachePolicy;
+    std::optional<std::string> connectTo_;
 };
 
 }  // namespace pellix::platform

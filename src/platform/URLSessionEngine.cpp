@@ -270,6 +270,8 @@ void URLSessionEngine::tearDownEasy(Transfer& t) {
     t.inMulti = false;
     if (t.headerList) curl_slist_free_all(t.headerList);
     t.headerList = nullptr;
+    if (t.connectToList) curl_slist_free_all(t.connectToList);
+    t.connectToList = nullptr;
 }
 
 bool URLSessionEngine::configureEasy(Transfer& t) {
@@ -324,6 +326,17 @@ bool URLSessionEngine::configureEasy(Transfer& t) {
     if (enable && enable->boolValue() && host && port && !host->description().empty() && port->intValue() > 0)
         proxy = "http://" + host->description() + ":" + std::to_string(port->intValue());
     curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
+
+    // A pinned address applies to the URL's own host and port only, so the
+    // name stays what TLS and the "Host" field see.
+    if (const auto& address = r.connectToAddress()) {
+        std::string port = std::to_string(r.url().effectivePort());
+        std::string host = r.url().host();
+        if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
+        std::string entry = host + ":" + port + ":" + *address + ":" + port;
+        t.connectToList = curl_slist_append(nullptr, entry.c_str());
+        curl_easy_setopt(e, CURLOPT_CONNECT_TO, t.connectToList);
+    }
 
     // Header fields: the request's, then the configuration's extras.
     curl_slist* list = nullptr;

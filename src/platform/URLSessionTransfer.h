@@ -98,6 +98,7 @@ struct URLSessionEngine::Transfer {
 
     CURL* easy = nullptr;
     curl_slist* headerList = nullptr;
+    curl_slist* connectToList = nullptr;  // CURLOPT_CONNECT_TO of the request's connect-to address
     char errorText[CURL_ERROR_SIZE] = {};
     bool inMulti = false;
     bool started = false;
