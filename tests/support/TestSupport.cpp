@@ -211,4 +211,30 @@ int run(const std::string& command) {
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
+NamespaceRun runSelfInPrivateNetworkNamespace(const std::string& gtestFilter, std::map<std::string, std::string> env,
+                                              std::vector<std::string> extraUnshareFlags) {
+    NamespaceRun result;
+    std::string flags = "-rn";
+    for (const auto& f : extraUnshareFlags) flags += " " + f;
+    if (run("unshare " + flags + " true >/dev/null 2>&1") != 0) {
+        result.skipReason = "network namespaces are not permitted here (unshare " + flags + " failed)";
+        return result;
+    }
+    if (run("unshare -rn ip link add probe0 type veth peer name probe1 >/dev/null 2>&1") != 0) {
+        result.skipReason = "veth links cannot be made in a private namespace here";
+        return result;
+    }
+    char self[4096] = {};
+    ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) throw std::runtime_error("cannot read /proc/self/exe");
+    std::vector<std::string> argv = {"unshare", "-rn"};
+    argv.insert(argv.end(), extraUnshareFlags.begin(), extraUnshareFlags.end());
+    argv.push_back(self);
+    argv.push_back("--gtest_filter=" + gtestFilter);
+    Process child(argv, std::move(env));
+    result.status = child.wait();
+    result.output = child.output() + child.errorOutput();
+    return result;
+}
+
 }  // namespace pellix::test

@@ -76,4 +76,18 @@ bool waitForPort(int port, std::chrono::milliseconds timeout = std::chrono::seco
 // Runs a shell command and returns its exit status; output goes to the test log.
 int run(const std::string& command);
 
+// Re-runs this test program inside a private network namespace of its own
+// (`unshare -rn`, as root of a new user namespace, plus `extraUnshareFlags`
+// such as "-m" for a private mount namespace), running only the tests that
+// `gtestFilter` selects, with `env` added to the environment. No route or
+// packet of the child ever reaches the host's network.
+struct NamespaceRun {
+    std::string skipReason;  // non-empty: namespaces (or veth links) are not permitted here
+    int status = -1;         // the child's exit status
+    std::string output;      // its stdout and stderr
+    bool passed() const { return status == 0 && output.find("[  PASSED  ]") != std::string::npos; }
+};
+NamespaceRun runSelfInPrivateNetworkNamespace(const std::string& gtestFilter, std::map<std::string, std::string> env,
+                                              std::vector<std::string> extraUnshareFlags = {});
+
 }  // namespace pellix::test

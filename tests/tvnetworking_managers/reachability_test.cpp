@@ -156,18 +156,11 @@ TEST(TVNetworkReachabilityNamespace, Child) {
 }
 
 TEST(TVNetworkReachabilityNamespace, RouteChangesInPrivateNamespace) {
-    if (run("unshare -rn true") != 0)
-        GTEST_SKIP() << "network namespaces are not permitted here (unshare -rn failed)";
-    if (run("unshare -rn ip link add tvprobe0 type veth peer name tvprobe1") != 0)
-        GTEST_SKIP() << "veth links cannot be made in a private namespace here";
-    char self[PATH_MAX] = {};
-    ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    ASSERT_GT(n, 0);
-    test::Process child({"unshare", "-rn", self, "--gtest_filter=TVNetworkReachabilityNamespace.Child"},
-                        {{"PELLIX_REACHABILITY_NETNS_CHILD", "1"}});
-    int status = child.wait();
-    EXPECT_EQ(status, 0) << child.output() << child.errorOutput();
-    EXPECT_NE(child.output().find("[  PASSED  ] 1 test"), std::string::npos) << child.output();
+    auto child = test::runSelfInPrivateNetworkNamespace("TVNetworkReachabilityNamespace.Child",
+                                                        {{"PELLIX_REACHABILITY_NETNS_CHILD", "1"}});
+    if (!child.skipReason.empty()) GTEST_SKIP() << child.skipReason;
+    EXPECT_EQ(child.status, 0) << child.output;
+    EXPECT_NE(child.output.find("[  PASSED  ] 1 test"), std::string::npos) << child.output;
 }
 
 }  // namespace
