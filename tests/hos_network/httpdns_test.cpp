@@ -1,0 +1,210 @@
+// HTTP-DNS against a local HTTPS stand-in: the cache windows on a manual
+// clock, one lookup per host, untrusted answers, and the utilities' address
+// choice built on it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+
+#include "DnsResponder.h"
+#include "HOSSDK/HOSHttpdns.h"
+#include "HOSSDK/HOSIPv6/HOSIPv6Adapter.h"
+#include "HOSSDK/HOSIPv6/HOSIPv6PrefixResolver.h"
+#include "HOSSDK/HOSUtil.h"
+#include "NetworkFixture.h"
+#include "platform/Clock.h"
+#include "platform/ManualClock.h"
+#include "support/TestCerts.h"
+
+namespace pellix::hostest {
+namespace {
+
+constexpr const char* kAccount = "654321";
+
+// The HTTP-DNS stand-in (tests/peers/httpdns/server.js), shared by the
+// tests of a suite; each test uses host names of its own.
+struct HttpdnsPeer {
+    HttpdnsPeer() {
+        setAnswers("{}");
+        process = std::make_unique<test::Process>(std::vector<std::string>{
+            "node", test::sourceDir() + "/tests/peers/httpdns/server.js", "--cert", certs.leaf.cert, "--key",
+            certs.leaf.key, "--account", kAccount, "--answers", dir.file("answers.json")});
+        auto p = process->waitForLine("listening (\\d+)");
+        if (!p) throw std::runtime_error("httpdns peer did not start: " + process->errorOutput());
+        port = std::stoi(*p);
+    }
+    void setAnswers(const std::string& json) { test::writeFile(dir.file("answers.json"), json); }
+    // Queries received for `host` so far.
+    int queries(const std::string& host) const {
+        std::string out = process->output();
+        int n = 0;
+        for (std::size_t at = out.find("query " + host + "\n"); at != std::string::npos;
+             at = out.find("query " + host + "\n", at + 1))
+            ++n;
+        return n;
+    }
+    test::TestCerts certs;
+    test::TempDir dir;
+    std::unique_ptr<test::Process> process;
+    int port = 0;
+};
+
+class Httpdns : public LoggedTest {
+protected:
+    static void SetUpTestSuite() { peer = new HttpdnsPeer(); }
+    static void TearDownTestSuite() {
+        delete peer;
+        peer = nullptr;
+    }
+    void SetUp() override {
+        LoggedTest::SetUp();
+        for (const char* v : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+            ::unsetenv(v);
+        ::setenv("SSL_CERT_FILE", peer->certs.ca.cert.c_str(), 1);
+        platform::Clock::setShared(clock);
+        dns.setServer("127.0.0.1", peer->port);
+        dns.setAccountId(kAccount);
+    }
+    void TearDown() override {
+        platform::Clock::setShared(nullptr);
+        LoggedTest::TearDown();
+    }
+    // Waits until the host's lookup has ended and the stand-in has seen
+    // `queries` of them.
+    void settle(const std::string& host, int queries) {
+        ASSERT_TRUE(waitFor([&] { return !dns.isResolving(host); })) << host;
+        EXPECT_EQ(peer->queries(host), queries) << host;
+    }
+    static std::string answer(int status, const std::string& body) {
+        std::string escaped;
+        for (char c : body) escaped += (c == '"' || c == '\\') ? std::string("\\") + c : std::string(1, c);
+        return "{\"status\":" + std::to_string(status) + ",\"body\":\"" + escaped + "\"}";
+    }
+
+    static inline HttpdnsPeer* peer = nullptr;
+    std::shared_ptr<platform::ManualClock> clock = std::make_shared<platform::ManualClock>();
+    HOSHttpdns& dns = HOSHttpdns::sharedInstance();
+};
+
+TEST_F(Httpdns, AnAnswerServesItsTtlPlusOneMinuteAndRefreshesFromTenSecondsBefore) {
+    const std::string host = "window.bucket.test";
+    peer->setAnswers("{\"" + host + "\":[" + answer(200, R"({"ttl":300,"ips":["10.1.2.3","10.1.2.4"]})") + "," +
+                     answer(500, "oops") + "]}");
+    const double t0 = platform::Clock::now();
+
+    // Unknown: nothing yet, one lookup however often it is asked.
+    EXPECT_EQ(dns.asynGetIpByHost(host), std::nullopt);
+    EXPECT_TRUE(dns.isResolving(host));
+    EXPECT_EQ(dns.asynGetIpByHost(host), std::nullopt);
+    settle(host, 1);
+    auto entry = dns.ipObjectForHost(host);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->ip(), "10.1.2.3");
+    EXPECT_DOUBLE_EQ(entry->expiredTime(), t0 + 300);
+    char expiry[64];
+    std::snprintf(expiry, sizeof expiry, "%lf", t0 + 300);
+    EXPECT_TRUE(log_->has("[Debug]: Httpdns resolve host: " + host + " success, ip: 10.1.2.3, expiredTime: " + expiry));
+
+    // Later asks, on the manual clock (every refresh gets the 500).
+    struct Step {
+        double at;
+        std::optional<std::string> answer;
+        bool refresh;
+    };
+    int queries = 1;
+    for (const auto& s : {Step{0, "10.1.2.3", false}, Step{289, "10.1.2.3", false}, Step{291, "10.1.2.3", true},
+                          Step{300, "10.1.2.3", true}, Step{359, "10.1.2.3", true}, Step{361, std::nullopt, true}}) {
+        SCOPED_TRACE(s.at);
+        clock->advance(t0 + s.at - platform::Clock::now());
+        EXPECT_EQ(dns.asynGetIpByHost(host), s.answer);
+        if (s.refresh) ++queries;
+        settle(host, queries);
+    }
+    // The failed refreshes left the answer as it was.
+    entry = dns.ipObjectForHost(host);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->ip(), "10.1.2.3");
+    EXPECT_DOUBLE_EQ(entry->expiredTime(), t0 + 300);
+    EXPECT_TRUE(log_->has("[Error]: Httpdns resolve host: " + host + " failed, responseCode: 500"));
+}
+
+TEST_F(Httpdns, AnswersThatCannotBeUsedChangeNothingAndAreLogged) {
+    struct Case {
+        std::string reply;
+        std::string logged;
+    };
+    const std::vector<Case> cases = {
+        {answer(200, R"({"ttl":300,"ips":[]})"), "failed, ip list empty."},
+        {answer(200, R"({"ttl":300})"), "failed, ip list empty."},
+        {answer(200, "not json"), "failed, malformed answer: body is not a JSON object."},
+        {answer(200, R"(["10.1.2.3"])"), "failed, malformed answer: body is not a JSON object."},
+        {answer(200, R"({"ips":"10.1.2.3"})"), "failed, malformed answer: \"ips\" is not a list."},
+        {answer(200, R"({"ips":["evil.example"]})"), "failed, malformed answer: first entry of \"ips\" is not an IP address."},
+        {answer(200, R"({"ips":["10.1.2.3/8"]})"), "failed, malformed answer: first entry of \"ips\" is not an IP address."},
+        {answer(200, R"({"ips":[167838211]})"), "failed, malformed answer: first entry of \"ips\" is not an IP address."},
+        {answer(404, ""), "failed, responseCode: 404"},
+    };
+    std::string answers = "{";
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        answers += (i ? "," : "") + std::string("\"bad") + std::to_string(i) + ".bucket.test\":[" + cases[i].reply + "]";
+    peer->setAnswers(answers + "}");
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const std::string host = "bad" + std::to_string(i) + ".bucket.test";
+        SCOPED_TRACE(cases[i].reply);
+        EXPECT_EQ(dns.asynGetIpByHost(host), std::nullopt);
+        settle(host, 1);
+        EXPECT_FALSE(dns.ipObjectForHost(host));
+        EXPECT_TRUE(log_->has("[Error]: Httpdns resolve host: " + host + " " + cases[i].logged));
+        // Nothing in flight any more: the next ask tries again.
+        EXPECT_EQ(dns.asynGetIpByHost(host), std::nullopt);
+        settle(host, 2);
+    }
+}
+
+TEST_F(Httpdns, AServerThatCannotBeReachedIsStatusZero) {
+    int closedPort = test::freePort();
+    dns.setServer("127.0.0.1", closedPort);
+    EXPECT_EQ(dns.asynGetIpByHost("down.bucket.test"), std::nullopt);
+    ASSERT_TRUE(waitFor([&] { return !dns.isResolving("down.bucket.test"); }));
+    EXPECT_TRUE(log_->has("[Error]: Httpdns resolve host: down.bucket.test failed, responseCode: 0"));
+}
+
+TEST_F(Httpdns, GetIpByHostUsesTheAddressOnlyWhenKnownAndNoProxyIsSet) {
+    const std::string v4 = "v4.bucket.test", v6 = "v6.bucket.test", viaProxy = "proxy.bucket.test";
+    peer->setAnswers("{\"" + v4 + "\":[" + answer(200, R"({"ttl":600,"ips":["10.9.8.7"]})") + "],\"" + v6 + "\":[" +
+                     answer(200, R"({"ttl":600,"ips":["2001:db8::5"]})") + "],\"" + viaProxy + "\":[" +
+                     answer(200, R"({"ttl":600,"ips":["10.0.0.1"]})") + "]}");
+
+    EXPECT_EQ(HOSUtil::getIpByHost(v4), v4) << "nothing known yet: the name itself";
+    EXPECT_EQ(HOSUtil::getIpByHost(v6), v6);
+    settle(v4, 1);
+    settle(v6, 1);
+    EXPECT_EQ(HOSUtil::getIpByHost(v4), "10.9.8.7");
+    EXPECT_EQ(HOSUtil::getIpByHost(v6), "[2001:db8::5]");
+    EXPECT_TRUE(log_->has("[Debug]: resolved host " + v4 + " and get ip: (null)"));
+    EXPECT_TRUE(log_->has("[Debug]: resolved host " + v4 + " and get ip: 10.9.8.7"));
+
+    // On an IPv6-only network the IPv4 answer becomes a synthesised address.
+    DnsResponder nat64;
+    nat64.answer("64:ff9b::c000:aa");
+    auto& resolver = HOSIPv6PrefixResolver::getInstance();
+    resolver.setNameserver(nat64.address());
+    auto& adapter = HOSIPv6Adapter::getInstance();
+    adapter.setDNSServers(std::vector{socketAddress("2001:db8::53")});
+    ASSERT_TRUE(adapter.reResolveIPv6OnlyStatus());
+    ASSERT_TRUE(waitFor([&] { return resolver.ipv6PrefixResolveStatus() == HOSIPv6PrefixResolver::kResolved; }));
+    EXPECT_EQ(HOSUtil::getIpByHost(v4), "[64:ff9b::a09:807]");
+    adapter.setDNSServers(std::vector{socketAddress("127.0.0.1")});
+    adapter.reResolveIPv6OnlyStatus();
+
+    // Behind a proxy HTTP-DNS is not asked at all.
+    ::setenv("https_proxy", "http://127.0.0.1:3128", 1);
+    EXPECT_EQ(HOSUtil::getIpByHost(viaProxy), viaProxy);
+    EXPECT_FALSE(dns.isResolving(viaProxy));
+    ::unsetenv("https_proxy");
+    EXPECT_EQ(peer->queries(viaProxy), 0);
+    EXPECT_TRUE(log_->has("[Debug]: current network is delegate state"));
+}
+
+}  // namespace
+}  // namespace pellix::hostest
