@@ -78,12 +78,12 @@ bool URLRequest::setConnectToAddress(std::optional<std::string> address) {
         return true;
     }
     std::string text = *address;
-    if (text.size() >= 2 && text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
     unsigned char bytes[16];
     if (::inet_pton(AF_INET, text.c_str(), bytes) == 1) {
         connectTo_ = text;
         return true;
     }
+    if (text.size() >= 2 && text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
     if (::inet_pton(AF_INET6, text.c_str(), bytes) == 1) {
         connectTo_ = "[" + text + "]";
         return true;
