@@ -7,7 +7,6 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
 #include <mutex>
 
