@@ -21,6 +21,13 @@ namespace {
 
 constexpr const char* kAccount = "654321";
 
+// A host name no earlier test of this process has used: the resolver's
+// cache lives as long as the process.
+std::string freshHost(const std::string& label) {
+    static std::atomic<int> n{0};
+    return label + "-" + std::to_string(++n) + ".bucket.test";
+}
+
 // The HTTP-DNS stand-in (tests/peers/httpdns/server.js), shared by the
 // tests of a suite; each test uses host names of its own.
 struct HttpdnsPeer {
@@ -87,7 +94,7 @@ protected:
 };
 
 TEST_F(Httpdns, AnAnswerServesItsTtlPlusOneMinuteAndRefreshesFromTenSecondsBefore) {
-    const std::string host = "window.bucket.test";
+    const std::string host = freshHost("window");
     peer->setAnswers("{\"" + host + "\":[" + answer(200, R"({"ttl":300,"ips":["10.1.2.3","10.1.2.4"]})") + "," +
                      answer(500, "oops") + "]}");
     const double t0 = platform::Clock::now();
@@ -144,12 +151,15 @@ TEST_F(Httpdns, AnswersThatCannotBeUsedChangeNothingAndAreLogged) {
         {answer(200, R"({"ips":[167838211]})"), "failed, malformed answer: first entry of \"ips\" is not an IP address."},
         {answer(404, ""), "failed, responseCode: 404"},
     };
+    std::vector<std::string> hosts;
     std::string answers = "{";
-    for (std::size_t i = 0; i < cases.size(); ++i)
-        answers += (i ? "," : "") + std::string("\"bad") + std::to_string(i) + ".bucket.test\":[" + cases[i].reply + "]";
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        hosts.push_back(freshHost("bad"));
+        answers += (i ? ",\"" : "\"") + hosts[i] + "\":[" + cases[i].reply + "]";
+    }
     peer->setAnswers(answers + "}");
     for (std::size_t i = 0; i < cases.size(); ++i) {
-        const std::string host = "bad" + std::to_string(i) + ".bucket.test";
+        const std::string& host = hosts[i];
         SCOPED_TRACE(cases[i].reply);
         EXPECT_EQ(dns.asynGetIpByHost(host), std::nullopt);
         settle(host, 1);
@@ -164,13 +174,14 @@ TEST_F(Httpdns, AnswersThatCannotBeUsedChangeNothingAndAreLogged) {
 TEST_F(Httpdns, AServerThatCannotBeReachedIsStatusZero) {
     int closedPort = test::freePort();
     dns.setServer("127.0.0.1", closedPort);
-    EXPECT_EQ(dns.asynGetIpByHost("down.bucket.test"), std::nullopt);
-    ASSERT_TRUE(waitFor([&] { return !dns.isResolving("down.bucket.test"); }));
-    EXPECT_TRUE(log_->has("[Error]: Httpdns resolve host: down.bucket.test failed, responseCode: 0"));
+    const std::string host = freshHost("down");
+    EXPECT_EQ(dns.asynGetIpByHost(host), std::nullopt);
+    ASSERT_TRUE(waitFor([&] { return !dns.isResolving(host); }));
+    EXPECT_TRUE(log_->has("[Error]: Httpdns resolve host: " + host + " failed, responseCode: 0"));
 }
 
 TEST_F(Httpdns, GetIpByHostUsesTheAddressOnlyWhenKnownAndNoProxyIsSet) {
-    const std::string v4 = "v4.bucket.test", v6 = "v6.bucket.test", viaProxy = "proxy.bucket.test";
+    const std::string v4 = freshHost("v4"), v6 = freshHost("v6"), viaProxy = freshHost("proxy");
     peer->setAnswers("{\"" + v4 + "\":[" + answer(200, R"({"ttl":600,"ips":["10.9.8.7"]})") + "],\"" + v6 + "\":[" +
                      answer(200, R"({"ttl":600,"ips":["2001:db8::5"]})") + "],\"" + viaProxy + "\":[" +
                      answer(200, R"({"ttl":600,"ips":["10.0.0.1"]})") + "]}");
