@@ -48,7 +48,9 @@ bool HOSReachability::startNotifier() {
             platform::NotificationCenter::defaultCenter().post(hosReachabilityChangedNotification,
                                                                std::static_pointer_cast<void>(self));
     });
-    return reachabilityRef_->schedule();
+    if (reachabilityRef_->schedule()) return true;
+    reachabilityRef_->setCallback(nullptr);
+    return false;
 }
 
 void HOSReachability::stopNotifier() { reachabilityRef_->unschedule(); }
