@@ -78,19 +78,27 @@ void HOSHttpdns::resolveHost(const std::string& host) {
         port = serverPort_;
         account = accountId_;
     }
+    // On an IPv6-only network the server is reached at its synthesised IPv6
+    // address, while the URL keeps the address its certificate names.
     auto address = HOSIPv6Adapter::getInstance().handleIpv4Address(server);
     std::optional<platform::URL> url;
     if (address) {
-        if (port > 0) *address += ":" + std::to_string(port);
-        url = platform::URL::parse("https://" + *address + "/" + account + "/d?host=" + HOSUtil::encodeURL(host));
+        std::string authority = HOSIPv6Adapter::isIPv6Address(server) ? "[" + server + "]" : server;
+        if (port > 0) authority += ":" + std::to_string(port);
+        url = platform::URL::parse("https://" + authority + "/" + account + "/d?host=" + HOSUtil::encodeURL(host));
+    }
+    platform::URLRequest request;
+    if (url) {
+        request.setURL(*url);
+        if (*address != server && !request.setConnectToAddress(*address)) url.reset();
     }
     if (!url) {
         HOS_LOG_ERROR("Httpdns resolve host: %s failed, no usable server address.", host.c_str());
         finish(host, std::nullopt);
         return;
     }
-    auto task = platform::URLSession::sharedSession()->dataTaskWithURL(
-        *url, [this, host](std::optional<platform::Bytes> data, std::shared_ptr<const platform::HTTPURLResponse> response,
+    auto task = platform::URLSession::sharedSession()->dataTaskWithRequest(
+        request, [this, host](std::optional<platform::Bytes> data, std::shared_ptr<const platform::HTTPURLResponse> response,
                            platform::ErrorPtr) {
             unsigned long status = (data && response) ? static_cast<unsigned long>(response->statusCode()) : 0;
             std::optional<IpObject> answer;

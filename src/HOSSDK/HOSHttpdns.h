@@ -7,9 +7,10 @@
 // after its expiry. One lookup per host is in flight at a time.
 //
 // A lookup is a GET of "https://<server>/<account id>/d?host=<host>" on the
-// shared URL session; the server is an IPv4 address (made an IPv6 literal on
-// an IPv6-only network by HOSIPv6Adapter) with an optional port, and its
-// certificate is checked against that address like any HTTPS peer's. The
+// shared URL session; the server is an IPv4 address with an optional port.
+// On an IPv6-only network the connection goes to the address HOSIPv6Adapter
+// synthesises for it while the URL keeps the IPv4 address, so the server's
+// certificate is still checked against the address it names. The
 // reply is untrusted: only a JSON object whose "ips" list starts with an IP
 // address literal makes a cache entry (expiry: arrival + "ttl" seconds);
 // anything else is logged and changes nothing, so the previous entry stays.

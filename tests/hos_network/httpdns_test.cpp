@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "DnsResponder.h"
+#include "HttpdnsPeer.h"
 #include "HOSSDK/HOSHttpdns.h"
 #include "HOSSDK/HOSIPv6/HOSIPv6Adapter.h"
 #include "HOSSDK/HOSIPv6/HOSIPv6PrefixResolver.h"
@@ -14,12 +15,10 @@
 #include "NetworkFixture.h"
 #include "platform/Clock.h"
 #include "platform/ManualClock.h"
-#include "support/TestCerts.h"
 
 namespace pellix::hostest {
 namespace {
 
-constexpr const char* kAccount = "654321";
 
 // A host name no earlier test of this process has used: the resolver's
 // cache lives as long as the process.
@@ -27,34 +26,6 @@ std::string freshHost(const std::string& label) {
     static std::atomic<int> n{0};
     return label + "-" + std::to_string(++n) + ".bucket.test";
 }
-
-// The HTTP-DNS stand-in (tests/peers/httpdns/server.js), shared by the
-// tests of a suite; each test uses host names of its own.
-struct HttpdnsPeer {
-    HttpdnsPeer() {
-        setAnswers("{}");
-        process = std::make_unique<test::Process>(std::vector<std::string>{
-            "node", test::sourceDir() + "/tests/peers/httpdns/server.js", "--cert", certs.leaf.cert, "--key",
-            certs.leaf.key, "--account", kAccount, "--answers", dir.file("answers.json")});
-        auto p = process->waitForLine("listening (\\d+)");
-        if (!p) throw std::runtime_error("httpdns peer did not start: " + process->errorOutput());
-        port = std::stoi(*p);
-    }
-    void setAnswers(const std::string& json) { test::writeFile(dir.file("answers.json"), json); }
-    // Queries received for `host` so far.
-    int queries(const std::string& host) const {
-        std::string out = process->output();
-        int n = 0;
-        for (std::size_t at = out.find("query " + host + "\n"); at != std::string::npos;
-             at = out.find("query " + host + "\n", at + 1))
-            ++n;
-        return n;
-    }
-    test::TestCerts certs;
-    test::TempDir dir;
-    std::unique_ptr<test::Process> process;
-    int port = 0;
-};
 
 class Httpdns : public LoggedTest {
 protected:

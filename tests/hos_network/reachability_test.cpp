@@ -8,6 +8,8 @@
 #include <cstdlib>
 
 #include "DnsResponder.h"
+#include "HOSSDK/HOSHttpdns.h"
+#include "HttpdnsPeer.h"
 #include "HOSSDK/HOSIPv6/HOSIPv6Adapter.h"
 #include "HOSSDK/HOSIPv6/HOSIPv6PrefixResolver.h"
 #include "HOSSDK/HOSIPv6/HOSReachability.h"
@@ -137,6 +139,23 @@ TEST_F(NetworkNamespace, Child) {
 
     ASSERT_TRUE(pumpUntil([&] { return notes.load() >= 1; }));
     EXPECT_EQ(watched->currentReachabilityStatus(), HOSReachableViaWiFi);
+
+    // HTTP-DNS on this network: its server 127.0.0.1 is reached at the
+    // synthesised address (the server listens there only, as if behind
+    // NAT64), while TLS still checks the certificate for 127.0.0.1.
+    auto synthesised = resolver.convertIPv4toIPv6("127.0.0.1");
+    ASSERT_TRUE(synthesised);
+    ASSERT_EQ(sh("ip -6 addr add " + *synthesised + "/128 dev lo nodad"), 0);
+    HttpdnsPeer httpdns(*synthesised);  // not on 127.0.0.1 itself
+    ::setenv("SSL_CERT_FILE", httpdns.certs.ca.cert.c_str(), 1);
+    httpdns.setAnswers(R"({"cdn.bucket.test":[{"status":200,"body":"{\"ttl\":600,\"ips\":[\"198.51.100.7\"]}"}]})");
+    auto& lookups = HOSHttpdns::sharedInstance();
+    lookups.setServer("127.0.0.1", httpdns.port);
+    lookups.setAccountId(kAccount);
+    EXPECT_EQ(HOSUtil::getIpByHost("cdn.bucket.test"), "cdn.bucket.test");
+    ASSERT_TRUE(waitFor([&] { return !lookups.isResolving("cdn.bucket.test"); }));
+    EXPECT_EQ(httpdns.queries("cdn.bucket.test"), 1);
+    EXPECT_EQ(HOSUtil::getIpByHost("cdn.bucket.test"), "[2001:db8:122:3c6:33:6407::]");
 
     // Stopped: the wrapper posts nothing more; the manager still watches.
     watched->stopNotifier();

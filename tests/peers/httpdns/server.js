@@ -1,7 +1,7 @@
 #!/usr/bin/env node
 // HTTP-DNS stand-in for the storage runtime's tests.
 //
-//   node server.js --cert leaf.pem --key leaf.key --account 123456 --answers answers.json
+//   node server.js --cert leaf.pem --key leaf.key --account 123456 --answers answers.json [--host 127.0.0.1]
 //
 // Prints "listening <port>" once it accepts connections, then one line
 // "query <host>" per HTTP-DNS query it receives (so tests count lookups).
@@ -52,7 +52,7 @@ const server = https.createServer({ cert: fs.readFileSync(opt('cert')), key: fs.
     res.writeHead(reply.status || 200, { 'Content-Type': 'application/json', 'Content-Length': String(body.length) });
     res.end(body);
   });
-server.listen(0, '127.0.0.1', () => {
+server.listen(0, opt('host') || '127.0.0.1', () => {
   process.stdout.write('listening ' + server.address().port + '\n');
 });
 process.on('SIGTERM', () => process.exit(0));
