@@ -114,9 +114,8 @@ bool TVSecurityPolicy::evaluateServerTrust(const ServerTrust& serverTrust,
             policy.anchors = std::move(anchors);
             ServerTrust::Result pinned = serverTrust.evaluate(policy);
             if (!pinned.trusted) return false;
-            for (auto it = pinned.chain.rbegin(); it != pinned.chain.rend(); ++it)
-                if (pinnedCertificates_->count(*it)) return true;
-            return false;
+            return platform::chainContainsPinnedCertificate(
+                pinned.chain, std::vector<Bytes>(pinnedCertificates_->begin(), pinnedCertificates_->end()));
         }
         case TVSSLPinningModePublicKey: {
             if (!pinnedPublicKeys_) return false;
@@ -124,15 +123,9 @@ bool TVSecurityPolicy::evaluateServerTrust(const ServerTrust& serverTrust,
             // verification failed) of the certificates that really sign the
             // server's own one: a pinned certificate the server appended
             // without it signing anything must not match.
-            std::vector<Bytes> chain = system.trusted ? system.chain
-                                                      : platform::signedCertificateChain(serverTrust.certificateChain());
-            for (const auto& der : chain) {
-                auto key = TVPublicKeyForCertificate(der);
-                if (!key) continue;
-                for (const auto& pinnedKey : *pinnedPublicKeys_)
-                    if (TVSecKeyIsEqualToKey(*key, pinnedKey)) return true;
-            }
-            return false;
+            return platform::chainContainsPinnedPublicKey(
+                system.trusted ? system.chain : serverTrust.certificateChain(),
+                std::vector<Bytes>(pinnedPublicKeys_->begin(), pinnedPublicKeys_->end()));
         }
         default:
             return false;

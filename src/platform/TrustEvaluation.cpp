@@ -1,5 +1,6 @@
 #include "platform/TrustEvaluation.h"
 
+#include "platform/ServerTrust.h"
 #include "platform/X509DER.h"
 
 #include <openssl/err.h>
@@ -34,6 +35,25 @@ std::vector<Bytes> signedCertificateChain(const std::vector<Bytes>& presented) {
     }
     ERR_clear_error();
     return chain;
+}
+
+bool chainContainsPinnedCertificate(const std::vector<Bytes>& chain, const std::vector<Bytes>& pinnedCertificates) {
+    if (pinnedCertificates.empty()) return false;
+    for (const auto& der : signedCertificateChain(chain))
+        for (const auto& pinned : pinnedCertificates)
+            if (der == pinned) return true;
+    return false;
+}
+
+bool chainContainsPinnedPublicKey(const std::vector<Bytes>& chain, const std::vector<Bytes>& pinnedPublicKeys) {
+    if (pinnedPublicKeys.empty()) return false;
+    for (const auto& der : signedCertificateChain(chain)) {
+        auto key = ServerTrust::publicKeyForCertificate(der);
+        if (!key) continue;
+        for (const auto& pinned : pinnedPublicKeys)
+            if (*key == pinned) return true;
+    }
+    return false;
 }
 
 }  // namespace pellix::platform
