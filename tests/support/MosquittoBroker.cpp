@@ -50,18 +50,27 @@ MosquittoBroker::MosquittoBroker(Options options)
         // Anonymous access is then decided per listener.
         conf += "per_listener_settings true\n";
     }
+    auto tlsLines = [](const TLS& tls) {
+        std::string lines = "cafile " + tls.certs->ca.cert + "\ncertfile " + tls.server.cert + "\nkeyfile " +
+                            tls.server.key + "\n";
+        if (tls.requireCertificate) lines += "require_certificate true\n";
+        return lines;
+    };
     conf += listener(port_) + "allow_anonymous true\n";
-    if (const auto& tls = options.tls) {
-        conf += "cafile " + tls->certs->ca.cert + "\ncertfile " + tls->server.cert + "\nkeyfile " + tls->server.key +
-                "\n";
-        if (tls->requireCertificate) conf += "require_certificate true\n";
-    }
+    if (const auto& tls = options.tls) conf += tlsLines(*tls);
     if (options.passwordListener) {
         const std::string passwords = dir_.file("passwords");
         if (run("mosquitto_passwd -b -c " + passwords + " " + kUser + " " + kPassword + " >/dev/null 2>&1") != 0) {
             throw std::runtime_error("mosquitto_passwd failed");
         }
         conf += listener(passwordPort_) + "allow_anonymous false\npassword_file " + passwords + "\n";
+    }
+    if (options.websockets) {
+        websocketsPort_ = freePort();
+        while (websocketsPort_ == port_ || websocketsPort_ == passwordPort_) websocketsPort_ = freePort();
+        conf += "listener " + std::to_string(websocketsPort_) + "\nprotocol websockets\nbind_interface lo\n";
+        if (options.passwordListener) conf += "allow_anonymous true\n";
+        if (const auto& tls = options.websocketsTLS) conf += tlsLines(*tls);
     }
     conf += "user root\npersistence false\nlog_type all\nlog_dest stdout\n";
     conf += options.extraConfig;
@@ -79,7 +88,7 @@ void MosquittoBroker::restart() {
 void MosquittoBroker::start() {
     // Line-buffered, so the log can be read while the broker runs.
     process_ = std::make_unique<Process>(std::vector<std::string>{"stdbuf", "-oL", "mosquitto", "-c", confPath_});
-    for (int p : {port_, passwordPort_}) {
+    for (int p : {port_, passwordPort_, websocketsPort_}) {
         if (p == 0) continue;
         // A broker that refused its configuration is reported at once, not after the time-out.
         const auto deadline = std::chrono::steady_clock::now() + 10s;

@@ -2,7 +2,8 @@
 // programs, its log (log_type all, line-buffered on stdout) kept as an oracle.
 //
 // The main listener takes anonymous clients, optionally over TLS; an optional
-// second listener takes only kUser / kPassword. The broker runs as root with
+// second listener takes only kUser / kPassword, an optional WebSocket
+// listener (ws or wss) carries MQTT over WebSocket. The broker runs as root with
 // persistence off, so nothing outlives the object. Construction waits until
 // every listener accepts connections and throws std::runtime_error carrying
 // the broker's output when it does not start. The destructor stops the broker
@@ -37,6 +38,10 @@ public:
     struct Options {
         std::optional<TLS> tls{};       // on the main listener
         bool passwordListener = false;  // a second listener for kUser / kPassword only
+        // A WebSocket listener beside the plain one, bound to the interface lo;
+        // TLS (wss) when websocketsTLS is set.
+        bool websockets = false;
+        std::optional<TLS> websocketsTLS{};
         std::string extraConfig{};      // lines appended to the configuration as they are
         // Called between looks at the log in waitFor(); sleeps 20 ms when empty.
         std::function<void()> whileWaiting{};
@@ -50,6 +55,8 @@ public:
     int port() const { return port_; }
     // The password listener's port; 0 when the options asked for none.
     int passwordPort() const { return passwordPort_; }
+    // The WebSocket listener's port; 0 when the options asked for none.
+    int websocketsPort() const { return websocketsPort_; }
     std::string log() const { return process_->output(); }
     // Lines of the log containing every one of `parts`.
     int count(std::initializer_list<std::string> parts) const;
@@ -65,6 +72,7 @@ private:
     TempDir dir_;
     int port_;
     int passwordPort_ = 0;
+    int websocketsPort_ = 0;
     std::function<void()> whileWaiting_;
     std::string confPath_;
     std::unique_ptr<Process> process_;
