@@ -36,6 +36,7 @@ function log(line) { process.stdout.write(line + '\n'); }
 
 const wss = new WebSocketServer({
   noServer: true,
+  perMessageDeflate: false,
   maxPayload: 512 * 1024 * 1024,
   handleProtocols: (protocols, request) => {
     const url = new URL(request.url, 'http://x');
