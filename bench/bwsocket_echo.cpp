@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -29,7 +30,15 @@ using pellix::BWWebSocket;
 using pellix::platform::Bytes;
 using pellix::platform::Value;
 
-const std::string kPeerDir = std::filesystem::path(__FILE__).parent_path().parent_path() / "tests/peers/ws";
+// The source tree: $PELLIX_SOURCE_DIR, else the parent of the build folder
+// this program sits in (build-bench/bench/bench_bwsocket_echo).
+std::string peerDir() {
+    if (const char* top = std::getenv("PELLIX_SOURCE_DIR")) return std::string(top) + "/tests/peers/ws";
+    std::error_code ec;
+    const auto exe = std::filesystem::canonical("/proc/self/exe", ec);
+    return (exe.parent_path().parent_path().parent_path() / "tests/peers/ws").string();
+}
+const std::string kPeerDir = peerDir();
 constexpr int kWindow = 4;
 constexpr int kSmallWindow = 64;
 

@@ -412,8 +412,9 @@ void BWWebSocket::closeStreams(bool clean) {
     input_->close();
     output_->close();
     if (!failed_) {
-        performDelegate([clean](BWWebSocketDelegate& d, BWWebSocket& ws) {
-            if (d.implements(BWWebSocketDelegate::Method::DidClose)) d.webSocket(ws, ws.closeCode_, ws.closeReason_, clean);
+        // Taken now: the fields belong to the work queue, the callback runs elsewhere.
+        performDelegate([clean, code = closeCode_, reason = closeReason_](BWWebSocketDelegate& d, BWWebSocket& ws) {
+            if (d.implements(BWWebSocketDelegate::Method::DidClose)) d.webSocket(ws, code, reason, clean);
         });
     }
     scheduleCleanup();
@@ -475,10 +476,11 @@ void BWWebSocket::failOnQueue(platform::ErrorPtr error) {
     if (readyState() == BWReadyStateClosed) return;
     failed_ = true;
     if (reader_) reader_->stop();
+    // Closed before the callback is queued, so the delegate never sees an earlier state.
+    advanceState(BWReadyStateClosed);
     performDelegate([error](BWWebSocketDelegate& d, BWWebSocket& ws) {
         if (d.implements(BWWebSocketDelegate::Method::DidFailWithError)) d.webSocket(ws, error);
     });
-    advanceState(BWReadyStateClosed);
     closeConnection();
     scheduleCleanup();
 }
