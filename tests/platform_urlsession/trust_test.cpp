@@ -1,6 +1,7 @@
 // Server-trust challenges: each outcome, and what the ServerTrust offers
 // for pinning.
 #include "SessionFixture.h"
+#include "platform/TrustEvaluation.h"
 
 namespace pellix::platform::urltest {
 namespace {
@@ -134,6 +135,38 @@ TEST(ServerTrustEvaluation, PoliciesAndAnchors) {
     }
     EXPECT_EQ(ServerTrust::publicKeyForCertificate(leaf), ServerTrust({leaf}, "h").publicKeys().at(0));
     EXPECT_FALSE(ServerTrust::publicKeyForCertificate(Bytes{0x30, 0x00}));
+}
+
+// The pinning decision every TLS user shares: only certificates that really
+// sign the server's own one count, not whatever the server appends.
+TEST(ServerTrustEvaluation, PinsMatchOnlyTheSignedChain) {
+    auto leaf = derOf(certs().leaf.cert);
+    auto self = derOf(certs().selfSigned.cert);
+    auto chainedLeaf = derOf(certs().chained.cert);
+    auto intermediate = derOf(certs().intermediate.cert);
+    auto ca = derOf(certs().ca.cert);
+    auto key = [](const Bytes& der) { return *ServerTrust::publicKeyForCertificate(der); };
+    struct Case {
+        const char* name;
+        std::vector<Bytes> chain;
+        std::vector<Bytes> pins;
+        bool matches;
+    };
+    const std::vector<Case> cases = {
+        {"leaf pinned", {leaf}, {leaf}, true},
+        {"intermediate pinned", {chainedLeaf, intermediate}, {intermediate}, true},
+        {"root appended after the leaf it signed", {leaf, ca}, {ca}, true},
+        {"pin appended after an untrusted leaf", {self, ca}, {ca}, false},
+        {"pin appended after an unrelated intermediate", {chainedLeaf, intermediate, leaf}, {leaf}, false},
+        {"no pins", {leaf}, {}, false},
+        {"no chain", {}, {leaf}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(chainContainsPinnedCertificate(c.chain, c.pins), c.matches) << c.name;
+        std::vector<Bytes> keys;
+        for (const auto& pin : c.pins) keys.push_back(key(pin));
+        EXPECT_EQ(chainContainsPinnedPublicKey(c.chain, keys), c.matches) << c.name;
+    }
 }
 
 }  // namespace
