@@ -380,6 +380,8 @@ void BWWebSocket::writeData(std::span<const std::uint8_t> bytes) {
 
 void BWWebSocket::sendFrame(BWOpcode opcode, std::span<const std::uint8_t> payload) {
     if (closeWhenFinishedWriting_) return;
+    // Nothing may follow our close frame on the wire.
+    if (opcode != BWOpcodeClose && readyState() >= BWReadyStateClosing) return;
     BWAppendFrame(outputBuffer_, opcode, payload, BWRandomMaskKey());
     pumpWriting();
 }

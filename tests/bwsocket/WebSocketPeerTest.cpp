@@ -1,6 +1,12 @@
 // BWWebSocket against the Node `ws` server on loopback.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "BWSocket/BWHandshake.h"
 #include "BWSocket/BWWebSocket.h"
 #include "WsPeer.h"
 #include "platform/Crypto.h"
@@ -271,6 +277,43 @@ TEST(BWWebSocketPeer, AnOpenedSocketLivesUntilItsConnectionEnds) {
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (!weak.expired() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
     EXPECT_TRUE(weak.expired());
+}
+
+// A server that answers the handshake and then only listens: what the client
+// writes after its close frame shows on the wire.
+TEST(BWWebSocketPeer, NothingFollowsTheCloseFrame) {
+    int port = 0;
+    const int listener = test::listenLoopback(port);
+    std::string wire;
+    std::thread server([&] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        std::string in;
+        char buf[4096];
+        ssize_t n;
+        while (in.find("\r\n\r\n") == std::string::npos && (n = ::read(fd, buf, sizeof buf)) > 0) in.append(buf, static_cast<std::size_t>(n));
+        const auto at = in.find("Sec-WebSocket-Key: ") + 19;
+        const std::string answer = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                   "Sec-WebSocket-Accept: " + BWAcceptKey(in.substr(at, 24)) + "\r\n\r\n";
+        (void)!::write(fd, answer.data(), answer.size());
+        while ((n = ::read(fd, buf, sizeof buf)) > 0) wire.append(buf, static_cast<std::size_t>(n));
+        ::close(fd);
+    });
+    Client c(*platform::URL::parse("ws://127.0.0.1:" + std::to_string(port) + "/"));
+    c.socket->setClosingTimeout(0.3);
+    c.socket->open();
+    ASSERT_EQ(c.recorder->waitFor("open"), "open");
+    c.socket->close();
+    c.socket->send(platform::Value(std::string("late")));
+    c.socket->sendPing();
+    EXPECT_EQ(c.recorder->waitFor("close:"), "close:0:<none>:0");  // the server never answered
+    server.join();
+    ::close(listener);
+    // One masked close frame with code 1000: 2 header bytes, 4 key bytes, 2 payload bytes.
+    ASSERT_EQ(wire.size(), 8u);
+    EXPECT_EQ(static_cast<std::uint8_t>(wire[0]), 0x88);
+    EXPECT_EQ(static_cast<std::uint8_t>(wire[1]), 0x82);
+    EXPECT_EQ(static_cast<std::uint8_t>(wire[6] ^ wire[2]), 0x03);
+    EXPECT_EQ(static_cast<std::uint8_t>(wire[7] ^ wire[3]), 0xE8);
 }
 
 }  // namespace
