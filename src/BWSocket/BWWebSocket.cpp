@@ -320,6 +320,11 @@ void BWWebSocket::stream(platform::SocketOutputStream& stream, platform::StreamE
 void BWWebSocket::streamEnded() {
     readAvailable();
     if (auto error = input_->streamError()) return failOnQueue(error);
+    // After a protocol error the server's end completes the closing handshake.
+    if (failed_) {
+        if (!sentClose_) closeStreams(false);
+        return;
+    }
     // The server closed after its close frame and ours: the closing
     // handshake is complete even if our last write's drain was not seen yet.
     if (receivedClose_ && readyState() == BWReadyStateClosing && !sentClose_ && !failed_) {
@@ -341,7 +346,9 @@ void BWWebSocket::streamEnded() {
 
 void BWWebSocket::readAvailable() {
     if (!readBuffer_) readBuffer_ = std::make_unique<std::uint8_t[]>(kReadChunk);
-    while (readyState() != BWReadyStateClosed && input_->hasBytesAvailable()) {
+    // Bytes keep being read (and dropped once closed): a connection left with
+    // unread bytes would be reset, losing our close frame on the way out.
+    while (input_->hasBytesAvailable()) {
         const std::int64_t n = input_->read(readBuffer_.get(), kReadChunk);
         if (n < 0) return failOnQueue(input_->streamError());
         if (n == 0) break;
@@ -461,7 +468,7 @@ void BWWebSocket::startClose(std::int64_t code, std::optional<std::string> reaso
     std::weak_ptr<BWWebSocket> weak = shared_from_this();
     workQueue_->after(timeout, [weak] {
         auto self = weak.lock();
-        if (!self || self->sentClose_ || self->failed_) return;
+        if (!self || self->sentClose_) return;
         self->closeWhenFinishedWriting_ = true;
         self->closeStreams(false);
     });
@@ -469,13 +476,18 @@ void BWWebSocket::startClose(std::int64_t code, std::optional<std::string> reaso
 
 void BWWebSocket::protocolError(std::uint16_t code, std::string reason) {
     // The close frame goes out first; the server's violation is then an
-    // error for the caller, not a clean close.
+    // error for the caller, not a clean close. The connection stays until the
+    // server ends it or the closing time-out cuts it, so the frame arrives.
     startClose(code, reason);
-    failOnQueue(describedError(BWWebSocketErrorDomain, code, std::move(reason)));
+    failOnQueue(describedError(BWWebSocketErrorDomain, code, std::move(reason)), false);
 }
 
-void BWWebSocket::failOnQueue(platform::ErrorPtr error) {
-    if (readyState() == BWReadyStateClosed) return;
+void BWWebSocket::failOnQueue(platform::ErrorPtr error, bool closeNow) {
+    if (readyState() == BWReadyStateClosed) {
+        // A stream failure while waiting for the server to end the connection.
+        if (failed_ && !sentClose_) closeStreams(false);
+        return;
+    }
     failed_ = true;
     if (reader_) reader_->stop();
     // Closed before the callback is queued, so the delegate never sees an earlier state.
@@ -483,6 +495,7 @@ void BWWebSocket::failOnQueue(platform::ErrorPtr error) {
     performDelegate([error](BWWebSocketDelegate& d, BWWebSocket& ws) {
         if (d.implements(BWWebSocketDelegate::Method::DidFailWithError)) d.webSocket(ws, error);
     });
+    if (!closeNow) return;
     closeConnection();
     scheduleCleanup();
 }

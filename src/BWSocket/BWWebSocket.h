@@ -197,7 +197,8 @@ private:
     void pumpWriting();
     void closeConnection();
     void closeStreams(bool clean);
-    void failOnQueue(platform::ErrorPtr error);
+    // closeNow false: the connection ends later (protocol errors).
+    void failOnQueue(platform::ErrorPtr error, bool closeNow = true);
     void startClose(std::int64_t code, std::optional<std::string> reason);
     void protocolError(std::uint16_t code, std::string reason);
     void scheduleCleanup();
