@@ -280,8 +280,9 @@ TEST(BWWebSocketPeer, AnOpenedSocketLivesUntilItsConnectionEnds) {
 }
 
 // A server that answers the handshake and then only listens: what the client
-// writes after its close frame shows on the wire.
-TEST(BWWebSocketPeer, NothingFollowsTheCloseFrame) {
+// writes after its close frame shows on the wire. A long reason is cut so the
+// close frame stays a valid control frame (125 bytes of payload at most).
+TEST(BWWebSocketPeer, NothingFollowsTheCloseFrameAndItFitsAControlFrame) {
     int port = 0;
     const int listener = test::listenLoopback(port);
     std::string wire;
@@ -313,16 +314,19 @@ TEST(BWWebSocketPeer, NothingFollowsTheCloseFrame) {
     c.socket->setClosingTimeout(0.3);
     c.socket->open();
     ASSERT_EQ(c.recorder->waitFor("open"), "open") << ::testing::PrintToString(c.recorder->events());
-    c.socket->close();
+    // 122 ASCII bytes, then a 3-byte character that would cross the limit.
+    c.socket->closeWithCode(4000, std::string(122, 'r') + "\xE2\x82\xAC and more");
     c.socket->send(platform::Value(std::string("late")));
     EXPECT_EQ(c.recorder->waitFor("close:"), "close:0:<none>:0");  // the server never answered
     server.join();
-    // One masked close frame with code 1000: 2 header bytes, 4 key bytes, 2 payload bytes.
-    ASSERT_EQ(wire.size(), 8u);
+    // One masked close frame: 2 header bytes, 4 key bytes, the code and 122
+    // bytes of reason (the cut character left out whole).
+    ASSERT_EQ(wire.size(), 2u + 4 + 2 + 122);
     EXPECT_EQ(static_cast<std::uint8_t>(wire[0]), 0x88);
-    EXPECT_EQ(static_cast<std::uint8_t>(wire[1]), 0x82);
-    EXPECT_EQ(static_cast<std::uint8_t>(wire[6] ^ wire[2]), 0x03);
-    EXPECT_EQ(static_cast<std::uint8_t>(wire[7] ^ wire[3]), 0xE8);
+    EXPECT_EQ(static_cast<std::uint8_t>(wire[1]), 0x80 | 124);
+    std::string payload;
+    for (std::size_t i = 6; i < wire.size(); ++i) payload += static_cast<char>(wire[i] ^ wire[2 + (i - 6) % 4]);
+    EXPECT_EQ(payload, "\x0F\xA0" + std::string(122, 'r'));
 }
 
 }  // namespace
