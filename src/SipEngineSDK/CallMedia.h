@@ -137,4 +137,14 @@ struct MediaSettings {
 // install another.
 using CallMediaFactory = std::function<std::unique_ptr<CallMedia>(const MediaSettings&)>;
 
+// The factory engines use for calls made or received from now on (process
+// wide; set it on the engine's thread before calls start). An empty factory,
+// the initial state, gives every call a null media: it binds the RTP/RTCP
+// ports so the SDP can name them, reports each active stream as started as
+// soon as it is applied, and moves no media.
+void setCallMediaFactory(CallMediaFactory factory);
+CallMediaFactory callMediaFactory();
+// The null media itself (also what a factory's failure falls back to).
+std::unique_ptr<CallMedia> makeNullCallMedia(const MediaSettings& settings);
+
 }  // namespace client::media

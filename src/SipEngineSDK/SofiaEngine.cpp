@@ -1,0 +1,525 @@
+#include "SipEngineSDK/SofiaEngine.h"
+
+#include <arpa/inet.h>
+#include <glob.h>
+#include <gst/gst.h>
+#include <netdb.h>
+#include <sofia-sip/msg_header.h>
+#include <sofia-sip/nua.h>
+#include <sofia-sip/nua_tag.h>
+#include <sofia-sip/sip_header.h>
+#include <sofia-sip/sip_status.h>
+#include <sofia-sip/soa_tag.h>
+#include <sofia-sip/sresolv.h>
+#include <sofia-sip/stun_tag.h>
+#include <sofia-sip/su.h>
+#include <sofia-sip/su_wait.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "SipEngineSDK/SipHeaders.h"
+#include "platform/Log.h"
+
+namespace client {
+namespace {
+
+void nuaCallback(nua_event_t event, int status, char const* phrase, nua_t*, nua_magic_t* magic, nua_handle_t* nh,
+                 nua_hmagic_t* hmagic, sip_t const* sip, tagi_t tags[]) {
+    static_cast<SofiaEngine*>(magic)->onEvent(event, status, phrase, nh, hmagic, sip, tags);
+}
+
+void log(const std::string& text) { pellix::platform::Log::write("[SipEngine] " + text); }
+
+bool g729EncoderPresent() {
+    // Asked of the media stack once: G.729 is offered only when some
+    // installed encoder produces it (none does in a stock Debian install).
+    static const bool present = [] {
+        if (!gst_init_check(nullptr, nullptr, nullptr)) return false;
+        GList* encoders = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_AUDIO_ENCODER, GST_RANK_NONE);
+        GstCaps* caps = gst_caps_from_string("audio/G729");
+        GList* matching = gst_element_factory_list_filter(encoders, caps, GST_PAD_SRC, FALSE);
+        bool found = matching != nullptr;
+        gst_plugin_feature_list_free(matching);
+        gst_plugin_feature_list_free(encoders);
+        gst_caps_unref(caps);
+        return found;
+    }();
+    return present;
+}
+
+std::string aorOf(const SipProfile& p) {
+    return "sip:" + textOf(p.userName) + "@" + textOf(p.domain);
+}
+
+std::string identityOf(const SipProfile& p) {
+    std::string display = textOf(p.displayName);
+    std::string out;
+    if (!display.empty()) {
+        std::string quoted;
+        for (char c : display)
+            if (c != '"' && c != '\\' && c != '\r' && c != '\n') quoted += c;
+        out = "\"" + quoted + "\" ";
+    }
+    return out + "<" + aorOf(p) + ">";
+}
+
+const char* transportParam(int transport) {
+    switch (transport) {
+    case SipProfile::kTcp: return ";transport=tcp";
+    case SipProfile::kTls: return ";transport=tls";
+    default: return ";transport=udp";
+    }
+}
+
+// Profile texts end up inside SIP URIs; characters that would change the
+// URI's meaning make the profile unusable instead.
+bool uriSafe(const std::string& s, bool allowColon) {
+    if (s.empty()) return false;
+    for (unsigned char c : s) {
+        if (c <= 0x20 || c >= 0x7f) return false;
+        if (std::string_view("<>\"@;?#\\,").find(static_cast<char>(c)) != std::string_view::npos) return false;
+        if (c == ':' && !allowColon) return false;
+    }
+    return true;
+}
+
+bool usable(const SipProfile& p) {
+    return uriSafe(textOf(p.userName), false) && uriSafe(textOf(p.domain), true);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- engine
+
+SofiaEngine::SofiaEngine(Config& config) : config_(config) {}
+
+SofiaEngine::~SofiaEngine() { Terminate(); }
+
+bool SofiaEngine::Initialize() {
+    if (nua_) return true;
+    if (su_init() != 0) return false;
+    suInitialized_ = true;
+    root_ = su_root_create(nullptr);
+    if (!root_) return false;
+    // Sofia's stack on our thread: its callbacks then run only inside
+    // ProcessEvents(), never on a thread of sofia's.
+    su_root_threading(root_, 0);
+
+    std::string bind = textOf(config_.transport.ipv4BindAddress);
+    if (bind.empty() || bind == "0.0.0.0") bind = "*";
+    int port = config_.transport.udpPort;
+    std::string url = "sip:" + bind + ":" + (port > 0 && port < 65536 ? std::to_string(port) : std::string("*"));
+    localAddress_ = bind == "*" ? std::string() : bind;
+    mediaSettings_.localAddress = localAddress_.empty() ? "127.0.0.1" : localAddress_;
+
+    char tmpl[] = "/tmp/pellix-sip-resolv-XXXXXX";
+    int fd = mkstemp(tmpl);
+    if (fd >= 0) {
+        ::close(fd);
+        resolvConf_ = tmpl;
+        std::ifstream in("/etc/resolv.conf");
+        std::ofstream out(resolvConf_);
+        out << in.rdbuf();
+    }
+
+    std::string stun;
+    if (config_.media.enableStun && config_.media.stunServer[0])
+        stun = textOf(config_.media.stunServer) + ":" + std::to_string(config_.media.stunPort);
+    userAgent_ = textOf(config_.userAgent);
+    nua_ = nua_create(root_, nuaCallback, this, NUTAG_URL((url + ";transport=udp").c_str()),
+                      NUTAG_USER_AGENT(userAgent_.c_str()), NUTAG_AUTOALERT(0), NUTAG_AUTOANSWER(0),
+                      NUTAG_ENABLEINVITE(1), NUTAG_ALLOW("INFO"),
+                      // No OPTIONS to ourselves through the registrar, no
+                      // re-registering on NAT guesses: only what we ask goes out.
+                      NUTAG_OUTBOUND("no-validate no-natify no-options-keepalive"),
+                      TAG_IF(!resolvConf_.empty(), SRESTAG_RESOLV_CONF(resolvConf_.c_str())),
+                      TAG_IF(!stun.empty(), STUNTAG_SERVER(stun.c_str())), TAG_END());
+    if (!nua_) {
+        log("cannot bind " + url);
+        return false;
+    }
+    return true;
+}
+
+void SofiaEngine::Terminate() {
+    quiet_ = true;
+    deferred_.clear();
+    if (nua_) {
+        shutdownDone_ = false;
+        nua_shutdown(nua_);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!shutdownDone_ && std::chrono::steady_clock::now() < deadline) su_root_step(root_, 20);
+        for (auto* nh : zombies_) nua_handle_destroy(nh);
+        zombies_.clear();
+        for (auto& c : calls_)
+            if (c->handle_) {
+                nua_handle_destroy(c->handle_);
+                c->handle_ = nullptr;
+            }
+        for (auto& [name, p] : profiles_)
+            if (p->handle) {
+                nua_handle_destroy(p->handle);
+                p->handle = nullptr;
+            }
+        nua_destroy(nua_);
+        nua_ = nullptr;
+    }
+    calls_.clear();
+    if (root_) {
+        su_root_destroy(root_);
+        root_ = nullptr;
+    }
+    if (suInitialized_) {
+        su_deinit();
+        suInitialized_ = false;
+    }
+    if (!resolvConf_.empty()) {
+        ::unlink(resolvConf_.c_str());
+        resolvConf_.clear();
+    }
+}
+
+void SofiaEngine::ProcessEvents() {
+    if (!root_ || quiet_) return;
+    destroyRetired();
+    while (!deferred_.empty() && !quiet_) {
+        auto work = std::move(deferred_.front());
+        deferred_.pop_front();
+        work();
+    }
+    for (int i = 0; i < 8 && !quiet_; ++i) su_root_step(root_, 0);
+    std::vector<media::MediaEvent> events;
+    for (std::size_t i = 0; i < calls_.size() && !quiet_; ++i) {
+        SofiaCall& call = *calls_[i];
+        if (!call.media_ || call.ended_) continue;
+        events.clear();
+        call.media_->poll(events);
+        for (const auto& e : events) reportMedia(call, e);
+    }
+}
+
+void SofiaEngine::destroyRetired() {
+    // A call that ended in the previous round stayed readable through that
+    // round's callbacks and until now.
+    std::erase_if(calls_, [](const std::unique_ptr<SofiaCall>& c) { return c->ended_; });
+}
+
+void SofiaEngine::ResetTransport() {
+    if (!nua_) return;
+    // Re-applying the contact URL makes nua close its transports and bind
+    // them again; it sends nothing by itself.
+    std::string bind = localAddress_.empty() ? "*" : localAddress_;
+    int port = config_.transport.udpPort;
+    std::string url = "sip:" + bind + ":" + (port > 0 && port < 65536 ? std::to_string(port) : std::string("*")) +
+                      ";transport=udp";
+    nua_set_params(nua_, NUTAG_URL(url.c_str()), TAG_END());
+}
+
+void SofiaEngine::AddDnsServer(const char* address) {
+    if (!address || !*address || resolvConf_.empty()) return;
+    in6_addr a6;
+    in_addr a4;
+    if (inet_pton(AF_INET, address, &a4) != 1 && inet_pton(AF_INET6, address, &a6) != 1) {
+        log(std::string("DNS server is not an address literal: ") + address);
+        return;
+    }
+    dnsServers_.emplace_back(address);
+    // The resolver re-reads its file when it changes.
+    std::ofstream out(resolvConf_, std::ios::trunc);
+    for (const auto& s : dnsServers_) out << "nameserver " << s << "\n";
+}
+
+void SofiaEngine::applyUserAgent() {
+    std::string ua = textOf(config_.userAgent);
+    if (nua_ && ua != userAgent_) {
+        userAgent_ = ua;
+        nua_set_params(nua_, NUTAG_USER_AGENT(userAgent_.c_str()), TAG_END());
+    }
+}
+
+std::vector<sdp::CodecSpec> SofiaEngine::codecs(media::StreamKind kind) const {
+    return sdp::codecsFromList(kind == media::StreamKind::Audio ? textOf(config_.media.audioCodecs)
+                                                                : textOf(config_.media.videoCodecs),
+                               kind, g729EncoderPresent());
+}
+
+std::unique_ptr<media::CallMedia> SofiaEngine::makeMedia() {
+    std::unique_ptr<media::CallMedia> m;
+    if (auto factory = media::callMediaFactory()) m = factory(mediaSettings_);
+    if (!m) m = media::makeNullCallMedia(mediaSettings_);
+    return m;
+}
+
+int SofiaEngine::NumberOfCaptureDevices() {
+    glob_t g{};
+    int n = 0;
+    if (glob("/dev/video[0-9]*", 0, nullptr, &g) == 0) n = static_cast<int>(g.gl_pathc);
+    globfree(&g);
+    return n;
+}
+
+int SofiaEngine::GetOrientation(int) { return 0; }
+
+// ---------------------------------------------------------------- profiles and registration
+
+SipProfile* SofiaEngine::CreateProfile(const char* name) {
+    if (!name) return nullptr;
+    auto& slot = profiles_[name];
+    if (!slot) slot = std::make_unique<SofiaProfile>(name);
+    return slot.get();
+}
+
+SipProfile* SofiaEngine::FindProfile(const char* name) {
+    if (!name) return nullptr;
+    auto it = profiles_.find(name);
+    return it == profiles_.end() ? nullptr : it->second.get();
+}
+
+SofiaProfile* SofiaEngine::profileOf(SipProfile* p) {
+    for (auto& [name, prof] : profiles_)
+        if (prof.get() == p) return prof.get();
+    return nullptr;
+}
+
+void SofiaEngine::AddObserver(RegistrationObserver* observer) {
+    if (observer) registrationObservers_.push_back(observer);
+}
+
+void SofiaEngine::AddObserver(CallStateObserver* observer) {
+    if (observer) callObservers_.push_back(observer);
+}
+
+void SofiaEngine::Register(SipProfile* p) {
+    SofiaProfile* profile = profileOf(p);
+    if (!profile || !nua_) return;
+    profile->wanted = true;
+    if (!usable(*profile)) {
+        later([this, profile] { registrationFailed(*profile, 400, "Bad account or domain"); });
+        return;
+    }
+    // A new account or domain needs a new registration handle.
+    if (profile->handle) {
+        nua_handle_destroy(profile->handle);
+        profile->handle = nullptr;
+        profile->registered = false;
+    }
+    later([this, profile] {
+        for (auto* o : registrationObservers_) o->OnRegistrationProgress(profile);
+    });
+    sendRegister(*profile, false);
+}
+
+void SofiaEngine::sendRegister(SofiaProfile& profile, bool unregister) {
+    applyUserAgent();
+    std::string aor = aorOf(profile);
+    if (!profile.handle) {
+        std::string id = identityOf(profile);
+        profile.handle = nua_handle(nua_, &profile.owner, SIPTAG_TO_STR(id.c_str()), SIPTAG_FROM_STR(id.c_str()),
+                                    TAG_END());
+        if (!profile.handle) return;
+    }
+    profile.authAttempts = 0;
+    profile.unregistering = unregister;
+    std::string registrar = "sip:" + textOf(profile.domain) + transportParam(profile.transport);
+    std::string proxy = textOf(profile.proxy);
+    std::string proxyUrl;
+    if (!proxy.empty() && uriSafe(proxy, true))
+        proxyUrl = (proxy.rfind("sip:", 0) == 0 ? proxy : "sip:" + proxy) + transportParam(profile.transport);
+    if (unregister) {
+        nua_unregister(profile.handle, NUTAG_REGISTRAR(registrar.c_str()),
+                       TAG_IF(!proxyUrl.empty(), NUTAG_PROXY(proxyUrl.c_str())), TAG_END());
+        return;
+    }
+    std::string expires = std::to_string(profile.expires > 0 ? profile.expires : 3600);
+    nua_register(profile.handle, NUTAG_REGISTRAR(registrar.c_str()),
+                 TAG_IF(!proxyUrl.empty(), NUTAG_PROXY(proxyUrl.c_str())), SIPTAG_EXPIRES_STR(expires.c_str()),
+                 NUTAG_M_USERNAME(textOf(profile.userName).c_str()),
+                 NUTAG_KEEPALIVE(profile.keepAlive ? 30000 : 0), TAG_END());
+}
+
+void SofiaEngine::Unregister(SipProfile* p) {
+    SofiaProfile* profile = profileOf(p);
+    if (!profile || !nua_ || !profile->handle) return;
+    profile->wanted = false;
+    sendRegister(*profile, true);
+}
+
+void SofiaEngine::Refresh(SipProfile* p) {
+    SofiaProfile* profile = profileOf(p);
+    if (!profile || !nua_ || !profile->handle || !profile->wanted || !reachable_) return;
+    sendRegister(*profile, false);
+}
+
+void SofiaEngine::SetNetworkReachable(bool reachable) {
+    bool wasDown = !reachable_;
+    reachable_ = reachable;
+    if (reachable && wasDown)
+        for (auto& [name, p] : profiles_)
+            if (p->wanted && p->handle) sendRegister(*p, false);
+}
+
+bool SofiaEngine::IsRegistered(SipProfile* p) {
+    SofiaProfile* profile = profileOf(p);
+    return profile && profile->registered;
+}
+
+bool SofiaEngine::authenticate(nua_handle_t* nh, sip_t const* sip, const SipProfile& profile, int& attempts) {
+    if (!sip || attempts >= 2) return false;
+    msg_auth_t const* au = sip->sip_www_authenticate ? sip->sip_www_authenticate : sip->sip_proxy_authenticate;
+    if (!au || !au->au_scheme) return false;
+    char const* realm = msg_params_find(au->au_params, "realm=");
+    if (!realm) return false;
+    std::string user = textOf(profile.authName);
+    if (user.empty()) user = textOf(profile.userName);
+    std::string realmText = realm;
+    if (realmText.empty() || realmText.front() != '"') realmText = "\"" + realmText + "\"";
+    std::string cred = std::string(au->au_scheme) + ":" + realmText + ":" + user + ":" + textOf(profile.password);
+    ++attempts;
+    nua_authenticate(nh, NUTAG_AUTH(cred.c_str()), TAG_END());
+    return true;
+}
+
+void SofiaEngine::registrationFailed(SofiaProfile& profile, int status, const char* phrase) {
+    profile.registered = false;
+    setText(profile.lastError, phrase ? phrase : "");
+    for (auto* o : registrationObservers_) {
+        if (quiet_) return;
+        o->OnRegistrationFailed(&profile, status, phrase);
+    }
+}
+
+void SofiaEngine::onRegister(SofiaProfile& profile, bool unregister, int status, const char* phrase,
+                             sip_t const* sip) {
+    if (status < 200) return;
+    if ((status == 401 || status == 407) && authenticate(profile.handle, sip, profile, profile.authAttempts)) return;
+    if (status >= 300) {
+        registrationFailed(profile, status, phrase);
+        return;
+    }
+    profile.authAttempts = 0;
+    if (unregister) {
+        profile.registered = false;
+        for (auto* o : registrationObservers_)
+            if (!quiet_) o->OnRegistrationCleared(&profile);
+        return;
+    }
+    profile.registered = true;
+    for (auto* o : registrationObservers_)
+        if (!quiet_) o->OnRegistrationSuccess(&profile);
+}
+
+// ---------------------------------------------------------------- events
+
+void SofiaEngine::onEvent(int event, int status, const char* phrase, nua_handle_t* nh, void* hmagic,
+                          sip_t const* sip, const void* tagList) {
+    auto* tags = static_cast<tagi_t const*>(tagList);
+    if (event == nua_r_shutdown) {
+        if (status >= 200) shutdownDone_ = true;
+        return;
+    }
+    if (quiet_) return;
+    auto* owner = static_cast<HandleOwner*>(hmagic);
+    if (zombies_.count(nh)) {
+        if (event == nua_i_state) {
+            int cs = -1;
+            tl_gets(tags, NUTAG_CALLSTATE_REF(cs), TAG_END());
+            if (cs == nua_callstate_terminated) {
+                zombies_.erase(nh);
+                nua_handle_destroy(nh);
+            }
+        }
+        return;
+    }
+    if (!owner) {
+        if (event == nua_i_invite) {
+            onIncomingInvite(nh, sip);
+        } else if (nh && event != nua_i_state && event != nua_i_terminated && event != nua_i_error) {
+            // Requests outside any call or registration we know: nua has
+            // answered them; the handle is of no use to us.
+            nua_handle_destroy(nh);
+        }
+        return;
+    }
+    if (owner->kind == HandleOwner::Profile) {
+        SofiaProfile* profile = nullptr;
+        for (auto& [name, p] : profiles_)
+            if (&p->owner == owner) profile = p.get();
+        if (!profile) return;
+        if (event == nua_r_register) onRegister(*profile, false, status, phrase, sip);
+        else if (event == nua_r_unregister) onRegister(*profile, true, status, phrase, sip);
+        return;
+    }
+    for (auto& c : calls_)
+        if (&c->owner_ == owner) {
+            onCallEvent(*c, event, status, phrase, sip, tags);
+            return;
+        }
+}
+
+void SofiaEngine::reportState(SofiaCall& call, Call::CallState state) {
+    call.state_ = state;
+    bool terminal = state == Call::kCancel || state == Call::kFailed || state == Call::kRejected ||
+                    state == Call::kEnded;
+    if (terminal) retire(call);
+    for (std::size_t i = 0; i < callObservers_.size() && !quiet_; ++i) callObservers_[i]->OnCallStateChange(&call, state);
+}
+
+void SofiaEngine::retire(SofiaCall& call) {
+    if (call.ended_) return;
+    call.ended_ = true;
+    call.media_.reset();
+    if (call.handle_) {
+        // Sofia may still need the handle (a BYE or CANCEL in flight, a final
+        // response to absorb); it is freed once its dialog has terminated.
+        nua_handle_bind(call.handle_, nullptr);
+        zombies_.insert(call.handle_);
+        call.handle_ = nullptr;
+    }
+}
+
+void SofiaEngine::reportMedia(SofiaCall& call, const media::MediaEvent& e) {
+    switch (e.type) {
+    case media::MediaEvent::Type::StreamStarted: {
+        const auto& plan = e.kind == media::StreamKind::Audio ? call.audioPlan_ : call.videoPlan_;
+        auto type = e.kind == media::StreamKind::Audio ? kAudioStream : kVideoStream;
+        auto dir = static_cast<Call::MediaDirection>(static_cast<int>(plan.direction));
+        for (std::size_t i = 0; i < callObservers_.size() && !quiet_; ++i)
+            callObservers_[i]->OnMediaStreamUpdate(&call, type, dir);
+        break;
+    }
+    case media::MediaEvent::Type::IncomingFrameSize:
+        for (auto* o : call.videoStream_.observers())
+            if (!quiet_)
+                o->IncomingFrameSizeChanged(call.id_, static_cast<unsigned short>(e.width),
+                                            static_cast<unsigned short>(e.height));
+        break;
+    case media::MediaEvent::Type::IncomingRate:
+        for (auto* o : call.videoStream_.observers())
+            if (!quiet_) o->IncomingRate(call.id_, e.frameRate, e.bitRate);
+        break;
+    case media::MediaEvent::Type::OutgoingRate:
+        for (auto* o : call.videoStream_.observers())
+            if (!quiet_) o->OutgoingRate(call.id_, e.frameRate, e.bitRate);
+        break;
+    case media::MediaEvent::Type::StreamFailed:
+        log("call " + std::to_string(call.id_) + ": " + (e.kind == media::StreamKind::Audio ? "audio" : "video") +
+            " stream failed: " + e.text);
+        break;
+    case media::MediaEvent::Type::StreamStopped:
+        break;
+    }
+}
+
+std::vector<Call*> SofiaEngine::GetCalls() {
+    std::vector<Call*> out;
+    for (auto& c : calls_)
+        if (!c->ended_) out.push_back(c.get());
+    return out;
+}
+
+}  // namespace client

@@ -1,0 +1,246 @@
+#pragma once
+// The engine on sofia-sip: nua for SIP, soa (inside nua) for SDP offer and
+// answer. Internal to the SDK layer; hosts use the interfaces of SipEngine.h.
+//
+// sofia runs on one su_root, created on the engine's thread with sofia's
+// threading switched off, so nua's stack and its callbacks run only inside
+// su_root_step() from ProcessEvents(). Work the API must report (a state the
+// host caused, such as a call made or rejected) is queued and reported at the
+// start of the next ProcessEvents(), never from inside the API call.
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "SipEngineSDK/Sdp.h"
+#include "SipEngineSDK/SipEngine.h"
+
+struct su_root_s;
+struct nua_s;
+struct nua_handle_s;
+struct sip_s;
+struct tag_type_s;
+union tag_value_u;
+
+namespace client {
+
+class SofiaEngine;
+class SofiaCall;
+
+// What a nua handle's magic points at.
+struct HandleOwner {
+    enum Kind { Profile, Call } kind;
+};
+
+class SofiaProfile final : public SipProfile {
+public:
+    explicit SofiaProfile(std::string name) : SipProfile(std::move(name)) {}
+    HandleOwner owner{HandleOwner::Profile};
+    nua_handle_s* handle = nullptr;
+    int authAttempts = 0;
+    bool unregistering = false;
+    bool wanted = false;   // registered or being registered at the host's request
+};
+
+class SofiaVideoStream final : public VideoStream {
+public:
+    explicit SofiaVideoStream(SofiaCall& call) : call_(call) {}
+    void Start(int camera, int, int, std::shared_ptr<media::VideoRenderer> localRenderer,
+               std::shared_ptr<media::VideoRenderer> remoteRenderer, int rotation, uint16_t width,
+               uint16_t height, int bitRateKbps, int frameRate) override;
+    void SetDirection(int direction) override;
+    int GetDirection() const override { return direction_; }
+    void AddObserver(VideoStreamObserver* observer) override;
+    void ChangeCapture(int camera, int rotation, int, std::shared_ptr<media::VideoRenderer> localRenderer) override;
+    void SetRotation(int rotation) override;
+    const std::vector<VideoStreamObserver*>& observers() const { return observers_; }
+
+private:
+    SofiaCall& call_;
+    int direction_ = kSendRecv;
+    std::vector<VideoStreamObserver*> observers_;
+};
+
+class SofiaAudioStream final : public AudioStream {
+public:
+    explicit SofiaAudioStream(SofiaCall& call) : call_(call) {}
+    void Mute(bool mute) override;
+    bool IsMuted() const override { return muted_; }
+
+private:
+    SofiaCall& call_;
+    bool muted_ = false;
+};
+
+class SofiaCall final : public Call, public MediaSession {
+public:
+    SofiaCall(SofiaEngine& engine, int id, int direction);
+    ~SofiaCall() override;
+
+    // Call
+    bool Answer(bool audio, bool video) override;
+    bool Reject(int status, int reserved) override;
+    bool SendDtmf(int, const char* tones, int) override;
+    bool Hangup() override;
+    bool UpdateMedia(bool video) override;
+    const char* RemoteId() const override { return remoteId_.c_str(); }
+    int GetDirection() const override { return direction_; }
+    CallState GetState() const override { return state_; }
+    bool SupportVideo() const override { return video_; }
+    bool SupportData() const override { return false; }
+    MediaSession* GetMediaSession() override { return this; }
+    const std::map<std::string, std::string>& GetCustomHeaders() const override { return headers_; }
+    int GetErrorCode() const override { return errorCode_; }
+    const char* GetErrorReason() const override { return errorReason_.c_str(); }
+    // MediaSession
+    VideoStream* GetVideoStream() override { return &videoStream_; }
+    AudioStream* GetAudioStream() override { return &audioStream_; }
+
+private:
+    friend class SofiaEngine;
+    friend class SofiaVideoStream;
+    friend class SofiaAudioStream;
+
+    bool ended() const { return ended_; }
+    std::string offer(bool video);
+    // Takes the SDP texts of a nua state event and, once the call is up,
+    // hands the agreed streams to the media.
+    void applyMedia();
+    void applyVideoPlan();
+
+    SofiaEngine& engine_;
+    SofiaProfile* profile_ = nullptr;   // outgoing: the caller's account, for challenges
+    HandleOwner owner_{HandleOwner::Call};
+    nua_handle_s* handle_ = nullptr;
+    int id_;
+    int direction_;
+    CallState state_ = kNewCall;
+    bool video_ = false;
+    bool wantVideo_ = false;
+    bool answered_ = false;     // incoming: 200 sent; outgoing: 200 received
+    bool hangingUp_ = false;
+    bool updating_ = false;     // our re-INVITE in flight
+    bool remoteUpdating_ = false;
+    bool reported1xx_[2] = {false, false};
+    bool ended_ = false;
+    bool connected_ = false;    // state 6 reported
+    bool videoLine_ = false;    // a video line was in the session once: later offers keep it
+    std::string sdpAddress_;
+    int authAttempts_ = 0;
+    uint64_t sdpVersion_ = 1;
+    std::string remoteId_;
+    std::map<std::string, std::string> headers_;
+    int errorCode_ = 0;
+    std::string errorReason_;
+    std::string localSdp_, remoteSdp_;
+    media::StreamPlan audioPlan_, videoPlan_;
+    std::unique_ptr<media::CallMedia> media_;
+    SofiaVideoStream videoStream_{*this};
+    SofiaAudioStream audioStream_{*this};
+};
+
+class SofiaEngine final : public SipEngine,
+                          SipProfileManager,
+                          RegistrationManager,
+                          CallManager,
+                          MediaEngine,
+                          RTCVoiceEngine,
+                          RTCVideoEngine {
+public:
+    explicit SofiaEngine(Config& config);
+    ~SofiaEngine() override;
+
+    // SipEngine
+    bool Initialize() override;
+    void Terminate() override;
+    void ProcessEvents() override;
+    SipProfileManager* GetSipProfileManager() override { return this; }
+    CallManager* GetCallManager() override { return this; }
+    RegistrationManager* GetRegistrationManager() override { return this; }
+    MediaEngine* GetMediaEngine() override { return this; }
+    void ResetTransport() override;
+    void AddDnsServer(const char* address) override;
+
+    // SipProfileManager
+    SipProfile* CreateProfile(const char* name) override;
+    SipProfile* FindProfile(const char* name) override;
+
+    // RegistrationManager
+    void Register(SipProfile* profile) override;
+    void Unregister(SipProfile* profile) override;
+    void Refresh(SipProfile* profile) override;
+    void AddObserver(RegistrationObserver* observer) override;
+    void SetNetworkReachable(bool reachable) override;
+    bool IsRegistered(SipProfile* profile) override;
+
+    // CallManager
+    Call* MakeCall(SipProfile* profile, const char* callee, const char* subject, bool webrtc, int, bool video, int,
+                   const std::map<std::string, std::string>& headers) override;
+    void AddObserver(CallStateObserver* observer) override;
+    std::vector<Call*> GetCalls() override;
+    void SetAutoRinging(int on) override { autoRinging_ = on != 0; }
+
+    // MediaEngine
+    RTCVoiceEngine* GetVoiceEngine() override { return this; }
+    RTCVideoEngine* GetVideoEngine() override { return this; }
+    // RTCVoiceEngine
+    void SetEchoCancellation(bool on, int) override { mediaSettings_.echoCancellation = on; }
+    void SetNoiseSuppression(bool on, int) override { mediaSettings_.noiseSuppression = on; }
+    void SetLoudspeakerStatus(bool on) override { mediaSettings_.loudspeaker = on; }
+    bool GetLoudspeakerStatus() const override { return mediaSettings_.loudspeaker; }
+    // RTCVideoEngine
+    int NumberOfCaptureDevices() override;
+    int GetOrientation(int camera) override;
+
+    // For the calls.
+    nua_s* nua() const { return nua_; }
+    Config& config() { return config_; }
+    void later(std::function<void()> work) { deferred_.push_back(std::move(work)); }
+    void reportState(SofiaCall& call, Call::CallState state);
+    void reportMedia(SofiaCall& call, const media::MediaEvent& event);
+    std::vector<sdp::CodecSpec> codecs(media::StreamKind kind) const;
+    // The address our SDP names for a call whose peer is at `peerHost`.
+    std::string mediaAddressFor(const std::string& peerHost) const;
+    void applyUserAgent();
+    void retire(SofiaCall& call);
+    void onEvent(int event, int status, const char* phrase, nua_handle_s* nh, void* hmagic, sip_s const* sip,
+                 const void* tags);
+
+private:
+    void onRegister(SofiaProfile& profile, bool unregister, int status, const char* phrase, sip_s const* sip);
+    void onIncomingInvite(nua_handle_s* nh, sip_s const* sip);
+    void onCallEvent(SofiaCall& call, int event, int status, const char* phrase, sip_s const* sip, const void* tags);
+    void sendRegister(SofiaProfile& profile, bool unregister);
+    bool authenticate(nua_handle_s* nh, sip_s const* sip, const SipProfile& profile, int& attempts);
+    void registrationFailed(SofiaProfile& profile, int status, const char* phrase);
+    std::unique_ptr<media::CallMedia> makeMedia();
+    void destroyRetired();
+    SofiaProfile* profileOf(SipProfile* p);
+
+    Config& config_;
+    su_root_s* root_ = nullptr;
+    nua_s* nua_ = nullptr;
+    bool suInitialized_ = false;
+    bool quiet_ = false;          // shutting down: no observer calls
+    bool shutdownDone_ = false;
+    bool reachable_ = true;
+    bool autoRinging_ = false;
+    std::string localAddress_;
+    std::string userAgent_;
+    std::string resolvConf_;
+    std::vector<std::string> dnsServers_;
+    media::MediaSettings mediaSettings_;
+    std::map<std::string, std::unique_ptr<SofiaProfile>> profiles_;
+    std::vector<std::unique_ptr<SofiaCall>> calls_;
+    std::set<nua_handle_s*> zombies_;   // handles of ended calls, freed when sofia is done with them
+    std::vector<RegistrationObserver*> registrationObservers_;
+    std::vector<CallStateObserver*> callObservers_;
+    std::deque<std::function<void()>> deferred_;
+    int nextCallId_ = 1;
+};
+
+}  // namespace client

@@ -1,0 +1,117 @@
+#include "SipTestKit.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <thread>
+
+namespace pellix::test {
+
+int freeUdpPort() {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof(a);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        ::close(fd);
+        int port = ntohs(a.sin_port);
+        // sipp also opens the next port for its own use (and RTP pairs);
+        // keep away from the top of the range.
+        if (port > 1024 && port < 60000) return port;
+    }
+    return 0;
+}
+
+Sipp::Sipp(const std::string& scenario, std::vector<std::string> args, int port) : port_(port) {
+    std::vector<std::string> argv = {"sipp", "-sf", sourceDir() + "/tests/sip_engine/scenarios/" + scenario + ".xml",
+                                     "-i", "127.0.0.1", "-p", std::to_string(port), "-m", "1", "-nostdin",
+                                     "-trace_msg", "-message_file", dir_.file("messages.log"), "-trace_err",
+                                     "-error_file", dir_.file("errors.log"), "-timeout", "20", "-timeout_error",
+                                     "-mi", "127.0.0.1", "-mp", std::to_string(freeUdpPort() & ~1)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    process_ = std::make_unique<Process>(argv);
+}
+
+std::unique_ptr<Sipp> Sipp::server(const std::string& scenario, std::vector<std::string> extra) {
+    int port = freeUdpPort();
+    auto s = std::unique_ptr<Sipp>(new Sipp(scenario, std::move(extra), port));
+    // sipp is listening once it has printed its first screen.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return s;
+}
+
+std::unique_ptr<Sipp> Sipp::client(const std::string& scenario, int enginePort, std::vector<std::string> extra) {
+    extra.insert(extra.begin(), "127.0.0.1:" + std::to_string(enginePort));
+    extra.insert(extra.begin(), {"-s", "1001"});
+    return std::unique_ptr<Sipp>(new Sipp(scenario, std::move(extra), freeUdpPort()));
+}
+
+std::string Sipp::messages() const {
+    try {
+        return readFile(dir_.file("messages.log"));
+    } catch (...) {
+        return {};
+    }
+}
+
+std::string Sipp::errors() const {
+    try {
+        return readFile(dir_.file("errors.log")) + process_->output() + process_->errorOutput();
+    } catch (...) {
+        return process_->output() + process_->errorOutput();
+    }
+}
+
+bool Recorder::has(const std::string& e) const { return std::find(events.begin(), events.end(), e) != events.end(); }
+bool Recorder::reached(int state) const { return std::find(states.begin(), states.end(), state) != states.end(); }
+
+TestEngine::TestEngine() {
+    port_ = freeUdpPort();
+    config_.transport.udpPort = port_;
+    client::setText(config_.transport.ipv4BindAddress, "127.0.0.1");
+    client::setText(config_.media.audioCodecs, "g729,PCMU,PCMA");
+    client::setText(config_.media.videoCodecs, "H264");
+    engine_ = client::SipEngineFactory::Create(config_);
+    engine_->Initialize();
+    engine_->GetRegistrationManager()->AddObserver(&recorder_);
+    engine_->GetCallManager()->AddObserver(&recorder_);
+    engine_->GetCallManager()->SetAutoRinging(1);
+}
+
+TestEngine::~TestEngine() { destroy(); }
+
+void TestEngine::destroy() {
+    if (engine_) client::SipEngineFactory::Delete(engine_);
+}
+
+bool TestEngine::pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        engine_->ProcessEvents();
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return done();
+}
+
+void TestEngine::pumpFor(std::chrono::milliseconds time) {
+    pumpUntil([] { return false; }, time);
+}
+
+client::SipProfile* TestEngine::profile(int registrarPort, const std::string& user, const std::string& password) {
+    auto* pm = engine_->GetSipProfileManager();
+    auto* p = pm->FindProfile("main_profile");
+    if (!p) p = pm->CreateProfile("main_profile");
+    p->SetUserName(user.c_str());
+    p->SetPassword(password.c_str());
+    p->SetDomain(("127.0.0.1:" + std::to_string(registrarPort)).c_str());
+    p->expires = 1800;
+    return p;
+}
+
+}  // namespace pellix::test
