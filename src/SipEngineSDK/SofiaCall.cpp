@@ -261,7 +261,13 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
         tl_gets(tags, NUTAG_CALLSTATE_REF(cs), SOATAG_LOCAL_SDP_STR_REF(l), SOATAG_REMOTE_SDP_STR_REF(r), TAG_END());
         if (l) call.localSdp_ = l;
         if (r) call.remoteSdp_ = r;
-        if (cs == nua_callstate_ready) {
+        if ((cs == nua_callstate_calling || cs == nua_callstate_proceeding) && call.direction_ == Call::kOutgoing &&
+            !call.reported1xx_[0] && !call.hangingUp_) {
+            // nua keeps 100 Trying to itself; the INVITE on its way is what
+            // "processing" means here.
+            call.reported1xx_[0] = true;
+            reportState(call, Call::kProcessing);
+        } else if (cs == nua_callstate_ready) {
             call.applyMedia();
             if (!call.connected_) {
                 if (call.hangingUp_) return;
