@@ -59,3 +59,54 @@ TEST(SipOutgoingCall, AudioOnlyCallOffersNoVideo) {
 
 }  // namespace
 }  // namespace pellix::test
+
+namespace pellix::test {
+namespace {
+
+TEST(SipOutgoingCall, DroppingVideoSendsAReInviteWithTheVideoLineRejected) {
+    auto callee = Sipp::server("uas_update");
+    TestEngine engine;
+    auto& rec = engine.recorder();
+    Call* call = engine->GetCallManager()->MakeCall(engine.profile(callee->port()), "2001", "ios-app", false, 1, true,
+                                                    0, {});
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.reached(Call::kConnected); })) << callee->errors();
+    EXPECT_TRUE(call->SupportVideo());
+    ASSERT_TRUE(call->UpdateMedia(false));
+    EXPECT_FALSE(call->UpdateMedia(false)) << "a second update while the first is in flight";
+    ASSERT_TRUE(engine.pumpUntil([&] { return !call->SupportVideo(); })) << callee->errors();
+    EXPECT_EQ(call->GetState(), Call::kConnected);
+    EXPECT_TRUE(call->Hangup());
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.reached(Call::kEnded); }));
+    EXPECT_EQ(callee->wait(), 0) << callee->errors();
+    EXPECT_EQ(rec.states, (std::vector<int>{0, 4, 5, 6, 7}));
+}
+
+TEST(SipOutgoingCall, HangingUpBeforeTheAnswerCancels) {
+    auto callee = Sipp::server("uas_no_answer");
+    TestEngine engine;
+    auto& rec = engine.recorder();
+    Call* call = engine->GetCallManager()->MakeCall(engine.profile(callee->port()), "2001", "ios-app", false, 1, false,
+                                                    0, {});
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.reached(Call::kRinging); })) << callee->errors();
+    EXPECT_TRUE(call->Hangup());
+    EXPECT_FALSE(call->Hangup());
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.reached(Call::kCancel); })) << callee->errors();
+    EXPECT_EQ(rec.states, (std::vector<int>{0, 4, 5, 1}));
+    EXPECT_EQ(callee->wait(), 0) << callee->errors();
+}
+
+TEST(SipOutgoingCall, UnusableCalleeOrProfileGivesNoCall) {
+    TestEngine engine;
+    auto* profile = engine.profile(5060);
+    auto* calls = engine->GetCallManager();
+    for (const char* callee : {"", " ", "a b", "2001>", "sip:nohost", "x\r\nX-Evil: 1", "sip:a@b;c"})
+        EXPECT_EQ(calls->MakeCall(profile, callee, "", false, 1, false, 0, {}), nullptr) << callee;
+    EXPECT_EQ(calls->MakeCall(nullptr, "2001", "", false, 1, false, 0, {}), nullptr);
+    profile->SetUserName("");
+    EXPECT_EQ(calls->MakeCall(profile, "2001", "", false, 1, false, 0, {}), nullptr);
+    engine.pumpFor(std::chrono::milliseconds(20));
+    EXPECT_TRUE(engine.recorder().states.empty());
+}
+
+}  // namespace
+}  // namespace pellix::test
