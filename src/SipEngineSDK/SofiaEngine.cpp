@@ -13,11 +13,14 @@
 #include <sofia-sip/sresolv.h>
 #include <sofia-sip/stun_tag.h>
 #include <sofia-sip/su.h>
+#include <sofia-sip/su_log.h>
 #include <sofia-sip/su_wait.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -25,8 +28,37 @@
 #include "SipEngineSDK/SipHeaders.h"
 #include "platform/Log.h"
 
+extern "C" {
+extern su_log_t nta_log[], tport_log[], nua_log[], soa_log[], sresolv_log[], stun_log[];
+}
+
 namespace client {
 namespace {
+
+// Sofia writes its own diagnostics to stderr unless told otherwise; they go
+// to the system log, and only when the host's record asks for a trace.
+std::atomic<int> g_sofiaLogLevel{-1};
+
+void sofiaLogger(void*, char const* fmt, va_list ap) {
+    if (g_sofiaLogLevel.load() < 0) return;
+    char line[1024];
+    vsnprintf(line, sizeof(line), fmt, ap);
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    pellix::platform::Log::write("[sofia] " + text);
+}
+
+void routeSofiaLogs(const Config& config) {
+    int level = config.log.enabled ? config.log.level : -1;
+    if (level > 9) level = 9;
+    g_sofiaLogLevel = level;
+    su_log_redirect(nullptr, sofiaLogger, nullptr);
+    for (su_log_t* l : {nta_log, tport_log, nua_log, soa_log, sresolv_log, stun_log}) {
+        su_log_redirect(l, sofiaLogger, nullptr);
+        su_log_set_level(l, level < 0 ? 0 : static_cast<unsigned>(level));
+    }
+    su_log_set_level(nullptr, level < 0 ? 0 : static_cast<unsigned>(level));
+}
 
 void nuaCallback(nua_event_t event, int status, char const* phrase, nua_t*, nua_magic_t* magic, nua_handle_t* nh,
                  nua_hmagic_t* hmagic, sip_t const* sip, tagi_t tags[]) {
@@ -104,6 +136,7 @@ bool SofiaEngine::Initialize() {
     if (nua_) return true;
     if (su_init() != 0) return false;
     suInitialized_ = true;
+    routeSofiaLogs(config_);
     root_ = su_root_create(nullptr);
     if (!root_) return false;
     // Sofia's stack on our thread: its callbacks then run only inside
