@@ -1,0 +1,81 @@
+#include "SipEngineSDK/RTCEAGLVideoView.h"
+
+#include "platform/DispatchQueue.h"
+
+namespace client {
+
+class RTCEAGLVideoView::Renderer final : public media::VideoRenderer {
+public:
+    explicit Renderer(std::weak_ptr<RTCEAGLVideoView> view) : view_(std::move(view)) {}
+    void renderFrame(const media::VideoFrame& frame) override {
+        if (auto v = view_.lock()) v->present(frame);
+    }
+
+private:
+    std::weak_ptr<RTCEAGLVideoView> view_;
+};
+
+std::shared_ptr<RTCEAGLVideoView> RTCEAGLVideoView::create() {
+    return std::shared_ptr<RTCEAGLVideoView>(new RTCEAGLVideoView());
+}
+
+std::shared_ptr<media::VideoRenderer> RTCEAGLVideoView::externalRenderer() {
+    std::lock_guard lock(mutex_);
+    if (!renderer_) renderer_ = std::make_shared<Renderer>(weak_from_this());
+    return renderer_;
+}
+
+void RTCEAGLVideoView::resetDisplay() {
+    std::lock_guard lock(mutex_);
+    frame_.reset();
+    width_ = height_ = 0;
+}
+
+void RTCEAGLVideoView::setDelegate(std::weak_ptr<RTCEAGLVideoViewDelegate> delegate) {
+    std::lock_guard lock(mutex_);
+    delegate_ = std::move(delegate);
+}
+
+void RTCEAGLVideoView::setDragEnable(bool enable) {
+    std::lock_guard lock(mutex_);
+    dragEnable_ = enable;
+}
+
+bool RTCEAGLVideoView::dragEnable() const {
+    std::lock_guard lock(mutex_);
+    return dragEnable_;
+}
+
+std::optional<media::VideoFrame> RTCEAGLVideoView::currentFrame() const {
+    std::lock_guard lock(mutex_);
+    return frame_;
+}
+
+void RTCEAGLVideoView::present(const media::VideoFrame& frame) {
+    if (frame.width <= 0 || frame.height <= 0 ||
+        frame.rgba.size() != static_cast<std::size_t>(frame.width) * static_cast<std::size_t>(frame.height) * 4)
+        return;
+    bool resized;
+    {
+        std::lock_guard lock(mutex_);
+        resized = frame.width != width_ || frame.height != height_;
+        width_ = frame.width;
+        height_ = frame.height;
+        frame_ = frame;
+    }
+    if (!resized) return;
+    std::weak_ptr<RTCEAGLVideoView> weak = weak_from_this();
+    double w = frame.width, h = frame.height;
+    pellix::platform::DispatchQueue::main()->async([weak, w, h] {
+        auto view = weak.lock();
+        if (!view) return;
+        std::shared_ptr<RTCEAGLVideoViewDelegate> d;
+        {
+            std::lock_guard lock(view->mutex_);
+            d = view->delegate_.lock();
+        }
+        if (d) d->videoView(view.get(), w, h);
+    });
+}
+
+}  // namespace client
