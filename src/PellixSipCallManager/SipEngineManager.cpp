@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -9,6 +10,7 @@
 #include "PellixLog/PellixLog.h"
 #include "PellixSipCallManager/SipEngineUIDelegates.h"
 #include "PellixSipCallManager/SipEventObserver.h"
+#include "platform/DispatchQueue.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Reachability.h"
 #include "platform/SocketOutputStream.h"
@@ -256,19 +258,32 @@ void SipEngineManager::runNetworkConnection() {
         address = address.substr(0, colon);
     }
     // Waking the radio is the point; nothing is read and no outcome matters.
+    // The write waits for the connection (bytes written before it is up would
+    // be dropped when the stream closes), at most a few seconds.
+    struct Writer : platform::SocketStreamDelegate {
+        std::promise<void> done;
+        bool finished = false;
+        void stream(platform::SocketOutputStream& out, platform::StreamEvent event) override {
+            if (finished) return;
+            if (event == platform::StreamEvent::HasSpaceAvailable) {
+                static const std::uint8_t hello[] = {'h', 'e', 'l', 'l', 'o'};
+                out.write(hello, sizeof(hello));
+            } else if (event != platform::StreamEvent::ErrorOccurred) {
+                return;
+            }
+            finished = true;
+            done.set_value();
+        }
+    };
+    auto writer = std::make_shared<Writer>();
+    auto finished = writer->done.get_future();
     auto pair = platform::SocketStreamPair::create(address, port);
-    auto output = pair.output;
     pair.input.reset();
-    output->open();
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (output->streamStatus() == platform::OutputStream::Status::NotOpen &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (output->streamStatus() == platform::OutputStream::Status::Open) {
-        static const std::uint8_t hello[] = {'h', 'e', 'l', 'l', 'o'};
-        output->write(hello, sizeof(hello));
-    }
-    output->close();
+    pair.output->setDelegate(writer);
+    pair.output->scheduleInQueue(platform::DispatchQueue::serial("pellix.sip.network-kick"));
+    pair.output->open();
+    finished.wait_for(std::chrono::seconds(5));
+    pair.output->close();
 }
 
 void SipEngineManager::applicationDidEnterBackground() {

@@ -25,7 +25,11 @@ struct FakeVideo : client::VideoStream {
 };
 
 struct FakeCall : Call, client::MediaSession {
-    bool Answer(bool, bool) override { return true; }
+    bool Answer(bool, bool) override {
+        ++answers;
+        return true;
+    }
+    int answers = 0;
     bool Reject(int, int) override { return true; }
     bool SendDtmf(int, const char*, int) override { return true; }
     bool Hangup() override { return true; }
@@ -235,6 +239,27 @@ TEST_F(EventBridge, EndingACallInTheBackgroundDropsLocalNotificationsExceptForAN
     FakeCall call;
     bridge.OnCallStateChange(&call, Call::kFailed);
     EXPECT_EQ(cancelled, 3) << "nothing dropped while in front";
+}
+
+TEST_F(EventBridge, ManagerCallOperationsWithoutAnEngineCall) {
+    FakeCall connected;
+    connected.state = Call::kConnected;
+    manager->configureCurrentCall(&connected);
+    manager->answerIncomingCall(true, true);
+    EXPECT_EQ(connected.answers, 0) << "a connected call is not answered again";
+
+    FakeCall outgoing;
+    outgoing.direction = Call::kOutgoing;
+    manager->configureCurrentCall(&outgoing);
+    manager->answerIncomingCall(true, false);
+    EXPECT_EQ(outgoing.answers, 0);
+    EXPECT_EQ(manager->gainIncomingCall(), nullptr);
+
+    manager->rejectCurrentCall();
+    EXPECT_EQ(manager->currentCall(), nullptr) << "cleared even with no engine call to reject";
+    manager->configureCurrentCall(&outgoing);
+    manager->hangUpCurrentCall();
+    EXPECT_EQ(manager->currentCall(), nullptr);
 }
 
 }  // namespace
