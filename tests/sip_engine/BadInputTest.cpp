@@ -77,7 +77,8 @@ const std::string kAudioSdp =
 TEST(SipBadInput, GarbageAndUnusableRequestsAreAnsweredOrDroppedWithoutAnyCall) {
     TestEngine engine;
     RawPeer peer(engine.port());
-    peer.send(std::string("\x00\xff\xfe not sip at all\r\n\r\n", 24));
+    static const char kGarbage[] = "\x00\xff\xfe not sip at all\r\n\r\n";
+    peer.send(std::string(kGarbage, sizeof(kGarbage) - 1));
     peer.send("INVITE sip:1001@127.0.0.1 SIP/2.0\r\nVia: broken\r\n\r\n");
 
     struct Case {

@@ -1,0 +1,237 @@
+// The SIP engine against sipp on loopback:
+// - call set-up: 200 calls one after the other, time from MakeCall to the
+//   connected state (6), next to sipp's own caller against the same called
+//   party in the same run (its response time, INVITE to 200, whole
+//   milliseconds as sipp reports them); each call is hung up before the next;
+// - memory: 1,000 cycles of register, call, hang up, unregister; resident
+//   memory after the first 100 and after all of them.
+// The engine is pumped without pause here (the SDK pumps it every 50 ms),
+// so the figure is the engine's own latency, not the pump's.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SipEngineSDK/SipEngine.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+const fs::path kScenarios = fs::path(__FILE__).parent_path().parent_path() / "tests/sip_engine/scenarios";
+
+int freeUdpPort() {
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(a);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// sipp as a child in its own folder, stopped by pid.
+class Sipp {
+public:
+    Sipp(std::vector<std::string> args, const fs::path& dir) {
+        args.insert(args.begin(), {"sipp", "-i", "127.0.0.1", "-nostdin"});
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
+        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+        posix_spawnp(&pid_, "sipp", &fa, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&fa);
+    }
+    ~Sipp() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    void wait() {
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+struct Watch : client::CallStateObserver, client::RegistrationObserver {
+    int state = -1;
+    int registration = 0;   // 1 registered, 2 cleared, 3 failed
+    void OnCallStateChange(client::Call*, client::Call::CallState s) override { state = s; }
+    void OnDtmf(client::Call*, const char*) override {}
+    void OnMediaStreamUpdate(client::Call*, client::CallMediaStreamType, client::Call::MediaDirection) override {}
+    void OnRegistrationProgress(client::SipProfile*) override {}
+    void OnRegistrationSuccess(client::SipProfile*) override { registration = 1; }
+    void OnRegistrationCleared(client::SipProfile*) override { registration = 2; }
+    void OnRegistrationFailed(client::SipProfile*, int, const char*) override { registration = 3; }
+};
+
+struct Engine {
+    client::Config config;
+    client::SipEngine* engine = nullptr;
+    Watch watch;
+    Engine() {
+        client::setText(config.transport.ipv4BindAddress, "127.0.0.1");
+        config.transport.udpPort = 0;
+        client::setText(config.media.audioCodecs, "g729,PCMU,PCMA");
+        client::setText(config.media.videoCodecs, "H264");
+        engine = client::SipEngineFactory::Create(config);
+        engine->Initialize();
+        engine->GetCallManager()->AddObserver(&watch);
+        engine->GetRegistrationManager()->AddObserver(&watch);
+    }
+    ~Engine() { client::SipEngineFactory::Delete(engine); }
+    template <typename F>
+    bool pumpUntil(F done, double seconds = 10) {
+        auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+        while (Clock::now() < deadline) {
+            engine->ProcessEvents();
+            if (done()) return true;
+            std::this_thread::yield();
+        }
+        return false;
+    }
+    // One call to the UAS: set-up time in ms, or -1.
+    double call(client::SipProfile* profile) {
+        watch.state = -1;
+        auto start = Clock::now();
+        client::Call* c = engine->GetCallManager()->MakeCall(profile, "service", "", false, 1, false, 0, {});
+        if (!c || !pumpUntil([&] { return watch.state == 6 || watch.state == 2 || watch.state == 3; })) return -1;
+        if (watch.state != 6) return -1;
+        double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        c->Hangup();
+        pumpUntil([&] { return watch.state == 7; });
+        engine->ProcessEvents();
+        return ms;
+    }
+};
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return -1;
+    std::sort(v.begin(), v.end());
+    return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
+}
+
+long rssKb() {
+    std::ifstream f("/proc/self/statm");
+    long pages = 0, resident = 0;
+    f >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+void BM_CallSetUp(benchmark::State& state) {
+    const int calls = 200;
+    fs::path dir = fs::temp_directory_path() / ("pellix-sip-bench-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    for (auto _ : state) {
+        // sipp calling sipp.
+        int sippUas = freeUdpPort();
+        std::vector<double> sippTimes;
+        {
+            Sipp uas({"-sn", "uas", "-p", std::to_string(sippUas), "-m", std::to_string(calls)}, dir);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            Sipp uac({"-sn", "uac", "127.0.0.1:" + std::to_string(sippUas), "-p", std::to_string(freeUdpPort()), "-m",
+                      std::to_string(calls), "-l", "1", "-r", "1000", "-trace_rtt", "-rtt_freq", "1"},
+                     dir);
+            uac.wait();
+        }
+        for (const auto& e : fs::directory_iterator(dir)) {
+            if (e.path().filename().string().find("_rtt.csv") == std::string::npos) continue;
+            std::ifstream f(e.path());
+            std::string line;
+            std::getline(f, line);
+            while (std::getline(f, line)) {
+                auto a = line.find(';'), b = line.find(';', a + 1);
+                if (a != std::string::npos && b != std::string::npos)
+                    sippTimes.push_back(std::stod(line.substr(a + 1, b - a - 1)));
+            }
+        }
+        // The engine calling the same kind of called party.
+        int uasPort = freeUdpPort();
+        Sipp uas({"-sn", "uas", "-p", std::to_string(uasPort), "-m", std::to_string(calls)}, dir);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        Engine e;
+        auto* profile = e.engine->GetSipProfileManager()->CreateProfile("bench");
+        profile->SetUserName("1001");
+        profile->SetDomain(("127.0.0.1:" + std::to_string(uasPort)).c_str());
+        std::vector<double> ours;
+        for (int i = 0; i < calls; ++i) {
+            double ms = e.call(profile);
+            if (ms >= 0) ours.push_back(ms);
+        }
+        state.counters["calls_connected"] = static_cast<double>(ours.size());
+        state.counters["ours_p50_ms"] = percentile(ours, 0.5);
+        state.counters["ours_p95_ms"] = percentile(ours, 0.95);
+        state.counters["sipp_p50_ms"] = percentile(sippTimes, 0.5);
+        state.counters["sipp_p95_ms"] = percentile(sippTimes, 0.95);
+        state.counters["sipp_calls"] = static_cast<double>(sippTimes.size());
+    }
+    fs::remove_all(dir);
+}
+BENCHMARK(BM_CallSetUp)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+void BM_RegisterCallHangUpMemory(benchmark::State& state) {
+    const int cycles = 1000;
+    fs::path dir = fs::temp_directory_path() / ("pellix-sip-bench-m-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    for (auto _ : state) {
+        int regPort = freeUdpPort(), uasPort = freeUdpPort();
+        Sipp registrar({"-sf", (kScenarios / "bench_registrar.xml").string(), "-p", std::to_string(regPort), "-m",
+                        std::to_string(cycles * 4)},
+                       dir);
+        Sipp uas({"-sn", "uas", "-p", std::to_string(uasPort), "-m", std::to_string(cycles)}, dir);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        Engine e;
+        auto* reg = e.engine->GetSipProfileManager()->CreateProfile("reg");
+        reg->SetUserName("1001");
+        reg->SetDomain(("127.0.0.1:" + std::to_string(regPort)).c_str());
+        auto* caller = e.engine->GetSipProfileManager()->CreateProfile("caller");
+        caller->SetUserName("1001");
+        caller->SetDomain(("127.0.0.1:" + std::to_string(uasPort)).c_str());
+        long after100 = 0;
+        int failures = 0;
+        for (int i = 0; i < cycles; ++i) {
+            e.watch.registration = 0;
+            e.engine->GetRegistrationManager()->Register(reg);
+            failures += !e.pumpUntil([&] { return e.watch.registration != 0; }) || e.watch.registration != 1;
+            failures += e.call(caller) < 0;
+            e.watch.registration = 0;
+            e.engine->GetRegistrationManager()->Unregister(reg);
+            failures += !e.pumpUntil([&] { return e.watch.registration != 0; }) || e.watch.registration != 2;
+            if (i == 99) after100 = rssKb();
+        }
+        state.counters["failures"] = failures;
+        state.counters["rss_after_100_kb"] = static_cast<double>(after100);
+        state.counters["rss_after_1000_kb"] = static_cast<double>(rssKb());
+    }
+    fs::remove_all(dir);
+}
+BENCHMARK(BM_RegisterCallHangUpMemory)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
