@@ -27,12 +27,38 @@ int freeUdpPort() {
     return 0;
 }
 
+namespace {
+
+bool udpPortFree(int port) {
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+    ::close(fd);
+    return free;
+}
+
+// sipp's echo ports: audio RTP/RTCP and video RTP/RTCP, four in a row.
+int freeMediaPorts() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int base = freeUdpPort() & ~3;
+        bool ok = base > 1024 && base < 60000;
+        for (int i = 0; ok && i < 4; ++i) ok = udpPortFree(base + i);
+        if (ok) return base;
+    }
+    return freeUdpPort() & ~3;
+}
+
+}  // namespace
+
 Sipp::Sipp(const std::string& scenario, std::vector<std::string> args, int port) : port_(port) {
     std::vector<std::string> argv = {"sipp", "-sf", sourceDir() + "/tests/sip_engine/scenarios/" + scenario + ".xml",
                                      "-i", "127.0.0.1", "-p", std::to_string(port), "-m", "1", "-nostdin",
                                      "-trace_msg", "-message_file", dir_.file("messages.log"), "-trace_err",
                                      "-error_file", dir_.file("errors.log"), "-timeout", "20", "-timeout_error",
-                                     "-mi", "127.0.0.1", "-mp", std::to_string(freeUdpPort() & ~1)};
+                                     "-mi", "127.0.0.1", "-mp", std::to_string(freeMediaPorts())};
     argv.insert(argv.end(), args.begin(), args.end());
     process_ = std::make_unique<Process>(argv);
 }
@@ -40,8 +66,11 @@ Sipp::Sipp(const std::string& scenario, std::vector<std::string> args, int port)
 std::unique_ptr<Sipp> Sipp::server(const std::string& scenario, std::vector<std::string> extra) {
     int port = freeUdpPort();
     auto s = std::unique_ptr<Sipp>(new Sipp(scenario, std::move(extra), port));
-    // sipp is listening once it has printed its first screen.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // A request sent before sipp has bound its port would bounce with an
+    // ICMP error, which the engine rightly reports at once as a failure.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (udpPortFree(port) && s->running() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return s;
 }
 
