@@ -372,7 +372,11 @@ void SofiaEngine::sendRegister(SofiaProfile& profile, bool unregister) {
     nua_register(profile.handle, NUTAG_REGISTRAR(registrar.c_str()),
                  TAG_IF(!proxyUrl.empty(), NUTAG_PROXY(proxyUrl.c_str())), SIPTAG_EXPIRES_STR(expires.c_str()),
                  NUTAG_M_USERNAME(textOf(profile.userName).c_str()),
-                 NUTAG_KEEPALIVE(profile.keepAlive ? 30000 : 0), TAG_END());
+                 // Keep-alive: an OPTIONS to the registrar now and then keeps
+                 // the NAT binding open; never OPTIONS to ourselves.
+                 NUTAG_OUTBOUND(profile.keepAlive ? "options-keepalive no-validate no-natify"
+                                                  : "no-options-keepalive no-validate no-natify"),
+                 NUTAG_KEEPALIVE(profile.keepAlive ? keepAliveMs_ : 0), TAG_END());
 }
 
 void SofiaEngine::Unregister(SipProfile* p) {

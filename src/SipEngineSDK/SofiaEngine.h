@@ -196,6 +196,9 @@ public:
     int NumberOfCaptureDevices() override;
     int GetOrientation(int camera) override;
 
+    // Interval of the registration keep-alive (30 s unless changed).
+    void setKeepAliveInterval(unsigned ms) { keepAliveMs_ = ms; }
+
     // For the calls.
     nua_s* nua() const { return nua_; }
     Config& config() { return config_; }
@@ -241,6 +244,7 @@ private:
     std::vector<CallStateObserver*> callObservers_;
     std::deque<std::function<void()>> deferred_;
     int nextCallId_ = 1;
+    unsigned keepAliveMs_ = 30000;
 };
 
 }  // namespace client

@@ -52,3 +52,79 @@ TEST(SipRegistration, ClosedPortFailsWithTransportError) {
 
 }  // namespace
 }  // namespace pellix::test
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "SipEngineSDK/SofiaEngine.h"
+
+namespace pellix::test {
+namespace {
+
+// A registrar written by hand, so the test sees every datagram the engine
+// sends it: answers each REGISTER with 200 and records the methods.
+class TinyRegistrar {
+public:
+    TinyRegistrar() {
+        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+        socklen_t len = sizeof(a);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~TinyRegistrar() { ::close(fd_); }
+    int port() const { return port_; }
+    void serve() {
+        char buf[65536];
+        sockaddr_in from{};
+        socklen_t len = sizeof(from);
+        ssize_t n;
+        while ((n = ::recvfrom(fd_, buf, sizeof(buf), 0, reinterpret_cast<sockaddr*>(&from), &len)) > 0) {
+            std::string req(buf, static_cast<std::size_t>(n));
+            std::string method = req.substr(0, req.find(' '));
+            methods.push_back(method);
+            if (method != "REGISTER" && method != "OPTIONS") continue;
+            std::string reply = "SIP/2.0 200 OK\r\n";
+            for (const char* h : {"Via:", "From:", "To:", "Call-ID:", "CSeq:", "Contact:"}) {
+                auto p = req.find(std::string("\r\n") + h);
+                if (p == std::string::npos) continue;
+                auto e = req.find("\r\n", p + 2);
+                reply += req.substr(p + 2, e - p - 2);
+                if (std::string(h) == "To:") reply += ";tag=reg1";
+                reply += "\r\n";
+            }
+            reply += "Content-Length: 0\r\n\r\n";
+            ::sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+        }
+    }
+    std::vector<std::string> methods;
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+TEST(SipRegistration, KeepAliveReachesTheRegistrarOnlyWhenSwitchedOn) {
+    for (bool keepAlive : {true, false}) {
+        SCOPED_TRACE(keepAlive);
+        TinyRegistrar registrar;
+        TestEngine engine;
+        static_cast<client::SofiaEngine*>(engine.get())->setKeepAliveInterval(200);
+        auto* profile = engine.profile(registrar.port());
+        profile->keepAlive = keepAlive;
+        engine->GetRegistrationManager()->Register(profile);
+        auto optionsSeen = [&] {
+            registrar.serve();
+            return std::count(registrar.methods.begin(), registrar.methods.end(), "OPTIONS") >= 1;
+        };
+        EXPECT_EQ(engine.pumpUntil(optionsSeen, std::chrono::milliseconds(keepAlive ? 5000 : 1500)), keepAlive);
+        EXPECT_TRUE(engine.recorder().has("registered"));
+    }
+}
+
+}  // namespace
+}  // namespace pellix::test
