@@ -14,6 +14,9 @@ TEST(SipRegistration, DigestChallengeThenSuccessThenUnregister) {
     EXPECT_EQ(engine.recorder().events.front(), "progress");
     EXPECT_TRUE(engine->GetRegistrationManager()->IsRegistered(profile));
 
+    // A transport reset (after a 503 the host asks for one) leaves the
+    // registration usable: the un-REGISTER still goes out and is answered.
+    engine->ResetTransport();
     engine->GetRegistrationManager()->Unregister(profile);
     ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("cleared"); })) << registrar->errors();
     EXPECT_FALSE(engine->GetRegistrationManager()->IsRegistered(profile));
