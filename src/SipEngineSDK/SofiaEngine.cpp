@@ -335,12 +335,17 @@ void SofiaEngine::Register(SipProfile* p) {
         later([this, profile] { registrationFailed(*profile, 400, "Bad account or domain"); });
         return;
     }
-    // A new account or domain needs a new registration handle.
-    if (profile->handle) {
+    // The same account keeps its handle (and with it its Call-ID, as
+    // registrars expect of one client); a new account or domain needs a new
+    // one. Handles are not made afresh for every registration: sofia keeps
+    // part of a destroyed registration handle until it shuts down.
+    std::string identity = identityOf(*profile) + transportParam(profile->transport) + textOf(profile->proxy);
+    if (profile->handle && profile->handleIdentity != identity) {
         nua_handle_destroy(profile->handle);
         profile->handle = nullptr;
         profile->registered = false;
     }
+    profile->handleIdentity = identity;
     later([this, profile] {
         for (auto* o : registrationObservers_) o->OnRegistrationProgress(profile);
     });

@@ -41,6 +41,7 @@ public:
     explicit SofiaProfile(std::string name) : SipProfile(std::move(name)) {}
     HandleOwner owner{HandleOwner::Profile};
     nua_handle_s* handle = nullptr;
+    std::string handleIdentity;   // what the handle was made for
     int authAttempts = 0;
     bool unregistering = false;
     bool wanted = false;   // registered or being registered at the host's request
