@@ -15,14 +15,7 @@ using client::Call;
 class RawPeer {
 public:
     explicit RawPeer(int enginePort) {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-        socklen_t len = sizeof(a);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        fd_ = bindLoopbackUdp(port_);
         engine_.sin_family = AF_INET;
         engine_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         engine_.sin_port = htons(static_cast<uint16_t>(enginePort));

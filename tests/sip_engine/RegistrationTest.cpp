@@ -69,16 +69,7 @@ namespace {
 // sends it: answers each REGISTER with 200 and records the methods.
 class TinyRegistrar {
 public:
-    TinyRegistrar() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-        socklen_t len = sizeof(a);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
+    TinyRegistrar() { fd_ = bindLoopbackUdp(port_); }
     ~TinyRegistrar() { ::close(fd_); }
     int port() const { return port_; }
     void serve() {

@@ -9,19 +9,24 @@
 
 namespace pellix::test {
 
+int bindLoopbackUdp(int& port) {
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(a);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
 int freeUdpPort() {
     for (int attempt = 0; attempt < 50; ++attempt) {
-        int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof(a);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        ::close(fd);
-        int port = ntohs(a.sin_port);
-        // sipp also opens the next port for its own use (and RTP pairs);
-        // keep away from the top of the range.
+        int port = 0;
+        ::close(bindLoopbackUdp(port));
+        // sipp's media ports follow the one we give it; keep away from the
+        // top of the range.
         if (port > 1024 && port < 60000) return port;
     }
     return 0;

@@ -15,6 +15,9 @@ namespace pellix::test {
 
 // A UDP port on 127.0.0.1 that was free a moment ago.
 int freeUdpPort();
+// A non-blocking UDP socket bound on 127.0.0.1 at a port the kernel picks
+// (stored in `port`).
+int bindLoopbackUdp(int& port);
 
 // sipp run on one scenario of tests/sip_engine/scenarios/, stopped by pid.
 class Sipp {
