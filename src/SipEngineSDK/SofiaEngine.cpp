@@ -339,7 +339,8 @@ void SofiaEngine::Register(SipProfile* p) {
     // registrars expect of one client); a new account or domain needs a new
     // one. Handles are not made afresh for every registration: sofia keeps
     // part of a destroyed registration handle until it shuts down.
-    std::string identity = identityOf(*profile) + transportParam(profile->transport) + textOf(profile->proxy);
+    std::string identity = identityOf(*profile) + transportParam(profile->transport) + textOf(profile->proxy) +
+                           (profile->keepAlive ? " keep-alive" : "");
     if (profile->handle && profile->handleIdentity != identity) {
         nua_handle_destroy(profile->handle);
         profile->handle = nullptr;
@@ -354,34 +355,36 @@ void SofiaEngine::Register(SipProfile* p) {
 
 void SofiaEngine::sendRegister(SofiaProfile& profile, bool unregister) {
     applyUserAgent();
-    std::string aor = aorOf(profile);
     if (!profile.handle) {
+        // Everything that stays the same for the account is set once on its
+        // handle: sofia copies the strings of each request's tags into the
+        // handle and keeps them, so repeating them on every REGISTER would
+        // grow the handle for as long as the account lives.
         std::string id = identityOf(profile);
-        profile.handle = nua_handle(nua_, &profile.owner, SIPTAG_TO_STR(id.c_str()), SIPTAG_FROM_STR(id.c_str()),
-                                    TAG_END());
+        std::string registrar = "sip:" + textOf(profile.domain) + transportParam(profile.transport);
+        std::string proxy = textOf(profile.proxy);
+        std::string proxyUrl;
+        if (!proxy.empty() && uriSafe(proxy, true))
+            proxyUrl = (proxy.rfind("sip:", 0) == 0 ? proxy : "sip:" + proxy) + transportParam(profile.transport);
+        profile.handle = nua_handle(
+            nua_, &profile.owner, SIPTAG_TO_STR(id.c_str()), SIPTAG_FROM_STR(id.c_str()),
+            NUTAG_REGISTRAR(registrar.c_str()), TAG_IF(!proxyUrl.empty(), NUTAG_PROXY(proxyUrl.c_str())),
+            NUTAG_M_USERNAME(textOf(profile.userName).c_str()),
+            // Keep-alive: an OPTIONS to the registrar now and then keeps the
+            // NAT binding open; never OPTIONS to ourselves.
+            NUTAG_OUTBOUND(profile.keepAlive ? "options-keepalive no-validate no-natify"
+                                             : "no-options-keepalive no-validate no-natify"),
+            NUTAG_KEEPALIVE(profile.keepAlive ? keepAliveMs_ : 0), TAG_END());
         if (!profile.handle) return;
     }
     profile.authAttempts = 0;
     profile.unregistering = unregister;
-    std::string registrar = "sip:" + textOf(profile.domain) + transportParam(profile.transport);
-    std::string proxy = textOf(profile.proxy);
-    std::string proxyUrl;
-    if (!proxy.empty() && uriSafe(proxy, true))
-        proxyUrl = (proxy.rfind("sip:", 0) == 0 ? proxy : "sip:" + proxy) + transportParam(profile.transport);
     if (unregister) {
-        nua_unregister(profile.handle, NUTAG_REGISTRAR(registrar.c_str()),
-                       TAG_IF(!proxyUrl.empty(), NUTAG_PROXY(proxyUrl.c_str())), TAG_END());
+        nua_unregister(profile.handle, TAG_END());
         return;
     }
     std::string expires = std::to_string(profile.expires > 0 ? profile.expires : 3600);
-    nua_register(profile.handle, NUTAG_REGISTRAR(registrar.c_str()),
-                 TAG_IF(!proxyUrl.empty(), NUTAG_PROXY(proxyUrl.c_str())), SIPTAG_EXPIRES_STR(expires.c_str()),
-                 NUTAG_M_USERNAME(textOf(profile.userName).c_str()),
-                 // Keep-alive: an OPTIONS to the registrar now and then keeps
-                 // the NAT binding open; never OPTIONS to ourselves.
-                 NUTAG_OUTBOUND(profile.keepAlive ? "options-keepalive no-validate no-natify"
-                                                  : "no-options-keepalive no-validate no-natify"),
-                 NUTAG_KEEPALIVE(profile.keepAlive ? keepAliveMs_ : 0), TAG_END());
+    nua_register(profile.handle, SIPTAG_EXPIRES_STR(expires.c_str()), TAG_END());
 }
 
 void SofiaEngine::Unregister(SipProfile* p) {
