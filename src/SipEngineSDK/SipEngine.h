@@ -5,7 +5,9 @@
 // calling thread; Initialize() opens its SIP transport; ProcessEvents() runs
 // it; Terminate() (or Delete) ends every call and registration and closes it.
 // Delete frees the engine and nulls the caller's pointer; after Delete no
-// observer is ever called again.
+// observer is ever called again. Terminate ends calls and registrations and
+// waits up to 2 s for the far ends to answer; sofia keeps (and never frees)
+// its memory when they have not answered by then.
 //
 // Threads: every member of every object here is called on one thread, the
 // one that created the engine and pumps ProcessEvents(). The engine starts no

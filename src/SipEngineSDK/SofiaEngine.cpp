@@ -194,11 +194,13 @@ void SofiaEngine::Terminate() {
                 nua_handle_destroy(c->handle_);
                 c->handle_ = nullptr;
             }
-        for (auto& [name, p] : profiles_)
-            if (p->handle) {
-                nua_handle_destroy(p->handle);
-                p->handle = nullptr;
-            }
+        for (auto& [name, p] : profiles_) {
+            for (auto** h : {&p->handle, &p->keepAliveHandle})
+                if (*h) {
+                    nua_handle_destroy(*h);
+                    *h = nullptr;
+                }
+        }
         nua_destroy(nua_);
         nua_ = nullptr;
     }
@@ -226,6 +228,7 @@ void SofiaEngine::ProcessEvents() {
         work();
     }
     for (int i = 0; i < 8 && !quiet_; ++i) su_root_step(root_, 0);
+    keepAlive();
     std::vector<media::MediaEvent> events;
     for (std::size_t i = 0; i < calls_.size() && !quiet_; ++i) {
         SofiaCall& call = *calls_[i];
@@ -340,10 +343,12 @@ void SofiaEngine::Register(SipProfile* p) {
     // one. Handles are not made afresh for every registration: sofia keeps
     // part of a destroyed registration handle until it shuts down.
     std::string identity = identityOf(*profile) + transportParam(profile->transport) + textOf(profile->proxy) +
-                           (profile->keepAlive ? " keep-alive" : "");
+                           (profile->keepAlive ? " keep-alive " : " ") + std::to_string(profile->expires);
     if (profile->handle && profile->handleIdentity != identity) {
         nua_handle_destroy(profile->handle);
         profile->handle = nullptr;
+        if (profile->keepAliveHandle) nua_handle_destroy(profile->keepAliveHandle);
+        profile->keepAliveHandle = nullptr;
         profile->registered = false;
     }
     profile->handleIdentity = identity;
@@ -355,6 +360,7 @@ void SofiaEngine::Register(SipProfile* p) {
 
 void SofiaEngine::sendRegister(SofiaProfile& profile, bool unregister) {
     applyUserAgent();
+    std::string expires = std::to_string(profile.expires > 0 ? profile.expires : 3600);
     if (!profile.handle) {
         // Everything that stays the same for the account is set once on its
         // handle: sofia copies the strings of each request's tags into the
@@ -369,13 +375,16 @@ void SofiaEngine::sendRegister(SofiaProfile& profile, bool unregister) {
         profile.handle = nua_handle(
             nua_, &profile.owner, SIPTAG_TO_STR(id.c_str()), SIPTAG_FROM_STR(id.c_str()),
             NUTAG_REGISTRAR(registrar.c_str()), TAG_IF(!proxyUrl.empty(), NUTAG_PROXY(proxyUrl.c_str())),
-            NUTAG_M_USERNAME(textOf(profile.userName).c_str()),
-            // Keep-alive: an OPTIONS to the registrar now and then keeps the
-            // NAT binding open; never OPTIONS to ourselves.
-            NUTAG_OUTBOUND(profile.keepAlive ? "options-keepalive no-validate no-natify"
-                                             : "no-options-keepalive no-validate no-natify"),
-            NUTAG_KEEPALIVE(profile.keepAlive ? keepAliveMs_ : 0), TAG_END());
+            NUTAG_M_USERNAME(textOf(profile.userName).c_str()), SIPTAG_EXPIRES_STR(expires.c_str()),
+            // sofia's own keep-alive holds memory for every REGISTER until
+            // shutdown; ours is an OPTIONS on a handle of its own (below).
+            NUTAG_OUTBOUND("no-options-keepalive no-validate no-natify"), NUTAG_KEEPALIVE(0), TAG_END());
         if (!profile.handle) return;
+        if (profile.keepAlive)
+            profile.keepAliveHandle =
+                nua_handle(nua_, &profile.owner, SIPTAG_TO_STR(("<" + registrar + ">").c_str()),
+                           SIPTAG_FROM_STR(id.c_str()), TAG_IF(!proxyUrl.empty(), NUTAG_PROXY(proxyUrl.c_str())),
+                           TAG_END());
     }
     profile.authAttempts = 0;
     profile.unregistering = unregister;
@@ -383,8 +392,18 @@ void SofiaEngine::sendRegister(SofiaProfile& profile, bool unregister) {
         nua_unregister(profile.handle, TAG_END());
         return;
     }
-    std::string expires = std::to_string(profile.expires > 0 ? profile.expires : 3600);
-    nua_register(profile.handle, SIPTAG_EXPIRES_STR(expires.c_str()), TAG_END());
+    nua_register(profile.handle, TAG_END());
+}
+
+void SofiaEngine::keepAlive() {
+    auto now = std::chrono::steady_clock::now();
+    for (auto& [name, p] : profiles_) {
+        if (!p->keepAliveHandle || !p->registered || !reachable_) continue;
+        if (p->nextKeepAlive.time_since_epoch().count() == 0) p->nextKeepAlive = now + std::chrono::milliseconds(keepAliveMs_);
+        if (now < p->nextKeepAlive) continue;
+        p->nextKeepAlive = now + std::chrono::milliseconds(keepAliveMs_);
+        nua_options(p->keepAliveHandle, TAG_END());
+    }
 }
 
 void SofiaEngine::Unregister(SipProfile* p) {

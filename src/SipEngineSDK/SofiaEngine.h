@@ -7,6 +7,7 @@
 // su_root_step() from ProcessEvents(). Work the API must report (a state the
 // host caused, such as a call made or rejected) is queued and reported at the
 // start of the next ProcessEvents(), never from inside the API call.
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -42,6 +43,8 @@ public:
     HandleOwner owner{HandleOwner::Profile};
     nua_handle_s* handle = nullptr;
     std::string handleIdentity;   // what the handle was made for
+    nua_handle_s* keepAliveHandle = nullptr;
+    std::chrono::steady_clock::time_point nextKeepAlive{};
     int authAttempts = 0;
     bool unregistering = false;
     bool wanted = false;   // registered or being registered at the host's request
@@ -223,6 +226,9 @@ private:
     void registrationFailed(SofiaProfile& profile, int status, const char* phrase);
     std::unique_ptr<media::CallMedia> makeMedia();
     void destroyRetired();
+    // OPTIONS to the registrar of each registered profile that asks for it,
+    // every keep-alive interval.
+    void keepAlive();
     SofiaProfile* profileOf(SipProfile* p);
 
     Config& config_;

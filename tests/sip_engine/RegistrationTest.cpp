@@ -117,6 +117,12 @@ TEST(SipRegistration, KeepAliveReachesTheRegistrarOnlyWhenSwitchedOn) {
         };
         EXPECT_EQ(engine.pumpUntil(optionsSeen, std::chrono::milliseconds(keepAlive ? 5000 : 1500)), keepAlive);
         EXPECT_TRUE(engine.recorder().has("registered"));
+        // Leave nothing for the engine's shutdown to wait on.
+        engine->GetRegistrationManager()->Unregister(profile);
+        EXPECT_TRUE(engine.pumpUntil([&] {
+            registrar.serve();
+            return engine.recorder().has("cleared");
+        }));
     }
 }
 
