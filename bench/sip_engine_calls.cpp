@@ -1,8 +1,8 @@
 // The SIP engine against sipp on loopback:
 // - call set-up: 200 calls one after the other, time from MakeCall to the
 //   connected state (6), next to sipp's own caller against the same called
-//   party in the same run (its response time, INVITE to 200, whole
-//   milliseconds as sipp reports them); each call is hung up before the next;
+//   party in the same run (INVITE sent to 200 received, from the time stamps
+//   of sipp's message log); each call is hung up before the next;
 // - memory: 1,000 cycles of register, call, hang up, unregister; heap in use
 //   and resident memory after the first 100 and after all of them, each
 //   time once sofia's finished transactions have timed out (SIP keeps them
@@ -24,6 +24,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -162,6 +163,39 @@ struct Engine {
     }
 };
 
+// INVITE sent -> 200 received per Call-ID, in ms, from sipp's message log:
+// each message follows a line "----...---- <date> <hh:mm:ss.micro>".
+std::vector<double> sippSetUpTimes(const fs::path& log) {
+    std::ifstream f(log);
+    std::string line;
+    double stamp = 0;
+    std::string first;
+    std::map<std::string, double> invites;
+    std::vector<double> out;
+    int lineInBlock = 0;
+    while (std::getline(f, line)) {
+        if (line.rfind("-----", 0) == 0) {
+            auto sp = line.rfind(' ');
+            std::string t = line.substr(sp + 1);   // hh:mm:ss.micro
+            stamp = std::stod(t.substr(0, 2)) * 3600 + std::stod(t.substr(3, 2)) * 60 + std::stod(t.substr(6));
+            lineInBlock = 0;
+            first.clear();
+            continue;
+        }
+        ++lineInBlock;
+        if (lineInBlock == 3) first = line;
+        if (line.rfind("Call-ID: ", 0) == 0 && !first.empty()) {
+            std::string id = line.substr(9);
+            if (first.rfind("INVITE ", 0) == 0) invites.emplace(id, stamp);
+            else if (first.rfind("SIP/2.0 200", 0) == 0 && invites.count(id)) {
+                out.push_back((stamp - invites[id]) * 1000);
+                invites.erase(id);
+            }
+        }
+    }
+    return out;
+}
+
 double percentile(std::vector<double> v, double p) {
     if (v.empty()) return -1;
     std::sort(v.begin(), v.end());
@@ -189,21 +223,12 @@ void BM_CallSetUp(benchmark::State& state) {
             Sipp uas({"-sn", "uas", "-p", std::to_string(sippUas), "-m", std::to_string(calls)}, dir);
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             Sipp uac({"-sn", "uac", "127.0.0.1:" + std::to_string(sippUas), "-p", std::to_string(freeUdpPort()), "-m",
-                      std::to_string(calls), "-l", "1", "-r", "1000", "-trace_rtt", "-rtt_freq", "1"},
+                      std::to_string(calls), "-l", "1", "-r", "1000", "-trace_msg", "-message_file",
+                      (dir / "uac_messages.log").string()},
                      dir);
             uac.wait();
         }
-        for (const auto& e : fs::directory_iterator(dir)) {
-            if (e.path().filename().string().find("_rtt.csv") == std::string::npos) continue;
-            std::ifstream f(e.path());
-            std::string line;
-            std::getline(f, line);
-            while (std::getline(f, line)) {
-                auto a = line.find(';'), b = line.find(';', a + 1);
-                if (a != std::string::npos && b != std::string::npos)
-                    sippTimes.push_back(std::stod(line.substr(a + 1, b - a - 1)));
-            }
-        }
+        sippTimes = sippSetUpTimes(dir / "uac_messages.log");
         // The engine calling the same kind of called party.
         int uasPort = freeUdpPort();
         Sipp uas({"-sn", "uas", "-p", std::to_string(uasPort), "-m", std::to_string(calls)}, dir);
