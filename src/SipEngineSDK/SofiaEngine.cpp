@@ -148,7 +148,9 @@ bool SofiaEngine::Initialize() {
     int port = config_.transport.udpPort;
     std::string url = "sip:" + bind + ":" + (port > 0 && port < 65536 ? std::to_string(port) : std::string("*"));
     localAddress_ = bind == "*" ? std::string() : bind;
-    mediaSettings_.localAddress = localAddress_.empty() ? "127.0.0.1" : localAddress_;
+    // Media sockets listen where signalling does; on every address when
+    // signalling does (the SDP then names the address toward each peer).
+    mediaSettings_.localAddress = localAddress_.empty() ? "0.0.0.0" : localAddress_;
 
     char tmpl[] = "/tmp/pellix-sip-resolv-XXXXXX";
     int fd = mkstemp(tmpl);
