@@ -74,9 +74,13 @@ MQTTMessagePtr MQTTMessage::connectMessageWithClientId(
     std::uint8_t flags = 0;
     if (userName) flags |= 0x80;
     if (password) flags |= 0x40;
-    if (willRetain) flags |= 0x20;
-    flags |= static_cast<std::uint8_t>((willQoS & 3) << 3);
-    if (will) flags |= 0x04;
+    // Will QoS and will retain must be 0 without the will flag: a broker
+    // closes a CONNECT that sets them alone as malformed.
+    if (will) {
+        flags |= 0x04;
+        flags |= static_cast<std::uint8_t>((willQoS & 3) << 3);
+        if (willRetain) flags |= 0x20;
+    }
     if (cleanSession) flags |= 0x02;
     B::appendByte(data, flags);
     B::appendUInt16BigEndian(data, static_cast<std::uint16_t>(keepAlive & 0xFFFF));

@@ -94,6 +94,21 @@ public:
     // Number of the client's outgoing flows whose commandType is set and not 0.
     virtual std::uint64_t windowSize(const std::string& clientId) = 0;
 
+    // The counts and the queue below answer what a walk of
+    // allFlowsforClientId() answers; the defaults here are that walk. The
+    // library's stores keep them per client as flows change, so a session
+    // pays the same per message whatever the length of its queue.
+    //
+    // Number of the client's flows in one direction.
+    virtual std::uint64_t flowCountforClientId(const std::string& clientId, bool incomingFlag);
+    // Number of the client's outgoing flows that are queued (commandType 0
+    // or unset).
+    virtual std::uint64_t queuedCountforClientId(const std::string& clientId);
+    // The client's queued outgoing flows in sending order (deadline
+    // ascending, no deadline first, equal deadlines in the order they were
+    // stored), at most `limit` of them.
+    virtual std::vector<MQTTFlowPtr> queuedFlowsforClientId(const std::string& clientId, std::size_t limit);
+
     // Stores (or overwrites) the flow of (clientId, incomingFlag, msgId) with
     // these fields and returns it; nothing is made durable until sync().
     // Refused (null, nothing changed) when the client's flows in this

@@ -205,6 +205,11 @@ void MQTTSession::connect() {
     // stopped with it, or they ran on beside the new ones and after close().
     stopTimers();
     status_ = MQTTSessionStatusConnecting;
+    pingOutstanding_ = false;
+    serverReceiveMaximum_.reset();
+    serverMaximumPacketSize_.reset();
+    topicAliases_.clear();
+    resentPubrels_.clear();
 
     if (decoder_) {
         decoder_->setDelegate({});
@@ -220,6 +225,18 @@ void MQTTSession::connect() {
         MQTT_LOG_ERROR("[MQTTSession] connect without transport");
         connectionError(makeError(MQTTSessionErrorEncoderNotReady, "Encoder not ready"));
         return;
+    }
+    if (connectTimeout_ > 0) {
+        std::weak_ptr<MQTTSession> weak = weak_from_this();
+        const auto attempt = attempt_;
+        connackTimer_ = GCDTimer::scheduledTimerWithTimeInterval(connectTimeout_, false, queue_, [weak, attempt] {
+            auto self = weak.lock();
+            if (!self || self->attempt_ != attempt || self->status_ != MQTTSessionStatusConnecting) {
+                return;
+            }
+            MQTT_LOG_WARNING("[MQTTSession] no CONNACK within %.1f s", self->connectTimeout_);
+            self->connectionError(makeError(MQTTSessionErrorNoConnackInTime, "No CONNACK within the connect time-out"));
+        });
     }
     transport_->setDelegate(weak_from_this());
     transport_->open();
@@ -366,8 +383,14 @@ void MQTTSession::decoder(MQTTDecoder& decoder, std::span<const std::uint8_t> by
         case MQTTDisconnect:
             protocolError(makeError(message->returnCode().value_or(0), "MQTT protocol DISCONNECT received"));
             break;
+        case MQTTConnack:
+            malformed("MQTT protocol second CONNACK");
+            break;
+        case MQTTPingresp:
+            pingOutstanding_ = false;
+            break;
         default:
-            break;  // CONNECT, CONNACK, SUBSCRIBE, UNSUBSCRIBE, PINGREQ, PINGRESP: nothing to do
+            break;  // CONNECT, SUBSCRIBE, UNSUBSCRIBE, PINGREQ: nothing to do
         }
         break;
     default:
@@ -409,22 +432,44 @@ void MQTTSession::handleConnecting(const MQTTMessagePtr& message) {
 
 void MQTTSession::handleConnack(const MQTTMessagePtr& message) {
     const auto attempt = attempt_;
+    if (connackTimer_) {
+        connackTimer_->invalidate();
+        connackTimer_.reset();
+    }
     if (message->returnCode() && *message->returnCode() == 0) {
         status_ = MQTTSessionStatusConnected;
         sessionPresent_ = (message->connectAcknowledgeFlags().value_or(0) & 1) == 1;
+        serverKeepAlive_.reset();
+        if (const auto& properties = message->properties(); properties && protocolLevel_ == 5) {
+            serverKeepAlive_ = properties->serverKeepAlive();
+            if (properties->receiveMaximum() && *properties->receiveMaximum() > 0) {
+                serverReceiveMaximum_ = static_cast<std::uint64_t>(*properties->receiveMaximum());
+            }
+            if (properties->maximumPacketSize() && *properties->maximumPacketSize() > 0) {
+                serverMaximumPacketSize_ = static_cast<std::uint64_t>(*properties->maximumPacketSize());
+            }
+            if (properties->assignedClientIdentifier()) {
+                assignedClientIdentifier_ = properties->assignedClientIdentifier();
+            }
+        }
         std::weak_ptr<MQTTSession> weak = weak_from_this();
         checkDupTimer_ = GCDTimer::scheduledTimerWithTimeInterval(1.0, true, queue_, [weak] {
             if (auto self = weak.lock()) {
                 self->checkDup();
             }
         });
-        checkDup();
+        if (protocolLevel_ == 5 && !sessionPresent_) {
+            discardSessionState();
+            if (attempt != attempt_ || status_ != MQTTSessionStatusConnected) {
+                return;  // a failed handler reconnected or closed
+            }
+        }
+        // Whatever was in flight when the last connection ended goes out
+        // again now, not when its old deadline passes: after a restart that
+        // could be the whole duplicate time-out.
+        sendTxFlows(false, true);
         if (attempt != attempt_ || status_ != MQTTSessionStatusConnected) {
             return;  // a write failure while resending closed the connection
-        }
-        serverKeepAlive_.reset();
-        if (message->properties()) {
-            serverKeepAlive_ = message->properties()->serverKeepAlive();
         }
         effectiveKeepAlive_ = serverKeepAlive_ ? static_cast<std::uint16_t>(*serverKeepAlive_) : keepAliveInterval_;
         if (effectiveKeepAlive_ != 0) {
@@ -503,8 +548,8 @@ void MQTTSession::tell() {
     if (!d || !persistence_) {
         return;
     }
-    const auto in = static_cast<std::uint64_t>(persistence_->allFlowsforClientId(clientId_, true).size());
-    const auto out = static_cast<std::uint64_t>(persistence_->allFlowsforClientId(clientId_, false).size());
+    const auto in = persistence_->flowCountforClientId(clientId_, true);
+    const auto out = persistence_->flowCountforClientId(clientId_, false);
     d->buffered(*this, in, out);
     d->buffered(*this, 0, in, out);
 }
@@ -535,6 +580,11 @@ void MQTTSession::connectionError(platform::ErrorPtr err) {
     if (connectHandler) {
         connectHandler(err);
     }
+}
+
+void MQTTSession::malformed(const std::string& what) {
+    MQTT_LOG_ERROR("[MQTTSession] %s", what.c_str());
+    protocolError(makeError(MQTTSessionErrorIllegalMessageReceived, what));
 }
 
 void MQTTSession::protocolError(platform::ErrorPtr err) {

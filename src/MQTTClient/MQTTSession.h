@@ -38,6 +38,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -99,6 +100,9 @@ public:
 
     MQTTSessionStatus status() const { return status_.load(); }
     bool sessionPresent() const { return sessionPresent_; }
+    // Level 5: the client id the broker assigned in the last accepted CONNACK
+    // (sent when the session connected with an empty client id).
+    const std::optional<std::string>& assignedClientIdentifier() const { return assignedClientIdentifier_; }
     const std::optional<std::string>& streamSSLLevel() const { return streamSSLLevel_; }
     // Stores the level and passes it on to the transport.
     void setStreamSSLLevel(std::optional<std::string> level);
@@ -117,6 +121,12 @@ public:
     void setKeepAliveInterval(std::uint16_t seconds) { keepAliveInterval_ = seconds; }
     double dupTimeout() const { return dupTimeout_; }
     void setDupTimeout(double seconds) { dupTimeout_ = seconds; }
+    // Seconds from connect() to the CONNACK before the attempt fails with
+    // the connection-error event (MQTTSessionErrorNoConnackInTime); 0 waits
+    // for ever. A half-open TCP connection must not leave the session
+    // "connecting" with nobody to reconnect it.
+    double connectTimeout() const { return connectTimeout_; }
+    void setConnectTimeout(double seconds) { connectTimeout_ = seconds; }
     bool cleanSessionFlag() const { return cleanSessionFlag_; }
     void setCleanSessionFlag(bool clean) { cleanSessionFlag_ = clean; }
     bool willFlag() const { return willFlag_; }
@@ -353,8 +363,20 @@ private:
     // Sending. checkTxFlows is the once-a-second pass (queued sends and
     // resends); sendQueuedFlows only sends queued flows the window now admits.
     void checkTxFlows();
-    void sendTxFlows(bool queuedOnly);
+    // resendAll: every PUBLISH and PUBREL in flight goes out again at once,
+    // whatever its deadline (the first pass on an accepted CONNACK).
+    void sendTxFlows(bool queuedOnly, bool resendAll = false);
     void sendQueuedFlows();
+    // How many outgoing flows may be in flight: the store's window, capped
+    // at the broker's Receive Maximum.
+    std::uint64_t windowLimit() const;
+    // Whether the packet fits the protocol and the broker's Maximum Packet
+    // Size; sets `error` when it does not.
+    bool fitsBroker(const MQTTMessagePtr& message, platform::ErrorPtr& error) const;
+    // Level 5, no session on the broker: in-flight flows are dropped.
+    void discardSessionState();
+    // A malformed packet from the broker closes the connection.
+    void malformed(const std::string& what);
     MQTTMessagePtr publishFromFlow(const MQTTFlowPtr& flow, bool dup) const;
     void wait(std::atomic<bool>& flag, double timeout, const char* waiting, const char* end,
               const std::atomic<std::uint16_t>* mid);
@@ -375,6 +397,8 @@ private:
     std::uint16_t keepAliveInterval_ = 60;
     double dupTimeout_ = 20.0;
     bool cleanSessionFlag_ = true;
+    double connectTimeout_ = 30.0;
+    std::optional<std::string> assignedClientIdentifier_;
     bool willFlag_ = false;
     std::optional<std::string> willTopic_;
     std::optional<platform::Bytes> willMsg_;
@@ -390,6 +414,17 @@ private:
 
     std::shared_ptr<GCDTimer> keepAliveTimer_;
     std::shared_ptr<GCDTimer> checkDupTimer_;
+    std::shared_ptr<GCDTimer> connackTimer_;
+    // A PINGREQ went out and its PINGRESP has not come yet.
+    bool pingOutstanding_ = false;
+    // What the broker's level-5 CONNACK allows on this connection.
+    std::optional<std::uint64_t> serverReceiveMaximum_;
+    std::optional<std::uint64_t> serverMaximumPacketSize_;
+    // Incoming topic aliases of this connection (alias -> topic).
+    std::map<std::uint16_t, std::string> topicAliases_;
+    // Outgoing QoS 2 flows whose PUBREL was sent again on this connection: a
+    // PUBCOMP "packet identifier not found" then means already delivered.
+    std::set<std::uint16_t> resentPubrels_;
     std::optional<std::int32_t> serverKeepAlive_;
     std::uint16_t effectiveKeepAlive_ = 0;
     std::shared_ptr<MQTTDecoder> decoder_;

@@ -59,6 +59,18 @@ enum MQTTSessionError : std::int64_t {
     MQTTSessionErrorConnackBadUserNameOrPassword = 4,
     MQTTSessionErrorConnackNotAuthorized = 5,
     MQTTSessionErrorConnackReserved = 6,
+    // A broker that stops answering: no CONNACK within connectTimeout, or no
+    // PINGRESP one keep-alive interval after a PINGREQ.
+    MQTTSessionErrorNoConnackInTime = -9,       // "No CONNACK within the connect time-out"
+    MQTTSessionErrorNoPingResponse = -10,       // "No PINGRESP within the keep-alive interval"
+    // A publish refused before anything is stored: a topic over 65,535 bytes,
+    // a packet past the protocol's limit or the broker's Maximum Packet Size.
+    MQTTSessionErrorMessageTooLarge = -11,      // "Message cannot be sent to this broker"
+    MQTTSessionErrorNoFreeMessageId = -12,      // "No free message id"
+    MQTTSessionErrorSubscriptionRefused = -13,  // "Subscription refused" (a SUBACK failure code)
+    // Level 5: the broker kept no session, so a stored outgoing flow was
+    // dropped rather than resent as a new message.
+    MQTTSessionErrorSessionNotPresent = -14,    // "Session not present on the broker"
 };
 
 inline constexpr const char* kMQTTErrorDomain = "MQTT";

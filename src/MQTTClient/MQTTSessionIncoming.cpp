@@ -51,10 +51,12 @@ void MQTTSession::deliver(const platform::Bytes& payload, const std::string& top
 void MQTTSession::handlePublish(const MQTTMessagePtr& message) {
     const platform::Bytes& data = *message->data();
     if (data.size() < 2) {
+        malformed("MQTT PUBLISH without a topic");
         return;
     }
     const std::size_t topicLength = static_cast<std::size_t>(data[0]) << 8 | data[1];
     if (data.size() < topicLength + 2) {
+        malformed("MQTT PUBLISH topic runs past the packet");
         return;
     }
     std::span<const std::uint8_t> topicBytes(data.data() + 2, topicLength);
@@ -70,6 +72,7 @@ void MQTTSession::handlePublish(const MQTTMessagePtr& message) {
     std::uint16_t mid = 0;
     if (qos > 0) {
         if (payload.size() < 2) {
+            malformed("MQTT PUBLISH without a packet identifier");
             return;
         }
         mid = static_cast<std::uint16_t>(payload[0] << 8 | payload[1]);
@@ -77,19 +80,42 @@ void MQTTSession::handlePublish(const MQTTMessagePtr& message) {
         payload = payload.subspan(2);
     }
     // At level 5 the payload starts with a property block. One that runs past
-    // the packet makes the packet malformed: it is ignored before anything is
-    // delivered or stored.
+    // the packet makes the packet malformed: the connection ends before
+    // anything is delivered or stored.
     std::span<const std::uint8_t> content = payload;
     if (protocolLevel_ == 5) {
         auto block = propertyBlockLength(payload);
         if (!block) {
-            MQTT_LOG_WARNING("[MQTTSession] PUBLISH with a malformed property block ignored");
+            malformed("MQTT PUBLISH with a malformed property block");
             return;
         }
+        auto properties = std::make_shared<MQTTProperties>(payload.subspan(0, *block));
+        if (properties->topicAlias()) {
+            // An alias names a topic for the rest of this connection; a
+            // PUBLISH without a topic uses the one its alias names.
+            const auto alias = *properties->topicAlias();
+            if (alias <= 0 || alias > static_cast<std::int32_t>(topicAliasMaximum.value_or(0))) {
+                malformed("MQTT PUBLISH topic alias out of range");
+                return;
+            }
+            const auto key = static_cast<std::uint16_t>(alias);
+            if (!topic.empty()) {
+                topicAliases_[key] = topic;
+            } else if (auto known = topicAliases_.find(key); known != topicAliases_.end()) {
+                topic = known->second;
+            } else {
+                malformed("MQTT PUBLISH with an unknown topic alias");
+                return;
+            }
+        }
         if (qos < 2) {
-            message->setProperties(std::make_shared<MQTTProperties>(payload.subspan(0, *block)));
+            message->setProperties(std::move(properties));
         }
         content = payload.subspan(*block);
+    }
+    if (topic.empty()) {
+        malformed("MQTT PUBLISH without a topic name");
+        return;
     }
 
     if (qos == 0) {
@@ -151,6 +177,7 @@ void MQTTSession::handlePubrel(const MQTTMessagePtr& message) {
 void MQTTSession::handleSuback(const MQTTMessagePtr& message) {
     const platform::Bytes& data = *message->data();
     if (data.size() <= 2) {
+        malformed("MQTT SUBACK without reason codes");
         return;
     }
     const std::uint16_t mid = static_cast<std::uint16_t>(data[0] << 8 | data[1]);
@@ -161,19 +188,25 @@ void MQTTSession::handleSuback(const MQTTMessagePtr& message) {
         // the list holds only granted values.
         auto block = propertyBlockLength(std::span<const std::uint8_t>(data).subspan(2));
         if (!block) {
-            MQTT_LOG_WARNING("[MQTTSession] SUBACK with a malformed property block ignored");
+            malformed("MQTT SUBACK with a malformed property block");
             return;
         }
         first += *block;
     }
     platform::Array granted;
+    bool refused = false;
     for (std::size_t i = first; i < data.size(); ++i) {
         granted.emplace_back(static_cast<int>(data[i]));
+        // 0x80 and up: the broker refused that filter.
+        refused = refused || data[i] >= 0x80;
     }
     if (auto d = delegate()) {
         d->subAckReceived(*this, mid, granted);
     }
     if (synchronSub_ && synchronSubMid_ == mid) {
+        if (refused) {
+            synchronSubMid_ = 0;  // the blocking subscribe answers false
+        }
         synchronSub_ = false;
     }
     auto it = subscribeHandlers_.find(mid);
@@ -181,7 +214,8 @@ void MQTTSession::handleSuback(const MQTTMessagePtr& message) {
         auto handler = std::move(it->second);
         subscribeHandlers_.erase(it);
         if (handler) {
-            handler(nullptr, granted);
+            handler(refused ? makeError(MQTTSessionErrorSubscriptionRefused, "Subscription refused") : nullptr,
+                    granted);
         }
     }
 }

@@ -1,6 +1,7 @@
 // MQTTSession: publishing, message ids and the outgoing QoS 1 and 2 flows.
 #include <algorithm>
 
+#include "MQTTClient/MQTTByteBuffer.h"
 #include "MQTTClient/MQTTLog.h"
 #include "MQTTClient/MQTTSession.h"
 #include "MQTTClient/MQTTStrict.h"
@@ -18,6 +19,7 @@ std::uint8_t commandOf(const MQTTFlowPtr& flow) { return flow->commandType().val
 
 // Reason codes from 0x80 up report failure (MQTT 5.0).
 constexpr unsigned kFirstFailureReason = 0x80;
+constexpr unsigned kPacketIdentifierNotFound = 0x92;
 
 }  // namespace
 
@@ -48,11 +50,26 @@ std::uint16_t MQTTSession::publishData(const platform::Bytes& data, const std::s
     }
     auto self = shared_from_this();
 
+    // A message that cannot go out (a topic over 65,535 bytes, a packet past
+    // the protocol's or the broker's limit) is refused here: stored, it would
+    // never complete and would hold up every message queued behind it.
+    const auto refuse = [&](platform::ErrorPtr err) {
+        MQTT_LOG_WARNING("[MQTTSession] refusing outgoing message: %s", err->description().c_str());
+        if (publishHandler) {
+            publishHandler(err);
+        }
+        tell();
+        return std::uint16_t{0};
+    };
+
     if (qos == 0) {
         auto message = MQTTMessage::publishMessageWithData(data, topic, 0, 0, retain, false, protocolLevel_,
                                                            std::nullopt, std::nullopt, std::nullopt, std::nullopt,
                                                            std::nullopt, std::nullopt, std::nullopt);
         platform::ErrorPtr err;
+        if (!fitsBroker(message, err)) {
+            return refuse(err);
+        }
         if (!encode(message)) {
             err = makeError(MQTTSessionErrorEncoderNotReady, "Encoder not ready");
         }
@@ -68,24 +85,17 @@ std::uint16_t MQTTSession::publishData(const platform::Bytes& data, const std::s
     MQTTMessagePtr message;
     const double now = platform::Clock::now();
     if (msgId != 0) {
-        bool sendNow = false;
-        if (status_ == MQTTSessionStatusConnected) {
-            const auto flows = persistence_->allFlowsforClientId(clientId_, false);
-            std::uint64_t inFlight = 0;
-            bool queued = false;
-            for (const auto& f : flows) {
-                if (commandOf(f) == MQTTFlowCommandQueued) {
-                    queued = true;
-                } else {
-                    ++inFlight;
-                }
-            }
-            sendNow = !queued && inFlight <= persistence_->maxWindowSize();
+        message = MQTTMessage::publishMessageWithData(data, topic, qos, msgId, retain, false, protocolLevel_,
+                                                      std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                                      std::nullopt, std::nullopt, std::nullopt);
+        platform::ErrorPtr err;
+        if (!fitsBroker(message, err)) {
+            return refuse(err);  // the id was never stored, so it stays free
         }
+        const bool sendNow = status_ == MQTTSessionStatusConnected &&
+                             persistence_->queuedCountforClientId(clientId_) == 0 &&
+                             persistence_->windowSize(clientId_) < windowLimit();
         if (sendNow) {
-            message = MQTTMessage::publishMessageWithData(data, topic, qos, msgId, retain, false, protocolLevel_,
-                                                          std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                                                          std::nullopt, std::nullopt, std::nullopt);
             flow = persistence_->storeMessageForClientId(clientId_, topic, data, retain, qos, msgId, false,
                                                          MQTTFlowCommandPublishSent, now + dupTimeout_);
         } else {
@@ -162,6 +172,68 @@ MQTTMessagePtr MQTTSession::publishFromFlow(const MQTTFlowPtr& flow, bool dup) c
 
 void MQTTSession::checkTxFlows() { sendTxFlows(false); }
 
+std::uint64_t MQTTSession::windowLimit() const {
+    const std::uint64_t limit = persistence_->maxWindowSize() + 1;
+    return serverReceiveMaximum_ ? std::min(limit, *serverReceiveMaximum_) : limit;
+}
+
+bool MQTTSession::fitsBroker(const MQTTMessagePtr& message, platform::ErrorPtr& error) const {
+    if (!message || !message->encodable()) {
+        error = makeError(MQTTSessionErrorMessageTooLarge, "Message cannot be encoded");
+        return false;
+    }
+    const std::size_t length = message->data() ? message->data()->size() : 0;
+    const std::uint64_t size = 1 + MQTTByteBuffer::variableLengthSize(length) + length;
+    if (serverMaximumPacketSize_ && size > *serverMaximumPacketSize_) {
+        error = makeError(MQTTSessionErrorMessageTooLarge,
+                          "Message of " + std::to_string(size) + " bytes exceeds the broker's maximum packet size of " +
+                              std::to_string(*serverMaximumPacketSize_));
+        return false;
+    }
+    return true;
+}
+
+void MQTTSession::discardSessionState() {
+    std::vector<std::uint16_t> dropped;
+    for (const auto& flow : persistence_->allFlowsforClientId(clientId_, false)) {
+        if (commandOf(flow) == MQTTFlowCommandQueued) {
+            continue;  // never sent: goes out as a new message
+        }
+        dropped.push_back(flow->messageId().value_or(0));
+        persistence_->deleteFlow(flow);
+    }
+    for (const auto& flow : persistence_->allFlowsforClientId(clientId_, true)) {
+        persistence_->deleteFlow(flow);
+    }
+    persistence_->sync();
+    if (dropped.empty()) {
+        return;
+    }
+    MQTT_LOG_WARNING("[MQTTSession] broker kept no session: %d messages in flight dropped",
+                     static_cast<int>(dropped.size()));
+    const auto attempt = attempt_;
+    auto err = makeError(MQTTSessionErrorSessionNotPresent, "Session not present on the broker");
+    for (const auto mid : dropped) {
+        if (synchronPub_ && synchronPubMid_ == mid) {
+            synchronPubMid_ = 0;
+            synchronPub_ = false;
+        }
+        auto it = publishHandlers_.find(mid);
+        if (it == publishHandlers_.end()) {
+            continue;
+        }
+        auto handler = std::move(it->second);
+        publishHandlers_.erase(it);
+        if (handler) {
+            handler(err);
+        }
+        if (attempt != attempt_) {
+            return;
+        }
+    }
+    tell();
+}
+
 // Queued messages go out as soon as an acknowledgement frees a place in the
 // window, not only on the next once-a-second pass: a burst larger than the
 // window then drains at the broker's pace instead of one window a second.
@@ -171,75 +243,106 @@ void MQTTSession::sendQueuedFlows() {
     }
 }
 
-void MQTTSession::sendTxFlows(bool queuedOnly) {
+void MQTTSession::sendTxFlows(bool queuedOnly, bool resendAll) {
     if (status_ != MQTTSessionStatusConnected) {
         return;
     }
     auto self = shared_from_this();
     const auto attempt = attempt_;
-    const auto flows = persistence_->allFlowsforClientId(clientId_, false);
-    std::uint64_t inFlight = 0;
-    bool queuedLeft = false;
-    for (const auto& flow : flows) {
-        if (commandOf(flow) != MQTTFlowCommandQueued) {
-            ++inFlight;
-        }
-    }
-    for (const auto& flow : flows) {
-        // A send that failed may have closed the connection under us.
-        if (status_ != MQTTSessionStatusConnected || attempt != attempt_) {
-            return;
-        }
-        const auto command = commandOf(flow);
-        if (queuedOnly && command != MQTTFlowCommandQueued) {
-            continue;
-        }
-        const double deadline = flow->deadline().value_or(0);
-        const int mid = flow->messageId().value_or(0);
-        MQTT_LOG_VERBOSE("[MQTTSession] %s flow %.3f %d %d", clientId_.c_str(), deadline, static_cast<int>(command),
-                         mid);
-        // A queued flow is due from the moment it was queued.
-        if (!queuedOnly && !(deadline < platform::Clock::now())) {
-            queuedLeft = queuedLeft || command == MQTTFlowCommandQueued;
-            continue;
-        }
-        switch (command) {
-        case MQTTFlowCommandQueued:
-            if (inFlight <= persistence_->maxWindowSize()) {
-                MQTT_LOG_VERBOSE("[MQTTSession] PUBLISH queued message %d", mid);
-                if (encode(publishFromFlow(flow, false))) {
-                    flow->setCommandType(MQTTFlowCommandPublishSent);
+    const auto live = [&] { return status_ == MQTTSessionStatusConnected && attempt == attempt_; };
+    if (!queuedOnly) {
+        // Repeats of what is in flight; the walk is once a second or once a
+        // connection, never per message.
+        const double now = platform::Clock::now();
+        for (const auto& flow : persistence_->allFlowsforClientId(clientId_, false)) {
+            // A send that failed may have closed the connection under us.
+            if (!live()) {
+                return;
+            }
+            const auto command = commandOf(flow);
+            if (command == MQTTFlowCommandQueued || (!resendAll && !(flow->deadline().value_or(0) < now))) {
+                continue;
+            }
+            const int mid = flow->messageId().value_or(0);
+            if (command == MQTTFlowCommandPublishSent) {
+                MQTT_LOG_INFO("[MQTTSession] resend PUBLISH %d", mid);
+                if (encode(publishFromFlow(flow, true))) {
                     flow->setDeadline(platform::Clock::now() + dupTimeout_);
                     persistence_->sync();
-                    ++inFlight;
-                    break;
+                }
+            } else if (command == MQTTFlowCommandPubrelSent) {
+                MQTT_LOG_INFO("[MQTTSession] resend PUBREL %d", mid);
+                if (encode(MQTTMessage::pubrelMessageWithMessageId(static_cast<std::uint16_t>(mid), protocolLevel_, 0,
+                                                                    std::nullopt, std::nullopt))) {
+                    resentPubrels_.insert(static_cast<std::uint16_t>(mid));
+                    flow->setDeadline(platform::Clock::now() + dupTimeout_);
+                    persistence_->sync();
                 }
             }
-            queuedLeft = true;
+        }
+    }
+    // Queued flows, oldest first, as far as the window admits: taken from the
+    // store's queue, so a long queue costs nothing per acknowledgement.
+    std::vector<std::pair<MQTTFlowPtr, platform::ErrorPtr>> refused;
+    for (;;) {
+        if (!live()) {
+            return;
+        }
+        const std::uint64_t inFlight = persistence_->windowSize(clientId_);
+        const std::uint64_t limit = windowLimit();
+        if (inFlight >= limit) {
             break;
-        case MQTTFlowCommandPublishSent:
-            MQTT_LOG_INFO("[MQTTSession] resend PUBLISH %d", mid);
-            if (encode(publishFromFlow(flow, true))) {
-                flow->setDeadline(platform::Clock::now() + dupTimeout_);
-                persistence_->sync();
+        }
+        const auto batch = persistence_->queuedFlowsforClientId(clientId_, static_cast<std::size_t>(limit - inFlight));
+        if (batch.empty()) {
+            break;
+        }
+        bool progress = false;
+        for (const auto& flow : batch) {
+            if (!live()) {
+                return;
             }
-            break;
-        case MQTTFlowCommandPubrelSent:
-            MQTT_LOG_INFO("[MQTTSession] resend PUBREL %d", mid);
-            if (encode(MQTTMessage::pubrelMessageWithMessageId(static_cast<std::uint16_t>(mid), protocolLevel_, 0,
-                                                                std::nullopt, std::nullopt))) {
-                flow->setDeadline(platform::Clock::now() + dupTimeout_);
-                persistence_->sync();
+            const int mid = flow->messageId().value_or(0);
+            auto message = publishFromFlow(flow, false);
+            platform::ErrorPtr err;
+            if (!fitsBroker(message, err)) {
+                // Stored before this broker's limit was known: it can never
+                // go out here, so it ends now instead of blocking the queue.
+                refused.emplace_back(flow, err);
+                progress = true;
+                continue;
             }
-            break;
-        default:
+            MQTT_LOG_VERBOSE("[MQTTSession] PUBLISH queued message %d", mid);
+            if (!encode(message)) {
+                break;
+            }
+            flow->setCommandType(MQTTFlowCommandPublishSent);
+            flow->setDeadline(platform::Clock::now() + dupTimeout_);
+            persistence_->sync();
+            progress = true;
+        }
+        if (!progress || !refused.empty()) {
             break;
         }
     }
-    mayHaveQueued_ = queuedLeft;
+    mayHaveQueued_ = persistence_->queuedCountforClientId(clientId_) > 0;
+    for (auto& [flow, err] : refused) {
+        if (!live()) {
+            return;
+        }
+        const auto mid = flow->messageId().value_or(0);
+        persistence_->deleteFlow(flow);
+        persistence_->sync();
+        if (synchronPub_ && synchronPubMid_ == mid) {
+            synchronPubMid_ = 0;
+            synchronPub_ = false;
+        }
+        endFlow(mid, err);
+    }
 }
 
 void MQTTSession::completeFlow(const MQTTFlowPtr& flow, std::uint16_t mid) {
+    resentPubrels_.erase(mid);
     const auto topic = flow->topic().value_or(std::string());
     const auto data = flow->data().value_or(platform::Bytes{});
     const auto qos = flow->qosLevel().value_or(0);
@@ -260,6 +363,7 @@ void MQTTSession::completeFlow(const MQTTFlowPtr& flow, std::uint16_t mid) {
 
 void MQTTSession::failFlow(const MQTTFlowPtr& flow, std::uint16_t mid, unsigned reason) {
     MQTT_LOG_WARNING("[MQTTSession] message %d refused by the broker, reason 0x%02x", static_cast<int>(mid), reason);
+    resentPubrels_.erase(mid);
     persistence_->deleteFlow(flow);
     persistence_->sync();
     if (synchronPub_ && synchronPubMid_ == mid) {
@@ -318,8 +422,13 @@ void MQTTSession::handlePubcomp(const MQTTMessagePtr& message) {
     if (!flow || commandOf(flow) != MQTTFlowCommandPubrelSent) {
         return;
     }
-    if (protocolLevel_ == 5 && message->returnCode().value_or(0) >= kFirstFailureReason) {
-        failFlow(flow, message->mid(), *message->returnCode());
+    const unsigned reason = message->returnCode().value_or(0);
+    // "Packet identifier not found" for a PUBREL sent again after a
+    // reconnect: the broker completed the message before the old connection
+    // ended, so it was delivered.
+    const bool alreadyDone = reason == kPacketIdentifierNotFound && resentPubrels_.count(message->mid()) != 0;
+    if (protocolLevel_ == 5 && reason >= kFirstFailureReason && !alreadyDone) {
+        failFlow(flow, message->mid(), reason);
         return;
     }
     completeFlow(flow, message->mid());

@@ -58,6 +58,14 @@ std::uint16_t MQTTSession::subscribeToTopics(const platform::Dictionary& topics,
     }
     auto self = shared_from_this();
     const std::uint16_t mid = nextMsgId();
+    if (mid == 0) {
+        // Sending id 0 would break the protocol.
+        MQTT_LOG_WARNING("[MQTTSession] no free message id for SUBSCRIBE");
+        if (subscribeHandler) {
+            subscribeHandler(makeError(MQTTSessionErrorNoFreeMessageId, "No free message id"), std::nullopt);
+        }
+        return 0;
+    }
     if (subscribeHandler) {
         subscribeHandlers_[mid] = std::move(subscribeHandler);
     } else {
@@ -82,6 +90,13 @@ std::uint16_t MQTTSession::unsubscribeTopics(const std::vector<std::string>& top
     checkTopicFilters(topics);
     auto self = shared_from_this();
     const std::uint16_t mid = nextMsgId();
+    if (mid == 0) {
+        MQTT_LOG_WARNING("[MQTTSession] no free message id for UNSUBSCRIBE");
+        if (unsubscribeHandler) {
+            unsubscribeHandler(makeError(MQTTSessionErrorNoFreeMessageId, "No free message id"));
+        }
+        return 0;
+    }
     if (unsubscribeHandler) {
         unsubscribeHandlers_[mid] = std::move(unsubscribeHandler);
     } else {
@@ -137,6 +152,14 @@ void MQTTSession::keepAlive() {
                      platform::Clock::now());
     }
     auto self = shared_from_this();
+    if (pingOutstanding_) {
+        // A whole keep-alive interval without an answer: the connection is
+        // half-open or the broker is gone.
+        MQTT_LOG_WARNING("[MQTTSession] no PINGRESP within %d s", static_cast<int>(effectiveKeepAlive_));
+        connectionError(makeError(MQTTSessionErrorNoPingResponse, "No PINGRESP within the keep-alive interval"));
+        return;
+    }
+    pingOutstanding_ = true;
     encode(MQTTMessage::pingreqMessage());
 }
 
@@ -174,6 +197,10 @@ void MQTTSession::disconnectWithReturnCode(std::uint64_t returnCode, std::option
 }
 
 void MQTTSession::stopTimers() {
+    if (connackTimer_) {
+        connackTimer_->invalidate();
+        connackTimer_.reset();
+    }
     if (checkDupTimer_) {
         checkDupTimer_->invalidate();
         checkDupTimer_.reset();

@@ -77,10 +77,13 @@ bool MQTTSession::subscribeAndWaitToTopics(const platform::Dictionary& topics, d
     runOnQueue([&] {
         mid = subscribeToTopics(topics);
         synchronSubMid_ = mid;
+        if (mid == 0) {
+            synchronSub_ = false;  // refused at once: nothing to wait for
+        }
     });
     wait(synchronSub_, timeout, "[MQTTSessionSynchron] waiting for suback %d", "[MQTTSessionSynchron] end subscribe",
          &synchronSubMid_);
-    return !synchronSub_ && synchronSubMid_ == mid;
+    return mid != 0 && !synchronSub_ && synchronSubMid_ == mid;
 }
 
 bool MQTTSession::unsubscribeAndWaitTopic(const std::string& topic, double timeout) {
@@ -94,10 +97,13 @@ bool MQTTSession::unsubscribeAndWaitTopics(const std::vector<std::string>& topic
     runOnQueue([&] {
         mid = unsubscribeTopics(topics);
         synchronUnsubMid_ = mid;
+        if (mid == 0) {
+            synchronUnsub_ = false;
+        }
     });
     wait(synchronUnsub_, timeout, "[MQTTSessionSynchron] waiting for unsuback %d",
          "[MQTTSessionSynchron] end unsubscribe", &synchronUnsubMid_);
-    return !synchronUnsub_ && synchronUnsubMid_ == mid;
+    return mid != 0 && !synchronUnsub_ && synchronUnsubMid_ == mid;
 }
 
 bool MQTTSession::publishAndWaitData(const platform::Bytes& data, const std::string& topic, bool retain,

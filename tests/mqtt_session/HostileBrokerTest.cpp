@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "MQTTClient/MQTTLog.h"
 #include "SessionTestKit.h"
@@ -11,6 +12,27 @@
 
 namespace pellix::test {
 namespace {
+
+// Answers every PINGREQ until the client closes the connection.
+void answerPings(FakeConnection& conn) {
+    while (auto packet = conn.receive(3s)) {
+        if ((*packet)[0] >> 4 == MQTTPingreq) {
+            conn.send(hex("D0 00"));
+        }
+    }
+}
+
+// The packet identifier of a client PUBLISH on topic "t", or of a PUBREL.
+platform::Bytes midOf(const platform::Bytes& packet) {
+    const std::size_t at = (packet[0] >> 4) == MQTTPublish ? 2 + 2 + 1 : 2;
+    return {packet[at], packet[at + 1]};
+}
+
+platform::Bytes join(platform::Bytes a, const platform::Bytes& b, const platform::Bytes& c = {}) {
+    a.insert(a.end(), b.begin(), b.end());
+    a.insert(a.end(), c.begin(), c.end());
+    return a;
+}
 
 class HostileBroker : public ::testing::Test {
 protected:
@@ -47,7 +69,7 @@ TEST_F(HostileBroker, ConnectingAgainWhileConnectedLeavesNoTimerOfTheOldConnecti
     FakeBroker fake([](FakeConnection& conn, int) {
         conn.expect(MQTTConnect);
         conn.send(hex("20 02 00 00"));
-        conn.closedByPeer(3s);
+        answerPings(conn);
     });
     auto session = makeSession(fake.port(), "twice", 4);
     session->setKeepAliveInterval(1);
@@ -63,6 +85,211 @@ TEST_F(HostileBroker, ConnectingAgainWhileConnectedLeavesNoTimerOfTheOldConnecti
     const auto afterClose = sentOf(*recorder, MQTTPingreq);
     advance(3);
     EXPECT_EQ(sentOf(*recorder, MQTTPingreq), afterClose);
+}
+
+// A broker that goes silent must not leave the session waiting: no CONNACK
+// within the connect time-out, or no PINGRESP one keep-alive interval after
+// a PINGREQ, ends the connection with the connection-error event, so whoever
+// manages the session reconnects. A broker that answers keeps the session.
+TEST_F(HostileBroker, SilenceEndsTheConnection) {
+    struct Case {
+        const char* name;
+        const char* connack;  // hex; empty: none at all
+        bool answerPings;
+        std::int64_t code;    // 0: the connection must survive
+    };
+    const Case cases[] = {
+        {"CONNECT unanswered", "", false, MQTTSessionErrorNoConnackInTime},
+        {"CONNACK cut short", "20 02 00", false, MQTTSessionErrorNoConnackInTime},
+        {"PINGREQ unanswered", "20 02 00 00", false, MQTTSessionErrorNoPingResponse},
+        {"PINGREQ answered", "20 02 00 00", true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeBroker fake([&c](FakeConnection& conn, int) {
+            conn.expect(MQTTConnect);
+            conn.send(hex(c.connack));
+            if (c.answerPings) {
+                answerPings(conn);
+            } else {
+                conn.closedByPeer(5s);
+            }
+        });
+        auto session = makeSession(fake.port(), "silence", 4);
+        session->setKeepAliveInterval(2);
+        session->setConnectTimeout(5);
+        auto recorder = std::make_shared<Recorder>();
+        session->setDelegate(recorder);
+        platform::ErrorPtr connectError;
+        bool answered = false;
+        session->connectWithConnectHandler([&](platform::ErrorPtr e) {
+            connectError = e;
+            answered = true;
+        });
+        const bool connacked = std::string(c.connack).size() > 8;
+        if (connacked) {
+            ASSERT_TRUE(pump([&] { return answered; }));
+            ASSERT_FALSE(connectError);
+        } else {
+            pumpFor(0.2);
+            EXPECT_FALSE(answered);
+        }
+        advance(7);
+        if (c.code == 0) {
+            EXPECT_EQ(session->status(), MQTTSessionStatusConnected);
+            EXPECT_GE(sentOf(*recorder, MQTTPingreq), 3u);
+            session->close();
+        } else {
+            ASSERT_TRUE(pump([&] { return session->status() == MQTTSessionStatusClosed; }));
+            const auto events = recorder->events();
+            EXPECT_NE(std::find(events.begin(), events.end(), MQTTSessionEventConnectionError), events.end());
+            ASSERT_TRUE(recorder->lastError());
+            EXPECT_EQ(recorder->lastError()->code(), c.code);
+            if (!connacked) {
+                ASSERT_TRUE(answered) << "the connect handler was never called";
+                ASSERT_TRUE(connectError);
+                EXPECT_EQ(connectError->code(), c.code);
+            }
+        }
+        EXPECT_TRUE(fake.done());
+    }
+}
+
+// MQTT requires a malformed packet to end the connection; dropping it and
+// carrying on hides the fault and may lose what follows.
+TEST_F(HostileBroker, MalformedPacketsCloseWithProtocolError) {
+    struct Case {
+        const char* name;
+        std::uint8_t level;
+        const char* packet;
+    };
+    const Case cases[] = {
+        {"topic length past the packet", 4, "30 03 00 05 74"},
+        {"topic length 0xFFFF", 4, "30 04 FF FF 74 74"},
+        {"QoS 1 without packet identifier", 4, "32 03 00 01 74"},
+        {"zero-length PUBLISH", 4, "30 00"},
+        {"empty topic without alias", 4, "30 03 00 00 78"},
+        {"second CONNACK", 4, "20 02 00 00"},
+        {"SUBACK without codes", 4, "90 02 00 01"},
+        {"level 5: property length missing", 5, "30 03 00 01 74"},
+        {"level 5: QoS 1 property block past the packet", 5, "32 08 00 01 74 00 08 20 01 02"},
+        {"level 5: QoS 2 property block past the packet", 5, "34 08 00 01 74 00 07 20 01 02"},
+        {"level 5: unknown topic alias", 5, "30 07 00 00 03 23 00 02 78"},
+        {"level 5: topic alias 0", 5, "30 08 00 01 74 03 23 00 00 78"},
+        {"level 5: topic alias above the maximum", 5, "30 08 00 01 74 03 23 00 09 78"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeBroker fake([&c](FakeConnection& conn, int) {
+            conn.expect(MQTTConnect);
+            conn.send(hex(c.level == 5 ? "20 03 00 00 00" : "20 02 00 00"));
+            conn.send(hex(c.packet));
+            // A PUBLISH after it must never reach the application.
+            conn.send(hex(c.level == 5 ? "30 05 00 01 74 00 79" : "30 04 00 01 74 79"));
+            EXPECT_TRUE(conn.closedByPeer(5s));
+        });
+        auto session = makeSession(fake.port(), "malformed", c.level);
+        session->topicAliasMaximum = 4;
+        auto recorder = std::make_shared<Recorder>();
+        session->setDelegate(recorder);
+        connectAndWait(session);
+        ASSERT_TRUE(pump([&] { return session->status() == MQTTSessionStatusClosed; }));
+        const auto events = recorder->events();
+        EXPECT_NE(std::find(events.begin(), events.end(), MQTTSessionEventProtocolError), events.end());
+        EXPECT_TRUE(recorder->messages().empty());
+        EXPECT_TRUE(session->persistence()->allFlowsforClientId("malformed", true).empty());
+        EXPECT_TRUE(fake.done());
+    }
+}
+
+// Incoming topic aliases name a topic for the rest of the connection; the
+// next connection starts with none.
+TEST_F(HostileBroker, TopicAliasesAreResolvedPerConnection) {
+    FakeBroker fake([](FakeConnection& conn, int index) {
+        conn.expect(MQTTConnect);
+        conn.send(hex("20 03 00 00 00"));
+        if (index == 0) {
+            conn.send(hex("30 0A 00 03 61 2F 62 03 23 00 01 31"));  // "a/b" as alias 1, payload "1"
+            conn.send(hex("30 07 00 00 03 23 00 01 32"));           // alias 1, payload "2"
+            conn.closedByPeer(5s);
+        } else {
+            conn.send(hex("30 07 00 00 03 23 00 01 33"));  // alias 1 is unknown here
+            conn.closedByPeer(5s);
+        }
+    });
+    auto session = makeSession(fake.port(), "aliases", 5);
+    session->topicAliasMaximum = 4;
+    auto recorder = std::make_shared<Recorder>();
+    session->setDelegate(recorder);
+    connectAndWait(session);
+    ASSERT_TRUE(pump([&] { return recorder->messages().size() == 2; }));
+    EXPECT_EQ(recorder->messages()[0].topic, "a/b");
+    EXPECT_EQ(recorder->messages()[1].topic, "a/b");
+    EXPECT_EQ(str(recorder->messages()[1].data), "2");
+    session->close();
+    connectAndWait(session);
+    ASSERT_TRUE(pump([&] { return session->status() == MQTTSessionStatusClosed; }));
+    EXPECT_EQ(recorder->messages().size(), 2u);
+    EXPECT_TRUE(fake.done());
+}
+
+// After a reconnect without clean session: what was in flight goes out again
+// at once on the CONNACK (not when the duplicate time-out passes); a PUBCOMP
+// "packet identifier not found" for a resent PUBREL means delivered; and a
+// level-5 broker that kept no session gets nothing resent (the subscriber
+// would see it twice): those flows fail with their handlers told.
+TEST_F(HostileBroker, UnfinishedFlowsAfterAReconnect) {
+    struct Case {
+        const char* name;
+        bool sessionPresent;
+        std::int64_t code;  // the publish handler's, 0 for none
+    };
+    const Case cases[] = {
+        {"session present: PUBREL resent, PUBCOMP 0x92 ends it as delivered", true, 0},
+        {"no session: the flow is dropped", false, MQTTSessionErrorSessionNotPresent},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<int> resent{0};
+        FakeBroker fake([&](FakeConnection& conn, int index) {
+            conn.expect(MQTTConnect);
+            if (index == 0) {
+                conn.send(hex("20 03 00 00 00"));
+                auto publish = conn.expect(MQTTPublish);
+                conn.send(join(hex("50 02"), midOf(*publish)));
+                conn.expect(MQTTPubrel);
+                conn.close();  // PUBCOMP never came on this connection
+                return;
+            }
+            conn.send(hex(c.sessionPresent ? "20 03 01 00 00" : "20 03 00 00 00"));
+            if (auto again = conn.receive(2s); again && (*again)[0] >> 4 == MQTTPubrel) {
+                ++resent;
+                conn.send(join(hex("70 03"), midOf(*again), hex("92")));
+            }
+            conn.closedByPeer(3s);
+        });
+        auto session = makeSession(fake.port(), "unfinished", 5);
+        session->setCleanSessionFlag(false);
+        auto recorder = std::make_shared<Recorder>();
+        session->setDelegate(recorder);
+        connectAndWait(session);
+        bool answered = false;
+        platform::ErrorPtr error;
+        session->publishData(bytes("p"), "t", false, 2, [&](platform::ErrorPtr e) {
+            error = e;
+            answered = true;
+        });
+        ASSERT_TRUE(pump([&] { return session->status() == MQTTSessionStatusClosed; }));
+        EXPECT_FALSE(answered);
+        connectAndWait(session);  // the clock stands still: no deadline passes
+        ASSERT_TRUE(pump([&] { return answered; }));
+        EXPECT_EQ(error ? error->code() : 0, c.code);
+        EXPECT_EQ(resent.load(), c.sessionPresent ? 1 : 0);
+        EXPECT_EQ(recorder->delivered().size(), c.sessionPresent ? 1u : 0u);
+        EXPECT_TRUE(session->persistence()->allFlowsforClientId("unfinished", false).empty());
+        session->close();
+        EXPECT_TRUE(fake.done());
+    }
 }
 
 }  // namespace

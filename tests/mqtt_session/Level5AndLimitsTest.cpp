@@ -80,42 +80,54 @@ TEST_F(Level5, FailureReasonsEndTheOutgoingFlow) {
     EXPECT_TRUE(fake.done());
 }
 
-TEST_F(Level5, MalformedPublishPropertiesAreIgnoredAndSubackPropertiesSkipped) {
+// The SUBACK's property block is skipped so the list holds only reason
+// codes; a code from 0x80 up is a refusal the caller must hear of, from the
+// handler and from the blocking form alike. The broker-assigned client id of
+// an empty-id CONNECT is kept.
+TEST_F(Level5, SubackRefusalIsReportedAndTheAssignedClientIdKept) {
     FakeBroker fake([](FakeConnection& conn, int) {
         conn.expect(MQTTConnect);
-        conn.send(hex("20 03 00 00 00"));
-        auto sub = conn.expect(MQTTSubscribe);
+        // Assigned client identifier "assigned".
+        conn.send(hex("20 0E 00 00 0B 12 00 08 61 73 73 69 67 6E 65 64"));
         // SUBACK with a reason-string property before the codes 1 and 0x80.
+        auto sub = conn.expect(MQTTSubscribe);
         conn.send(platform::Bytes{0x90, 0x08, (*sub)[2], (*sub)[3], 0x03, 0x1F, 0x00, 0x00, 0x01, 0x80});
-        // QoS 2 and QoS 1 PUBLISH whose property block claims 0x20 bytes.
-        conn.send(hex("34 08 00 01 74 00 07 20 01 02"));
-        conn.send(hex("32 08 00 01 74 00 08 20 01 02"));
-        // QoS 0 whose property length byte is missing altogether.
-        conn.send(hex("30 03 00 01 74"));
+        sub = conn.expect(MQTTSubscribe);
+        conn.send(platform::Bytes{0x90, 0x04, (*sub)[2], (*sub)[3], 0x00, 0x80});
+        sub = conn.expect(MQTTSubscribe);
+        conn.send(platform::Bytes{0x90, 0x04, (*sub)[2], (*sub)[3], 0x00, 0x01});
         // A sound QoS 2 PUBLISH: content type "x", payload "ok".
         conn.send(hex("34 0C 00 01 74 00 09 04 03 00 01 78 6F 6B"));
         auto rec = conn.expect(MQTTPubrec);
-        EXPECT_EQ((*rec)[3], 0x09) << "the malformed PUBLISH was answered";
         conn.send(hex("62 02 00 09"));
         conn.expect(MQTTPubcomp);
         conn.closedByPeer(3s);
     });
-    auto session = makeSession(fake.port(), "props5", 5);
+    auto session = makeSession(fake.port(), "", 5);
     auto recorder = std::make_shared<Recorder>();
     session->setDelegate(recorder);
-    bool connected = false;
-    session->connectWithConnectHandler([&](platform::ErrorPtr) { connected = true; });
-    ASSERT_TRUE(pump([&] { return connected; }));
+    connectAndWait(session);
+    EXPECT_EQ(session->assignedClientIdentifier(), "assigned");
+
     std::optional<platform::Array> granted;
-    session->subscribeToTopic("t", 1, [&](platform::ErrorPtr, const std::optional<platform::Array>& g) { granted = g; });
-    ASSERT_TRUE(pump([&] { return recorder->messages().size() == 1; }));
+    platform::ErrorPtr error;
+    bool answered = false;
+    session->subscribeToTopics(platform::Dictionary{{"t", platform::Value(1)}, {"u", platform::Value(1)}},
+                               [&](platform::ErrorPtr e, const std::optional<platform::Array>& g) {
+                                   error = e;
+                                   granted = g;
+                                   answered = true;
+                               });
+    ASSERT_TRUE(pump([&] { return answered; }));
     ASSERT_TRUE(granted);
     EXPECT_EQ(*granted, (platform::Array{platform::Value(1), platform::Value(128)}));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), MQTTSessionErrorSubscriptionRefused);
+    EXPECT_FALSE(session->subscribeAndWaitToTopic("refused", 1, 5));
+    EXPECT_TRUE(session->subscribeAndWaitToTopic("granted", 1, 5));
+
+    ASSERT_TRUE(pump([&] { return recorder->messages().size() == 1; }));
     EXPECT_EQ(str(recorder->messages()[0].data), "ok");
-    EXPECT_EQ(recorder->messages()[0].mid, 9u);
-    pumpFor(0.2);
-    EXPECT_EQ(recorder->messages().size(), 1u);
-    EXPECT_TRUE(session->persistence()->allFlowsforClientId("props5", true).empty());
     EXPECT_EQ(session->status(), MQTTSessionStatusConnected);
     session->close();
     EXPECT_TRUE(fake.done());
@@ -138,6 +150,15 @@ TEST(SessionLimits, MessageIdsRunOutInsteadOfLooping) {
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code(), -6);
     EXPECT_EQ(error->localizedDescription(), "Dropping outgoing Message");
+    // SUBSCRIBE and UNSUBSCRIBE need an id too: refused rather than sent with 0.
+    platform::ErrorPtr subError, unsubError;
+    EXPECT_EQ(session->subscribeToTopic("t", 1, [&](platform::ErrorPtr e, const auto&) { subError = e; }), 0);
+    EXPECT_EQ(session->unsubscribeTopic("t", [&](platform::ErrorPtr e) { unsubError = e; }), 0);
+    for (const auto& e : {subError, unsubError}) {
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->code(), MQTTSessionErrorNoFreeMessageId);
+    }
+    EXPECT_FALSE(session->subscribeAndWaitToTopic("t", 1, 0));  // returns at once, no wait for ever
     // One id set free is found again, wherever the counter stands.
     store->deleteFlow(store->flowforClientId("crowded", false, 777));
     EXPECT_EQ(session->nextMsgId(), 777);
