@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <limits>
 
 #include "MQTTClient/MQTTCoreDataFlow.h"
 #include "MQTTClient/MQTTLog.h"
@@ -33,7 +34,13 @@ constexpr const char* kSelectRow =
     "SELECT clientId, incomingFlag, retainedFlag, commandType, qosLevel, messageId, topic, data, deadline "
     "FROM MQTTFlow WHERE id = ?";
 
-enum Column : std::size_t { kClientId = 0, kIncomingFlag = 1, kMessageId = 5, kDeadline = 8 };
+enum Column : std::size_t { kClientId = 0, kIncomingFlag = 1, kCommandType = 3, kMessageId = 5, kDeadline = 8 };
+
+// The columns the index is built from.
+bool indexedColumn(int index) {
+    return index == kClientId || index == kIncomingFlag || index == kCommandType || index == kMessageId ||
+           index == kDeadline;
+}
 
 bool ofClient(const std::vector<Value>& values, const std::string& clientId) {
     return values[kClientId].isString() && values[kClientId].asString() == clientId;
@@ -64,15 +71,16 @@ std::string MQTTCoreDataPersistence::storePath() { return platform::Paths::docum
 
 bool MQTTCoreDataPersistence::memoryOnly() {
     database();
-    return !persistent_;
+    return !fileBacked_;
 }
 
 platform::SQLiteDatabase* MQTTCoreDataPersistence::database() {
     if (opened_) return db_.get();
     opened_ = true;
+    fileBacked_ = persistent_;
     // A memory-only store keeps its rows in rows_ alone: the same rows,
     // found and ordered the same way, without a database.
-    if (!persistent_) return nullptr;
+    if (!fileBacked_) return nullptr;
     const std::string path = storePath();
     MQTT_LOG_INFO("[MQTTPersistence] Persistent store: %s", path.c_str());
     platform::ErrorPtr error;
@@ -107,30 +115,101 @@ MQTTFlowPtr MQTTCoreDataPersistence::proxy(std::int64_t row) {
 
 std::optional<std::int64_t> MQTTCoreDataPersistence::rowFor(const std::string& clientId, bool incomingFlag,
                                                             std::uint16_t messageId) {
-    if (memoryOnly()) {
-        std::optional<std::int64_t> found;
-        for (const auto& [row, values] : rows_) {
-            if (matches(values, clientId, incomingFlag) && values[kMessageId].isNumber() &&
-                values[kMessageId].intValue() == messageId && (!found || row > *found)) {
-                found = row;
-            }
-        }
-        return found;
-    }
+    // Of several rows for one triple, the last one counts.
+    const auto& triples = clientIndex(clientId).triples;
+    auto found = triples.find({incomingFlag, messageId});
+    if (found == triples.end() || found->second.empty()) return std::nullopt;
+    return found->second.back();
+}
+
+MQTTCoreDataPersistence::ClientIndex& MQTTCoreDataPersistence::clientIndex(const std::string& clientId) {
+    auto [entry, fresh] = clients_.try_emplace(clientId);
+    ClientIndex& client = entry->second;
+    if (!fresh || memoryOnly()) return client;
     auto* db = database();
-    if (!db) return std::nullopt;
+    if (!db) return client;
+    // Only the indexed columns: the payloads stay on disk until asked for.
     std::vector<platform::SQLiteDatabase::Row> rows;
     platform::ErrorPtr error;
-    // Of several rows for one triple, the last one counts.
-    if (!db->execute("SELECT id FROM MQTTFlow WHERE clientId = ? AND incomingFlag = ? AND messageId = ? "
-                     "ORDER BY id DESC LIMIT 1",
-                     {Value(clientId), Value(incomingFlag ? 1 : 0), Value(static_cast<int>(messageId))}, &rows,
-                     &error)) {
-        MQTT_LOG_ERROR("[MQTTPersistence] flowForClientId %s", error ? error->description().c_str() : "(null)");
-        return std::nullopt;
+    if (!db->execute("SELECT id, incomingFlag, commandType, messageId, deadline FROM MQTTFlow WHERE clientId = ?",
+                     {Value(clientId)}, &rows, &error)) {
+        MQTT_LOG_ERROR("[MQTTPersistence] index %s", error ? error->description().c_str() : "(null)");
+        return client;
     }
-    if (rows.empty()) return std::nullopt;
-    return rows.front()[0].intValue();
+    for (auto& r : rows) {
+        std::vector<Value> values(std::size(kColumns));
+        values[kClientId] = Value(clientId);
+        values[kIncomingFlag] = std::move(r[1]);
+        values[kCommandType] = std::move(r[2]);
+        values[kMessageId] = std::move(r[3]);
+        values[kDeadline] = std::move(r[4]);
+        index(r[0].intValue(), values);
+    }
+    return client;
+}
+
+void MQTTCoreDataPersistence::index(std::int64_t row, const std::vector<Value>& values) {
+    unindex(row);
+    if (!values[kClientId].isString() || !values[kIncomingFlag].isNumber()) return;  // belongs to no client
+    const std::string& clientId = values[kClientId].asString();
+    if (!clients_.count(clientId)) {
+        // A file-backed client is indexed from the table, this row included.
+        clientIndex(clientId);
+        if (!memoryOnly()) return;
+    }
+    ClientIndex& client = clients_[clientId];
+    Indexed entry;
+    entry.clientId = clientId;
+    entry.incoming = values[kIncomingFlag].intValue() != 0;
+    ++client.count[entry.incoming ? 1 : 0];
+    if (values[kMessageId].isNumber()) {
+        entry.messageId = static_cast<std::uint16_t>(values[kMessageId].intValue());
+        auto& rows = client.triples[{entry.incoming, *entry.messageId}];
+        rows.insert(std::upper_bound(rows.begin(), rows.end(), row), row);
+    }
+    if (!entry.incoming) {
+        const Value& command = values[kCommandType];
+        if (command.isNumber() && command.intValue() != MQTTFlowCommandQueued) {
+            entry.inFlight = true;
+            ++client.inFlight;
+        } else {
+            const Value& deadline = values[kDeadline];
+            entry.queued.emplace(
+                deadline.isNumber() ? deadline.doubleValue() : -std::numeric_limits<double>::infinity(), row);
+            client.queued.insert(*entry.queued);
+        }
+    }
+    indexed_[row] = std::move(entry);
+}
+
+void MQTTCoreDataPersistence::unindex(std::int64_t row) {
+    auto found = indexed_.find(row);
+    if (found == indexed_.end()) return;
+    const Indexed& entry = found->second;
+    if (auto c = clients_.find(entry.clientId); c != clients_.end()) {
+        ClientIndex& client = c->second;
+        --client.count[entry.incoming ? 1 : 0];
+        if (entry.messageId) {
+            auto t = client.triples.find({entry.incoming, *entry.messageId});
+            if (t != client.triples.end()) {
+                std::erase(t->second, row);
+                if (t->second.empty()) client.triples.erase(t);
+            }
+        }
+        if (entry.inFlight) --client.inFlight;
+        if (entry.queued) client.queued.erase(*entry.queued);
+    }
+    indexed_.erase(found);
+}
+
+const std::vector<Value>* MQTTCoreDataPersistence::cachedRow(std::int64_t row) {
+    auto cached = rows_.find(row);
+    if (cached != rows_.end()) return &cached->second;
+    auto* db = database();
+    if (!db) return nullptr;
+    std::vector<platform::SQLiteDatabase::Row> rows;
+    if (!db->execute(kSelectRow, {Value(static_cast<long long>(row))}, &rows) || rows.empty()) return nullptr;
+    return &rows_.emplace(row, std::move(rows.front())).first->second;
 }
 
 // Every change to the table goes through this store, so a row once read
@@ -140,17 +219,9 @@ std::optional<Value> MQTTCoreDataPersistence::readColumn(std::int64_t row, const
     const int index = columnIndex(column);
     if (index < 0) return std::nullopt;
     std::lock_guard lock(mutex_);
-    auto cached = rows_.find(row);
-    if (cached == rows_.end()) {
-        auto* db = database();
-        if (!db) return std::nullopt;  // memory-only: the row is gone
-        std::vector<platform::SQLiteDatabase::Row> rows;
-        if (!db->execute(kSelectRow, {Value(static_cast<long long>(row))}, &rows) || rows.empty()) {
-            return std::nullopt;
-        }
-        cached = rows_.emplace(row, std::move(rows.front())).first;
-    }
-    return cached->second[static_cast<std::size_t>(index)];
+    const auto* values = cachedRow(row);  // memory-only: null once the row is gone
+    if (!values) return std::nullopt;
+    return (*values)[static_cast<std::size_t>(index)];
 }
 
 void MQTTCoreDataPersistence::writeColumn(std::int64_t row, const char* column, Value value) {
@@ -162,28 +233,53 @@ void MQTTCoreDataPersistence::writeColumn(std::int64_t row, const char* column, 
         if (cached == rows_.end()) return;
         cached->second[static_cast<std::size_t>(index)] = std::move(value);
         ++updated_;
+        if (indexedColumn(index)) this->index(row, cached->second);
         return;
     }
     auto* db = database();
     if (!db || !begin(db)) return;
+    // The row in the cache first, so the index can follow the change.
+    cachedRow(row);
     platform::ErrorPtr error;
     if (!db->execute(std::string("UPDATE MQTTFlow SET ") + column + " = ? WHERE id = ?",
                      {value, Value(static_cast<long long>(row))}, nullptr, &error)) {
         MQTT_LOG_ERROR("[MQTTPersistence] update %s", error ? error->description().c_str() : "(null)");
         rows_.erase(row);
+        unindex(row);
         return;
     }
     updated_ += static_cast<std::uint64_t>(db->changes());
     auto cached = rows_.find(row);
-    if (cached != rows_.end()) cached->second[static_cast<std::size_t>(index)] = std::move(value);
+    if (cached != rows_.end()) {
+        cached->second[static_cast<std::size_t>(index)] = std::move(value);
+        if (indexedColumn(index)) this->index(row, cached->second);
+    }
 }
 
 std::uint64_t MQTTCoreDataPersistence::windowSize(const std::string& clientId) {
-    std::uint64_t n = 0;
-    for (const auto& flow : allFlowsforClientId(clientId, false)) {
-        if (flow->commandType().value_or(0) != 0) ++n;
+    std::lock_guard lock(mutex_);
+    return clientIndex(clientId).inFlight;
+}
+
+std::uint64_t MQTTCoreDataPersistence::flowCountforClientId(const std::string& clientId, bool incomingFlag) {
+    std::lock_guard lock(mutex_);
+    return clientIndex(clientId).count[incomingFlag ? 1 : 0];
+}
+
+std::uint64_t MQTTCoreDataPersistence::queuedCountforClientId(const std::string& clientId) {
+    std::lock_guard lock(mutex_);
+    return clientIndex(clientId).queued.size();
+}
+
+std::vector<MQTTFlowPtr> MQTTCoreDataPersistence::queuedFlowsforClientId(const std::string& clientId,
+                                                                         std::size_t limit) {
+    std::lock_guard lock(mutex_);
+    std::vector<MQTTFlowPtr> flows;
+    for (const auto& [deadline, row] : clientIndex(clientId).queued) {
+        if (flows.size() >= limit) break;
+        flows.push_back(proxy(row));
     }
-    return n;
+    return flows;
 }
 
 MQTTFlowPtr MQTTCoreDataPersistence::storeMessageForClientId(const std::string& clientId, const std::string& topic,
@@ -201,9 +297,7 @@ MQTTFlowPtr MQTTCoreDataPersistence::storeMessageForClientId(const std::string& 
                               Value(data),
                               Value(deadline)};
     if (memoryOnly()) {
-        std::uint64_t n = 0;
-        for (const auto& entry : rows_) n += matches(entry.second, clientId, incomingFlag) ? 1 : 0;
-        if (n > maxMessages_) return nullptr;
+        if (clientIndex(clientId).count[incomingFlag ? 1 : 0] > maxMessages_) return nullptr;
         auto row = rowFor(clientId, incomingFlag, msgId);
         if (row) {
             ++updated_;
@@ -211,17 +305,13 @@ MQTTFlowPtr MQTTCoreDataPersistence::storeMessageForClientId(const std::string& 
             row = nextRow_++;
             ++inserted_;
         }
-        rows_[*row] = std::move(values);
+        auto& stored = rows_[*row] = std::move(values);
+        index(*row, stored);
         return proxy(*row);
     }
     auto* db = database();
     if (!db) return nullptr;
-    std::vector<platform::SQLiteDatabase::Row> rows;
-    if (!db->execute("SELECT COUNT(*) FROM MQTTFlow WHERE clientId = ? AND incomingFlag = ?",
-                     {Value(clientId), Value(incomingFlag ? 1 : 0)}, &rows)) {
-        return nullptr;
-    }
-    std::uint64_t n = rows.empty() ? 0 : rows.front()[0].uintValue();
+    const std::uint64_t n = clientIndex(clientId).count[incomingFlag ? 1 : 0];
     if (n > maxMessages_ || fileSize_ > maxSize_) return nullptr;
     if (!begin(db)) return nullptr;
     platform::ErrorPtr error;
@@ -235,10 +325,11 @@ MQTTFlowPtr MQTTCoreDataPersistence::storeMessageForClientId(const std::string& 
                          fields, nullptr, &error)) {
             MQTT_LOG_ERROR("[MQTTPersistence] store %s", error ? error->description().c_str() : "(null)");
             rows_.erase(*row);
+            unindex(*row);
             return nullptr;
         }
         ++updated_;
-        rows_.erase(*row);
+        index(*row, rows_[*row] = std::move(values));
     } else {
         fields.insert(fields.begin(), {Value(clientId), Value(incomingFlag ? 1 : 0), Value(static_cast<int>(msgId))});
         if (!db->execute("INSERT INTO MQTTFlow (clientId, incomingFlag, messageId, topic, data, retainedFlag, qosLevel, "
@@ -249,7 +340,7 @@ MQTTFlowPtr MQTTCoreDataPersistence::storeMessageForClientId(const std::string& 
         }
         row = db->lastInsertRowId();
         ++inserted_;
-        rows_[*row] = std::move(values);
+        index(*row, rows_[*row] = std::move(values));
     }
     return proxy(*row);
 }
@@ -258,13 +349,13 @@ MQTTFlowPtr MQTTCoreDataPersistence::createFlowforClientId(const std::string& cl
                                                            std::uint16_t messageId) {
     std::lock_guard lock(mutex_);
     if (auto row = rowFor(clientId, incomingFlag, messageId)) return proxy(*row);
+    std::vector<Value> values(std::size(kColumns));
+    values[kClientId] = Value(clientId);
+    values[kIncomingFlag] = Value(incomingFlag ? 1 : 0);
+    values[kMessageId] = Value(static_cast<int>(messageId));
     if (memoryOnly()) {
-        std::vector<Value> values(std::size(kColumns));
-        values[kClientId] = Value(clientId);
-        values[kIncomingFlag] = Value(incomingFlag ? 1 : 0);
-        values[kMessageId] = Value(static_cast<int>(messageId));
         const std::int64_t row = nextRow_++;
-        rows_[row] = std::move(values);
+        index(row, rows_[row] = std::move(values));
         ++inserted_;
         return proxy(row);
     }
@@ -275,7 +366,9 @@ MQTTFlowPtr MQTTCoreDataPersistence::createFlowforClientId(const std::string& cl
         return nullptr;
     }
     ++inserted_;
-    return proxy(db->lastInsertRowId());
+    const std::int64_t row = db->lastInsertRowId();
+    index(row, rows_[row] = std::move(values));
+    return proxy(row);
 }
 
 void MQTTCoreDataPersistence::deleteFlow(const MQTTFlowPtr& flow) {
@@ -284,6 +377,7 @@ void MQTTCoreDataPersistence::deleteFlow(const MQTTFlowPtr& flow) {
     {
         std::lock_guard lock(mutex_);
         if (memoryOnly()) {
+            unindex(mine->object());
             deleted_ += rows_.erase(mine->object());
             return;
         }
@@ -291,6 +385,7 @@ void MQTTCoreDataPersistence::deleteFlow(const MQTTFlowPtr& flow) {
         if (!db || !begin(db)) return;
         if (db->execute("DELETE FROM MQTTFlow WHERE id = ?", {Value(static_cast<long long>(mine->object()))})) {
             deleted_ += static_cast<std::uint64_t>(db->changes());
+            unindex(mine->object());
         }
         rows_.erase(mine->object());
     }
@@ -301,6 +396,8 @@ void MQTTCoreDataPersistence::deleteAllFlowsForClientId(const std::string& clien
     MQTT_LOG_INFO("[MQTTCoreDataPersistence] deleteAllFlowsForClientId %s", clientId.c_str());
     {
         std::lock_guard lock(mutex_);
+        std::erase_if(indexed_, [&](const auto& entry) { return entry.second.clientId == clientId; });
+        clients_.erase(clientId);
         if (memoryOnly()) {
             deleted_ += std::erase_if(rows_, [&](const auto& entry) { return ofClient(entry.second, clientId); });
             return;
@@ -381,7 +478,7 @@ void MQTTCoreDataPersistence::sync() {
 }
 
 void MQTTCoreDataPersistence::sizes() {
-    if (persistent_) {
+    if (fileBacked_) {
         const std::string path = storePath();
         // The store is the database file and its write-ahead log together.
         fileSize_ = 0;
@@ -418,10 +515,15 @@ void MQTTCoreDataPersistence::setMaxMessages(std::uint64_t messages) {
 }
 bool MQTTCoreDataPersistence::persistent() const {
     std::lock_guard lock(mutex_);
-    return persistent_;
+    return opened_ ? fileBacked_ : persistent_;
 }
 void MQTTCoreDataPersistence::setPersistent(bool persistent) {
     std::lock_guard lock(mutex_);
+    if (opened_ && persistent != fileBacked_) {
+        // Switching now would hide the flows already stored.
+        MQTT_LOG_WARNING("[MQTTPersistence] persistent changed after first use ignored");
+        return;
+    }
     persistent_ = persistent;
 }
 std::uint64_t MQTTCoreDataPersistence::maxSize() const {

@@ -6,6 +6,16 @@
 // it hands out are proxies (MQTTCoreDataFlow) that read and write their row;
 // two proxies of one row see the same row. Changes reach the file at sync().
 //
+// Every client's rows are indexed in memory (by triple, counted per
+// direction and in flight, queued ones in sending order), built as rows are
+// made or, for a file-backed store, read from the table on the client's first
+// use, then kept in step with every change this store makes: it assumes, as
+// its row cache does, that no other store changes the same table meanwhile.
+//
+// The kind of store (file-backed or memory-only) is fixed at first use:
+// setPersistent() after that is ignored and persistent() tells the kind in
+// force, so existing flows never disappear from view.
+//
 // Limits tested when storing: maxMessages() per client and direction, and
 // (file-backed only) the file size measured at the last sync against
 // maxSize(). Storing for an existing triple overwrites that row.
@@ -20,7 +30,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -45,6 +57,9 @@ public:
     MQTTCoreDataPersistence& operator=(const MQTTCoreDataPersistence&) = delete;
 
     std::uint64_t windowSize(const std::string& clientId) override;
+    std::uint64_t flowCountforClientId(const std::string& clientId, bool incomingFlag) override;
+    std::uint64_t queuedCountforClientId(const std::string& clientId) override;
+    std::vector<MQTTFlowPtr> queuedFlowsforClientId(const std::string& clientId, std::size_t limit) override;
     MQTTFlowPtr storeMessageForClientId(const std::string& clientId, const std::string& topic,
                                         const platform::Bytes& data, bool retainFlag, std::uint8_t qos,
                                         std::uint16_t msgId, bool incomingFlag, std::uint8_t commandType,
@@ -91,8 +106,33 @@ private:
     std::optional<platform::Value> readColumn(std::int64_t row, const char* column);
     void writeColumn(std::int64_t row, const char* column, platform::Value value);
 
+    // The in-memory index of one client's rows.
+    struct ClientIndex {
+        // (incoming, message id) -> rows of that triple, newest last.
+        std::map<std::pair<bool, std::uint16_t>, std::vector<std::int64_t>> triples;
+        std::uint64_t count[2] = {0, 0};  // rows per direction (outgoing, incoming)
+        std::uint64_t inFlight = 0;
+        std::set<std::pair<double, std::int64_t>> queued;  // (deadline, row)
+    };
+    // What a row added to its client's index, to take it out again.
+    struct Indexed {
+        std::string clientId;
+        bool incoming = false;
+        std::optional<std::uint16_t> messageId;
+        bool inFlight = false;
+        std::optional<std::pair<double, std::int64_t>> queued;
+    };
+    // The client's index, built on first use (lock held).
+    ClientIndex& clientIndex(const std::string& clientId);
+    void index(std::int64_t row, const std::vector<platform::Value>& values);
+    void unindex(std::int64_t row);
+    // The row's values, read into the cache when needed (lock held).
+    const std::vector<platform::Value>* cachedRow(std::int64_t row);
+
     mutable std::recursive_mutex mutex_;
     bool persistent_ = MQTT_PERSISTENT;
+    // The kind in force, fixed by the first operation (set when opened_).
+    bool fileBacked_ = false;
     std::uint64_t maxSize_ = MQTT_MAX_SIZE;
     std::uint64_t maxMessages_ = MQTT_MAX_MESSAGES;
     std::uint64_t maxWindowSize_ = MQTT_MAX_WINDOW_SIZE;
@@ -104,6 +144,8 @@ private:
     // row of a memory-only store; in a file-backed one, the rows read or
     // written through this store, kept in step with every change it makes.
     std::unordered_map<std::int64_t, std::vector<platform::Value>> rows_;
+    std::unordered_map<std::string, ClientIndex> clients_;
+    std::unordered_map<std::int64_t, Indexed> indexed_;
     std::int64_t nextRow_ = 1;  // memory-only row ids, never reused
     // Changes since the last sync (inserted, updated, deleted rows).
     std::uint64_t inserted_ = 0, updated_ = 0, deleted_ = 0;

@@ -1,5 +1,7 @@
 #include "MQTTClient/MQTTInMemoryFlow.h"
 
+#include "MQTTClient/MQTTInMemoryPersistence.h"
+
 namespace pellix {
 
 std::optional<std::string> MQTTInMemoryFlow::clientId() const {
@@ -34,8 +36,11 @@ std::optional<std::uint8_t> MQTTInMemoryFlow::commandType() const {
     return commandType_;
 }
 void MQTTInMemoryFlow::setCommandType(std::optional<std::uint8_t> v) {
-    std::lock_guard lock(mutex_);
-    commandType_ = std::move(v);
+    {
+        std::lock_guard lock(mutex_);
+        commandType_ = std::move(v);
+    }
+    MQTTInMemoryPersistence::reindex(*this);  // without our lock: the store's comes first
 }
 
 std::optional<std::uint8_t> MQTTInMemoryFlow::qosLevel() const {
@@ -79,8 +84,11 @@ std::optional<double> MQTTInMemoryFlow::deadline() const {
     return deadline_;
 }
 void MQTTInMemoryFlow::setDeadline(std::optional<double> v) {
-    std::lock_guard lock(mutex_);
-    deadline_ = std::move(v);
+    {
+        std::lock_guard lock(mutex_);
+        deadline_ = std::move(v);
+    }
+    MQTTInMemoryPersistence::reindex(*this);
 }
 
 }  // namespace pellix

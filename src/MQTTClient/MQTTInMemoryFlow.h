@@ -3,7 +3,9 @@
 // thread may read and write them.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
+#include <optional>
 
 #include "MQTTClient/MQTTPersistence.h"
 
@@ -31,6 +33,19 @@ public:
     void setDeadline(std::optional<double> deadline) override;
 
 private:
+    friend class MQTTInMemoryPersistence;
+    // The store's view of this flow while it stands in the maps, kept under
+    // the store's lock: where it counts (in flight or queued) and its place
+    // in the client's queue.
+    struct Indexed {
+        bool inFlight = false;
+        bool queued = false;
+        double deadline = 0;
+        std::uint64_t sequence = 0;  // order of storing
+    };
+    std::optional<Indexed> indexed_;
+    std::uint64_t sequence_ = 0;
+
     mutable std::mutex mutex_;
     std::optional<std::string> clientId_;
     std::optional<bool> incomingFlag_;

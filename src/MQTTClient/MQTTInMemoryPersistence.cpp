@@ -1,5 +1,6 @@
 #include "MQTTClient/MQTTInMemoryPersistence.h"
 
+#include <limits>
 #include <map>
 
 #include "MQTTClient/MQTTInMemoryFlow.h"
@@ -13,15 +14,67 @@ namespace {
 // this kind; created once, never released.
 using IdMap = std::map<std::uint16_t, std::shared_ptr<MQTTInMemoryFlow>>;
 using DirectionMap = std::map<bool, IdMap>;
+// A client's outgoing flows in flight, and its queued ones in sending order:
+// (deadline, order of storing) -> flow.
+struct Outgoing {
+    std::uint64_t inFlight = 0;
+    std::map<std::pair<double, std::uint64_t>, std::shared_ptr<MQTTInMemoryFlow>> queued;
+};
 struct ClientIds {
     std::recursive_mutex lock;
     std::map<std::string, DirectionMap> map;
+    std::map<std::string, Outgoing> outgoing;
+    std::uint64_t sequence = 0;
 };
 
 ClientIds& clientIds() {
     static ClientIds* ids = new ClientIds();
     return *ids;
 }
+
+// No deadline sorts first, as in the SQLite store.
+double orderOf(const std::optional<double>& deadline) {
+    return deadline ? *deadline : -std::numeric_limits<double>::infinity();
+}
+
+}  // namespace
+
+void MQTTInMemoryPersistence::unindex(MQTTInMemoryFlow& flow, const std::string& clientId) {
+    auto& indexed = flow.indexed_;
+    if (!indexed) return;
+    auto& out = clientIds().outgoing[clientId];
+    if (indexed->inFlight) --out.inFlight;
+    if (indexed->queued) out.queued.erase({indexed->deadline, indexed->sequence});
+    indexed.reset();
+}
+
+// Only outgoing flows count; the map position, not the flow's own triple
+// fields, says whose they are.
+void MQTTInMemoryPersistence::reindex(MQTTInMemoryFlow& flow) {
+    auto& ids = clientIds();
+    std::lock_guard lock(ids.lock);
+    if (!flow.indexed_) return;
+    const auto clientId = flow.clientId();
+    if (!clientId) return;
+    auto& out = ids.outgoing[*clientId];
+    auto& indexed = *flow.indexed_;
+    if (indexed.inFlight) --out.inFlight;
+    if (indexed.queued) out.queued.erase({indexed.deadline, indexed.sequence});
+    const bool queued = flow.commandType().value_or(MQTTFlowCommandQueued) == MQTTFlowCommandQueued;
+    indexed.inFlight = !queued;
+    indexed.queued = queued;
+    indexed.deadline = orderOf(flow.deadline());
+    indexed.sequence = flow.sequence_;
+    if (queued) {
+        auto& map = ids.map[*clientId][false];
+        auto entry = map.find(flow.messageId().value_or(0));
+        if (entry != map.end() && entry->second.get() == &flow) out.queued[{indexed.deadline, indexed.sequence}] = entry->second;
+    } else {
+        ++out.inFlight;
+    }
+}
+
+namespace {
 
 }  // namespace
 
@@ -39,7 +92,14 @@ MQTTFlowPtr MQTTInMemoryPersistence::createFlowforClientId(const std::string& cl
     flow->setClientId(clientId);
     flow->setIncomingFlag(incomingFlag);
     flow->setMessageId(messageId);
-    ids.map[clientId][incomingFlag][messageId] = flow;
+    flow->sequence_ = ++ids.sequence;
+    auto& slot = ids.map[clientId][incomingFlag][messageId];
+    if (slot) unindex(*slot, clientId);
+    slot = flow;
+    if (!incomingFlag) {
+        flow->indexed_.emplace();
+        reindex(*flow);
+    }
     return flow;
 }
 
@@ -49,8 +109,7 @@ MQTTFlowPtr MQTTInMemoryPersistence::storeMessageForClientId(const std::string& 
                                                              std::uint8_t commandType, double deadline) {
     auto& ids = clientIds();
     std::lock_guard lock(ids.lock);
-    std::uint64_t n = allFlowsforClientId(clientId, incomingFlag).size();
-    if (n > maxMessages()) return nullptr;
+    if (flowCountforClientId(clientId, incomingFlag) > maxMessages()) return nullptr;
     auto flow = createFlowforClientId(clientId, incomingFlag, msgId);
     flow->setTopic(topic);
     flow->setData(data);
@@ -98,22 +157,58 @@ void MQTTInMemoryPersistence::deleteFlow(const MQTTFlowPtr& flow) {
     if (c == ids.map.end()) return;
     auto d = c->second.find(*incoming);
     if (d == c->second.end()) return;
-    d->second.erase(*messageId);
+    auto f = d->second.find(*messageId);
+    if (f == d->second.end()) return;
+    unindex(*f->second, *clientId);
+    d->second.erase(f);
 }
 
 void MQTTInMemoryPersistence::deleteAllFlowsForClientId(const std::string& clientId) {
     MQTT_LOG_INFO("[MQTTInMemoryPersistence] deleteAllFlowsForClientId %s", clientId.c_str());
     auto& ids = clientIds();
     std::lock_guard lock(ids.lock);
-    ids.map.erase(clientId);
+    if (auto c = ids.map.find(clientId); c != ids.map.end()) {
+        for (auto& [id, flow] : c->second[false]) flow->indexed_.reset();
+        ids.map.erase(c);
+    }
+    ids.outgoing.erase(clientId);
 }
 
 std::uint64_t MQTTInMemoryPersistence::windowSize(const std::string& clientId) {
-    std::uint64_t n = 0;
-    for (const auto& flow : allFlowsforClientId(clientId, false)) {
-        if (flow->commandType().value_or(0) != 0) ++n;
+    auto& ids = clientIds();
+    std::lock_guard lock(ids.lock);
+    auto out = ids.outgoing.find(clientId);
+    return out == ids.outgoing.end() ? 0 : out->second.inFlight;
+}
+
+std::uint64_t MQTTInMemoryPersistence::flowCountforClientId(const std::string& clientId, bool incomingFlag) {
+    auto& ids = clientIds();
+    std::lock_guard lock(ids.lock);
+    auto c = ids.map.find(clientId);
+    if (c == ids.map.end()) return 0;
+    auto d = c->second.find(incomingFlag);
+    return d == c->second.end() ? 0 : d->second.size();
+}
+
+std::uint64_t MQTTInMemoryPersistence::queuedCountforClientId(const std::string& clientId) {
+    auto& ids = clientIds();
+    std::lock_guard lock(ids.lock);
+    auto out = ids.outgoing.find(clientId);
+    return out == ids.outgoing.end() ? 0 : out->second.queued.size();
+}
+
+std::vector<MQTTFlowPtr> MQTTInMemoryPersistence::queuedFlowsforClientId(const std::string& clientId,
+                                                                         std::size_t limit) {
+    auto& ids = clientIds();
+    std::lock_guard lock(ids.lock);
+    std::vector<MQTTFlowPtr> flows;
+    auto out = ids.outgoing.find(clientId);
+    if (out == ids.outgoing.end()) return flows;
+    for (const auto& [key, flow] : out->second.queued) {
+        if (flows.size() >= limit) break;
+        flows.push_back(flow);
     }
-    return n;
+    return flows;
 }
 
 std::uint64_t MQTTInMemoryPersistence::maxWindowSize() const {

@@ -7,7 +7,9 @@
 // obtained before is then no longer stored, and deleteFlow() with it removes
 // whatever flow its triple holds now. Only maxMessages is tested when
 // storing; persistent and maxSize are kept and have no effect. sync() does
-// nothing. allFlowsforClientId() answers in message-id order.
+// nothing. allFlowsforClientId() answers in message-id order. Each client's
+// outgoing flows in flight are counted and its queued ones indexed in
+// sending order as flows are stored, changed and deleted.
 //
 // Threads: one process-wide re-entrant lock makes each operation, including
 // setting the fields of a new flow, atomic. A flow's own fields have a lock
@@ -24,6 +26,8 @@
 
 namespace pellix {
 
+class MQTTInMemoryFlow;
+
 class MQTTInMemoryPersistence : public MQTTPersistence {
 public:
     // maxMessages 1024, maxWindowSize 16, maxSize 0, persistent false.
@@ -31,6 +35,9 @@ public:
     ~MQTTInMemoryPersistence() override = default;
 
     std::uint64_t windowSize(const std::string& clientId) override;
+    std::uint64_t flowCountforClientId(const std::string& clientId, bool incomingFlag) override;
+    std::uint64_t queuedCountforClientId(const std::string& clientId) override;
+    std::vector<MQTTFlowPtr> queuedFlowsforClientId(const std::string& clientId, std::size_t limit) override;
     MQTTFlowPtr storeMessageForClientId(const std::string& clientId, const std::string& topic,
                                         const platform::Bytes& data, bool retainFlag, std::uint8_t qos,
                                         std::uint16_t msgId, bool incomingFlag, std::uint8_t commandType,
@@ -55,7 +62,13 @@ public:
     MQTTFlowPtr createFlowforClientId(const std::string& clientId, bool incomingFlag, std::uint16_t messageId);
 
 private:
+    friend class MQTTInMemoryFlow;
     MQTTInMemoryPersistence();
+    // Brings the client's counts and queue in line with the flow's fields
+    // after a change (nothing for a flow no longer in the maps).
+    static void reindex(MQTTInMemoryFlow& flow);
+    // Takes the flow out of its client's counts (store lock held).
+    static void unindex(MQTTInMemoryFlow& flow, const std::string& clientId);
 
     mutable std::mutex mutex_;  // guards the four properties
     bool persistent_ = false;

@@ -79,6 +79,28 @@ TEST_F(SQLitePersistence, ProxiesOfOneRowSeeTheSameRow) {
     EXPECT_TRUE(store->allFlowsforClientId("c", false).empty());
 }
 
+// Changing `persistent` after the store was first used would hide the flows
+// it holds (or send new ones to memory only); the kind stays what it was.
+TEST_F(SQLitePersistence, TheKindIsFixedAtFirstUse) {
+    for (const bool fileBacked : {false, true}) {
+        SCOPED_TRACE(fileBacked ? "file-backed first" : "memory-only first");
+        auto store = MQTTCoreDataPersistence::create();
+        store->setPersistent(fileBacked);
+        ASSERT_TRUE(store->storeMessageForClientId("kind", "t", Bytes{1}, false, 1, 1, false, 3, 10));
+        store->sync();
+        store->setPersistent(!fileBacked);
+        EXPECT_EQ(store->persistent(), fileBacked);
+        EXPECT_TRUE(store->flowforClientId("kind", false, 1));
+        ASSERT_TRUE(store->storeMessageForClientId("kind", "t", Bytes{2}, false, 1, 2, false, 3, 20));
+        store->sync();
+        EXPECT_EQ(store->allFlowsforClientId("kind", false).size(), 2u);
+        auto later = MQTTCoreDataPersistence::create();
+        later->setPersistent(true);
+        EXPECT_EQ(later->allFlowsforClientId("kind", false).size(), fileBacked ? 2u : 0u);
+        later->deleteAllFlowsForClientId("kind");
+    }
+}
+
 TEST_F(SQLitePersistence, FileBackedFlowsAreFoundByALaterStoreOnlyOnceSynced) {
     {
         auto store = MQTTCoreDataPersistence::create();

@@ -185,6 +185,81 @@ TYPED_TEST(FlowStore, ListsInTheStoresOrder) {
     }
 }
 
+// The per-client counts and the queue index must answer what a walk of the
+// flows answers, through every kind of change a session makes: storing,
+// storing again under a used triple, stepping a flow on, moving its deadline,
+// deleting one flow or all of a client.
+TYPED_TEST(FlowStore, CountsAndQueueAnswerWhatTheWalkAnswers) {
+    auto& s = *this->store;
+    std::uint32_t seed = 17;
+    const auto next = [&seed](std::uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    double clock = 1000;
+    const auto check = [&](int step) {
+        for (const char* c : {"c1", "c2"}) {
+            SCOPED_TRACE(std::string(c) + " after step " + std::to_string(step));
+            std::uint64_t inFlight = 0;
+            for (const auto& f : s.allFlowsforClientId(c, false)) inFlight += f->commandType().value_or(0) != 0;
+            ASSERT_EQ(s.windowSize(c), inFlight);
+            for (bool incoming : {false, true}) {
+                ASSERT_EQ(s.flowCountforClientId(c, incoming), s.allFlowsforClientId(c, incoming).size());
+            }
+            ASSERT_EQ(s.queuedCountforClientId(c), s.MQTTPersistence::queuedCountforClientId(c));
+            const auto indexed = s.queuedFlowsforClientId(c, 1000);
+            const auto walked = s.MQTTPersistence::queuedFlowsforClientId(c, 1000);
+            ASSERT_EQ(indexed.size(), walked.size());
+            for (std::size_t i = 0; i < indexed.size(); ++i) ASSERT_EQ(indexed[i]->messageId(), walked[i]->messageId());
+            const auto head = s.queuedFlowsforClientId(c, 2);
+            ASSERT_EQ(head.size(), std::min<std::size_t>(2, walked.size()));
+        }
+    };
+    for (int step = 0; step < 400; ++step) {
+        const std::string client = next(3) == 0 ? "c2" : "c1";
+        const auto id = static_cast<std::uint16_t>(1 + next(40));
+        const bool incoming = next(5) == 0;
+        auto flow = s.flowforClientId(client, incoming, id);
+        switch (next(6)) {
+        case 0:
+        case 1:  // store (again, when the triple is taken)
+            s.storeMessageForClientId(client, "t", Bytes{1}, false, 1, id, incoming,
+                                      incoming ? 5 : (next(2) ? 0 : 3), clock += 1);
+            break;
+        case 2:  // a queued flow goes out, or one in flight steps on
+            if (flow) flow->setCommandType(flow->commandType().value_or(0) == 0 ? 3 : 6);
+            break;
+        case 3:  // back to the queue (a failed write), or a resend's new deadline
+            if (flow) {
+                if (next(2)) flow->setCommandType(0);
+                flow->setDeadline(clock += 1);
+            }
+            break;
+        case 4:
+            if (flow) s.deleteFlow(flow);
+            break;
+        case 5:
+            if (next(20) == 0) {
+                s.deleteAllFlowsForClientId(client);
+            } else if (!flow) {
+                // commandType unset: counts as queued. A deadline of its own,
+                // since equal deadlines leave the walk's order open.
+                if (auto bare = createBare(this->store, client, incoming, id)) bare->setDeadline(clock += 1);
+            }
+            break;
+        }
+        s.sync();
+        check(step);
+    }
+    // Equal deadlines leave the queue in the order they were stored.
+    s.deleteAllFlowsForClientId("c1");
+    for (std::uint16_t id : {30, 10, 20}) this->put("c1", id, false, 0, 50);
+    this->put("c1", 5, false, 0, 40);
+    std::vector<std::uint16_t> order;
+    for (const auto& f : s.queuedFlowsforClientId("c1", 10)) order.push_back(*f->messageId());
+    EXPECT_EQ(order, (std::vector<std::uint16_t>{5, 30, 10, 20}));
+}
+
 TYPED_TEST(FlowStore, ManyThreadsOnOneStore) {
     auto& s = *this->store;
     std::vector<std::thread> threads;
