@@ -292,5 +292,39 @@ TEST_F(HostileBroker, UnfinishedFlowsAfterAReconnect) {
     }
 }
 
+// A publish that can never be encoded is refused before it gets an id or a
+// flow; stored, it would never complete and every QoS 1/2 message after it
+// would wait for the once-a-second pass (which never comes here: the clock
+// stands still).
+TEST_F(HostileBroker, UnencodablePublishIsRefusedAndHoldsNothingUp) {
+    FakeBroker fake([](FakeConnection& conn, int) {
+        conn.expect(MQTTConnect);
+        conn.send(hex("20 02 00 00"));
+        auto publish = conn.expect(MQTTPublish);
+        if (publish) {
+            EXPECT_EQ((*publish)[1], 6) << "the refused message went out";
+            conn.send(join(hex("40 02"), midOf(*publish)));
+        }
+        conn.closedByPeer(3s);
+    });
+    auto session = makeSession(fake.port(), "unencodable", 4);
+    connectAndWait(session);
+    platform::ErrorPtr error;
+    EXPECT_EQ(session->publishData(bytes("x"), std::string(65536, 't'), false, 1,
+                                   [&](platform::ErrorPtr e) { error = e; }),
+              0);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), MQTTSessionErrorMessageTooLarge);
+    EXPECT_TRUE(session->persistence()->allFlowsforClientId("unencodable", false).empty());
+    bool done = false;
+    EXPECT_NE(session->publishData(bytes("x"), "t", false, 1, [&](platform::ErrorPtr e) {
+        EXPECT_FALSE(e);
+        done = true;
+    }), 0);
+    EXPECT_TRUE(pump([&] { return done; }, 5));
+    session->close();
+    EXPECT_TRUE(fake.done());
+}
+
 }  // namespace
 }  // namespace pellix::test

@@ -2,6 +2,8 @@
 // blocks, and a store with every message id taken.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "MQTTClient/MQTTInMemoryPersistence.h"
 #include "MQTTClient/MQTTLog.h"
 #include "SessionTestKit.h"
@@ -180,6 +182,72 @@ TEST(SessionLimits, IdsSkipThoseHeldAndWrapPastZero) {
     }
     EXPECT_EQ(session->nextMsgId(), 1);  // after 65535 comes 1, never 0
     store->deleteAllFlowsForClientId("wrapping");
+}
+
+}  // namespace
+}  // namespace pellix::test
+
+namespace pellix::test {
+namespace {
+
+// Counts the outgoing PUBLISHes in flight as the session sends and completes them.
+struct WindowRecorder : Recorder {
+    void sending(MQTTSession& s, std::uint8_t type, std::uint8_t qos, bool retained, bool duped, std::uint16_t mid,
+                 const platform::Bytes& data) override {
+        Recorder::sending(s, type, qos, retained, duped, mid, data);
+        if (type == MQTTPublish && qos > 0 && !duped) most = std::max(most, ++inFlight);
+    }
+    void messageDelivered(MQTTSession& s, std::uint16_t mid) override {
+        Recorder::messageDelivered(s, mid);
+        --inFlight;
+    }
+    int inFlight = 0, most = 0;
+};
+
+// mosquitto announcing Receive Maximum 2 and Maximum Packet Size 256 in its
+// CONNACK: the session keeps to both, so nothing is dropped and the
+// connection stays up. Seen through the proxy, the CONNACK must carry them.
+TEST(Level5Limits, ReceiveMaximumAndMaximumPacketSizeAreKept) {
+    MQTTLog::setLogLevel(0);
+    MosquittoBroker broker({.extraConfig = "max_inflight_messages 2\nmax_packet_size 256\n",
+                            .whileWaiting = [] { pumpFor(0.02); }});
+    Proxy proxy(broker.port());
+    auto session = makeSession(proxy.port(), "limits5", 5);
+    auto recorder = std::make_shared<WindowRecorder>();
+    session->setDelegate(recorder);
+    connectAndWait(session);
+    const auto connack = proxy.seenPackets(Proxy::ToClient).at(0);
+    const auto has = [&](const platform::Bytes& property) {
+        return std::search(connack.begin(), connack.end(), property.begin(), property.end()) != connack.end();
+    };
+    ASSERT_TRUE(has(hex("21 00 02"))) << "no Receive Maximum 2 in the CONNACK";
+    ASSERT_TRUE(has(hex("27 00 00 01 00"))) << "no Maximum Packet Size 256 in the CONNACK";
+
+    int completed = 0;
+    for (int i = 0; i < 5; ++i) {
+        session->publishData(bytes("m" + std::to_string(i)), "t", false, 2, [&](platform::ErrorPtr e) {
+            EXPECT_FALSE(e);
+            ++completed;
+        });
+    }
+    ASSERT_TRUE(pump([&] { return completed == 5; }));
+    EXPECT_LE(recorder->most, 2) << "more QoS 2 messages in flight than the broker's Receive Maximum";
+    EXPECT_EQ(session->status(), MQTTSessionStatusConnected);
+
+    // Packet size: 1 + 2 (remaining length) + 2 + 1 (topic) + 2 (id) + 1 (properties) + payload.
+    platform::ErrorPtr error;
+    bool answered = false;
+    EXPECT_EQ(session->publishData(platform::Bytes(248, 'x'), "t", false, 1, [&](platform::ErrorPtr e) {
+        error = e;
+        answered = true;
+    }), 0);
+    ASSERT_TRUE(answered);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), MQTTSessionErrorMessageTooLarge);
+    EXPECT_TRUE(session->persistence()->allFlowsforClientId("limits5", false).empty());
+    EXPECT_TRUE(session->publishAndWaitData(platform::Bytes(247, 'x'), "t", false, 1, 5));
+    EXPECT_EQ(session->status(), MQTTSessionStatusConnected);
+    session->close();
 }
 
 }  // namespace
