@@ -71,6 +71,10 @@ TEST_F(Encode, WillFieldsOnlyWithTheWillFlag) {
     // wire; the broker would otherwise read them as user name and password.
     EXPECT_EQ(wire(connect("c", none, none, 0, false, 4, false, std::string("w"), Bytes{0x21})),
               "10 0D 00 04 4D 51 54 54 04 00 00 00 00 01 63");
+    // So do the will QoS and retain bits: a broker closes a CONNECT that sets
+    // them without the flag as malformed.
+    EXPECT_EQ(wire(connect("c", none, none, 0, false, 4, false, none, none, 2, true)),
+              "10 0D 00 04 4D 51 54 54 04 00 00 00 00 01 63");
     // At level 5 the will properties precede the will topic.
     auto m = MQTTMessage::connectMessageWithClientId("c", none, none, 0, false, true, std::string("w"), Bytes{0x21}, 1,
                                                      false, 5, none, none, none, none, 30u, none, none, none, none,
