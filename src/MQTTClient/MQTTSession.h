@@ -12,7 +12,13 @@
 // Any failure goes to error (5) and at once to closed (4). A closed session
 // can be connected again; flows, handlers and the message-id counter survive
 // unless cleanSessionFlag is set (then connect() deletes the client's flows
-// and drops pending handlers without calling them).
+// and drops pending handlers without calling them). On every accepted
+// CONNACK the flows still in flight are sent again at once; at level 5 a
+// CONNACK without session present first drops them (their handlers fail).
+// A malformed packet from the broker ends the connection with the
+// protocol-error event; a broker that goes silent (no CONNACK within
+// connectTimeout, no PINGRESP within a keep-alive interval) with the
+// connection-error event.
 //
 // Failures never throw (unless MQTTStrict is on, where argument checks raise
 // platform::Exception): they reach the caller as errors of domain "MQTT"
@@ -180,13 +186,17 @@ public:
 
     // ---- Publishing (MQTTSessionPublish.cpp) ---------------------------------
     // Message id of a QoS 1/2 message; 0 for QoS 0 and for a refused message
-    // (the handler then gets -6 "Dropping outgoing Message"). QoS 0: the
+    // (the handler then gets -6 "Dropping outgoing Message" when no id is
+    // free or the store refused it, MQTTSessionErrorMessageTooLarge when the
+    // packet cannot be encoded or exceeds the broker's level-5 Maximum Packet
+    // Size; nothing is stored then). QoS 0: the
     // handler is called before this returns (-5 "Encoder not ready" when the
     // transport did not take the packet). QoS 1/2: the handler is called when
     // the flow completes (no error), or with the reason of a level-5
     // acknowledgement that reports failure (code = reason, 0x80 and up).
     // A QoS 1/2 message goes out at once while the store's maxWindowSize + 1
-    // messages are not yet in flight and none is queued; else it is queued
+    // messages (at most the broker's level-5 Receive Maximum) are not yet in
+    // flight and none is queued; else it is queued
     // and sent, in the store's order, as acknowledgements free the window
     // (and by the once-a-second check, also after a reconnect).
     std::uint16_t publishData(const platform::Bytes& data, const std::string& topic, bool retain, std::uint8_t qos,
@@ -198,6 +208,10 @@ public:
     void checkDup();
 
     // ---- Subscriptions, keep-alive, closing (MQTTSessionSubscribe.cpp) ------
+    // Subscribe and unsubscribe answer 0 and call the handler with
+    // MQTTSessionErrorNoFreeMessageId when every id is taken. A SUBACK with a
+    // failure code (0x80 and up) for any filter gives the handler
+    // MQTTSessionErrorSubscriptionRefused along with the codes.
     std::uint16_t subscribeToTopic(const std::optional<std::string>& topic, std::uint8_t qos,
                                    SubscribeHandler subscribeHandler = nullptr);
     std::uint16_t subscribeToTopics(const platform::Dictionary& topics, SubscribeHandler subscribeHandler = nullptr);
@@ -207,7 +221,9 @@ public:
                                     UnsubscribeHandler unsubscribeHandler = nullptr);
     // Strict-mode checks of topic filters (MQTT 3.1.1 section 4.7).
     void checkTopicFilters(const std::vector<std::string>& topics);
-    // Sends PINGREQ (the keep-alive timer's work).
+    // Sends PINGREQ (the keep-alive timer's work); when the previous one is
+    // still unanswered, ends the connection instead with the connection-error
+    // event (MQTTSessionErrorNoPingResponse).
     void keepAlive();
     // Sends DISCONNECT (status disconnecting) and closes at once.
     void disconnect();
