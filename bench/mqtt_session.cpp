@@ -304,13 +304,17 @@ void finish(benchmark::State& state, const std::string& name, int messages, doub
     const double perRun = static_cast<double>(messages);
     state.counters["msgs/s"] =
         benchmark::Counter(perRun * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    // Time per message: flat across burst sizes when a message costs the
+    // same whatever the queue behind it.
+    state.counters["us/msg"] = benchmark::Counter(perRun * static_cast<double>(state.iterations()),
+                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     gGrowth[name] = residentMemory() - memoryBefore;
     state.counters["RSS gain MB"] = gGrowth[name] / 1e6;
 }
 
 template <typename Body>
-void benchOurs(benchmark::State& state, const char* name, int messages, Body body) {
-    auto session = connectOurs("bench-ours");
+void benchOurs(benchmark::State& state, const char* name, int messages, Body body,
+               std::shared_ptr<MQTTSession> session = connectOurs("bench-ours")) {
     if (!session) {
         state.SkipWithError("cannot connect");
         return;
@@ -344,23 +348,9 @@ void BM_Ours_Burst(benchmark::State& state) {
     const bool fileBacked = state.range(2) != 0;
     platform::Paths::setHomeDirectory(gDir);
     std::filesystem::create_directories(gDir + "/Documents");
-    auto session = connectOurs("bench-ours-burst", window, fileBacked, static_cast<std::uint64_t>(count));
-    if (!session) {
-        state.SkipWithError("cannot connect");
-        return;
-    }
-    const double before = residentMemory();
-    for (auto _ : state) {
-        if (!runOurs(*session, count, 1, 0)) {
-            state.SkipWithError("run failed");
-            break;
-        }
-    }
-    finish(state, "BM_Ours_Burst", count, before);
-    state.counters["us/msg"] = benchmark::Counter(
-        static_cast<double>(count) * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    closeOurs(session);
+    benchOurs(
+        state, "BM_Ours_Burst", count, [count](MQTTSession& s) { return runOurs(s, count, 1, 0); },
+        connectOurs("bench-ours-burst", window, fileBacked, static_cast<std::uint64_t>(count)));
 }
 
 #if PELLIX_BENCH_HAVE_LIBMOSQUITTO
@@ -375,9 +365,6 @@ void BM_Libmosquitto_Burst(benchmark::State& state) {
         }
     }
     finish(state, "BM_Libmosquitto_Burst", count, before);
-    state.counters["us/msg"] = benchmark::Counter(
-        static_cast<double>(count) * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 #endif
 
@@ -434,9 +421,6 @@ void BM_Paho_Burst(benchmark::State& state) {
         }
     }
     finish(state, "BM_Paho_Burst", count, before);
-    state.counters["us/msg"] = benchmark::Counter(
-        static_cast<double>(count) * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     closePaho(run);
 }
 #endif
@@ -471,7 +455,9 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& r : runs) {
             auto it = r.counters.find("msgs/s");
-            if (it != r.counters.end()) gRate[r.benchmark_name().substr(0, r.benchmark_name().find('/'))] = it->second;
+            if (it != r.counters.end()) {
+                gRate[r.benchmark_name().substr(0, r.benchmark_name().find("/iterations"))] = it->second;
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -504,6 +490,21 @@ int main(int argc, char** argv) {
                         b->second, b->second / a->second, gGrowth[ours] / 1e6, gGrowth[paho] / 1e6);
         }
         std::printf("\n");
+    }
+    // Bursts: microseconds per message by size; flat is the goal.
+    const auto usPerMessage = [](const std::string& name) {
+        auto it = gRate.find(name);
+        return it == gRate.end() || it->second <= 0 ? 0.0 : 1e6 / it->second;
+    };
+    std::printf("\nburst us/msg  ours mem/full  ours mem/16  ours file/full  ours file/16     paho/full"
+                "  libmosquitto/full  libmosquitto/16\n");
+    for (const char* n : {"1000", "10000", "60000"}) {
+        const std::string size = n;
+        std::printf("%-12s %14.1f %12.1f %15.1f %13.1f %13.1f %18.1f %16.1f\n", n,
+                    usPerMessage("BM_Ours_Burst/" + size + "/1/0"), usPerMessage("BM_Ours_Burst/" + size + "/0/0"),
+                    usPerMessage("BM_Ours_Burst/" + size + "/1/1"), usPerMessage("BM_Ours_Burst/" + size + "/0/1"),
+                    usPerMessage("BM_Paho_Burst/" + size), usPerMessage("BM_Libmosquitto_Burst/" + size + "/1"),
+                    usPerMessage("BM_Libmosquitto_Burst/" + size + "/0"));
     }
     benchmark::Shutdown();
     return 0;
