@@ -11,6 +11,15 @@
 
 namespace pellix {
 
+// Where a stored outgoing flow counts in its client's index (in flight or
+// queued) and its place in the client's queue.
+struct MQTTInMemoryFlowIndexed {
+    bool inFlight = false;
+    bool queued = false;
+    double deadline = 0;
+    std::uint64_t sequence = 0;  // order of storing
+};
+
 class MQTTInMemoryFlow : public MQTTFlow {
 public:
     std::optional<std::string> clientId() const override;
@@ -35,15 +44,8 @@ public:
 private:
     friend class MQTTInMemoryPersistence;
     // The store's view of this flow while it stands in the maps, kept under
-    // the store's lock: where it counts (in flight or queued) and its place
-    // in the client's queue.
-    struct Indexed {
-        bool inFlight = false;
-        bool queued = false;
-        double deadline = 0;
-        std::uint64_t sequence = 0;  // order of storing
-    };
-    std::optional<Indexed> indexed_;
+    // the store's lock.
+    std::optional<MQTTInMemoryFlowIndexed> indexed_;
     std::uint64_t sequence_ = 0;
 
     mutable std::mutex mutex_;

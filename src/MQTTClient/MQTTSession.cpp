@@ -66,6 +66,9 @@ MQTTSession::~MQTTSession() {
     if (keepAliveTimer_) {
         keepAliveTimer_->invalidate();
     }
+    if (connackTimer_) {
+        connackTimer_->invalidate();
+    }
     // The decoder and the transport hold us weakly and go with their last
     // reference; nothing here waits for a queue, so the last reference may
     // be dropped on any thread.
