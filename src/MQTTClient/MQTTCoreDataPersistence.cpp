@@ -169,15 +169,11 @@ void MQTTCoreDataPersistence::index(std::int64_t row, const std::vector<Value>& 
     }
     if (!entry.incoming) {
         const Value& command = values[kCommandType];
-        if (command.isNumber() && command.intValue() != MQTTFlowCommandQueued) {
-            entry.inFlight = true;
-            ++client.inFlight;
-        } else {
-            const Value& deadline = values[kDeadline];
-            entry.queued.emplace(
-                deadline.isNumber() ? deadline.doubleValue() : -std::numeric_limits<double>::infinity(), row);
-            client.queued.insert(*entry.queued);
-        }
+        const Value& deadline = values[kDeadline];
+        entry.queued = !command.isNumber() || command.intValue() == MQTTFlowCommandQueued;
+        entry.key.emplace(deadline.isNumber() ? deadline.doubleValue() : -std::numeric_limits<double>::infinity(),
+                          row);
+        (entry.queued ? client.queued : client.inFlight).insert(*entry.key);
     }
     indexed_[row] = std::move(entry);
 }
@@ -196,8 +192,7 @@ void MQTTCoreDataPersistence::unindex(std::int64_t row) {
                 if (t->second.empty()) client.triples.erase(t);
             }
         }
-        if (entry.inFlight) --client.inFlight;
-        if (entry.queued) client.queued.erase(*entry.queued);
+        if (entry.key) (entry.queued ? client.queued : client.inFlight).erase(*entry.key);
     }
     indexed_.erase(found);
 }
@@ -258,7 +253,7 @@ void MQTTCoreDataPersistence::writeColumn(std::int64_t row, const char* column, 
 
 std::uint64_t MQTTCoreDataPersistence::windowSize(const std::string& clientId) {
     std::lock_guard lock(mutex_);
-    return clientIndex(clientId).inFlight;
+    return clientIndex(clientId).inFlight.size();
 }
 
 std::uint64_t MQTTCoreDataPersistence::flowCountforClientId(const std::string& clientId, bool incomingFlag) {
@@ -279,6 +274,13 @@ std::vector<MQTTFlowPtr> MQTTCoreDataPersistence::queuedFlowsforClientId(const s
         if (flows.size() >= limit) break;
         flows.push_back(proxy(row));
     }
+    return flows;
+}
+
+std::vector<MQTTFlowPtr> MQTTCoreDataPersistence::inFlightFlowsforClientId(const std::string& clientId) {
+    std::lock_guard lock(mutex_);
+    std::vector<MQTTFlowPtr> flows;
+    for (const auto& [deadline, row] : clientIndex(clientId).inFlight) flows.push_back(proxy(row));
     return flows;
 }
 

@@ -60,6 +60,7 @@ public:
     std::uint64_t flowCountforClientId(const std::string& clientId, bool incomingFlag) override;
     std::uint64_t queuedCountforClientId(const std::string& clientId) override;
     std::vector<MQTTFlowPtr> queuedFlowsforClientId(const std::string& clientId, std::size_t limit) override;
+    std::vector<MQTTFlowPtr> inFlightFlowsforClientId(const std::string& clientId) override;
     MQTTFlowPtr storeMessageForClientId(const std::string& clientId, const std::string& topic,
                                         const platform::Bytes& data, bool retainFlag, std::uint8_t qos,
                                         std::uint16_t msgId, bool incomingFlag, std::uint8_t commandType,
@@ -111,16 +112,18 @@ private:
         // (incoming, message id) -> rows of that triple, newest last.
         std::map<std::pair<bool, std::uint16_t>, std::vector<std::int64_t>> triples;
         std::uint64_t count[2] = {0, 0};  // rows per direction (outgoing, incoming)
-        std::uint64_t inFlight = 0;
-        std::set<std::pair<double, std::int64_t>> queued;  // (deadline, row)
+        // Outgoing rows by (deadline, row): queued ones in sending order, the
+        // ones in flight by when they are due again.
+        std::set<std::pair<double, std::int64_t>> inFlight;
+        std::set<std::pair<double, std::int64_t>> queued;
     };
     // What a row added to its client's index, to take it out again.
     struct Indexed {
         std::string clientId;
         bool incoming = false;
         std::optional<std::uint16_t> messageId;
-        bool inFlight = false;
-        std::optional<std::pair<double, std::int64_t>> queued;
+        bool queued = false;                                 // else in flight
+        std::optional<std::pair<double, std::int64_t>> key;  // outgoing rows only
     };
     // The client's index, built on first use (lock held).
     ClientIndex& clientIndex(const std::string& clientId);

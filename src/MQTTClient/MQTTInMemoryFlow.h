@@ -11,11 +11,10 @@
 
 namespace pellix {
 
-// Where a stored outgoing flow counts in its client's index (in flight or
-// queued) and its place in the client's queue.
+// Where a stored outgoing flow stands in its client's index: in flight or
+// queued, and its place there.
 struct MQTTInMemoryFlowIndexed {
-    bool inFlight = false;
-    bool queued = false;
+    bool queued = false;  // else in flight
     double deadline = 0;
     std::uint64_t sequence = 0;  // order of storing
 };

@@ -14,11 +14,13 @@ namespace {
 // this kind; created once, never released.
 using IdMap = std::map<std::uint16_t, std::shared_ptr<MQTTInMemoryFlow>>;
 using DirectionMap = std::map<bool, IdMap>;
-// A client's outgoing flows in flight, and its queued ones in sending order:
-// (deadline, order of storing) -> flow.
+// A client's outgoing flows, in flight and queued, each by (deadline, order
+// of storing): the queue in sending order, the flows in flight by when they
+// are due again.
+using Ordered = std::map<std::pair<double, std::uint64_t>, std::shared_ptr<MQTTInMemoryFlow>>;
 struct Outgoing {
-    std::uint64_t inFlight = 0;
-    std::map<std::pair<double, std::uint64_t>, std::shared_ptr<MQTTInMemoryFlow>> queued;
+    Ordered inFlight;
+    Ordered queued;
 };
 struct ClientIds {
     std::recursive_mutex lock;
@@ -37,46 +39,47 @@ double orderOf(const std::optional<double>& deadline) {
     return deadline ? *deadline : -std::numeric_limits<double>::infinity();
 }
 
+Ordered& orderedFor(Outgoing& out, const MQTTInMemoryFlowIndexed& indexed) {
+    return indexed.queued ? out.queued : out.inFlight;
+}
+
+std::vector<MQTTFlowPtr> firstOf(const Ordered& ordered, std::size_t limit) {
+    std::vector<MQTTFlowPtr> flows;
+    for (const auto& [key, flow] : ordered) {
+        if (flows.size() >= limit) break;
+        flows.push_back(flow);
+    }
+    return flows;
+}
+
 }  // namespace
 
 void MQTTInMemoryPersistence::unindex(MQTTInMemoryFlow& flow, const std::string& clientId) {
     auto& indexed = flow.indexed_;
     if (!indexed) return;
-    auto& out = clientIds().outgoing[clientId];
-    if (indexed->inFlight) --out.inFlight;
-    if (indexed->queued) out.queued.erase({indexed->deadline, indexed->sequence});
+    orderedFor(clientIds().outgoing[clientId], *indexed).erase({indexed->deadline, indexed->sequence});
     indexed.reset();
 }
 
-// Only outgoing flows count; the map position, not the flow's own triple
-// fields, says whose they are.
+// Only outgoing flows count, and only while they stand in the maps.
 void MQTTInMemoryPersistence::reindex(MQTTInMemoryFlow& flow) {
     auto& ids = clientIds();
     std::lock_guard lock(ids.lock);
     if (!flow.indexed_) return;
     const auto clientId = flow.clientId();
     if (!clientId) return;
+    auto& map = ids.map[*clientId][false];
+    auto entry = map.find(flow.messageId().value_or(0));
+    if (entry == map.end() || entry->second.get() != &flow) return;
     auto& out = ids.outgoing[*clientId];
     auto& indexed = *flow.indexed_;
-    if (indexed.inFlight) --out.inFlight;
-    if (indexed.queued) out.queued.erase({indexed.deadline, indexed.sequence});
-    const bool queued = flow.commandType().value_or(MQTTFlowCommandQueued) == MQTTFlowCommandQueued;
-    indexed.inFlight = !queued;
-    indexed.queued = queued;
+    orderedFor(out, indexed).erase({indexed.deadline, indexed.sequence});
+    indexed.queued = flow.commandType().value_or(MQTTFlowCommandQueued) == MQTTFlowCommandQueued;
     indexed.deadline = orderOf(flow.deadline());
     indexed.sequence = flow.sequence_;
-    if (queued) {
-        auto& map = ids.map[*clientId][false];
-        auto entry = map.find(flow.messageId().value_or(0));
-        if (entry != map.end() && entry->second.get() == &flow) out.queued[{indexed.deadline, indexed.sequence}] = entry->second;
-    } else {
-        ++out.inFlight;
-    }
+    orderedFor(out, indexed)[{indexed.deadline, indexed.sequence}] = entry->second;
 }
 
-namespace {
-
-}  // namespace
 
 std::shared_ptr<MQTTInMemoryPersistence> MQTTInMemoryPersistence::create() {
     return std::shared_ptr<MQTTInMemoryPersistence>(new MQTTInMemoryPersistence());
@@ -178,7 +181,7 @@ std::uint64_t MQTTInMemoryPersistence::windowSize(const std::string& clientId) {
     auto& ids = clientIds();
     std::lock_guard lock(ids.lock);
     auto out = ids.outgoing.find(clientId);
-    return out == ids.outgoing.end() ? 0 : out->second.inFlight;
+    return out == ids.outgoing.end() ? 0 : out->second.inFlight.size();
 }
 
 std::uint64_t MQTTInMemoryPersistence::flowCountforClientId(const std::string& clientId, bool incomingFlag) {
@@ -201,14 +204,15 @@ std::vector<MQTTFlowPtr> MQTTInMemoryPersistence::queuedFlowsforClientId(const s
                                                                          std::size_t limit) {
     auto& ids = clientIds();
     std::lock_guard lock(ids.lock);
-    std::vector<MQTTFlowPtr> flows;
     auto out = ids.outgoing.find(clientId);
-    if (out == ids.outgoing.end()) return flows;
-    for (const auto& [key, flow] : out->second.queued) {
-        if (flows.size() >= limit) break;
-        flows.push_back(flow);
-    }
-    return flows;
+    return out == ids.outgoing.end() ? std::vector<MQTTFlowPtr>{} : firstOf(out->second.queued, limit);
+}
+
+std::vector<MQTTFlowPtr> MQTTInMemoryPersistence::inFlightFlowsforClientId(const std::string& clientId) {
+    auto& ids = clientIds();
+    std::lock_guard lock(ids.lock);
+    auto out = ids.outgoing.find(clientId);
+    return out == ids.outgoing.end() ? std::vector<MQTTFlowPtr>{} : firstOf(out->second.inFlight, SIZE_MAX);
 }
 
 std::uint64_t MQTTInMemoryPersistence::maxWindowSize() const {

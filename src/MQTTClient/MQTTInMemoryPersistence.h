@@ -38,6 +38,7 @@ public:
     std::uint64_t flowCountforClientId(const std::string& clientId, bool incomingFlag) override;
     std::uint64_t queuedCountforClientId(const std::string& clientId) override;
     std::vector<MQTTFlowPtr> queuedFlowsforClientId(const std::string& clientId, std::size_t limit) override;
+    std::vector<MQTTFlowPtr> inFlightFlowsforClientId(const std::string& clientId) override;
     MQTTFlowPtr storeMessageForClientId(const std::string& clientId, const std::string& topic,
                                         const platform::Bytes& data, bool retainFlag, std::uint8_t qos,
                                         std::uint16_t msgId, bool incomingFlag, std::uint8_t commandType,

@@ -108,6 +108,9 @@ public:
     // ascending, no deadline first, equal deadlines in the order they were
     // stored), at most `limit` of them.
     virtual std::vector<MQTTFlowPtr> queuedFlowsforClientId(const std::string& clientId, std::size_t limit);
+    // The client's outgoing flows in flight (commandType set and not 0),
+    // deadline ascending: what the once-a-second pass may have to repeat.
+    virtual std::vector<MQTTFlowPtr> inFlightFlowsforClientId(const std::string& clientId);
 
     // Stores (or overwrites) the flow of (clientId, incomingFlag, msgId) with
     // these fields and returns it; nothing is made durable until sync().
@@ -145,8 +148,9 @@ public:
     virtual void setMaxWindowSize(std::uint64_t size) = 0;
     virtual std::uint64_t maxMessages() const = 0;
     virtual void setMaxMessages(std::uint64_t messages) = 0;
-    // SQLite store: file-backed when true (read when the store is first
-    // used; set it before). No effect in memory.
+    // SQLite store: file-backed when true, read when the store is first
+    // used (set it before); a change after that is ignored, and the getter
+    // then tells the kind in force. No effect in memory.
     virtual bool persistent() const = 0;
     virtual void setPersistent(bool persistent) = 0;
     // Bytes; tested by the SQLite store only.

@@ -251,17 +251,17 @@ void MQTTSession::sendTxFlows(bool queuedOnly, bool resendAll) {
     const auto attempt = attempt_;
     const auto live = [&] { return status_ == MQTTSessionStatusConnected && attempt == attempt_; };
     if (!queuedOnly) {
-        // Repeats of what is in flight; the walk is once a second or once a
-        // connection, never per message.
+        // Repeats of what is in flight, soonest due first; the queue behind
+        // it is not walked.
         const double now = platform::Clock::now();
-        for (const auto& flow : persistence_->allFlowsforClientId(clientId_, false)) {
+        for (const auto& flow : persistence_->inFlightFlowsforClientId(clientId_)) {
             // A send that failed may have closed the connection under us.
             if (!live()) {
                 return;
             }
             const auto command = commandOf(flow);
-            if (command == MQTTFlowCommandQueued || (!resendAll && !(flow->deadline().value_or(0) < now))) {
-                continue;
+            if (!resendAll && !(flow->deadline().value_or(0) < now)) {
+                break;  // the rest are due later
             }
             const int mid = flow->messageId().value_or(0);
             if (command == MQTTFlowCommandPublishSent) {

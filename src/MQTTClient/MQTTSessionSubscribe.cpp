@@ -226,7 +226,7 @@ void MQTTSession::closeInternal() {
     }
     if (persistence_) {
         bool changed = false;
-        for (const auto& flow : persistence_->allFlowsforClientId(clientId_, false)) {
+        for (const auto& flow : persistence_->inFlightFlowsforClientId(clientId_)) {
             const auto command = flow->commandType().value_or(MQTTFlowCommandQueued);
             if (command == MQTTFlowCommandPublishSent || command == MQTTFlowCommandPubrelSent) {
                 flow->setDeadline(flow->deadline().value_or(platform::Clock::now()) - dupTimeout_);

@@ -185,10 +185,10 @@ TYPED_TEST(FlowStore, ListsInTheStoresOrder) {
     }
 }
 
-// The per-client counts and the queue index must answer what a walk of the
-// flows answers, through every kind of change a session makes: storing,
-// storing again under a used triple, stepping a flow on, moving its deadline,
-// deleting one flow or all of a client.
+// The per-client counts and the indexes (queued, in flight) must answer what
+// a walk of the flows answers, through every kind of change a session makes:
+// storing, storing again under a used triple, stepping a flow on, moving its
+// deadline, deleting one flow or all of a client.
 TYPED_TEST(FlowStore, CountsAndQueueAnswerWhatTheWalkAnswers) {
     auto& s = *this->store;
     std::uint32_t seed = 17;
@@ -213,6 +213,10 @@ TYPED_TEST(FlowStore, CountsAndQueueAnswerWhatTheWalkAnswers) {
             for (std::size_t i = 0; i < indexed.size(); ++i) ASSERT_EQ(indexed[i]->messageId(), walked[i]->messageId());
             const auto head = s.queuedFlowsforClientId(c, 2);
             ASSERT_EQ(head.size(), std::min<std::size_t>(2, walked.size()));
+            const auto flying = s.inFlightFlowsforClientId(c);
+            const auto flyingWalked = s.MQTTPersistence::inFlightFlowsforClientId(c);
+            ASSERT_EQ(flying.size(), flyingWalked.size());
+            for (std::size_t i = 0; i < flying.size(); ++i) ASSERT_EQ(flying[i]->messageId(), flyingWalked[i]->messageId());
         }
     };
     for (int step = 0; step < 400; ++step) {
