@@ -1,6 +1,7 @@
 // The log mask decides which of the client's lines reach the system log.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <mutex>
 
 #include "CodecTestUtil.h"
@@ -10,6 +11,7 @@
 #include "MQTTClient/MQTTStrict.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Log.h"
+#include "support/TestSupport.h"
 
 using pellix::MQTTLog;
 using pellix::MQTTMessage;
@@ -64,8 +66,21 @@ bool has(const std::vector<std::string>& lines, const std::string& prefix) {
 
 }  // namespace
 
+// Runs only as the child of the test below, so that no other test of this
+// program has touched the mask first.
+TEST(LogDefault, ChildReadsTheMask) {
+    if (!std::getenv("PELLIX_LOG_DEFAULT_CHILD")) GTEST_SKIP() << "child of LogDefault.EverythingOnAtProcessStart";
+    EXPECT_EQ(MQTTLog::logLevel(), 0x1Fu);
+}
+
+TEST(LogDefault, EverythingOnAtProcessStart) {
+    pellix::test::Process child({"/proc/self/exe", "--gtest_filter=LogDefault.ChildReadsTheMask"},
+                                {{"PELLIX_LOG_DEFAULT_CHILD", "1"}});
+    EXPECT_EQ(child.wait(), 0) << child.output();
+}
+
 TEST_F(LogLevels, MaskSelectsLines) {
-    EXPECT_EQ(MQTTLog::logLevel(), 0x1Fu);  // everything on at start
+    MQTTLog::setLogLevel(0x1F);  // whatever a test before us left
     auto all = exercise();
     EXPECT_TRUE(has(all, "[MQTTMessage] wireFormat(2)=<c000>..."));
     EXPECT_TRUE(has(all, "[MQTTMessage] illegal message type"));
