@@ -66,6 +66,8 @@ constexpr std::size_t kPayload = 64;
 
 bench::LocalMosquitto gBroker;
 int gPort = 0;
+// Home of the file-backed stores (ours and Paho's); removed at the end.
+std::string gDir;
 std::map<std::string, double> gRate;    // benchmark name → messages/s
 std::map<std::string, double> gGrowth;  // benchmark name → resident bytes gained over its runs
 
@@ -487,9 +489,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     gPort = gBroker.port();
+    char scratch[] = "/tmp/pellix-bench-mqtt-store-XXXXXX";
+    if (!mkdtemp(scratch)) {
+        std::fprintf(stderr, "cannot make a folder for the stores\n");
+        return 1;
+    }
+    gDir = scratch;
     Collector reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     gBroker.stop();
+    platform::Paths::setHomeDirectory("");
+    std::filesystem::remove_all(gDir);
     std::printf("\n");
     for (const char* what : {"QoS0", "QoS1", "QoS2", "QoS1Burst"}) {
         const std::string ours = std::string("BM_Ours_") + what;
