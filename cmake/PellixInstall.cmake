@@ -11,6 +11,10 @@ install(TARGETS ${_layers} pellix EXPORT PellixTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/src/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pellix
         FILES_MATCHING PATTERN "*.h")
+# The SDK's resource bundle (its tones); a host copies it beside its own
+# resources, where platform::Bundle's main bundle finds it.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/resources/PellixSDK.bundle
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/pellix)
 install(EXPORT PellixTargets NAMESPACE Pellix:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Pellix)
 
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/PellixConfig.cmake.in

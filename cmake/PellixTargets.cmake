@@ -24,7 +24,9 @@ function(pellix_subsystem name)
   if(name STREQUAL "platform")
     target_link_libraries(${t} ${scope} Threads::Threads OpenSSL::SSL OpenSSL::Crypto CURL::libcurl
       EXPAT::EXPAT SQLite::SQLite3 PNG::PNG JPEG::JPEG GIF::GIF ICU::uc ICU::i18n
-      nlohmann_json::nlohmann_json PkgConfig::PLIST SDBusCpp::sdbus-c++)
+      nlohmann_json::nlohmann_json PkgConfig::PLIST SDBusCpp::sdbus-c++
+      # Tone playback (AudioPlayer) uses the same media stack as calls.
+      PkgConfig::GST)
   elseif(name STREQUAL "SipEngineSDK")
     target_link_libraries(${t} ${scope} PkgConfig::SOFIA PkgConfig::GST)
   endif()
