@@ -74,6 +74,8 @@ PELLIX_DEVICE_FACT(std::string, systemName, setSystemName, systemName_)
 PELLIX_DEVICE_FACT(std::string, systemVersion, setSystemVersion, systemVersion_)
 PELLIX_DEVICE_FACT(std::string, identifierForVendor, setIdentifierForVendor, identifierForVendor_)
 PELLIX_DEVICE_FACT(double, screenScale, setScreenScale, screenScale_)
+PELLIX_DEVICE_FACT(Device::InterfaceOrientation, interfaceOrientation, setInterfaceOrientation, interfaceOrientation_)
+PELLIX_DEVICE_FACT(int, videoCaptureDeviceCount, setVideoCaptureDeviceCount, videoCaptureDeviceCount_)
 
 #undef PELLIX_DEVICE_FACT
 

@@ -1,0 +1,120 @@
+// The call picture containers (a small view tree) and the camera rotation rule.
+#include <gtest/gtest.h>
+
+#include "PellixVideoView/PellixCameraRotation.h"
+#include "PellixVideoView/PellixVideoView.h"
+#include "platform/Device.h"
+
+namespace pellix {
+namespace {
+
+using platform::Device;
+using platform::LayoutConstraint;
+using platform::View;
+
+class CountingView : public View {
+public:
+    void layoutSubviews() override { ++layouts; }
+    int layouts = 0;
+};
+
+TEST(VideoViewTest, ContentPinnedInsideAContainerLeavesNoTraceOnceTakenDown) {
+    auto window = std::make_shared<CountingView>();
+    auto container = PellixVideoView::create();
+    window->addSubview(container);
+    auto content = std::make_shared<CountingView>();
+    content->setTranslatesAutoresizingMaskIntoConstraints(false);
+    container->addSubview(content);
+    for (auto a : {LayoutConstraint::Attribute::Leading, LayoutConstraint::Attribute::Trailing,
+                   LayoutConstraint::Attribute::Top, LayoutConstraint::Attribute::Bottom}) {
+        container->addConstraint({container, a, LayoutConstraint::Relation::Equal, content, a, 1.0, 0.0});
+    }
+    EXPECT_EQ(container->superview(), window);
+    EXPECT_EQ(content->superview(), container);
+    EXPECT_EQ(container->constraints().size(), 4u);
+
+    window->layoutIfNeeded();
+    EXPECT_EQ(window->layouts, 1);
+    EXPECT_FALSE(container->needsLayout());
+    content->setNeedsLayout();
+    window->layoutIfNeeded();
+    EXPECT_EQ(content->layouts, 1);
+    EXPECT_EQ(window->layouts, 1) << "only marked views lay out again";
+
+    // Taking the call's views down: empty the container, then drop it.
+    for (auto sub : std::vector<std::shared_ptr<View>>(container->subviews())) sub->removeFromSuperview();
+    container->removeFromSuperview();
+    EXPECT_TRUE(container->subviews().empty());
+    EXPECT_TRUE(container->constraints().empty()) << "constraints naming a removed view go with it";
+    EXPECT_EQ(container->superview(), nullptr);
+    EXPECT_EQ(content->superview(), nullptr);
+    EXPECT_TRUE(window->subviews().empty());
+}
+
+TEST(VideoViewTest, MovingAViewKeepsOneParentAndRefusesCycles) {
+    auto a = std::make_shared<View>(), b = std::make_shared<View>(), c = std::make_shared<View>();
+    a->addSubview(c);
+    b->addSubview(c);
+    EXPECT_TRUE(a->subviews().empty());
+    EXPECT_EQ(c->superview(), b);
+    a->addSubview(b);
+    b->addSubview(a);  // a is b's ancestor: refused
+    c->addSubview(a);  // likewise two levels down
+    a->addSubview(a);
+    EXPECT_EQ(a->superview(), nullptr);
+    EXPECT_EQ(b->superview(), a);
+    EXPECT_EQ(a->subviews().size(), 1u);
+    EXPECT_TRUE(c->subviews().empty());
+}
+
+class CameraRotationTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        Device::currentDevice().setInterfaceOrientation(Device::InterfaceOrientation::Unknown);
+        Device::currentDevice().setVideoCaptureDeviceCount(0);
+    }
+};
+
+TEST_F(CameraRotationTest, RotationFollowsTheScreenAndMirrorsCameraZero) {
+    using O = Device::InterfaceOrientation;
+    struct Case {
+        O orientation;
+        int angle;
+        int forCamera1;
+        int forCamera0;
+    };
+    const Case cases[] = {
+        {O::LandscapeLeft, 90, 180, 0},   // (90 - 270 + 360) mod 360
+        {O::LandscapeRight, 270, 0, 180},  // (270 + 90) mod 360
+        {O::Portrait, 90, 90, 90},
+        {O::Unknown, 0, 0, 180},
+        {O::PortraitUpsideDown, 180, 0, 180},  // at most 180: subtract the offset
+        {O::PortraitUpsideDown, 270, 90, 90},  // above 180: add it
+        {O::LandscapeRight, 180, 90, 90},
+        {O::LandscapeLeft, 181, 91, 91},
+        {O::LandscapeRight, -400, 230, 230},  // never a negative rotation
+    };
+    for (const auto& c : cases) {
+        Device::currentDevice().setInterfaceOrientation(c.orientation);
+        SCOPED_TRACE(::testing::Message() << "orientation " << static_cast<int>(c.orientation) << " angle " << c.angle);
+        EXPECT_EQ(cameraRotation(c.angle, 1), c.forCamera1);
+        EXPECT_EQ(cameraRotation(c.angle, 0), c.forCamera0);
+    }
+}
+
+TEST_F(CameraRotationTest, SecondCameraNeedsTwoOnBothTheDeviceAndTheEngine) {
+    struct Case {
+        int deviceCameras, engineCameras, selector, expected;
+    };
+    const Case cases[] = {
+        {2, 2, 1, 1}, {1, 2, 1, 0}, {2, 1, 1, 0}, {0, 0, 1, 0}, {0, 0, 0, 0}, {2, 2, 0, 0},
+    };
+    for (const auto& c : cases) {
+        Device::currentDevice().setVideoCaptureDeviceCount(c.deviceCameras);
+        EXPECT_EQ(usableCameraSelector(c.selector, c.engineCameras), c.expected)
+            << c.deviceCameras << "/" << c.engineCameras << " selector " << c.selector;
+    }
+}
+
+}  // namespace
+}  // namespace pellix
