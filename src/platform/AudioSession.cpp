@@ -8,12 +8,10 @@ AudioSession& AudioSession::sharedInstance() {
 }
 
 void AudioSession::setCategory(Category category, unsigned options) {
-    {
-        std::lock_guard lock(mutex_);
+    update([&] {
         category_ = category;
         options_ = options;
-    }
-    changed();
+    });
 }
 
 AudioSession::Category AudioSession::category() const {
@@ -27,11 +25,7 @@ unsigned AudioSession::categoryOptions() const {
 }
 
 void AudioSession::overrideOutputAudioPort(PortOverride port) {
-    {
-        std::lock_guard lock(mutex_);
-        override_ = port;
-    }
-    changed();
+    update([&] { override_ = port; });
 }
 
 AudioSession::PortOverride AudioSession::outputOverride() const {
@@ -40,11 +34,7 @@ AudioSession::PortOverride AudioSession::outputOverride() const {
 }
 
 void AudioSession::setActive(bool active) {
-    {
-        std::lock_guard lock(mutex_);
-        active_ = active;
-    }
-    changed();
+    update([&] { active_ = active; });
 }
 
 bool AudioSession::isActive() const {
@@ -57,10 +47,11 @@ void AudioSession::setChangeHandler(std::function<void()> handler) {
     handler_ = std::move(handler);
 }
 
-void AudioSession::changed() {
+void AudioSession::update(const std::function<void()>& change) {
     std::function<void()> handler;
     {
         std::lock_guard lock(mutex_);
+        change();
         handler = handler_;
     }
     if (handler) handler();

@@ -38,7 +38,8 @@ public:
 
 private:
     AudioSession() = default;
-    void changed();
+    // Applies `change` under the lock, then tells the host.
+    void update(const std::function<void()>& change);
     mutable std::mutex mutex_;
     Category category_ = Category::SoloAmbient;
     unsigned options_ = 0;
