@@ -54,14 +54,19 @@ struct AudioPlayer::Impl {
     bool prepared = false;
     // Bumped by every play and stop, so that bus messages of an earlier run
     // that arrive late change nothing.
-    std::atomic<unsigned> generation{0};
+    std::shared_ptr<std::atomic<unsigned>> generation = std::make_shared<std::atomic<unsigned>>(0);
 };
 
 namespace {
 
+// What the bus handler needs, without touching the player: it runs on a
+// streaming thread, which must neither wait for the player's lock (stop()
+// holds it while these threads wind down) nor end up releasing the player.
 struct BusContext {
     std::weak_ptr<AudioPlayer> player;
-    void (*deliver)(const std::shared_ptr<AudioPlayer>&, int, std::string);
+    std::shared_ptr<DispatchQueue> queue;
+    std::shared_ptr<std::atomic<unsigned>> generation;
+    void (*deliver)(const std::shared_ptr<AudioPlayer>&, int, unsigned);
 };
 
 }  // namespace
@@ -115,8 +120,9 @@ std::shared_ptr<AudioPlayer> AudioPlayer::create(const std::string& path, ErrorP
     impl.volume = gst_bin_get_by_name(GST_BIN(pipeline), "vol");
     gst_object_unref(impl.volume);  // the bin keeps it alive
 
-    auto* context = new BusContext{player, [](const std::shared_ptr<AudioPlayer>& p, int kind, std::string detail) {
-                                       p->handleBusMessage(kind, std::move(detail));
+    auto* context = new BusContext{player, impl.queue, impl.generation,
+                                   [](const std::shared_ptr<AudioPlayer>& p, int kind, unsigned generation) {
+                                       p->finishPass(kind, generation);
                                    }};
     GstBus* bus = gst_element_get_bus(pipeline);
     gst_bus_set_sync_handler(
@@ -124,22 +130,19 @@ std::shared_ptr<AudioPlayer> AudioPlayer::create(const std::string& path, ErrorP
         [](GstBus*, GstMessage* message, gpointer data) -> GstBusSyncReply {
             auto* ctx = static_cast<BusContext*>(data);
             int kind = -1;
-            std::string detail;
             switch (GST_MESSAGE_TYPE(message)) {
             case GST_MESSAGE_SEGMENT_DONE: kind = kSegmentDone; break;
             case GST_MESSAGE_EOS: kind = kEndOfStream; break;
-            case GST_MESSAGE_ERROR: {
-                GError* err = nullptr;
-                gst_message_parse_error(message, &err, nullptr);
-                detail = err && err->message ? err->message : "stream error";
-                if (err) g_error_free(err);
-                kind = kStreamError;
-                break;
-            }
+            case GST_MESSAGE_ERROR: kind = kStreamError; break;
             default: break;
             }
             if (kind >= 0) {
-                if (auto p = ctx->player.lock()) ctx->deliver(p, kind, std::move(detail));
+                // Seeks and state changes may not run on the streaming
+                // thread that posted the message; the private queue does them.
+                const unsigned generation = ctx->generation->load();
+                ctx->queue->async([weak = ctx->player, deliver = ctx->deliver, kind, generation] {
+                    if (auto p = weak.lock()) deliver(p, kind, generation);
+                });
             }
             gst_message_unref(message);
             return GST_BUS_DROP;
@@ -185,7 +188,7 @@ bool AudioPlayer::play() {
     if (!prepareToPlay()) return false;
     std::lock_guard lock(impl_->mutex);
     if (impl_->playing) return true;
-    ++impl_->generation;
+    ++*impl_->generation;
     impl_->passesLeft = impl_->loops;
     // A segment seek ends a pass with SEGMENT_DONE instead of EOS, so the next
     // pass is queued behind it without a gap; the last pass ends normally.
@@ -204,7 +207,7 @@ bool AudioPlayer::play() {
 
 void AudioPlayer::stop() {
     std::lock_guard lock(impl_->mutex);
-    ++impl_->generation;
+    ++*impl_->generation;
     gst_element_set_state(impl_->pipeline, GST_STATE_NULL);
     impl_->prepared = false;
     impl_->playing = false;
@@ -215,34 +218,23 @@ bool AudioPlayer::isPlaying() const {
     return impl_->playing;
 }
 
-void AudioPlayer::handleBusMessage(int kind, std::string detail) {
-    // Runs on a streaming thread: no lock here, since stop() holds the lock
-    // while it waits for these threads to finish.
-    const unsigned generation = impl_->generation.load();
-    // Seeks and state changes may not run on the streaming thread that posted
-    // the message; the private queue does them.
-    std::weak_ptr<AudioPlayer> weak = weak_from_this();
-    impl_->queue->async([weak, kind, generation, detail = std::move(detail)] {
-        auto self = weak.lock();
-        if (!self) return;
-        Impl& impl = *self->impl_;
-        std::lock_guard lock(impl.mutex);
-        if (impl.generation != generation || !impl.playing) return;
-        if (kind == kSegmentDone) {
-            --impl.passesLeft;
-            const auto flags = static_cast<GstSeekFlags>(impl.passesLeft > 0 ? GST_SEEK_FLAG_SEGMENT : 0);
-            if (gst_element_seek(impl.pipeline, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, 0,
-                                 GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE)) {
-                return;
-            }
+void AudioPlayer::finishPass(int kind, unsigned generation) {
+    Impl& impl = *impl_;
+    std::lock_guard lock(impl.mutex);
+    if (*impl.generation != generation || !impl.playing) return;
+    if (kind == kSegmentDone) {
+        --impl.passesLeft;
+        const auto flags = static_cast<GstSeekFlags>(impl.passesLeft > 0 ? GST_SEEK_FLAG_SEGMENT : 0);
+        if (gst_element_seek(impl.pipeline, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, 0, GST_SEEK_TYPE_NONE,
+                             GST_CLOCK_TIME_NONE)) {
+            return;
         }
-        (void)detail;
-        // The last pass ended, or the stream failed: the file sink (if any)
-        // has its end written once the pipeline is back to NULL.
-        gst_element_set_state(impl.pipeline, GST_STATE_NULL);
-        impl.prepared = false;
-        impl.playing = false;
-    });
+    }
+    // The last pass ended, or the stream failed: the file sink (if any) has
+    // its end written once the pipeline is back to NULL.
+    gst_element_set_state(impl.pipeline, GST_STATE_NULL);
+    impl.prepared = false;
+    impl.playing = false;
 }
 
 }  // namespace pellix::platform

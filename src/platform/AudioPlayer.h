@@ -53,7 +53,9 @@ public:
 
 private:
     explicit AudioPlayer(std::string path);
-    void handleBusMessage(int kind, std::string detail);
+    // On the private queue: a pass ended (or the stream failed) during the
+    // run numbered `generation`.
+    void finishPass(int kind, unsigned generation);
 
     std::string path_;
     std::unique_ptr<Impl> impl_;
