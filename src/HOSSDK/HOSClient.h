@@ -1,0 +1,69 @@
+// HOSClient: the object-storage client, one per service endpoint and
+// credential source. Every operation takes a request record, turns it into
+// the request's networking state and returns at once an HOSTask that later
+// completes with the operation's result record (an HOSResultPtr holding the
+// row's result class) or a storage error. Operations never throw and never
+// block; they may be called from any thread.
+//
+// Destroying the client cancels every transfer still running.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "HOSSDK/HOSClientConfiguration.h"
+#include "HOSSDK/HOSCredentialProvider.h"
+#include "HOSSDK/HOSModel.h"
+#include "HOSSDK/HOSNetworking.h"
+#include "HOSSDK/HOSOperation.h"
+#include "HOSSDK/HOSTask/HOSExecutor.h"
+#include "HOSSDK/HOSTask/HOSTask.h"
+
+namespace pellix {
+
+class HOSClient {
+public:
+    // An endpoint without "://" gains "https://"; blanks around it are
+    // removed. A null configuration keeps the networking defaults: no
+    // retries, no HTTP-DNS, no CRC-64 unless a request asks for it.
+    HOSClient(const std::string& endpoint, HOSCredentialProviderPtr credentialProvider,
+              std::shared_ptr<HOSClientConfiguration> clientConfiguration);
+    HOSClient(const std::string& endpoint, HOSCredentialProviderPtr credentialProvider);
+    ~HOSClient();
+    HOSClient(const HOSClient&) = delete;
+    HOSClient& operator=(const HOSClient&) = delete;
+
+    const std::string& endpoint() const { return endpoint_; }
+    void setEndpoint(std::string endpoint) { endpoint_ = std::move(endpoint); }
+    const HOSNetworkingPtr& networking() const { return networking_; }
+    const HOSCredentialProviderPtr& credentialProvider() const { return credentialProvider_; }
+    void setCredentialProvider(HOSCredentialProviderPtr p) { credentialProvider_ = std::move(p); }
+    const std::shared_ptr<HOSClientConfiguration>& clientConfiguration() const { return clientConfiguration_; }
+    const std::shared_ptr<HOSExecutor>& hosOperationExecutor() const { return hosOperationExecutor_; }
+
+    // The shared error of a cancelled task (client code 5).
+    static platform::ErrorPtr cancelError();
+
+    HOSTaskPtr headObject(const std::shared_ptr<HOSHeadObjectRequest>& request);
+    HOSTaskPtr getObject(const std::shared_ptr<HOSGetObjectRequest>& request);
+    HOSTaskPtr putObject(const std::shared_ptr<HOSPutObjectRequest>& request);
+    HOSTaskPtr appendObject(const std::shared_ptr<HOSAppendObjectRequest>& request);
+    // `crc64ecma`: the object's CRC-64 before this append, so the check can
+    // cover the whole object.
+    HOSTaskPtr appendObject(const std::shared_ptr<HOSAppendObjectRequest>& request, HOSOptString crc64ecma);
+    HOSTaskPtr deleteObject(const std::shared_ptr<HOSDeleteObjectRequest>& request);
+
+    // Runs one operation row for a record of the row's request class.
+    HOSTaskPtr perform(const HOSOperation& operation, HOSRequest& request);
+    HOSTaskPtr invokeRequest(const HOSNetworkingRequestDelegatePtr& request, bool requireAuthentication);
+    void enableCRC64WithFlag(std::uint64_t crcFlag, HOSNetworkingRequestDelegate& request) const;
+
+private:
+    std::string endpoint_;
+    HOSCredentialProviderPtr credentialProvider_;
+    std::shared_ptr<HOSClientConfiguration> clientConfiguration_;
+    HOSNetworkingPtr networking_;
+    std::shared_ptr<HOSExecutor> hosOperationExecutor_;
+};
+
+}  // namespace pellix

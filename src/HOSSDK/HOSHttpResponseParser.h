@@ -1,0 +1,68 @@
+// HOSHttpResponseParser: turns one storage reply into the operation's result
+// record. The networking layer hands it the response head, then each body
+// chunk in order, and on success asks for the result. Body bytes go to the
+// caller's receive block, a download file, or memory; a GetObject body's
+// CRC-64 is carried on chunk by chunk whatever the sink.
+//
+// Header names are compared without regard to case, as HTTP defines them.
+// reset() returns the parser to its fresh state for a retry, the running CRC
+// included (the retry receives the body again from its first byte).
+//
+// Not locked: one request's callbacks use it, one at a time.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "HOSSDK/HOSModel.h"
+#include "HOSSDK/HOSTask/HOSTask.h"
+#include "platform/HTTPURLResponse.h"
+
+namespace pellix {
+
+class HOSHttpResponseParser {
+public:
+    explicit HOSHttpResponseParser(std::int64_t operationType);
+    ~HOSHttpResponseParser();
+    HOSHttpResponseParser(const HOSHttpResponseParser&) = delete;
+    HOSHttpResponseParser& operator=(const HOSHttpResponseParser&) = delete;
+
+    std::int64_t operationTypeForThisParser() const { return type_; }
+
+    void consumeHttpResponse(std::shared_ptr<const platform::HTTPURLResponse> response);
+    // nil-result task when the chunk was taken; an error task when the
+    // download file cannot be created or written.
+    HOSTaskPtr consumeHttpResponseBody(const platform::Bytes& chunk);
+    // The result for the operation type, or null (receive block set, or a
+    // type without a row).
+    HOSResultPtr constructResultObject();
+    void reset();
+
+    void parseResponseHeader(const platform::HTTPURLResponse& response, HOSResult& result) const;
+    platform::Dictionary parseResponseHeaderToGetMeta(const platform::HTTPURLResponse& response) const;
+
+    const HOSReceiveBlock& onRecieveBlock() const { return onRecieveBlock_; }
+    void setOnRecieveBlock(HOSReceiveBlock block) { onRecieveBlock_ = std::move(block); }
+    const std::optional<platform::URL>& downloadingFileURL() const { return downloadingFileURL_; }
+    void setDownloadingFileURL(std::optional<platform::URL> url) { downloadingFileURL_ = std::move(url); }
+    bool crc64Verifiable() const { return crc64Verifiable_; }
+    void setCrc64Verifiable(bool v) { crc64Verifiable_ = v; }
+    std::uint64_t crc64ecma() const { return crc64ecma_; }
+
+private:
+    HOSTaskPtr openDownloadFile();
+    void closeFile();
+
+    const std::int64_t type_;
+    std::FILE* fileHandle_ = nullptr;
+    std::optional<platform::Bytes> collectingData_;
+    std::shared_ptr<const platform::HTTPURLResponse> response_;
+    std::uint64_t crc64ecma_ = 0;
+    bool crc64Verifiable_ = false;
+    HOSReceiveBlock onRecieveBlock_;
+    std::optional<platform::URL> downloadingFileURL_;
+};
+
+}  // namespace pellix

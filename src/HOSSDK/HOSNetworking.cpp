@@ -1,0 +1,397 @@
+#include "HOSSDK/HOSNetworking.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "HOSSDK/HOSErrors.h"
+#include "HOSSDK/HOSFileLog/HOSLog.h"
+#include "HOSSDK/HOSHttpResponseParser.h"
+#include "HOSSDK/HOSInputStreamHelper.h"
+#include "HOSSDK/HOSOperation.h"
+#include "HOSSDK/HOSRequestInterceptor.h"
+#include "HOSSDK/HOSUtil.h"
+#include "HOSSDK/HOSXMLDictionary.h"
+#include "HOSSDK/NSDate+HOS.h"
+#include "platform/DispatchQueue.h"
+#include "platform/URLError.h"
+
+namespace pellix {
+
+namespace {
+
+std::string u64Text(std::uint64_t v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%" PRIu64, v);
+    return text;
+}
+
+std::optional<std::uint64_t> parseU64(const std::string& text) {
+    if (text.empty() || text.size() > 20) return std::nullopt;
+    std::uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+        if (v > (UINT64_MAX - digit) / 10) return std::nullopt;
+        v = v * 10 + digit;
+    }
+    return v;
+}
+
+bool notEmpty(const std::optional<std::string>& s) { return s && !s->empty(); }
+
+std::string formatCRCError(const std::string& local, const std::string& remote) {
+    std::string text = HOSErrorMessage::kCRCValidationFails;
+    text.replace(text.find("%s"), 2, local);
+    text.replace(text.find("%s"), 2, remote);
+    return text;
+}
+
+}  // namespace
+
+std::shared_ptr<HOSNetworking> HOSNetworking::create(HOSNetworkingConfiguration configuration) {
+    std::shared_ptr<HOSNetworking> networking(new HOSNetworking(std::move(configuration)));
+    const auto& c = networking->configuration_;
+    auto uploadConfiguration = c.enableBackgroundTransmitService
+                                   ? platform::URLSessionConfiguration::backgroundSessionConfiguration(
+                                         c.backgroundSessionIdentifier.value_or(""))
+                                   : platform::URLSessionConfiguration::defaultSessionConfiguration();
+    auto dataConfiguration = platform::URLSessionConfiguration::defaultSessionConfiguration();
+    for (auto* sc : {&uploadConfiguration, &dataConfiguration}) {
+        if (c.timeoutIntervalForRequest > 0) sc->setTimeoutIntervalForRequest(c.timeoutIntervalForRequest);
+        if (c.timeoutIntervalForResource > 0) sc->setTimeoutIntervalForResource(c.timeoutIntervalForResource);
+        sc->setURLCache(false);
+        if (c.proxyHost && c.proxyPort) {
+            using SC = platform::URLSessionConfiguration;
+            sc->setConnectionProxyDictionary(platform::Dictionary{{SC::kHTTPEnable, 1},
+                                                                  {SC::kHTTPProxyHost, *c.proxyHost},
+                                                                  {SC::kHTTPProxyPort, *c.proxyPort},
+                                                                  {SC::kHTTPSEnable, 1},
+                                                                  {SC::kHTTPSProxyHost, *c.proxyHost},
+                                                                  {SC::kHTTPSProxyPort, *c.proxyPort}});
+        }
+    }
+    networking->dataSession_ =
+        platform::URLSession::sessionWithConfiguration(dataConfiguration, networking, networking->delegateQueue_);
+    networking->uploadFileSession_ =
+        platform::URLSession::sessionWithConfiguration(uploadConfiguration, networking, networking->delegateQueue_);
+    return networking;
+}
+
+HOSNetworking::HOSNetworking(HOSNetworkingConfiguration configuration)
+    : configuration_(std::move(configuration)),
+      delegateQueue_(platform::OperationQueue::create("com.halvane.hos.networking.delegate")),
+      isUsingBackgroundSession_(configuration_.enableBackgroundTransmitService) {
+    auto queue = platform::OperationQueue::create("com.halvane.hos.networking.tasks");
+    if (configuration_.maxConcurrentRequestCount != 0)
+        queue->setMaxConcurrentOperationCount(static_cast<int>(configuration_.maxConcurrentRequestCount));
+    taskExecutor_ = HOSExecutor::executorWithOperationQueue(queue);
+}
+
+HOSNetworking::~HOSNetworking() = default;
+
+void HOSNetworking::invalidateAndCancel() {
+    if (dataSession_) dataSession_->invalidateAndCancel();
+    if (uploadFileSession_) uploadFileSession_->invalidateAndCancel();
+}
+
+HOSTaskPtr HOSNetworking::sendRequest(const HOSNetworkingRequestDelegatePtr& request) {
+    if (HOSLog::isLogEnable()) {
+        platform::DispatchQueue::global(platform::QoS::Background)->async([] {
+            HOS_LOG_VERBOSE("Operator : %s", HOSUtil::buildOperatorMsg().c_str());
+        });
+    }
+    HOS_LOG_VERBOSE("%s", "send request --------");
+    if (configuration_.proxyHost && configuration_.proxyPort) request->setIsAccessViaProxy(true);
+    request->retryHandler()->setMaxRetryCount(configuration_.maxRetryCount);
+    auto source = HOSTaskCompletionSource::taskCompletionSource();
+    std::weak_ptr<HOSNetworkingRequestDelegate> weakRequest = request;
+    request->setCompletionHandler([weakRequest, source](HOSResultPtr result, platform::ErrorPtr error) {
+        auto strong = weakRequest.lock();
+        if (strong) strong->reset();
+        if (error)
+            source->setError(error);
+        else if (strong)
+            checkForCrc64WithResult(result, *strong, *source);
+        else
+            source->setResult(result);
+    });
+    dataTaskWithDelegate(request);
+    return source->task();
+}
+
+void HOSNetworking::dataTaskWithDelegate(const HOSNetworkingRequestDelegatePtr& request) {
+    auto self = shared_from_this();
+    HOSTask::taskWithResult(std::any())
+        ->continueWithSuccessBlock(
+            taskExecutor_,
+            [request](const HOSTaskPtr&) -> std::any {
+                HOS_LOG_VERBOSE("%s", "start to intercept request");
+                for (const auto& interceptor : request->interceptors()) {
+                    auto task = interceptor->interceptRequestMessage(*request->allNeededMessage());
+                    if (task->error()) return task;
+                }
+                return std::any();
+            })
+        ->continueWithSuccessBlock([request](const HOSTaskPtr&) -> std::any {
+            auto built = request->buildInternalHttpRequest();
+            if (built->error()) return built;
+            return std::any();
+        })
+        ->continueWithSuccessBlock([self, request](const HOSTaskPtr&) -> std::any {
+            auto& http = *request->internalRequest();
+            if (self->configuration_.timeoutIntervalForRequest > 0)
+                http.setTimeoutInterval(self->configuration_.timeoutIntervalForRequest);
+            std::shared_ptr<platform::URLSessionTask> task;
+            if (request->uploadingData()) {
+                http.setHTTPBody(*request->uploadingData());
+                task = self->dataSession_->dataTaskWithRequest(http);
+            } else if (request->uploadingFileURL()) {
+                task = self->uploadFileSession_->uploadTaskWithRequest(http, *request->uploadingFileURL());
+                if (self->isUsingBackgroundSession_) request->setIsBackgroundUploadFileTask(true);
+            } else {
+                task = self->dataSession_->dataTaskWithRequest(http);
+            }
+            request->setHttpRequestNotSuccessResponseBody({});
+            self->sessionDelagateManager_.setObject(request, task->taskIdentifier());
+            request->setCurrentSessionTask(task);
+            // Checked after the task is published, so a cancel racing with
+            // the start either sees the task or is seen here.
+            if (request->isRequestCancelled()) {
+                self->sessionDelagateManager_.removeObjectForKey(task->taskIdentifier());
+                return HOSTask::taskWithError(HOSClientError(HOSClientErrorCodeTaskCancelled));
+            }
+            task->resume();
+            return std::any();
+        })
+        ->continueWithBlock([request](const HOSTaskPtr& task) -> std::any {
+            if (task->error()) {
+                if (request->completionHandler()) request->completionHandler()(nullptr, task->error());
+            } else if (task->exception()) {
+                std::string message = HOSErrorMessage::kCatchException;
+                message.replace(message.find("%s"), 2, task->exception()->reason());
+                if (request->completionHandler())
+                    request->completionHandler()(nullptr,
+                                                 HOSClientError(HOSClientErrorCodeExceptionCaught, message));
+            }
+            return std::any();
+        });
+}
+
+void HOSNetworking::didReceiveResponse(const SessionPtr&, const DataTaskPtr& task,
+                                       std::shared_ptr<const platform::HTTPURLResponse> response,
+                                       ResponseCompletion completion) {
+    if (auto request = sessionDelagateManager_.objectForKey(task->taskIdentifier())) {
+        HOS_LOG_VERBOSE("did receive response: %d", response ? response->statusCode() : 0);
+        if (response && isSuccessfulStatus(response->statusCode()))
+            request->responseParser()->consumeHttpResponse(response);
+        else
+            request->setIsHttpRequestNotSuccessResponse(true);
+    }
+    completion(ResponseDisposition::Allow);
+}
+
+void HOSNetworking::didReceiveData(const SessionPtr&, const DataTaskPtr& task, const platform::Bytes& data) {
+    auto request = sessionDelagateManager_.objectForKey(task->taskIdentifier());
+    if (!request) return;
+    if (request->isBackgroundUploadFileTask()) {
+        auto response = task->response();
+        const bool ok = response && isSuccessfulStatus(response->statusCode());
+        if (ok) request->responseParser()->consumeHttpResponse(response);
+        request->setIsHttpRequestNotSuccessResponse(!ok);
+    }
+    if (request->isHttpRequestNotSuccessResponse()) {
+        auto& body = request->mutableErrorBody();
+        body.insert(body.end(), data.begin(), data.end());
+        return;
+    }
+    if (request->onRecieveData()) {
+        request->onRecieveData()(data);
+    } else {
+        auto consumed = request->responseParser()->consumeHttpResponseBody(data);
+        if (consumed->error()) {
+            HOS_LOG_ERROR("consume data error: %s", consumed->error()->description().c_str());
+            request->setError(consumed->error());
+            task->cancel();
+            return;
+        }
+    }
+    if (request->downloadProgress()) {
+        const auto length = static_cast<std::int64_t>(data.size());
+        request->setPayloadTotalBytesWritten(request->payloadTotalBytesWritten() + length);
+        auto response = task->response();
+        request->downloadProgress()(length, request->payloadTotalBytesWritten(),
+                                    response ? response->expectedContentLength() : -1);
+    }
+}
+
+void HOSNetworking::didSendBodyData(const SessionPtr&, const TaskPtr& task, std::int64_t bytesSent,
+                                    std::int64_t totalBytesSent, std::int64_t totalBytesExpectedToSend) {
+    auto request = sessionDelagateManager_.objectForKey(task->taskIdentifier());
+    if (request && request->uploadProgress())
+        request->uploadProgress()(bytesSent, totalBytesSent, totalBytesExpectedToSend);
+}
+
+void HOSNetworking::didCompleteWithError(const SessionPtr&, const TaskPtr& task, platform::ErrorPtr error) {
+    auto request = sessionDelagateManager_.take(task->taskIdentifier());
+    if (!request) {
+        HOS_LOG_VERBOSE("delegate: %" PRIu64, task->taskIdentifier());
+        return;
+    }
+    auto response = task->response();
+    const auto date = response ? response->valueForHTTPHeaderField("Date") : std::nullopt;
+    if (notEmpty(date)) {
+        if (!hos_setClockSkewFromServerDate(date)) HOS_LOG_ERROR("%s", "date header can not be parsed");
+    } else {
+        HOS_LOG_ERROR("%s", "date header does not exist, unable to adjust the time skew");
+    }
+    if (request->isBackgroundUploadFileTask()) {
+        const bool ok = response && isSuccessfulStatus(response->statusCode());
+        if (ok) request->responseParser()->consumeHttpResponse(response);
+        request->setIsHttpRequestNotSuccessResponse(!ok);
+    }
+    completeAttempt(request, task, std::move(error));
+}
+
+void HOSNetworking::completeAttempt(const HOSNetworkingRequestDelegatePtr& request, const TaskPtr& task,
+                                    platform::ErrorPtr sessionError) {
+    auto response = task->response();
+    platform::ErrorPtr failure;
+    if (!request->error() && sessionError) request->setError(sessionError);
+    if (const auto& error = request->error()) {
+        HOS_LOG_DEBUG("networking request completed with error: %s", error->description().c_str());
+        if (error->domain() == HOSClientErrorDomain || error->domain() == HOSServerErrorDomain)
+            failure = error;  // a body-sink failure keeps its own message
+        else if (error->domain() == platform::URLError::kDomain && error->code() == static_cast<std::int64_t>(platform::URLError::Cancelled))
+            failure = HOSCancelledTransportError(*error);
+        else
+            failure = HOSNetworkError(*error);
+    } else if (request->isHttpRequestNotSuccessResponse()) {
+        const int status = response ? response->statusCode() : 0;
+        if (status == 0) {
+            failure = HOSClientError(HOSClientErrorCodeResponseCodeZero, HOSErrorMessage::kResponseCodeZero);
+        } else {
+            const auto& body = request->httpRequestNotSuccessResponseBody();
+            const std::string text(body.begin(), body.end());
+            HOS_LOG_ERROR("http error response: %s", text.c_str());
+            failure = HOSServerError(status, HOSXMLDictionary::hos_dictionaryWithXMLString(text).value_or(
+                                                 platform::Dictionary{}));
+        }
+    }
+    if (!failure) {
+        if (request->completionHandler())
+            request->completionHandler()(request->responseParser()->constructResultObject(), nullptr);
+        return;
+    }
+    const auto type = request->retryHandler()->shouldRetry(request->currentRetryCount(), *request, response, failure);
+    HOS_LOG_VERBOSE("current retry count: %u, retry type: %d", request->currentRetryCount(), static_cast<int>(type));
+    if (type == HOSRetryTypeNoRetry || request->isRequestCancelled()) {
+        if (request->completionHandler()) request->completionHandler()(nullptr, failure);
+        return;
+    }
+    if (type == HOSRetryTypeFixClockSkew)
+        request->mutableInterceptors().insert(request->mutableInterceptors().begin(),
+                                              std::make_shared<HOSTimeSkewedFixingInterceptor>());
+    const double delay = request->retryHandler()->timeIntervalForRetry(request->currentRetryCount(), type);
+    request->setCurrentRetryCount(request->currentRetryCount() + 1);
+    std::weak_ptr<HOSNetworking> weakSelf = shared_from_this();
+    auto retry = [weakSelf, request, failure] {
+        auto self = weakSelf.lock();
+        if (request->retryCallback()) request->retryCallback()();
+        request->reset();
+        if (self)
+            self->dataTaskWithDelegate(request);
+        else if (request->completionHandler())
+            request->completionHandler()(nullptr, failure);
+    };
+    // A timer rather than a sleep: the delegate queue's thread goes back to
+    // the other transfers while this request waits.
+    if (delay > 0)
+        platform::DispatchQueue::global()->after(delay, std::move(retry));
+    else
+        retry();
+}
+
+void HOSNetworking::checkForCrc64WithResult(const HOSResultPtr& result, const HOSNetworkingRequestDelegate& request,
+                                            HOSTaskCompletionSource& source) {
+    const auto& http = request.internalRequest();
+    const bool ranged = http && http->valueForHTTPHeaderField("Range");
+    const bool processed = http && http->url().query() && http->url().query()->find("x-hos-process") != std::string::npos;
+    if (!result || !request.crc64Verifiable() || ranged || processed) {
+        source.setResult(result);
+        return;
+    }
+    HOS_LOG_VERBOSE("%s", "--- checkForCrc64WithResult --- ");
+    if (!notEmpty(result->remoteCRC64ecma())) {
+        source.setResult(result);
+        return;
+    }
+    if (!notEmpty(result->localCRC64ecma())) {
+        if (request.uploadingFileURL() && !request.uploadingData()) {
+            HOSInputStreamHelper helper(*request.uploadingFileURL());
+            helper.syncReadBuffers();
+            if (helper.error()) {
+                // The bytes on the service are fine as far as we know; what
+                // failed is reading them back here, and the caller must hear
+                // that the check did not happen rather than a silent pass.
+                source.setError(platform::Error::make(
+                    HOSClientErrorDomain, HOSClientErrorCodeInvalidCRC,
+                    platform::Dictionary{{HOSErrorMessageKey, formatCRCError("unknown (the upload file could not be read)",
+                                                                             *result->remoteCRC64ecma())}},
+                    helper.error()));
+                return;
+            }
+            if (helper.crc64() != 0) result->setLocalCRC64ecma(u64Text(helper.crc64()));
+        } else {
+            result->setLocalCRC64ecma(request.contentCRC());
+        }
+    }
+    if (request.operType() == HOSOperationTypeAppendObject && notEmpty(result->localCRC64ecma())) {
+        std::int64_t position = 0;
+        if (http && http->url().query()) {
+            const auto& query = *http->url().query();
+            std::size_t start = 0;
+            while (start <= query.size()) {
+                auto end = query.find('&', start);
+                auto item = query.substr(start, end == std::string::npos ? std::string::npos : end - start);
+                if (item.rfind("position=", 0) == 0) {
+                    position = platform::Value(item.substr(9)).intValue();
+                    break;
+                }
+                if (end == std::string::npos) break;
+                start = end + 1;
+            }
+        }
+        if (notEmpty(request.lastCRC())) {
+            auto last = parseU64(*request.lastCRC());
+            auto local = parseU64(*result->localCRC64ecma());
+            const auto next = result->httpResponseHeaderFields().find("x-hos-next-append-position");
+            auto* append = dynamic_cast<HOSAppendObjectResult*>(result.get());
+            const std::int64_t nextPosition =
+                append ? append->xHosNextAppendPosition() : (next ? next->intValue() : position);
+            if (last && local) {
+                const auto length = static_cast<std::uint64_t>(nextPosition - position);
+                result->setLocalCRC64ecma(u64Text(HOSUtil::crc64ForCombineCRC1(*last, *local, length)));
+            }
+        } else if (position != 0) {
+            // Without the object's earlier CRC this body's CRC cannot be
+            // compared with the whole object's. The service accepted the
+            // append; calling it a failure would make a retrying caller
+            // append the same bytes twice.
+            HOS_LOG_VERBOSE("%s", "append without the previous crc64: the check is skipped");
+            source.setResult(result);
+            return;
+        }
+    }
+    if (notEmpty(result->localCRC64ecma()) && notEmpty(result->remoteCRC64ecma())) {
+        if (*result->localCRC64ecma() == *result->remoteCRC64ecma()) {
+            source.setResult(result);
+        } else {
+            source.setError(HOSClientError(HOSClientErrorCodeInvalidCRC,
+                                           formatCRCError(*result->localCRC64ecma(), *result->remoteCRC64ecma())));
+        }
+        return;
+    }
+    source.setResult(result);
+}
+
+}  // namespace pellix
