@@ -1,0 +1,235 @@
+// Failures of the request road against the stand-in: status mapping, CRC
+// mismatches, transport failures and their back-off on the manual clock,
+// clock-skew correction, a wrong secret, and cancellation before the
+// transfer, during it and during a back-off.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "HOSSDK/HOSErrors.h"
+#include "HOSSDK/NSDate+HOS.h"
+#include "HOSSDK/NSMutableData+HOS_CRC.h"
+#include "StandIn.h"
+#include "platform/ManualClock.h"
+
+namespace pellix::test {
+namespace {
+
+template <class Pred>
+bool eventually(Pred pred, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (pred()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return pred();
+}
+
+class FailureTest : public ::testing::Test {
+protected:
+    void SetUp() override { makeClient(standIn.accessKeySecret()); }
+    void TearDown() override {
+        hos_setClockSkew(0);
+        platform::Clock::setShared(nullptr);
+    }
+    void makeClient(const std::string& secret) {
+        configuration->setCrc64Verifiable(true);
+        client = std::make_unique<HOSClient>(
+            standIn.endpoint(), std::make_shared<HOSPlainTextAKSKPairCredentialProvider>(standIn.accessKeyId(), secret),
+            configuration);
+    }
+    std::shared_ptr<HOSPutObjectRequest> putRequest(const std::string& key, const platform::Bytes& data) {
+        auto request = std::make_shared<HOSPutObjectRequest>();
+        request->setBucketName(kBucket);
+        request->setObjectKey(key);
+        request->setUploadingData(data);
+        return request;
+    }
+    std::shared_ptr<HOSGetObjectRequest> getRequest(const std::string& key) {
+        auto request = std::make_shared<HOSGetObjectRequest>();
+        request->setBucketName(kBucket);
+        request->setObjectKey(key);
+        return request;
+    }
+    void putOK(const std::string& key, const platform::Bytes& data) {
+        auto task = waitFor(client->putObject(putRequest(key, data)));
+        ASSERT_FALSE(task->error()) << task->error()->description();
+    }
+    static std::string userInfoText(const platform::ErrorPtr& e, const char* key) {
+        const auto* v = e->userInfo().find(key);
+        return v && v->isString() ? v->asString() : "";
+    }
+
+    StandIn standIn;
+    LoopbackResolver resolver;
+    std::shared_ptr<HOSClientConfiguration> configuration = std::make_shared<HOSClientConfiguration>();
+    std::unique_ptr<HOSClient> client;
+};
+
+TEST_F(FailureTest, ServiceFailuresMapToServerErrorsAndAreNotRetried) {
+    putOK("present", bytesOf("abc"));
+    struct Case {
+        const char* fault;  // empty: none
+        const char* key;
+        std::int64_t code;
+        const char* serviceCode;
+    };
+    const Case cases[] = {
+        {"", "missing", -404, "NoSuchKey"},
+        {R"({"match":{"op":"GetObject"},"status":500})", "present", -500, "InternalError"},
+        {R"({"match":{"op":"GetObject"},"status":203})", "present", -203, "CallbackFailed"},
+        {R"({"match":{"op":"GetObject"},"status":403,"code":"AccessDenied"})", "present", -403, "AccessDenied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        standIn.admin("DELETE", "/__admin/requests");
+        if (*c.fault) standIn.fault(c.fault);
+        auto task = waitFor(client->getObject(getRequest(c.key)));
+        ASSERT_TRUE(task->error());
+        EXPECT_EQ(task->error()->domain(), HOSServerErrorDomain);
+        EXPECT_EQ(task->error()->code(), c.code);
+        EXPECT_EQ(userInfoText(task->error(), "Code"), c.serviceCode);
+        EXPECT_EQ(standIn.requests("GetObject").size(), 1u);
+    }
+}
+
+TEST_F(FailureTest, CrcMismatchFailsWithCode7BothWays) {
+    putOK("object", patternBytes(5000));
+    standIn.fault(R"({"match":{"op":"GetObject"},"crc":"wrong"})");
+    auto get = waitFor(client->getObject(getRequest("object")));
+    ASSERT_TRUE(get->error());
+    EXPECT_EQ(get->error()->domain(), HOSClientErrorDomain);
+    EXPECT_EQ(get->error()->code(), HOSClientErrorCodeInvalidCRC);
+    EXPECT_NE(userInfoText(get->error(), HOSErrorMessageKey).find("crc validation fails(local_crc64ecma: " +
+                                                                  std::to_string(hos_crc64(patternBytes(5000)))),
+              std::string::npos);
+
+    standIn.fault(R"({"match":{"op":"PutObject"},"crc":"wrong"})");
+    auto put = waitFor(client->putObject(putRequest("object2", patternBytes(10))));
+    ASSERT_TRUE(put->error());
+    EXPECT_EQ(put->error()->code(), HOSClientErrorCodeInvalidCRC);
+
+    // A ranged read is not checked: the service's CRC is the whole object's.
+    auto ranged = getRequest("object");
+    ranged->setRange(std::make_shared<HOSRange>(10, 19));
+    auto part = waitFor(client->getObject(ranged));
+    ASSERT_FALSE(part->error()) << part->error()->description();
+    EXPECT_EQ(resultOf<HOSGetObjectResult>(part)->downloadedData()->size(), 10u);
+}
+
+TEST_F(FailureTest, ConnectionCutMidBodyIsRetriedAndTheCrcStartsAfresh) {
+    const auto data = patternBytes(400000, 9);
+    putOK("cut", data);
+    standIn.fault(R"({"match":{"op":"GetObject"},"closeAfterBytes":150000})");
+    for (bool toFile : {false, true}) {
+        SCOPED_TRACE(toFile);
+        if (toFile) standIn.fault(R"({"match":{"op":"GetObject"},"closeAfterBytes":150000})");
+        TempDir dir;
+        auto request = getRequest("cut");
+        if (toFile) request->setDownloadToFileURL(platform::URL::fileURL(dir.file("cut.bin")));
+        auto task = waitFor(client->getObject(request));
+        ASSERT_FALSE(task->error()) << task->error()->description();
+        auto result = resultOf<HOSGetObjectResult>(task);
+        EXPECT_EQ(result->localCRC64ecma(), std::to_string(hos_crc64(data)));
+        if (toFile) {
+            const auto onDisk = readFile(dir.file("cut.bin"));
+            EXPECT_EQ(platform::Bytes(onDisk.begin(), onDisk.end()), data);
+        } else {
+            EXPECT_EQ(*result->downloadedData(), data);
+        }
+    }
+    EXPECT_EQ(standIn.requests("GetObject").size(), 4u);
+}
+
+TEST_F(FailureTest, TransportFailuresBackOffOnTheClockThenFailWithCode6) {
+    auto clock = std::make_shared<platform::ManualClock>();
+    platform::Clock::setShared(clock);
+    standIn.fault(R"({"match":{"op":"PutObject"},"closeBeforeHead":true,"times":0})");
+    int retryCallbacks = 0;
+    auto request = putRequest("never", bytesOf("x"));
+    request->setUploadRetryCallback([&] { ++retryCallbacks; });
+    auto task = client->putObject(request);
+    auto attempts = [&] { return standIn.requests("PutObject").size(); };
+    for (std::size_t attempt = 1; attempt <= 3; ++attempt) {
+        ASSERT_TRUE(eventually([&] { return attempts() == attempt; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the failure reaches the client
+        const double delay = 0.2 * (1 << (attempt - 1));
+        clock->advance(delay - 0.01);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(attempts(), attempt) << "retried before its back-off ended";
+        clock->advance(0.01);
+    }
+    ASSERT_TRUE(eventually([&] { return attempts() == 4u; }));
+    waitFor(task);
+    ASSERT_TRUE(task->error());
+    EXPECT_EQ(task->error()->domain(), HOSClientErrorDomain);
+    EXPECT_EQ(task->error()->code(), HOSClientErrorCodeNetworkError);
+    EXPECT_FALSE(userInfoText(task->error(), HOSOriginErrorCodeKey).empty());
+    EXPECT_EQ(retryCallbacks, 3);
+}
+
+TEST_F(FailureTest, ClockSkewIsCorrectedAfterRequestTimeTooSkewed) {
+    standIn.config(R"({"clockOffsetSeconds":3600})");
+    auto task = waitFor(client->putObject(putRequest("skewed", bytesOf("late"))));
+    ASSERT_FALSE(task->error()) << task->error()->description();
+    auto puts = standIn.requests("PutObject");
+    ASSERT_EQ(puts.size(), 2u);
+    EXPECT_EQ(puts[0].get("errorCode")->asString(), "RequestTimeTooSkewed");
+    EXPECT_NEAR(hos_clockSkewFixedDate() - platform::Clock::now(), 3600, 5);
+    // Later requests are stamped right the first time.
+    auto again = waitFor(client->putObject(putRequest("skewed2", bytesOf("on time"))));
+    ASSERT_FALSE(again->error());
+    EXPECT_EQ(standIn.requests("PutObject").size(), 3u);
+}
+
+TEST_F(FailureTest, WrongSecretGivesSignatureDoesNotMatch) {
+    makeClient("not-the-secret");
+    auto task = waitFor(client->putObject(putRequest("denied", bytesOf("x"))));
+    ASSERT_TRUE(task->error());
+    EXPECT_EQ(task->error()->code(), -403);
+    EXPECT_EQ(userInfoText(task->error(), "Code"), "SignatureDoesNotMatch");
+    EXPECT_EQ(standIn.requests("PutObject").size(), 1u);
+}
+
+TEST_F(FailureTest, CancelBeforeStartDuringTransferAndDuringBackOff) {
+    // Before the session task exists: nothing is sent.
+    auto early = putRequest("early", bytesOf("x"));
+    early->cancel();
+    auto earlyTask = waitFor(client->putObject(early));
+    ASSERT_TRUE(earlyTask->error());
+    EXPECT_EQ(earlyTask->error()->code(), HOSClientErrorCodeTaskCancelled);
+    EXPECT_EQ(earlyTask->error()->userInfo().size(), 0u);
+    EXPECT_EQ(standIn.requests("PutObject").size(), 0u);
+
+    // While the reply is on its way.
+    putOK("slow", patternBytes(1000));
+    standIn.fault(R"({"match":{"op":"GetObject"},"delayMs":3000})");
+    auto slow = getRequest("slow");
+    auto slowTask = client->getObject(slow);
+    ASSERT_TRUE(eventually([&] { return slow->requestDelegate()->currentSessionTask() != nullptr; }));
+    slow->cancel();
+    waitFor(slowTask);
+    ASSERT_TRUE(slowTask->error());
+    EXPECT_EQ(slowTask->error()->code(), HOSClientErrorCodeTaskCancelled);
+
+    // During a retry's back-off: the cancel survives the reset before the
+    // next attempt, so none is made.
+    auto clock = std::make_shared<platform::ManualClock>();
+    platform::Clock::setShared(clock);
+    standIn.admin("DELETE", "/__admin/requests");
+    standIn.fault(R"({"match":{"op":"PutObject"},"closeBeforeHead":true,"times":0})");
+    auto waiting = putRequest("waiting", bytesOf("x"));
+    auto waitingTask = client->putObject(waiting);
+    ASSERT_TRUE(eventually([&] { return standIn.requests("PutObject").size() == 1u; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    waiting->cancel();
+    clock->advance(1.0);
+    waitFor(waitingTask);
+    ASSERT_TRUE(waitingTask->error());
+    EXPECT_EQ(waitingTask->error()->code(), HOSClientErrorCodeTaskCancelled);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(standIn.requests("PutObject").size(), 1u);
+}
+
+}  // namespace
+}  // namespace pellix::test
