@@ -18,7 +18,10 @@ HOSClient::HOSClient(const std::string& endpoint, HOSCredentialProviderPtr crede
     auto queue = platform::OperationQueue::create("com.halvane.hos.client.operations");
     queue->setMaxConcurrentOperationCount(3);
     hosOperationExecutor_ = HOSExecutor::executorWithOperationQueue(queue);
-    endpoint_ = hos_trim(endpoint.find("://") == std::string::npos ? "https://" + endpoint : endpoint);
+    // Trimmed before the scheme is added too: blanks in front would otherwise
+    // end up between "https://" and the host.
+    const std::string trimmed = hos_trim(endpoint);
+    endpoint_ = hos_trim(trimmed.find("://") == std::string::npos ? "https://" + trimmed : trimmed);
     HOSNetworkingConfiguration networkingConfiguration;
     if (const auto& c = clientConfiguration_) {
         networkingConfiguration.maxRetryCount = c->maxRetryCount();
