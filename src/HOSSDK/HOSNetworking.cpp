@@ -266,16 +266,8 @@ void HOSNetworking::completeAttempt(const HOSNetworkingRequestDelegatePtr& reque
         else
             failure = HOSNetworkError(*error);
     } else if (request->isHttpRequestNotSuccessResponse()) {
-        const int status = response ? response->statusCode() : 0;
-        if (status == 0) {
-            failure = HOSClientError(HOSClientErrorCodeResponseCodeZero, HOSErrorMessage::kResponseCodeZero);
-        } else {
-            const auto& body = request->httpRequestNotSuccessResponseBody();
-            const std::string text(body.begin(), body.end());
-            HOS_LOG_ERROR("http error response: %s", text.c_str());
-            failure = HOSServerError(status, HOSXMLDictionary::hos_dictionaryWithXMLString(text).value_or(
-                                                 platform::Dictionary{}));
-        }
+        failure = errorForFailedReply(response ? response->statusCode() : 0,
+                                      request->httpRequestNotSuccessResponseBody());
     }
     if (!failure) {
         if (request->completionHandler())
@@ -309,6 +301,15 @@ void HOSNetworking::completeAttempt(const HOSNetworkingRequestDelegatePtr& reque
         platform::DispatchQueue::global()->after(delay, std::move(retry));
     else
         retry();
+}
+
+platform::ErrorPtr HOSNetworking::errorForFailedReply(int statusCode, const platform::Bytes& body) {
+    if (statusCode == 0)
+        return HOSClientError(HOSClientErrorCodeResponseCodeZero, HOSErrorMessage::kResponseCodeZero);
+    const std::string text(body.begin(), body.end());
+    HOS_LOG_ERROR("http error response: %s", text.c_str());
+    return HOSServerError(statusCode,
+                          HOSXMLDictionary::hos_dictionaryWithXMLString(text).value_or(platform::Dictionary{}));
 }
 
 void HOSNetworking::checkForCrc64WithResult(const HOSResultPtr& result, const HOSNetworkingRequestDelegate& request,

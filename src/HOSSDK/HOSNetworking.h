@@ -54,6 +54,10 @@ public:
     // Settles the source with the result, or with a CRC error.
     static void checkForCrc64WithResult(const HOSResultPtr& result, const HOSNetworkingRequestDelegate& request,
                                         HOSTaskCompletionSource& source);
+    // The error of a reply that failed the success test: client error 0 for
+    // status 0, else a server error whose user info is the XML error body
+    // (empty when the body is not an XML document).
+    static platform::ErrorPtr errorForFailedReply(int statusCode, const platform::Bytes& body);
     // The one success test of a storage reply.
     static bool isSuccessfulStatus(int statusCode) {
         return statusCode >= 200 && statusCode < 300 && statusCode != 203;
