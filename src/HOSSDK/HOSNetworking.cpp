@@ -231,6 +231,29 @@ void HOSNetworking::didSendBodyData(const SessionPtr&, const TaskPtr& task, std:
         request->uploadProgress()(bytesSent, totalBytesSent, totalBytesExpectedToSend);
 }
 
+void HOSNetworking::didReceiveChallenge(const SessionPtr&, const TaskPtr& task,
+                                        const platform::URLAuthenticationChallenge& challenge,
+                                        ChallengeCompletion completion) {
+    using Challenge = platform::URLAuthenticationChallenge;
+    const auto request = task->currentRequest();
+    std::optional<std::string> domain = request.valueForHTTPHeaderField("Host");
+    if (!domain || domain->empty()) domain = request.url().host();
+    if (challenge.authenticationMethod() == Challenge::kAuthenticationMethodServerTrust && challenge.serverTrust() &&
+        evaluateServerTrust(*challenge.serverTrust(), domain)) {
+        completion(Challenge::Disposition::UseCredential,
+                   platform::URLCredential::credentialForTrust(challenge.serverTrust()));
+        return;
+    }
+    completion(Challenge::Disposition::PerformDefaultHandling, nullptr);
+}
+
+bool HOSNetworking::evaluateServerTrust(const platform::ServerTrust& trust, const std::optional<std::string>& domain) {
+    // A "Host" header may carry a port; the certificate names the host alone.
+    std::optional<std::string> host = domain;
+    if (host && !host->empty() && host->front() != '[') host = host->substr(0, host->find(':'));
+    return trust.evaluate({host, std::nullopt}).trusted;
+}
+
 void HOSNetworking::didCompleteWithError(const SessionPtr&, const TaskPtr& task, platform::ErrorPtr error) {
     auto request = sessionDelagateManager_.take(task->taskIdentifier());
     if (!request) {

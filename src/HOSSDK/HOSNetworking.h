@@ -70,7 +70,14 @@ public:
     void invalidateAndCancel();
 
     // URLSessionDelegate.
-    bool implements(Method method) const override { return method == Method::DidReceiveResponse; }
+    bool implements(Method method) const override {
+        return method == Method::DidReceiveResponse || method == Method::TaskDidReceiveChallenge;
+    }
+    // The server's certificate is judged for the "Host" header's name, which
+    // is what makes a connection to an HTTP-DNS address pass.
+    void didReceiveChallenge(const SessionPtr&, const TaskPtr& task, const platform::URLAuthenticationChallenge&,
+                             ChallengeCompletion completion) override;
+    static bool evaluateServerTrust(const platform::ServerTrust& trust, const std::optional<std::string>& domain);
     void didReceiveResponse(const SessionPtr&, const DataTaskPtr& task, std::shared_ptr<const platform::HTTPURLResponse>,
                             ResponseCompletion completion) override;
     void didReceiveData(const SessionPtr&, const DataTaskPtr& task, const platform::Bytes& data) override;

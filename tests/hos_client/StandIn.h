@@ -33,6 +33,11 @@ public:
         if (!line) throw std::runtime_error("stand-in did not start: " + process_->errorOutput());
         info_ = platform::JSON::parse(*line).value_or(platform::Value());
         port_ = static_cast<int>(info_.get("http")->intValue());
+        if (const auto* https = info_.get("https"); https && !https->isNull())
+            httpsPort_ = static_cast<int>(https->intValue());
+    }
+    std::string httpsEndpoint() const {
+        return std::string("https://") + kTestDomain + ":" + std::to_string(httpsPort_);
     }
     int port() const { return port_; }
     std::string accessKeyId() const { return info_.get("accessKeyId")->asString(); }
@@ -80,6 +85,7 @@ private:
     std::unique_ptr<Process> process_;
     platform::Value info_;
     int port_ = 0;
+    int httpsPort_ = 0;
 };
 
 // Maps bucket hosts of the test domain to loopback for the test's life.

@@ -49,6 +49,10 @@ TestCerts::TestCerts() {
 
     ca = issue("ca", "/CN=Pellix Test Root CA", nullptr, caExt, 3650);
     leaf = issue("leaf", "/CN=localhost", &ca, std::string(kServerExt) + localNames, 365);
+    hosLeaf = issue("hos-leaf", "/CN=test.hos.halvane.com", &ca,
+                    std::string(kServerExt) +
+                        "subjectAltName=DNS:test.hos.halvane.com,DNS:*.test.hos.halvane.com,IP:127.0.0.1\n",
+                    365);
     wrongHost = issue("wrong-host", "/CN=wrong.example", &ca, std::string(kServerExt) + "subjectAltName=DNS:wrong.example\n", 365);
     expired = issue("expired", "/CN=localhost", &ca, std::string(kServerExt) + localNames, -1);
     selfSigned = issue("self-signed", "/CN=localhost", nullptr, std::string(kServerExt) + localNames, 365);

@@ -34,6 +34,8 @@ public:
     Pair selfSigned;    // server certificate for 127.0.0.1 / localhost, its own issuer
     Pair intermediate;  // a CA issued by ca
     Pair chained;       // server certificate issued by intermediate; cert file holds both
+    Pair hosLeaf;       // server certificate for the storage test domain: test.hos.halvane.com,
+                        // *.test.hos.halvane.com and 127.0.0.1, issued by ca
     Pair client;        // client-authentication certificate ("CN=test-client"), issued by ca
     std::string clientP12;    // client's key and certificate (with ca) as PKCS#12
     std::string p12Password;  // its password
