@@ -1,0 +1,267 @@
+// The storage client against curl, side by side, through one object-store
+// stand-in (tests/peers/hos) on loopback, CRC-64 checking on for the client:
+// - a 1 GiB upload from a file (curl -T into a public-read-write bucket);
+// - a 1 GiB download to memory (curl: to /dev/null) and to a file.
+// Reports MB/s of each side, the ratio client / curl, and the client's
+// resident-memory growth during each transfer (sampled every 5 ms). The
+// curl figures include starting its process. Numbers from a shared machine
+// are noisy: compare ratios from the same run only.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <map>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HOSSDK/HOSClient.h"
+#include "HOSSDK/HOSNetworkingRequestDelegate.h"
+
+extern char** environ;
+
+using namespace pellix;
+
+namespace {
+
+constexpr std::int64_t kGiB = 1ll << 30;
+constexpr const char* kDomain = "test.hos.halvane.com";
+constexpr const char* kBucket = "bench";
+
+std::string gDir, gSource, gKeyId, gSecret;
+int gPort = 0;
+pid_t gServer = -1;
+std::map<std::string, double> gRate;
+
+std::string sourceDir() {
+    if (const char* s = std::getenv("PELLIX_SOURCE_DIR")) return s;
+    return std::filesystem::path(__FILE__).parent_path().parent_path().string();
+}
+
+double residentBytes() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) * 1024;
+    return 0;
+}
+
+// Samples this process's resident memory while `work` runs; returns the
+// largest growth over the starting figure.
+double residentGrowthDuring(const std::function<void()>& work) {
+    const double base = residentBytes();
+    std::atomic<bool> done{false};
+    double peak = base;
+    std::thread sampler([&] {
+        while (!done) {
+            peak = std::max(peak, residentBytes());
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    work();
+    done = true;
+    sampler.join();
+    return peak - base;
+}
+
+int run(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid;
+    int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool startStandIn() {
+    char tmpl[] = "/tmp/pellix-hos-bench-XXXXXX";
+    if (!mkdtemp(tmpl)) return false;
+    gDir = tmpl;
+    const std::string log = gDir + "/server.out";
+    std::filesystem::create_directories(gDir + "/store");
+    std::vector<std::string> args = {"node", sourceDir() + "/tests/peers/hos/server.js", "--port", "0", "--dir",
+                                     gDir + "/store"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (posix_spawnp(&gServer, "node", &fa, nullptr, argv.data(), environ) != 0) return false;
+    posix_spawn_file_actions_destroy(&fa);
+    const std::regex line(R"re("http":(\d+).*"accessKeyId":"([^"]+)","accessKeySecret":"([^"]+)")re");
+    for (int i = 0; i < 300; ++i) {
+        std::ifstream in(log);
+        std::string text((std::istreambuf_iterator<char>(in)), {});
+        std::smatch m;
+        if (std::regex_search(text, m, line)) {
+            gPort = std::stoi(m[1].str());
+            gKeyId = m[2].str();
+            gSecret = m[3].str();
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!gPort) return false;
+    // Anonymous reads and writes, so curl moves the same bytes unsigned.
+    const std::string admin = "http://127.0.0.1:" + std::to_string(gPort) + "/__admin/buckets";
+    if (run({"curl", "-sf", "-X", "POST", "-H", "Content-Type: application/json", "-d",
+             std::string(R"({"name":")") + kBucket + R"(","acl":"public-read-write"})", admin}) != 0)
+        return false;
+    gSource = gDir + "/source.bin";
+    std::ofstream out(gSource, std::ios::binary);
+    std::vector<char> block(1 << 20);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 31 + 7);
+    for (int i = 0; i < 1024; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    return static_cast<bool>(out);
+}
+
+std::unique_ptr<HOSClient> makeClient() {
+    HOSNetworkingRequestDelegate::setHostResolver([](const std::string&) { return std::string("127.0.0.1"); });
+    auto configuration = std::make_shared<HOSClientConfiguration>();
+    configuration->setCrc64Verifiable(true);
+    configuration->setTimeoutIntervalForRequest(120);
+    return std::make_unique<HOSClient>(std::string("http://") + kDomain + ":" + std::to_string(gPort),
+                                       std::make_shared<HOSPlainTextAKSKPairCredentialProvider>(gKeyId, gSecret),
+                                       configuration);
+}
+
+void waitTask(const HOSTaskPtr& task, benchmark::State& state) {
+    std::promise<void> done;
+    task->continueWithBlock([&](const HOSTaskPtr&) -> std::any {
+        done.set_value();
+        return std::any();
+    });
+    done.get_future().wait();
+    if (task->error()) state.SkipWithError(task->error()->description().c_str());
+}
+
+void report(benchmark::State& state, const std::string& name, double seconds, double growth) {
+    state.SetIterationTime(seconds);
+    gRate[name] = kGiB / seconds;
+    state.counters["MB/s"] = kGiB / seconds / 1e6;
+    if (growth >= 0) state.counters["RSS+MB"] = growth / 1e6;
+    const auto slash = name.find('/');
+    const std::string curlName = "curl" + name.substr(slash);
+    if (name.rfind("client", 0) == 0 && gRate.count(curlName))
+        state.counters["x_curl"] = gRate[name] / gRate[curlName];
+}
+
+template <class F>
+double timed(F&& f) {
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void BM_CurlUploadFromFile(benchmark::State& state) {
+    for (auto _ : state) {
+        const std::string url = "http://127.0.0.1:" + std::to_string(gPort) + "/" + kBucket + "/curl-up";
+        double s = timed([&] {
+            if (run({"curl", "-sf", "-T", gSource, url}) != 0) state.SkipWithError("curl upload failed");
+        });
+        report(state, "curl/upload", s, -1);
+    }
+}
+
+void BM_ClientUploadFromFile(benchmark::State& state) {
+    auto client = makeClient();
+    for (auto _ : state) {
+        auto request = std::make_shared<HOSPutObjectRequest>();
+        request->setBucketName(kBucket);
+        request->setObjectKey("object");
+        request->setUploadingFileURL(platform::URL::fileURL(gSource));
+        double s = 0;
+        double growth = residentGrowthDuring([&] { s = timed([&] { waitTask(client->putObject(request), state); }); });
+        report(state, "client/upload", s, growth);
+    }
+}
+
+void BM_CurlDownloadToMemory(benchmark::State& state) {
+    for (auto _ : state) {
+        const std::string url = "http://127.0.0.1:" + std::to_string(gPort) + "/" + kBucket + "/object";
+        double s = timed([&] {
+            if (run({"curl", "-sf", "-o", "/dev/null", url}) != 0) state.SkipWithError("curl download failed");
+        });
+        report(state, "curl/memory", s, -1);
+    }
+}
+
+void BM_ClientDownloadToMemory(benchmark::State& state) {
+    auto client = makeClient();
+    for (auto _ : state) {
+        auto request = std::make_shared<HOSGetObjectRequest>();
+        request->setBucketName(kBucket);
+        request->setObjectKey("object");
+        double s = 0;
+        double growth = residentGrowthDuring([&] { s = timed([&] { waitTask(client->getObject(request), state); }); });
+        report(state, "client/memory", s, growth);
+    }
+}
+
+void BM_CurlDownloadToFile(benchmark::State& state) {
+    for (auto _ : state) {
+        const std::string url = "http://127.0.0.1:" + std::to_string(gPort) + "/" + kBucket + "/object";
+        double s = timed([&] {
+            if (run({"curl", "-sf", "-o", gDir + "/curl-down.bin", url}) != 0)
+                state.SkipWithError("curl download failed");
+        });
+        std::filesystem::remove(gDir + "/curl-down.bin");
+        report(state, "curl/file", s, -1);
+    }
+}
+
+void BM_ClientDownloadToFile(benchmark::State& state) {
+    auto client = makeClient();
+    for (auto _ : state) {
+        auto request = std::make_shared<HOSGetObjectRequest>();
+        request->setBucketName(kBucket);
+        request->setObjectKey("object");
+        request->setDownloadToFileURL(platform::URL::fileURL(gDir + "/client-down.bin"));
+        double s = 0;
+        double growth = residentGrowthDuring([&] { s = timed([&] { waitTask(client->getObject(request), state); }); });
+        std::filesystem::remove(gDir + "/client-down.bin");
+        report(state, "client/file", s, growth);
+    }
+}
+
+// Upload first: the downloads read the object it leaves.
+BENCHMARK(BM_CurlUploadFromFile)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ClientUploadFromFile)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CurlDownloadToMemory)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ClientDownloadToMemory)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CurlDownloadToFile)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ClientDownloadToFile)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (!startStandIn()) {
+        std::fprintf(stderr, "the storage stand-in did not start\n");
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    kill(gServer, SIGTERM);
+    waitpid(gServer, nullptr, 0);
+    std::filesystem::remove_all(gDir);
+    return 0;
+}
