@@ -98,7 +98,11 @@ HOSResultPtr makeGet(const HOSResultSource& source) {
         result->setObjectMeta(source.objectMeta());
         if (source.crc64 != 0) result->setLocalCRC64ecma(crcText(source.crc64));
     }
-    if (source.body && *source.body) result->setDownloadedData(**source.body);
+    // Moved, not copied: a download to memory may be as large as the object.
+    if (source.body && *source.body) {
+        result->setDownloadedData(std::move(*source.body));
+        source.body->reset();
+    }
     return result;
 }
 
@@ -147,7 +151,9 @@ HOSOptString HOSResultSource::header(std::string_view name) const {
 platform::Dictionary HOSResultSource::objectMeta() const {
     platform::Dictionary meta;
     if (!response) return meta;
-    for (const auto& [name, value] : response->allHeaderFields()) {
+    for (const auto& field : response->allHeaderFields()) {
+        const auto& name = field.first;
+        const auto& value = field.second;
         const bool listed = std::any_of(kObjectMetaFieldNames.begin(), kObjectMetaFieldNames.end(),
                                         [&](const char* known) { return ::strcasecmp(known, name.c_str()) == 0; });
         if (listed || startsWithNoCase(name, "x-hos-meta")) meta.set(name, value);

@@ -62,8 +62,9 @@ struct HOSRequestParts {
 struct HOSResultSource {
     // The kept response head; null when none was kept.
     const platform::HTTPURLResponse* response = nullptr;
-    // The body collected in memory, if any.
-    const std::optional<platform::Bytes>* body = nullptr;
+    // The body collected in memory, if any. A row may move it out: the
+    // parser builds its result once.
+    std::optional<platform::Bytes>* body = nullptr;
     // Running CRC-64 of a downloaded body (0: none).
     std::uint64_t crc64 = 0;
 
