@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <map>
 #include <regex>
@@ -182,17 +183,32 @@ void BM_CurlUploadFromFile(benchmark::State& state) {
     }
 }
 
-void BM_ClientUploadFromFile(benchmark::State& state) {
+// One client transfer, timed and with its resident-memory growth.
+void clientRun(benchmark::State& state, const std::string& name,
+               const std::function<HOSTaskPtr(HOSClient&)>& transfer) {
     auto client = makeClient();
     for (auto _ : state) {
+        double s = 0;
+        double growth = residentGrowthDuring([&] { s = timed([&] { waitTask(transfer(*client), state); }); });
+        report(state, name, s, growth);
+    }
+}
+
+std::shared_ptr<HOSGetObjectRequest> getRequest() {
+    auto request = std::make_shared<HOSGetObjectRequest>();
+    request->setBucketName(kBucket);
+    request->setObjectKey("object");
+    return request;
+}
+
+void BM_ClientUploadFromFile(benchmark::State& state) {
+    clientRun(state, "client/upload", [](HOSClient& client) {
         auto request = std::make_shared<HOSPutObjectRequest>();
         request->setBucketName(kBucket);
         request->setObjectKey("object");
         request->setUploadingFileURL(platform::URL::fileURL(gSource));
-        double s = 0;
-        double growth = residentGrowthDuring([&] { s = timed([&] { waitTask(client->putObject(request), state); }); });
-        report(state, "client/upload", s, growth);
-    }
+        return client.putObject(request);
+    });
 }
 
 void BM_CurlDownloadToMemory(benchmark::State& state) {
@@ -206,15 +222,7 @@ void BM_CurlDownloadToMemory(benchmark::State& state) {
 }
 
 void BM_ClientDownloadToMemory(benchmark::State& state) {
-    auto client = makeClient();
-    for (auto _ : state) {
-        auto request = std::make_shared<HOSGetObjectRequest>();
-        request->setBucketName(kBucket);
-        request->setObjectKey("object");
-        double s = 0;
-        double growth = residentGrowthDuring([&] { s = timed([&] { waitTask(client->getObject(request), state); }); });
-        report(state, "client/memory", s, growth);
-    }
+    clientRun(state, "client/memory", [](HOSClient& client) { return client.getObject(getRequest()); });
 }
 
 void BM_CurlDownloadToFile(benchmark::State& state) {
@@ -230,17 +238,12 @@ void BM_CurlDownloadToFile(benchmark::State& state) {
 }
 
 void BM_ClientDownloadToFile(benchmark::State& state) {
-    auto client = makeClient();
-    for (auto _ : state) {
-        auto request = std::make_shared<HOSGetObjectRequest>();
-        request->setBucketName(kBucket);
-        request->setObjectKey("object");
-        request->setDownloadToFileURL(platform::URL::fileURL(gDir + "/client-down.bin"));
-        double s = 0;
-        double growth = residentGrowthDuring([&] { s = timed([&] { waitTask(client->getObject(request), state); }); });
+    clientRun(state, "client/file", [](HOSClient& client) {
         std::filesystem::remove(gDir + "/client-down.bin");
-        report(state, "client/file", s, growth);
-    }
+        auto request = getRequest();
+        request->setDownloadToFileURL(platform::URL::fileURL(gDir + "/client-down.bin"));
+        return client.getObject(request);
+    });
 }
 
 // Upload first: the downloads read the object it leaves.

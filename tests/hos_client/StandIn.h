@@ -127,6 +127,21 @@ inline HOSTaskPtr waitFor(const HOSTaskPtr& task) {
     return task;
 }
 
+inline std::shared_ptr<HOSPutObjectRequest> putRequest(const std::string& key, const platform::Bytes& data) {
+    auto request = std::make_shared<HOSPutObjectRequest>();
+    request->setBucketName(kBucket);
+    request->setObjectKey(key);
+    request->setUploadingData(data);
+    return request;
+}
+
+inline std::shared_ptr<HOSGetObjectRequest> getRequest(const std::string& key) {
+    auto request = std::make_shared<HOSGetObjectRequest>();
+    request->setBucketName(kBucket);
+    request->setObjectKey(key);
+    return request;
+}
+
 template <class Result>
 std::shared_ptr<Result> resultOf(const HOSTaskPtr& task) {
     const auto* r = task->resultAs<HOSResultPtr>();

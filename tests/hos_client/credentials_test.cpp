@@ -41,11 +41,7 @@ TEST_F(CredentialsTest, EightThreadsShareOneFetchAndTheTokenSignsRequests) {
     EXPECT_NEAR(tokens[0]->expirationTimeInMilliSecond() / 1000.0, hos_clockSkewFixedDate() + 3600, 10);
 
     HOSClient client(standIn.endpoint(), provider, std::make_shared<HOSClientConfiguration>());
-    auto request = std::make_shared<HOSPutObjectRequest>();
-    request->setBucketName(kBucket);
-    request->setObjectKey("with-token");
-    request->setUploadingData(bytesOf("signed with a temporary key"));
-    auto task = waitFor(client.putObject(request));
+    auto task = waitFor(client.putObject(putRequest("with-token", bytesOf("signed with a temporary key"))));
     ASSERT_FALSE(task->error()) << task->error()->description();
     auto puts = standIn.requests("PutObject");
     ASSERT_EQ(puts.size(), 1u);
@@ -94,11 +90,7 @@ TEST_F(CredentialsTest, AuthorisationServerFailuresGiveNoTokenAndNothingIsSent) 
         EXPECT_EQ(error->userInfo().find(HOSErrorMessageKey)->asString(), "Can't get a federation token");
 
         HOSClient client(standIn.endpoint(), provider, std::make_shared<HOSClientConfiguration>());
-        auto request = std::make_shared<HOSPutObjectRequest>();
-        request->setBucketName(kBucket);
-        request->setObjectKey("never-sent");
-        request->setUploadingData(bytesOf("x"));
-        auto task = waitFor(client.putObject(request));
+        auto task = waitFor(client.putObject(putRequest("never-sent", bytesOf("x"))));
         ASSERT_TRUE(task->error());
         EXPECT_EQ(task->error()->code(), HOSClientErrorCodeSignFailed);
         standIn.config(R"({"authStatus":200})");

@@ -38,19 +38,6 @@ protected:
             standIn.endpoint(), std::make_shared<HOSPlainTextAKSKPairCredentialProvider>(standIn.accessKeyId(), secret),
             configuration);
     }
-    std::shared_ptr<HOSPutObjectRequest> putRequest(const std::string& key, const platform::Bytes& data) {
-        auto request = std::make_shared<HOSPutObjectRequest>();
-        request->setBucketName(kBucket);
-        request->setObjectKey(key);
-        request->setUploadingData(data);
-        return request;
-    }
-    std::shared_ptr<HOSGetObjectRequest> getRequest(const std::string& key) {
-        auto request = std::make_shared<HOSGetObjectRequest>();
-        request->setBucketName(kBucket);
-        request->setObjectKey(key);
-        return request;
-    }
     void putOK(const std::string& key, const platform::Bytes& data) {
         auto task = waitFor(client->putObject(putRequest(key, data)));
         ASSERT_FALSE(task->error()) << task->error()->description();

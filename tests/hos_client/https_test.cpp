@@ -25,16 +25,9 @@ protected:
                          std::make_shared<HOSPlainTextAKSKPairCredentialProvider>(standIn.accessKeyId(),
                                                                                  standIn.accessKeySecret()),
                          configuration);
-        auto put = std::make_shared<HOSPutObjectRequest>();
-        put->setBucketName(kBucket);
-        put->setObjectKey("secure.bin");
-        put->setUploadingData(data);
-        auto putTask = waitFor(client.putObject(put));
+        auto putTask = waitFor(client.putObject(putRequest("secure.bin", data)));
         if (putTask->error()) return putTask;
-        auto get = std::make_shared<HOSGetObjectRequest>();
-        get->setBucketName(kBucket);
-        get->setObjectKey("secure.bin");
-        return waitFor(client.getObject(get));
+        return waitFor(client.getObject(getRequest("secure.bin")));
     }
 
     TestCerts certs;

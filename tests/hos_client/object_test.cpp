@@ -24,17 +24,7 @@ protected:
     }
 
     HOSTaskPtr put(const std::string& key, const platform::Bytes& data) {
-        auto request = std::make_shared<HOSPutObjectRequest>();
-        request->setBucketName(kBucket);
-        request->setObjectKey(key);
-        request->setUploadingData(data);
-        return waitFor(client->putObject(request));
-    }
-    std::shared_ptr<HOSGetObjectRequest> getRequest(const std::string& key) {
-        auto request = std::make_shared<HOSGetObjectRequest>();
-        request->setBucketName(kBucket);
-        request->setObjectKey(key);
-        return request;
+        return waitFor(client->putObject(putRequest(key, data)));
     }
 
     StandIn standIn;
