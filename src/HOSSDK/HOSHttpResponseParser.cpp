@@ -70,7 +70,21 @@ HOSTaskPtr HOSHttpResponseParser::consumeHttpResponseBody(const platform::Bytes&
                                                                 std::string("write failed: ") + std::strerror(errno)));
         return HOSTask::taskWithResult(std::any());
     }
-    if (!collectingData_) collectingData_.emplace();
+    if (!collectingData_) {
+        collectingData_.emplace();
+        // Room for the announced length up front: growing by doubling would
+        // copy the body again and touch about twice its size in fresh pages.
+        // Only address space is taken until bytes arrive (the transfer never
+        // delivers more than Content-Length), and a length the process cannot
+        // map just means growing as it goes.
+        const auto expected = response_ ? response_->expectedContentLength() : -1;
+        if (expected > 0) {
+            try {
+                collectingData_->reserve(static_cast<std::size_t>(expected));
+            } catch (const std::exception&) {
+            }
+        }
+    }
     collectingData_->insert(collectingData_->end(), chunk.begin(), chunk.end());
     return HOSTask::taskWithResult(std::any());
 }
