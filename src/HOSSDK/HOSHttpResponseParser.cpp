@@ -1,5 +1,6 @@
 #include "HOSSDK/HOSHttpResponseParser.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -76,11 +77,13 @@ HOSTaskPtr HOSHttpResponseParser::consumeHttpResponseBody(const platform::Bytes&
         // copy the body again and touch about twice its size in fresh pages.
         // Only address space is taken until bytes arrive (the transfer never
         // delivers more than Content-Length), and a length the process cannot
-        // map just means growing as it goes.
+        // map just means growing as it goes. Capped, so a reply claiming an
+        // absurd length cannot ask for more than a large object's worth.
+        constexpr std::int64_t kMaxReservation = std::int64_t{1} << 30;
         const auto expected = response_ ? response_->expectedContentLength() : -1;
         if (expected > 0) {
             try {
-                collectingData_->reserve(static_cast<std::size_t>(expected));
+                collectingData_->reserve(static_cast<std::size_t>(std::min(expected, kMaxReservation)));
             } catch (const std::exception&) {
             }
         }
