@@ -114,9 +114,12 @@ HOSTaskPtr HOSNetworkingRequestDelegate::buildInternalHttpRequest() {
     } else {
         urlText = *message.endpoint();
     }
+    // An HTTP-DNS address only says where to connect: the URL keeps the
+    // name, so the Host field, SNI and the certificate check still see it.
+    std::optional<std::string> connectTo;
     if (!isAccessViaProxy_ && originHost && isHttpdnsEnable_) {
         const std::string address = resolveHost(realHost);
-        if (address != realHost) urlText = origin(*endpoint, address);
+        if (address != realHost) connectTo = address;
     }
     if (message.objectKey())
         urlText = hos_stringByAppendingPathComponentForURL(urlText, HOSUtil::encodeURL(*message.objectKey()));
@@ -138,6 +141,8 @@ HOSTaskPtr HOSNetworkingRequestDelegate::buildInternalHttpRequest() {
         return HOSTask::taskWithError(HOSClientError(HOSClientErrorCodeInvalidArgument,
                                                      HOSErrorMessage::kEndpointNil));
     auto request = std::make_shared<platform::URLRequest>(*url);
+    if (connectTo && !request->setConnectToAddress(*connectTo))
+        HOS_LOG_DEBUG("HTTP-DNS answer %s is no address literal, connecting by name", connectTo->c_str());
     request->setValue(hostHeader, "Host");
     if (message.httpMethod()) request->setHTTPMethod(*message.httpMethod());
     if (message.contentType()) request->setValue(*message.contentType(), "Content-Type");

@@ -89,8 +89,10 @@ public:
     HOSTaskPtr buildInternalHttpRequest();
 
     // The address HTTP-DNS gives for a service host; the host itself when
-    // none is known. Replaceable for the whole process (tests map the test
-    // domain to loopback with it); the default answers the host unchanged.
+    // none is known. The request keeps the name in its URL and is only
+    // connected to the address. Replaceable for the whole process (tests map
+    // the test domain to loopback with it); the default answers the host
+    // unchanged.
     using HostResolver = std::function<std::string(const std::string& host)>;
     static void setHostResolver(HostResolver resolver);
 

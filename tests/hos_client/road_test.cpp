@@ -81,6 +81,7 @@ TEST(RequestBuildingTest, UrlAndHostHeader) {
         platform::Dictionary query;
         const char* url;
         const char* host;
+        std::optional<std::string> connectTo = std::nullopt;
     };
     const Case cases[] = {
         {"virtual host", "https://x.hos.halvane.com", false, false, false, {}, "https://bkt.x.hos.halvane.com/a/k%20%2A",
@@ -88,7 +89,7 @@ TEST(RequestBuildingTest, UrlAndHostHeader) {
         {"port kept", "http://test.hos.halvane.com:8080", false, false, false, {},
          "http://bkt.test.hos.halvane.com:8080/a/k%20%2A", "bkt.test.hos.halvane.com"},
         {"HTTP-DNS address, port kept, name in Host", "http://test.hos.halvane.com:8080", true, false, false, {},
-         "http://127.0.0.9:8080/a/k%20%2A", "bkt.test.hos.halvane.com"},
+         "http://bkt.test.hos.halvane.com:8080/a/k%20%2A", "bkt.test.hos.halvane.com", "127.0.0.9"},
         {"proxy keeps the name", "http://test.hos.halvane.com:8080", true, true, false, {},
          "http://bkt.test.hos.halvane.com:8080/a/k%20%2A", "bkt.test.hos.halvane.com"},
         {"custom domain unchanged", "https://cdn.example.com", true, false, false, {},
@@ -112,6 +113,7 @@ TEST(RequestBuildingTest, UrlAndHostHeader) {
         ASSERT_FALSE(built->error()) << built->error()->description();
         EXPECT_EQ(d.internalRequest()->url().absoluteString(), c.url);
         EXPECT_EQ(d.internalRequest()->valueForHTTPHeaderField("Host"), c.host);
+        EXPECT_EQ(d.internalRequest()->connectToAddress(), c.connectTo);
         EXPECT_EQ(d.internalRequest()->valueForHTTPHeaderField("Date"), "Thu, 10 Dec 2026 10:00:00 GMT");
     }
     HOSNetworkingRequestDelegate::setHostResolver(nullptr);
