@@ -1,6 +1,7 @@
 // MQTTSession legacy API: one-call initialisers, connect-to-host operations
 // that build their own transport, and fixed-QoS publish shortcuts.
 #include "MQTTClient/MQTTCFSocketTransport.h"
+#include "MQTTClient/MQTTSSLSecurityPolicyTransport.h"
 #include "MQTTClient/MQTTLog.h"
 #include "MQTTClient/MQTTSession.h"
 #include "platform/DispatchQueue.h"
@@ -127,10 +128,16 @@ void MQTTSession::connectToHost(const std::string& host, std::uint32_t port, boo
     MQTT_LOG_VERBOSE("MQTTSessionLegacy connectToHost:%s port:%d usingSSL:%d connectHandler:%p", host.c_str(),
                      static_cast<int>(port), usingSSL ? 1 : 0,
                      static_cast<void*>(connectHandler ? &connectHandler : nullptr));
-    // The pinned-TLS transport is not part of this library yet; a session
-    // with a security policy connects through the socket transport with TLS
-    // as asked.
-    auto transport = MQTTCFSocketTransport::create();
+    // A security policy decides about the broker's certificate itself, so it
+    // needs the pinned-TLS transport.
+    std::shared_ptr<MQTTCFSocketTransport> transport;
+    if (securityPolicy_) {
+        auto pinned = MQTTSSLSecurityPolicyTransport::create();
+        pinned->setSecurityPolicy(securityPolicy_);
+        transport = pinned;
+    } else {
+        transport = MQTTCFSocketTransport::create();
+    }
     transport->setHost(host);
     transport->setPort(port);
     transport->setTls(usingSSL);
