@@ -1,0 +1,204 @@
+// The session manager against mosquitto on the manual clock: back-off after
+// refused connects, subscriptions restored after the broker restarts, a
+// rebuilt session closing the old one, and the application's life cycle.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "MQTTClient/ForegroundReconnection.h"
+#include "MQTTClient/MQTTLog.h"
+#include "MQTTClient/MQTTSessionManager.h"
+#include "platform/Application.h"
+#include "platform/ManualClock.h"
+#include "platform/NotificationCenter.h"
+#include "platform/RunLoop.h"
+#include "support/MosquittoBroker.h"
+#include "support/TestSupport.h"
+
+using namespace pellix;
+using pellix::platform::Bytes;
+using pellix::test::MosquittoBroker;
+
+namespace {
+
+bool pump(const std::function<bool()>& pred, double seconds = 10) {
+    return platform::RunLoop::main()->runUntil(pred, seconds);
+}
+
+class Observer : public MQTTSessionManagerDelegate {
+public:
+    std::vector<MQTTSessionManagerState> states;
+    std::vector<std::pair<std::string, std::string>> messages;  // topic, payload
+    void sessionManager(MQTTSessionManager&, MQTTSessionManagerState s) override { states.push_back(s); }
+    void handleMessage(const Bytes& data, const std::string& topic, bool) override {
+        messages.emplace_back(topic, std::string(data.begin(), data.end()));
+    }
+    int count(MQTTSessionManagerState s) const { return static_cast<int>(std::count(states.begin(), states.end(), s)); }
+};
+
+class SessionManager : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MQTTLog::setLogLevel(MQTTLogLevelError | MQTTLogLevelWarning);
+        platform::Clock::setShared(clock);
+    }
+    void TearDown() override {
+        manager.reset();
+        pump([] { return false; }, 0.05);
+        platform::Clock::setShared(nullptr);
+    }
+    // Moves the manual clock on in half seconds, letting the main queue run.
+    void advance(double seconds) {
+        for (double t = 0; t < seconds; t += 0.5) {
+            clock->advance(0.5);
+            pump([] { return false; }, 0.01);
+        }
+    }
+    void connect(int port, const std::string& clientId, bool clean = true) {
+        manager->connectTo("127.0.0.1", port, false, 60, clean, false, std::nullopt, std::nullopt, false, std::nullopt,
+                           std::nullopt, 0, false, clientId, nullptr, std::nullopt, 4, nullptr);
+    }
+    bool waitFor(MQTTSessionManagerState s) {
+        return pump([&] { return manager->state() == s; });
+    }
+
+    std::shared_ptr<platform::ManualClock> clock = std::make_shared<platform::ManualClock>();
+    std::shared_ptr<MQTTSessionManager> manager = MQTTSessionManager::create();
+    std::shared_ptr<Observer> observer = std::make_shared<Observer>();
+};
+
+TEST_F(SessionManager, RefusedConnectsBackOffDoublingUpTo64Seconds) {
+    manager->setDelegate(observer);
+    connect(pellix::test::freePort(), "backoff");
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateClosed));
+    EXPECT_EQ(observer->states, (std::vector<MQTTSessionManagerState>{MQTTSessionManagerStateConnecting,
+                                                                       MQTTSessionManagerStateError,
+                                                                       MQTTSessionManagerStateClosed}));
+    EXPECT_TRUE(manager->lastErrorCode());
+    std::vector<double> delays;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const int before = observer->count(MQTTSessionManagerStateConnecting);
+        double waited = 0;
+        while (observer->count(MQTTSessionManagerStateConnecting) == before && waited < 100) {
+            advance(0.5);
+            waited += 0.5;
+        }
+        delays.push_back(waited);
+        ASSERT_TRUE(waitFor(MQTTSessionManagerStateClosed));
+    }
+    EXPECT_EQ(delays, (std::vector<double>{1, 2, 4, 8, 16, 32, 64, 64}));
+
+    // connectToLast starts at once and the delay begins at 1 s again.
+    const int before = observer->count(MQTTSessionManagerStateConnecting);
+    manager->connectToLast(nullptr);
+    EXPECT_EQ(observer->count(MQTTSessionManagerStateConnecting), before + 1);
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateClosed));
+    advance(1);
+    EXPECT_EQ(observer->count(MQTTSessionManagerStateConnecting), before + 2);
+}
+
+TEST_F(SessionManager, SubscriptionsAreRestoredAfterTheBrokerRestarts) {
+    MosquittoBroker broker;
+    manager->setDelegate(observer);
+    manager->setSubscriptions(platform::Dictionary{{"room/+", platform::Value(1)}});
+    connect(broker.port(), "restorer", false);
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateConnected));
+    ASSERT_TRUE(pump([&] { return manager->effectiveSubscriptions().contains("room/+"); }));
+
+    broker.restart();  // nothing kept: the broker forgets the subscription
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateClosed));
+    EXPECT_NE(manager->state(), MQTTSessionManagerStateConnected);
+    advance(1);
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateConnected));
+    ASSERT_TRUE(broker.waitFor({"restorer", "room/+"}));
+
+    manager->sendData(Bytes{'h', 'i'}, "room/1", 1, false);
+    ASSERT_TRUE(pump([&] { return !observer->messages.empty(); }));
+    EXPECT_EQ(observer->messages.front(), (std::pair<std::string, std::string>{"room/1", "hi"}));
+}
+
+TEST_F(SessionManager, SubscriptionChangesWhileConnectedAndWhileClosed) {
+    MosquittoBroker broker;
+    manager->setSubscriptions(platform::Dictionary{{"a", platform::Value(0)}, {"b", platform::Value(1)}});
+    connect(broker.port(), "subscriber");
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateConnected));
+    ASSERT_TRUE(pump([&] { return manager->effectiveSubscriptions().size() == 2; }));
+
+    manager->setSubscriptions(platform::Dictionary{{"b", platform::Value(1)}, {"c", platform::Value(2)}});
+    ASSERT_TRUE(pump([&] {
+        auto e = manager->effectiveSubscriptions();
+        return !e.contains("a") && e.contains("c");
+    }));
+    EXPECT_EQ(manager->effectiveSubscriptions().find("c")->uintValue(), 2u);
+    EXPECT_TRUE(broker.waitFor({"subscriber", "UNSUBSCRIBE"}));
+    // Both passes are in the log before it is counted.
+    ASSERT_TRUE(broker.waitFor({"Received SUBSCRIBE from subscriber"}, 2));
+
+    manager->disconnectWithDisconnectHandler(nullptr);
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateClosed));
+    const int subscribes = broker.count({"Received SUBSCRIBE from subscriber"});
+    manager->setSubscriptions(platform::Dictionary{{"d", platform::Value(0)}});
+    pump([] { return false; }, 0.2);
+    EXPECT_EQ(broker.count({"Received SUBSCRIBE from subscriber"}), subscribes);
+    // A broker close while closing schedules nothing.
+    advance(2);
+    EXPECT_EQ(manager->state(), MQTTSessionManagerStateClosed);
+}
+
+TEST_F(SessionManager, ARebuiltSessionClosesTheOldOneFirst) {
+    MosquittoBroker broker;
+    manager->setDelegate(observer);
+    connect(broker.port(), "first");
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateConnected));
+    auto old = manager->session();
+    connect(broker.port(), "second");
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateConnected));
+    EXPECT_NE(manager->session(), old);
+    EXPECT_FALSE(old->delegate());
+    EXPECT_TRUE(broker.waitFor({"Client first disconnected"}));
+    EXPECT_EQ(broker.count({"New client connected", "second"}), 1);
+
+    // Equal parameters keep the session object and connect it again; absent
+    // texts never count as equal, so they are all given here.
+    const auto connectGiven = [&] {
+        manager->connectTo("127.0.0.1", broker.port(), false, 60, true, false, std::string("u"), std::string("p"),
+                           true, std::string("will"), Bytes{1}, 0, false, std::string("second"), nullptr,
+                           std::nullopt, 4, nullptr);
+    };
+    connectGiven();
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateConnected));
+    auto current = manager->session();
+    connectGiven();
+    // The same session object is closed (DISCONNECT) and connected again.
+    EXPECT_EQ(manager->session(), current);
+    EXPECT_TRUE(broker.waitFor({"Client second disconnected"}, 2));
+    EXPECT_TRUE(manager->state() == MQTTSessionManagerStateConnecting ||
+                manager->state() == MQTTSessionManagerStateConnected);
+}
+
+TEST_F(SessionManager, ResignActiveDisconnectsAndBecomeActiveReconnects) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(manager->foregroundReconnection());
+    connect(broker.port(), "lifecycle");
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateConnected));
+
+    auto& app = platform::Application::sharedApplication();
+    app.setState(platform::Application::State::Inactive);
+    ASSERT_TRUE(broker.waitFor({"Client lifecycle disconnected"}, 1, 10));
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateClosed));
+    // Entering the background finds nothing left to tear down.
+    app.setState(platform::Application::State::Background);
+    pump([] { return false; }, 0.05);
+    EXPECT_EQ(manager->foregroundReconnection()->backgroundTask(), platform::Application::kInvalidBackgroundTask);
+
+    app.setState(platform::Application::State::Active);
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateConnected));
+    EXPECT_TRUE(broker.waitFor({"New client connected", "lifecycle"}, 2));
+    // Becoming active again while connected changes nothing.
+    platform::NotificationCenter::defaultCenter().post(platform::Application::DidBecomeActiveNotification, &app);
+    pump([] { return false; }, 0.2);
+    EXPECT_EQ(broker.count({"New client connected", "lifecycle"}), 2);
+    EXPECT_EQ(manager->state(), MQTTSessionManagerStateConnected);
+}
+
+}  // namespace
