@@ -1,6 +1,7 @@
 // CRC-64 throughput: our dispatching entry point and each of its paths, side
 // by side with liblzma's lzma_crc64 and ISA-L's crc64_ecma_refl (same CRC),
-// over 1 KiB, 64 KiB and 8 MiB buffers, aligned and offset by one byte.
+// over small buffers (16 B to 512 B, where call overhead and the tail dominate)
+// and 1 KiB, 64 KiB and 8 MiB ones, aligned and offset by one byte.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -73,7 +74,7 @@ void BM_isal_crc64_ecma_refl(benchmark::State& s) {
 
 void sizes(benchmark::internal::Benchmark* b) {
     b->ArgNames({"bytes", "offset"});
-    for (long size : {1L << 10, 64L << 10, 8L << 20})
+    for (long size : {16L, 32L, 64L, 100L, 128L, 256L, 512L, 1L << 10, 64L << 10, 8L << 20})
         for (long offset : {0L, 1L}) b->Args({size, offset});
 }
 

@@ -6,7 +6,8 @@
 // accumulator congruent (mod P) to everything read so far. Several
 // independent accumulators hide the multiplier latency. The last accumulator
 // is then run through the table code from a zero register, which yields the
-// CRC register after it, and the table code finishes the last 0..15 bytes.
+// CRC register after it. A last partial block is folded in whole (see
+// appendTail), so short messages take no byte-at-a-time steps.
 #include "HOSSDK/aos_crc64.h"
 
 #include "HOSSDK/aos_crc64_detail.h"
@@ -57,8 +58,28 @@ PELLIX_CLMUL_TARGET inline __m128i load(const unsigned char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
-// Folds the single accumulator over the remaining whole 16-byte blocks and
-// finishes with the table code. Returns the bare register.
+// pshufb masks: 16 bytes read at kShift + r move a register's first r bytes
+// to its end; read at kShift + 16 + r they move its last 16 - r bytes to the
+// front, and the top bit of the vacated lanes selects them in a blend.
+alignas(16) constexpr unsigned char kShift[48] = {
+    0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+    0,    1,    2,    3,    4,    5,    6,    7,    8,    9,    10,   11,   12,   13,   14,   15,
+    0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+
+// The accumulator followed by the message's last r (1..15) bytes, which end
+// at `end`, is the same polynomial as two blocks: the accumulator's first r
+// bytes behind 16 - r zero bytes, then its other bytes with the r new ones.
+// Folding the first onto the second absorbs the tail in one multiply instead
+// of r table steps. The 16 bytes before `end` are all message bytes.
+PELLIX_CLMUL_TARGET inline __m128i appendTail(__m128i acc, const unsigned char* end, std::size_t r) {
+    const __m128i toFront = load(kShift + 16 + r);
+    const __m128i head = _mm_shuffle_epi8(acc, load(kShift + r));
+    const __m128i rest = _mm_blendv_epi8(_mm_shuffle_epi8(acc, toFront), load(end - 16), toFront);
+    return _mm_xor_si128(fold(head, key(k128)), rest);
+}
+
+// Folds the single accumulator over the remaining bytes and reduces it with
+// the table code. Returns the bare register.
 PELLIX_CLMUL_TARGET std::uint64_t finish(__m128i acc, const unsigned char* p, std::size_t n) {
     const __m128i k = key(k128);
     while (n >= 16) {
@@ -66,18 +87,21 @@ PELLIX_CLMUL_TARGET std::uint64_t finish(__m128i acc, const unsigned char* p, st
         p += 16;
         n -= 16;
     }
+    if (n) acc = appendTail(acc, p + n, n);
     alignas(16) unsigned char block[16];
     _mm_store_si128(reinterpret_cast<__m128i*>(block), acc);
-    std::uint64_t c = crc64_detail::updateRaw(0, block, 16);
-    return crc64_detail::updateRaw(c, p, n);
+    return crc64_detail::updateRaw(0, block, 16);
 }
 
 // Bare register in, bare register out; n >= 16.
 PELLIX_CLMUL_TARGET std::uint64_t clmulRaw(std::uint64_t c, const unsigned char* p, std::size_t n) {
     const __m128i init = _mm_cvtsi64_si128(static_cast<long long>(c));
+    if (n < 64) return finish(_mm_xor_si128(load(p), init), p + 16, n - 16);
     if (n < 128) {
-        __m128i acc = _mm_xor_si128(load(p), init);
-        return finish(acc, p + 16, n - 16);
+        // Four independent products instead of a chain of three.
+        __m128i acc = _mm_xor_si128(fold(_mm_xor_si128(load(p), init), key(k384)), fold(load(p + 16), key(k256)));
+        acc = _mm_xor_si128(acc, _mm_xor_si128(fold(load(p + 32), key(k128)), load(p + 48)));
+        return finish(acc, p + 64, n - 64);
     }
     __m128i a0 = _mm_xor_si128(load(p), init), a1 = load(p + 16), a2 = load(p + 32), a3 = load(p + 48),
             a4 = load(p + 64), a5 = load(p + 80), a6 = load(p + 96), a7 = load(p + 112);
