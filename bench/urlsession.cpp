@@ -1,7 +1,11 @@
 // URLSession against the curl command-line tool, side by side, over one local
 // HTTPS server (tests/peers/https/server.js):
-// - 1,000 small GETs with 32 in flight on kept-alive connections
-//   (curl: --parallel --parallel-max 32 over a URL range);
+// - rounds of 1,000 small GETs with 32 in flight, cold and warm. Cold: a
+//   fresh session per round, as curl gets a fresh process per round. Warm:
+//   one session for all rounds, as one curl process fetches all of them
+//   (--parallel --parallel-max 32 over a URL range) reusing its connections.
+//   Each side also reports CPU time per request (user + system; curl's from
+//   its own rusage);
 // - a 1 GiB download, into memory handed to a delegate that drops it and into
 //   a file (curl: to /dev/null and to a file).
 // Reports requests/s, MB/s and peak resident memory of each side, then the
@@ -36,6 +40,7 @@ using namespace pellix::platform;
 namespace {
 
 constexpr int kRequests = 1000;
+constexpr int kRounds = 5;
 constexpr int kInFlight = 32;
 constexpr std::int64_t kGiB = 1ll << 30;
 
@@ -45,6 +50,7 @@ std::string gBase;
 pid_t gServer = -1;
 std::map<std::string, double> gRate;    // benchmark name → requests/s or bytes/s
 std::map<std::string, double> gMemory;  // benchmark name → peak resident bytes
+std::map<std::string, double> gCpu;     // benchmark name → CPU seconds per request
 
 std::string sourceDir() {
     if (const char* s = std::getenv("PELLIX_SOURCE_DIR")) return s;
@@ -60,10 +66,26 @@ long processPeak(pid_t pid) {
     return 0;
 }
 
-// Runs argv, waits, returns its exit status and peak resident bytes. The
-// peak is sampled from /proc while the child runs: the kernel's own figure
-// for a spawned child starts from the parent's size.
-std::pair<int, long> runProcess(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
+double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
+double cpuSeconds(const rusage& u) { return seconds(u.ru_utime) + seconds(u.ru_stime); }
+
+// User + system time of this whole process so far.
+double selfCpu() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return cpuSeconds(u);
+}
+
+struct ProcessResult {
+    int status = -1;
+    long peak = 0;      // resident bytes
+    double cpu = 0;     // user + system seconds
+};
+
+// Runs argv, waits, returns its exit status, peak resident bytes and CPU
+// time. The peak is sampled from /proc while the child runs: the kernel's own
+// figure for a spawned child starts from the parent's size.
+ProcessResult runProcess(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -74,16 +96,17 @@ std::pair<int, long> runProcess(const std::vector<std::string>& args, const std:
     pid_t pid;
     int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0) return {-1, 0};
+    if (rc != 0) return {};
     long peak = 0;
     int status = 0;
+    rusage usage{};
     for (;;) {
         peak = std::max(peak, processPeak(pid));
-        pid_t r = waitpid(pid, &status, WNOHANG);
+        pid_t r = wait4(pid, &status, WNOHANG, &usage);
         if (r == pid) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, peak};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, peak, cpuSeconds(usage)};
 }
 
 void resetPeakMemory() {
@@ -115,7 +138,7 @@ bool startServer() {
     if (runProcess({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
                     "-keyout", key, "-out", gCert, "-subj", "/CN=localhost", "-days", "2", "-addext",
                     "subjectAltName=IP:127.0.0.1,DNS:localhost"})
-            .first != 0)
+            .status != 0)
         return false;
     // The session's default trust handling reads the same anchor as curl.
     setenv("SSL_CERT_FILE", gCert.c_str(), 1);
@@ -201,52 +224,93 @@ std::shared_ptr<URLSession> makeSession(const std::shared_ptr<Sink>& sink) {
 
 void finishSession(const std::shared_ptr<URLSession>& session) { session->invalidateAndCancel(); }
 
-void BM_Session_1000SmallGets(benchmark::State& state) {
-    auto sink = std::make_shared<Sink>();
-    auto session = makeSession(sink);
-    URLRequest request(*URL::parse(gBase + "/small"));
+// One round of kRequests GETs, kInFlight at a time: each completion starts the next.
+void sessionRound(const std::shared_ptr<Sink>& sink, const std::shared_ptr<URLSession>& session,
+                  const URLRequest& request) {
     std::atomic<int> started{0};
-    resetPeakMemory();
-    const double startRss = currentMemory();
-    for (auto _ : state) {
-        {
-            std::lock_guard lock(sink->mutex);
-            sink->done = 0;
-        }
-        // 32 in flight: each completion starts the next request.
-        started = 0;
+    {
+        std::lock_guard lock(sink->mutex);
+        sink->done = 0;
         sink->onDone = [&] {
             if (started.fetch_add(1) < kRequests) session->dataTaskWithRequest(request)->resume();
         };
-        for (int i = 0; i < kInFlight; ++i) {
-            started.fetch_add(1);
-            session->dataTaskWithRequest(request)->resume();
-        }
-        sink->waitFor(kRequests);
-        std::lock_guard lock(sink->mutex);
-        sink->onDone = nullptr;
     }
+    for (int i = 0; i < kInFlight; ++i) {
+        started.fetch_add(1);
+        session->dataTaskWithRequest(request)->resume();
+    }
+    sink->waitFor(kRequests);
+    std::lock_guard lock(sink->mutex);
+    sink->onDone = nullptr;
+}
+
+void report(benchmark::State& state, const std::string& name, double requests, double cpu, double peak) {
+    state.counters["requests/s"] = benchmark::Counter(requests, benchmark::Counter::kIsRate);
+    state.counters["cpu_us/req"] = cpu / requests * 1e6;
+    state.counters["peak_rss_MB"] = peak / 1e6;
+    gCpu[name] = cpu / requests;
+    gMemory[name] = peak;
+}
+
+// A fresh session per round: every round connects and handshakes anew.
+void BM_Session_SmallGetsCold(benchmark::State& state) {
+    URLRequest request(*URL::parse(gBase + "/small"));
+    bool failed = false;
+    resetPeakMemory();
+    const double cpu0 = selfCpu();
+    for (auto _ : state) {
+        auto sink = std::make_shared<Sink>();
+        auto session = makeSession(sink);
+        sessionRound(sink, session, request);
+        failed = failed || sink->failed;
+        finishSession(session);
+    }
+    if (failed) state.SkipWithError("a request failed");
+    report(state, __func__, static_cast<double>(state.iterations()) * kRequests, selfCpu() - cpu0, peakMemory());
+}
+
+// One session for every round, its connections kept alive between them.
+void BM_Session_SmallGetsWarm(benchmark::State& state) {
+    auto sink = std::make_shared<Sink>();
+    auto session = makeSession(sink);
+    URLRequest request(*URL::parse(gBase + "/small"));
+    resetPeakMemory();
+    const double startRss = currentMemory();
+    const double cpu0 = selfCpu();
+    for (auto _ : state) sessionRound(sink, session, request);
     if (sink->failed) state.SkipWithError("a request failed");
-    state.counters["requests/s"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * kRequests, benchmark::Counter::kIsRate);
-    gMemory[std::string(__func__)] = peakMemory();
-    state.counters["peak_rss_MB"] = gMemory[std::string(__func__)] / 1e6;
+    report(state, __func__, static_cast<double>(state.iterations()) * kRequests, selfCpu() - cpu0, peakMemory());
     state.counters["start_rss_MB"] = startRss / 1e6;
     finishSession(session);
 }
 
-void BM_Curl_1000SmallGets(benchmark::State& state) {
+std::vector<std::string> curlGets(int count) {
+    return {"curl", "-s", "--parallel", "--parallel-max", std::to_string(kInFlight), "--cacert", gCert,
+            gBase + "/small?i=[1-" + std::to_string(count) + "]"};
+}
+
+// A curl process per round.
+void BM_Curl_SmallGetsCold(benchmark::State& state) {
     long rss = 0;
+    double cpu = 0;
     for (auto _ : state) {
-        auto [status, peak] = runProcess({"curl", "-s", "--parallel", "--parallel-max", std::to_string(kInFlight),
-                                          "--cacert", gCert, gBase + "/small?i=[1-" + std::to_string(kRequests) + "]"});
-        if (status != 0) state.SkipWithError("curl failed");
-        rss = std::max(rss, peak);
+        const ProcessResult r = runProcess(curlGets(kRequests));
+        if (r.status != 0) state.SkipWithError("curl failed");
+        rss = std::max(rss, r.peak);
+        cpu += r.cpu;
     }
-    state.counters["requests/s"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * kRequests, benchmark::Counter::kIsRate);
-    gMemory[std::string(__func__)] = static_cast<double>(rss);
-    state.counters["peak_rss_MB"] = static_cast<double>(rss) / 1e6;
+    report(state, __func__, static_cast<double>(state.iterations()) * kRequests, cpu, static_cast<double>(rss));
+}
+
+// One curl process for all rounds' requests.
+void BM_Curl_SmallGetsWarm(benchmark::State& state) {
+    ProcessResult r;
+    for (auto _ : state) {
+        r = runProcess(curlGets(kRounds * kRequests));
+        if (r.status != 0) state.SkipWithError("curl failed");
+    }
+    report(state, __func__, static_cast<double>(state.iterations()) * kRounds * kRequests, r.cpu * static_cast<double>(state.iterations()),
+           static_cast<double>(r.peak));
 }
 
 // One GiB through the session, as a data task (to memory) or a download task
@@ -278,7 +342,7 @@ void BM_Session_1GiBToMemory(benchmark::State& state) {
 void BM_Curl_1GiBToDevNull(benchmark::State& state) {
     long rss = 0;
     for (auto _ : state) {
-        auto [status, peak] = runProcess({"curl", "-s", "--cacert", gCert, gBase + "/bytes/" + std::to_string(kGiB)});
+        auto [status, peak, cpu] = runProcess({"curl", "-s", "--cacert", gCert, gBase + "/bytes/" + std::to_string(kGiB)});
         if (status != 0) state.SkipWithError("curl failed");
         rss = std::max(rss, peak);
     }
@@ -295,7 +359,7 @@ void BM_Curl_1GiBToFile(benchmark::State& state) {
     long rss = 0;
     std::string file = gDir + "/curl-download.bin";
     for (auto _ : state) {
-        auto [status, peak] =
+        auto [status, peak, cpu] =
             runProcess({"curl", "-s", "--cacert", gCert, "-o", file, gBase + "/bytes/" + std::to_string(kGiB)});
         if (status != 0) state.SkipWithError("curl failed");
         std::filesystem::remove(file);
@@ -306,8 +370,10 @@ void BM_Curl_1GiBToFile(benchmark::State& state) {
     state.counters["peak_rss_MB"] = static_cast<double>(rss) / 1e6;
 }
 
-BENCHMARK(BM_Session_1000SmallGets)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(BM_Curl_1000SmallGets)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_Session_SmallGetsCold)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseRealTime();
+BENCHMARK(BM_Curl_SmallGetsCold)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseRealTime();
+BENCHMARK(BM_Session_SmallGetsWarm)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseRealTime();
+BENCHMARK(BM_Curl_SmallGetsWarm)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_Session_1GiBToMemory)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_Curl_1GiBToDevNull)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_Session_1GiBToFile)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
@@ -348,7 +414,15 @@ int main(int argc, char** argv) {
                     gMemory[ours] / 1e6, gMemory[theirs] / 1e6);
     };
     std::printf("\n");
-    ratio("BM_Session_1000SmallGets", "BM_Curl_1000SmallGets", "small GETs, requests/s");
+    ratio("BM_Session_SmallGetsCold", "BM_Curl_SmallGetsCold", "cold small GETs, requests/s");
+    ratio("BM_Session_SmallGetsWarm", "BM_Curl_SmallGetsWarm", "warm small GETs, requests/s");
+    for (const char* kind : {"Cold", "Warm"}) {
+        const std::string ours = std::string("BM_Session_SmallGets") + kind, theirs = std::string("BM_Curl_SmallGets") + kind;
+        if (gCpu.count(ours) && gCpu.count(theirs) && gCpu[theirs] > 0)
+            std::printf("%-28s session %8.1f us  curl %8.1f us  ratio %.2f\n",
+                        (std::string(kind) == "Cold" ? "cold CPU per request" : "warm CPU per request"),
+                        gCpu[ours] * 1e6, gCpu[theirs] * 1e6, gCpu[ours] / gCpu[theirs]);
+    }
     ratio("BM_Session_1GiBToMemory", "BM_Curl_1GiBToDevNull", "1 GiB to memory, MB/s");
     ratio("BM_Session_1GiBToFile", "BM_Curl_1GiBToFile", "1 GiB to file, MB/s");
     benchmark::Shutdown();
