@@ -10,6 +10,8 @@
 #include "PellixLog/PellixLog.h"
 #include "PellixSipCallManager/SipEngineUIDelegates.h"
 #include "PellixSipCallManager/SipEventObserver.h"
+#include "SipEngineSDK/CallMedia.h"
+#include "SipEngineSDK/media/GstCallMedia.h"
 #include "platform/DispatchQueue.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Reachability.h"
@@ -154,6 +156,10 @@ void SipEngineManager::initializeSipEngineManager() {
         client::setText(s_config.media.audioCodecs, "g729,pcma,pcmu");
         s_config.log.enabled = true;
         s_config.log.level = -1;
+        // Calls carry real media unless the host chose its own backend.
+        if (!client::media::callMediaFactory()) {
+            client::media::setCallMediaFactory(client::media::gstreamerCallMediaFactory());
+        }
         sipEngine_ = client::SipEngineFactory::Create(s_config);
         if (!eventObserver_) eventObserver_ = new SipEventObserver(this, sipEngine_);
         s_config.media.rtpTimeoutMs = 10000;

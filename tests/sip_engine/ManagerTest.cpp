@@ -8,6 +8,7 @@
 
 #include "PellixSipCallManager/SipEngineManager.h"
 #include "PellixSipCallManager/SipEngineUIDelegates.h"
+#include "SipEngineSDK/CallMedia.h"
 #include "SipTestKit.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
@@ -27,6 +28,11 @@ SipEngineManager& startedManager() {
     if (!m.isInitialized()) {
         SipEngineManager::setReachabilityHostName("localhost");
         client::setText(SipEngineManager::config().transport.ipv4BindAddress, "127.0.0.1");
+        // These tests are about signalling: null media, which the start-up
+        // keeps as a host's own choice (it installs GStreamer only when no
+        // backend is set; this machine may have no sound device).
+        client::media::setCallMediaFactory(
+            [](const client::media::MediaSettings& s) { return client::media::makeNullCallMedia(s); });
         m.initializeSipEngineManager();
     }
     return m;
