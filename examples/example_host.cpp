@@ -1,16 +1,23 @@
 // The example host: a small program that uses the library the way a
 // resident's app would. It grows with the library.
 //
-// Usage: pellix_example [platform-port home-folder]
+// Usage: pellix_example [platform-port home-folder [mqtt-port]]
 // With a port it registers with the platform at https://127.0.0.1:<port>,
-// logs the test resident in, prints the user record and logs out.
+// logs the test resident in and prints the user record. With an MQTT port
+// it then waits for a door call on the resident's room topic (run.sh plays
+// the door station), hangs it up, and logs out. Each step is printed with
+// the milliseconds since start.
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <cstdlib>
 #include <string>
 
+#include "PellixClient/PellixClient.h"
 #include "PellixClient/PellixSDKVersion.h"
+#include "PellixMQTTManager/PellixDoorCallModel.h"
 #include "PellixDataManager/PellixDataManager.h"
 #include "PellixEnvironmenConfig/PellixGlobleConfig.h"
 #include "PellixProxyInfo/PellixProxyInfo.h"
@@ -23,6 +30,29 @@ using namespace pellix;
 using namespace pellix::platform;
 
 namespace {
+
+const auto kStart = std::chrono::steady_clock::now();
+
+long long elapsedMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - kStart).count();
+}
+
+// What a real host registers with the facade: it takes door calls and
+// remote hang-ups, and says so.
+class DoorHost : public PellixClientDelegate {
+public:
+    std::function<void(std::shared_ptr<PellixDoorCallModel>)> onDoor;
+    bool implements(Method method) const override {
+        return method == Method::CallDidReceiveDoor || method == Method::CallDidHangupMessage;
+    }
+    void callDidReceiveDoor(std::shared_ptr<PellixDoorCallModel> call) override {
+        if (onDoor) onDoor(std::move(call));
+    }
+    void callDidHangupMessage() override {
+        std::printf("[%6lld ms] host: the door call was ended elsewhere\n", elapsedMs());
+        std::fflush(stdout);
+    }
+};
 
 void printUser(const PellixInitUserInfo& user) {
     auto show = [](const char* name, const PellixText& value) {
@@ -44,9 +74,9 @@ void printUser(const PellixInitUserInfo& user) {
 
 bool reportStep(const char* step, bool ok, const PellixErrorPtr& error) {
     if (ok) {
-        std::printf("%s: ok\n", step);
+        std::printf("[%6lld ms] %s: ok\n", elapsedMs(), step);
     } else {
-        std::printf("%s: failed %lld %s\n", step, static_cast<long long>(error ? error->errorCode() : 0),
+        std::printf("[%6lld ms] %s: failed %lld %s\n", elapsedMs(), step, static_cast<long long>(error ? error->errorCode() : 0),
                     error && error->message() ? error->message()->c_str() : "");
     }
     std::fflush(stdout);
@@ -67,32 +97,53 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     });
 
+    // The facade holds its delegates weakly: the host keeps its own alive.
+    auto host = std::make_shared<DoorHost>();
     if (argc >= 3) {
         Paths::setHomeDirectory(argv[2]);
         const std::string base = "https://127.0.0.1:" + std::string(argv[1]);
-        PellixGlobleConfig::setEnvironment(2, {base, "127.0.0.1", 1883});
+        const std::uint32_t mqttPort = argc >= 4 ? static_cast<std::uint32_t>(std::atoi(argv[3])) : 0;
+        PellixGlobleConfig::setEnvironment(2, {base, "127.0.0.1", mqttPort ? mqttPort : 1883});
+        PellixClient::registClientDelegate(host);
+        auto logout = [done, ok] {
+            PellixDataManager::loginoutWithCompletion([done, ok](bool out, const PellixErrorPtr& error) {
+                *ok = reportStep("logout", out, error);
+                done->signal();
+            });
+        };
+        host->onDoor = [logout](std::shared_ptr<PellixDoorCallModel> call) {
+            std::printf("[%6lld ms] host: callDidReceiveDoor from %s (%s) for room %s\n", elapsedMs(),
+                        call->doorCallerNO().value_or("?").c_str(), call->doorName().value_or("?").c_str(),
+                        call->appRoomID().value_or("?").c_str());
+            PellixClient::hangupCurrentCall();
+            std::printf("[%6lld ms] host: hung up\n", elapsedMs());
+            std::fflush(stdout);
+            logout();
+        };
 
         *ok = false;
-        DispatchQueue::main()->async([done, ok] {
+        DispatchQueue::main()->async([done, ok, mqttPort, logout] {
             PellixDataManager::registSDKWithAppId(
                 std::string("px-test-app-0001"), std::string("px-test-secret-5f3c2a9d"), nullptr,
-                [done, ok](bool registered, const PellixErrorPtr& error) {
+                [done, ok, mqttPort, logout](bool registered, const PellixErrorPtr& error) {
                     if (!reportStep("register", registered, error)) {
                         done->signal();
                         return;
                     }
                     PellixDataManager::loginSDKWithNationCode(
                         std::string("86"), std::string("13800138000"), std::nullopt,
-                        [done, ok](bool loggedIn, const PellixErrorPtr& error) {
+                        [done, ok, mqttPort, logout](bool loggedIn, const PellixErrorPtr& error) {
                             if (!reportStep("login", loggedIn, error)) {
                                 done->signal();
                                 return;
                             }
                             if (auto user = PellixProxyInfo::sharedInstance()->userInfo()) printUser(*user);
-                            PellixDataManager::loginoutWithCompletion([done, ok](bool out, const PellixErrorPtr& error) {
-                                *ok = reportStep("logout", out, error);
-                                done->signal();
-                            });
+                            if (mqttPort) {
+                                std::printf("[%6lld ms] waiting for a door call\n", elapsedMs());
+                                std::fflush(stdout);
+                            } else {
+                                logout();
+                            }
                         });
                 });
         });
@@ -102,5 +153,7 @@ int main(int argc, char** argv) {
     const bool finished = done->waitSeconds(30);
 
     RunLoop::stopMainLoopThread();
-    return finished && *ok ? 0 : 1;
+    const int status = finished && *ok ? 0 : 1;
+    std::printf("[%6lld ms] example host exits with status %d\n", elapsedMs(), status);
+    return status;
 }

@@ -10,8 +10,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 tmp=$(mktemp -d)
 standin_pid=""
+broker_pid=""
+door_pid=""
 cleanup() {
-    if [ -n "$standin_pid" ]; then kill "$standin_pid" 2>/dev/null || true; wait "$standin_pid" 2>/dev/null || true; fi
+    for pid in $door_pid $broker_pid $standin_pid; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
     rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -43,5 +48,29 @@ if [ -z "$port" ]; then
     exit 1
 fi
 
+# A local broker for the door-call messages, on a free loopback port.
+mqtt_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$mqtt_port" > "$tmp/mosquitto.conf"
+mosquitto -v -c "$tmp/mosquitto.conf" > "$tmp/mosquitto.log" 2>&1 &
+broker_pid=$!
+
+# The door station: once the resident's session has subscribed its room
+# topic, it publishes a door call there.
+(
+    for _ in $(seq 1 300); do
+        grep -q "Received SUBSCRIBE" "$tmp/mosquitto.log" 2>/dev/null && break
+        sleep 0.1
+    done
+    topic=$(sed -n 's/^  topic  *\([^,]*\).*$/\1/p' "$tmp/host.out" | head -1)
+    mosquitto_pub -h 127.0.0.1 -p "$mqtt_port" -q 1 -t "$topic" -m \
+        '{"cmd":"makeCall","transactionID":"tx-example","expiredAt":4102444800,"data":{"incomingType":1,"doorSipNO":"8001","doorName":"Front gate","doorGuid":"g-1","appRoomID":"'"${topic##*/}"'"}}'
+    echo "[door station] published a door call on $topic" >&2
+) &
+door_pid=$!
+
 mkdir -p "$tmp/home"
-SSL_CERT_FILE="$tmp/ca.pem" "$build/examples/pellix_example" "$port" "$tmp/home"
+status=0
+SSL_CERT_FILE="$tmp/ca.pem" "$build/examples/pellix_example" "$port" "$tmp/home" "$mqtt_port" \
+    | tee "$tmp/host.out" || status=$?
+echo "example host exit status: $status"
+exit "$status"
