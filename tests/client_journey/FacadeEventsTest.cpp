@@ -23,11 +23,9 @@ namespace pellix {
 namespace {
 
 using test::pump;
+using test::kDoorCall;
 using test::pumpFor;
-
-const std::string kDoorCall =
-    R"({"cmd":"makeCall","transactionID":"tx-1","expiredAt":1704067200,"data":{"incomingType":1,)"
-    R"("doorSipNO":"8001","doorName":"Gate","doorGuid":"g-1","appRoomID":"12","disturbSip":["7"]}})";
+using test::pumpingBroker;
 
 // A host that implements only what it is built with.
 class Host : public PellixClientDelegate {
@@ -88,9 +86,7 @@ protected:
 };
 
 TEST_F(FacadeEvents, LoginConnectsTheRoomTopicsAndADoorCallReachesTheHostThenTimesOutAfter30s) {
-    test::MosquittoBroker::Options options;
-    options.whileWaiting = [] { pumpFor(0.02); };
-    test::MosquittoBroker broker(options);
+    test::MosquittoBroker broker(pumpingBroker());
     PellixGlobleConfig::sharedInstance()->setMqttServer("127.0.0.1");
     PellixGlobleConfig::sharedInstance()->setMqttPort(static_cast<std::uint32_t>(broker.port()));
     platform::Application::sharedApplication().setState(platform::Application::State::Active);

@@ -21,17 +21,9 @@ namespace pellix {
 namespace {
 
 using test::pump;
+using test::kDoorCall;
 using test::pumpFor;
-
-const std::string kDoorCall =
-    R"({"cmd":"makeCall","transactionID":"tx-1","expiredAt":1704067200,"data":{"incomingType":1,)"
-    R"("doorSipNO":"8001","doorName":"Gate","doorGuid":"g-1","appRoomID":"12","disturbSip":["7"]}})";
-
-test::MosquittoBroker::Options pumpingBroker() {
-    test::MosquittoBroker::Options options;
-    options.whileWaiting = [] { pumpFor(0.02); };
-    return options;
-}
+using test::pumpingBroker;
 
 class ConnectionManager : public ::testing::Test {
 protected:

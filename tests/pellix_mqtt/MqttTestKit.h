@@ -13,6 +13,7 @@
 #include "PellixProxyInfo/PellixProxyInfo.h"
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
+#include "support/MosquittoBroker.h"
 #include "support/TestSupport.h"
 
 namespace pellix::test {
@@ -39,6 +40,19 @@ inline bool pump(const std::function<bool()>& until, double seconds = 10) {
     return platform::RunLoop::main()->runUntil(until, seconds);
 }
 inline void pumpFor(double seconds) { pump([] { return false; }, seconds); }
+
+// A door station's call to room 12 from SIP number 8001, transaction "tx-1".
+inline const std::string kDoorCall =
+    R"({"cmd":"makeCall","transactionID":"tx-1","expiredAt":1704067200,"data":{"incomingType":1,)"
+    R"("doorSipNO":"8001","doorName":"Gate","doorGuid":"g-1","appRoomID":"12","disturbSip":["7"]}})";
+
+// A broker whose waits keep the main loop turning, so the SDK's session
+// progresses while a test waits on the broker's log.
+inline MosquittoBroker::Options pumpingBroker() {
+    MosquittoBroker::Options options;
+    options.whileWaiting = [] { pumpFor(0.02); };
+    return options;
+}
 
 class Recorder : public PellixMQTTDelegate {
 public:

@@ -4,6 +4,7 @@
 // the stand-in publishes to that room reaching the delegate.
 #include <gtest/gtest.h>
 
+#include "PellixClient/PellixClient.h"
 #include "PellixDataManager/PellixDataManager.h"
 #include "PellixEnvironmenConfig/PellixGlobleConfig.h"
 #include "PellixMQTTManager/PellixMQTTManager.h"
@@ -20,9 +21,7 @@ protected:
     void SetUp() override {
         test::pipelineCerts();
         test::useProgramHome();
-        test::MosquittoBroker::Options options;
-        options.whileWaiting = [] { test::pumpFor(0.02); };
-        broker_ = std::make_unique<test::MosquittoBroker>(options);
+        broker_ = std::make_unique<test::MosquittoBroker>(test::pumpingBroker());
         standIn_ = std::make_unique<test::PlatformStandIn>(test::pipelineCerts().leaf,
                                                            std::vector<std::string>{"--broker-port", std::to_string(broker_->port())});
         for (std::uint64_t row = 0; row < 3; ++row) {
@@ -32,7 +31,6 @@ protected:
         PellixGlobleConfig::sharedInstance()->setRequestTimeout(10);
         PellixMQTTManager::clearCurrentSession();
         PellixMqttMessageHandle::sharedInstance()->clearTransaction();
-        PellixMQTTManager::setDelegate(recorder_);
 
         int answers = 0;
         bool ok = false;
@@ -47,6 +45,11 @@ protected:
         PellixDataManager::loginSDKWithNationCode(std::nullopt, std::string("13800138000"), std::nullopt, block);
         ASSERT_TRUE(test::pump([&] { return answers > 0; }, 15));
         ASSERT_TRUE(ok);
+        // Login makes the client facade the MQTT delegate a moment later;
+        // these tests listen in its place once it has.
+        test::pumpFor(PellixClient::kMqttConnectDelay + 0.2);
+        PellixMQTTManager::clearCurrentSession();
+        PellixMQTTManager::setDelegate(recorder_);
     }
     void TearDown() override {
         PellixMQTTManager::clearCurrentSession();
