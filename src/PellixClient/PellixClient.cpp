@@ -83,15 +83,9 @@ std::int64_t PellixClient::sipCallStatus() { return 0; }
 bool PellixClient::isExistCall() { return sipCallExists(); }
 bool PellixClient::isCalling() { return sipCallExists() && sipCallStatus() == kSipCallStateConnected; }
 
-void PellixClient::hangupCurrentCall() {
-    sharedInstance()->endCallTimeOutTimer();
-    clearPellixClientCallData();
-}
+void PellixClient::hangupCurrentCall() { sharedInstance()->endOfCall(); }
 
-void PellixClient::rejectCurrentCall() {
-    sharedInstance()->endCallTimeOutTimer();
-    clearPellixClientCallData();
-}
+void PellixClient::rejectCurrentCall() { sharedInstance()->endOfCall(); }
 
 void PellixClient::clearPellixClientCallData() {
     auto& self = *sharedInstance();
@@ -170,6 +164,98 @@ void PellixClient::authorizationChangeMessage(std::shared_ptr<PellixAuthorizatio
         delegate && delegate->implements(PellixClientDelegate::Method::ReceiveAuthorizationChangeMessage)) {
         delegate->receiveAuthorizationChangeMessage(std::move(change));
     }
+}
+
+using CM = PellixCallManagerDelegate::Method;
+using Host = PellixCallManagerDelegate;
+
+void PellixClient::endOfCall() {
+    endCallTimeOutTimer();
+    clearPellixClientCallData();
+}
+
+void PellixClient::sipRegistrationSuccess() {
+    forward(CM::CallDidRegistrationSuccess, [](Host& h) { h.callDidRegistrationSuccess(); });
+}
+void PellixClient::sipRegistrationFailed(std::int64_t code, const std::optional<std::string>& message) {
+    forward(CM::CallDidRegistrationFailed, [&](Host& h) { h.callDidRegistrationFailed(code, message); });
+}
+void PellixClient::sipTheCallIsCanceledDirection(std::int64_t) {
+    endOfCall();
+    forward(CM::CallDidTheCallIsCanceled, [](Host& h) { h.callDidTheCallIsCanceled(); });
+}
+void PellixClient::sipCallFailedOrWrong(std::int64_t code, const std::optional<std::string>& message) {
+    endOfCall();
+    forward(CM::CallDidCallFailedOrWrong, [&](Host& h) { h.callDidCallFailedOrWrong(code, message); });
+}
+void PellixClient::sipTheCallWasRejected(std::int64_t code, const std::optional<std::string>& message) {
+    endOfCall();
+    forward(CM::CallDidTheCallWasRejected, [&](Host& h) { h.callDidTheCallWasRejected(code, message); });
+}
+void PellixClient::sipCallConnectionIsBeingEstablished() {
+    forward(CM::CallDidCallConnectionIsBeingEstablished, [](Host& h) { h.callDidCallConnectionIsBeingEstablished(); });
+}
+void PellixClient::sipTheCalledPartyRings() {
+    forward(CM::CallDidTheCalledPartyRings, [](Host& h) { h.callDidTheCalledPartyRings(); });
+}
+void PellixClient::sipTheCallIsConnectedDirection(std::int64_t, bool supportVideo, bool supportData) {
+    endCallTimeOutTimer();
+    forward(CM::CallDidTheCallIsConnected,
+            [&](Host& h) { h.callDidTheCallIsConnectedSupportVideo(supportVideo, supportData); });
+}
+void PellixClient::sipTheCallEndsDirection(std::int64_t) {
+    // An ended call's time-out would otherwise report a stray hang-up later.
+    endOfCall();
+    forward(CM::CallDidTheCallEnds, [](Host& h) { h.callDidTheCallEnds(); });
+}
+void PellixClient::sipACallPauseIsBeingSetDirection(std::int64_t) {
+    forward(CM::CallDidACallPauseIsBeingSet, [](Host& h) { h.callDidACallPauseIsBeingSet(); });
+}
+void PellixClient::sipTheCallIsPausedDirection(std::int64_t) {
+    forward(CM::CallDidTheCallIsPaused, [](Host& h) { h.callDidTheCallIsPaused(); });
+}
+void PellixClient::sipSettingUpTerminationCallPauseDirection(std::int64_t) {
+    forward(CM::CallDidSettingUpTerminationCallPause, [](Host& h) { h.callDidSettingUpTerminationCallPause(); });
+}
+void PellixClient::sipTerminatedCallPauseResumeCallDirection(std::int64_t) {
+    forward(CM::CallDidTerminatedCallPauseResume, [](Host& h) { h.callDidTerminatedCallPauseResume(); });
+}
+void PellixClient::sipCallRemoteSettingsAreBeingUpdated() {
+    forward(CM::CallDidCallRemoteSettingsAreBeingUpdated,
+            [](Host& h) { h.callDidCallRemoteSettingsAreBeingUpdated(); });
+}
+void PellixClient::sipCallRemoteSettingsHaveBeenUpdated() {
+    forward(CM::CallDidCallRemoteSettingsHaveBeenUpdated,
+            [](Host& h) { h.callDidCallRemoteSettingsHaveBeenUpdated(); });
+}
+void PellixClient::sipCallTransferIsAcceptedDirection(std::int64_t) {
+    forward(CM::CallDidCallTransferIsAccepted, [](Host& h) { h.callDidCallTransferIsAccepted(); });
+}
+void PellixClient::sipCallForwardingIsRejectedDirection(std::int64_t) {
+    forward(CM::CallDidCallForwardingIsRejected, [](Host& h) { h.callDidCallForwardingIsRejected(); });
+}
+void PellixClient::sipVoiceMediaStreamReady() {
+    forward(CM::CallDidVoiceMediaStreamReady, [](Host& h) { h.callDidVoiceMediaStreamReady(); });
+}
+void PellixClient::sipVideoMediaStreamReady() {
+    forward(CM::CallDidVideoMediaStreamReady, [](Host& h) { h.callDidVideoMediaStreamReady(); });
+}
+void PellixClient::sipDataMediaStreamReady() {
+    forward(CM::CallDidDataMediaStreamReady, [](Host& h) { h.callDidDataMediaStreamReady(); });
+}
+void PellixClient::sipRemoteVideoScreenSizeChangeWidth(std::int64_t width, std::int64_t height) {
+    forward(CM::CallDidRemoteVideoScreenSizeChange,
+            [&](Host& h) { h.callDidRemoteVideoScreenSizeChangeWidth(width, height); });
+}
+void PellixClient::sipRemoteVideoFps(std::int64_t fps, std::int64_t bitrate) {
+    forward(CM::CallDidRemoteVideoFps, [&](Host& h) { h.callDidRemoteVideoFps(fps, bitrate); });
+}
+void PellixClient::sipLocalVideoFps(std::int64_t fps, std::int64_t bitrate) {
+    forward(CM::CallDidLocalVideoFps, [&](Host& h) { h.callDidLocalVideoFps(fps, bitrate); });
+}
+void PellixClient::sipReceiveRemoteSwitchVideoModeToAudioMode() {
+    forward(CM::CallDidReceiveRemoteSwitchVideoModeToAudioMode,
+            [](Host& h) { h.callDidReceiveRemoteSwitchVideoModeToAudioMode(); });
 }
 
 }  // namespace pellix

@@ -27,6 +27,7 @@
 #include "PellixClient/PellixClientDelegate.h"
 #include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixInitUserInfo.h"
 #include "PellixMQTTManager/PellixMQTTDelegate.h"
+#include "PellixSipCallManager/PellixSipCallDelegate.h"
 #include "platform/NotificationCenter.h"
 
 namespace pellix {
@@ -35,7 +36,7 @@ namespace platform {
 class Timer;
 }
 
-class PellixClient : public PellixMQTTDelegate {
+class PellixClient : public PellixMQTTDelegate, public PellixSipCallDelegate {
 public:
     static constexpr const char* kInitUserInfoNotification = "PellixSDKClientInitUserInfo";
     static constexpr const char* kLogoutNotification = "PellixSDKClientLogout";
@@ -86,6 +87,34 @@ public:
     void propertyNoticeMessage(std::shared_ptr<PellixPropertyNotice> notice) override;
     void authorizationChangeMessage(std::shared_ptr<PellixAuthorizationChange> change) override;
 
+    // PellixSipCallDelegate: call ends stop the time-out and reset the call
+    // data, a connection stops the time-out; each event the host implements
+    // is forwarded to its PellixCallManagerDelegate.
+    void sipRegistrationSuccess() override;
+    void sipRegistrationFailed(std::int64_t code, const std::optional<std::string>& message) override;
+    void sipTheCallIsCanceledDirection(std::int64_t direction) override;
+    void sipCallFailedOrWrong(std::int64_t code, const std::optional<std::string>& message) override;
+    void sipTheCallWasRejected(std::int64_t code, const std::optional<std::string>& message) override;
+    void sipCallConnectionIsBeingEstablished() override;
+    void sipTheCalledPartyRings() override;
+    void sipTheCallIsConnectedDirection(std::int64_t direction, bool supportVideo, bool supportData) override;
+    void sipTheCallEndsDirection(std::int64_t direction) override;
+    void sipACallPauseIsBeingSetDirection(std::int64_t direction) override;
+    void sipTheCallIsPausedDirection(std::int64_t direction) override;
+    void sipSettingUpTerminationCallPauseDirection(std::int64_t direction) override;
+    void sipTerminatedCallPauseResumeCallDirection(std::int64_t direction) override;
+    void sipCallRemoteSettingsAreBeingUpdated() override;
+    void sipCallRemoteSettingsHaveBeenUpdated() override;
+    void sipCallTransferIsAcceptedDirection(std::int64_t direction) override;
+    void sipCallForwardingIsRejectedDirection(std::int64_t direction) override;
+    void sipVoiceMediaStreamReady() override;
+    void sipVideoMediaStreamReady() override;
+    void sipDataMediaStreamReady() override;
+    void sipRemoteVideoScreenSizeChangeWidth(std::int64_t width, std::int64_t height) override;
+    void sipRemoteVideoFps(std::int64_t fps, std::int64_t bitrate) override;
+    void sipLocalVideoFps(std::int64_t fps, std::int64_t bitrate) override;
+    void sipReceiveRemoteSwitchVideoModeToAudioMode() override;
+
     PellixClient(const PellixClient&) = delete;
     PellixClient& operator=(const PellixClient&) = delete;
     ~PellixClient() override;
@@ -108,6 +137,12 @@ private:
     static std::int64_t sipCallStatus();
 
     std::shared_ptr<PellixClientDelegate> clientDelegate() const { return clientDelegate_.lock(); }
+    // Sends `send` to the host's call delegate when it implements `method`.
+    template <typename Send>
+    void forward(PellixCallManagerDelegate::Method method, Send send) const {
+        if (const auto delegate = callManagerDelegate_.lock(); delegate && delegate->implements(method)) send(*delegate);
+    }
+    void endOfCall();
 
     std::int64_t callOutTimerNumber_ = 0;
     std::int64_t makeCallType_ = 0;

@@ -232,3 +232,71 @@ TEST(FacadeTokenObserver, EveryTokenInvalidNoticeReachesTheObserverUntilItIsRemo
 
 }  // namespace
 }  // namespace pellix
+
+namespace pellix {
+namespace {
+
+// A call host that records the events it says it implements.
+class CallHost : public PellixCallManagerDelegate {
+public:
+    explicit CallHost(bool all) : all_(all) {}
+    bool implements(Method) const override { return all_; }
+    void callDidRegistrationFailed(std::int64_t code, const std::optional<std::string>& message) override {
+        seen.push_back("registration failed " + std::to_string(code) + " " + message.value_or("-"));
+    }
+    void callDidTheCallIsConnectedSupportVideo(bool video, bool data) override {
+        seen.push_back(std::string("connected ") + (video ? "1" : "0") + (data ? "1" : "0"));
+    }
+    void callDidTheCallEnds() override { seen.push_back("ends"); }
+    void callDidRemoteVideoFps(std::int64_t fps, std::int64_t bitrate) override {
+        seen.push_back("remote fps " + std::to_string(fps) + " " + std::to_string(bitrate));
+    }
+    std::vector<std::string> seen;
+
+private:
+    bool all_;
+};
+
+TEST(FacadeSipEvents, EventsReachOnlyAHostThatImplementsThemWithTheirValuesUnchanged) {
+    auto& client = *PellixClient::sharedInstance();
+    for (const bool all : {true, false}) {
+        SCOPED_TRACE(all);
+        auto host = std::make_shared<CallHost>(all);
+        PellixClient::registCallManagerDelegate(host);
+        client.sipRegistrationFailed(403, std::string("Forbidden"));
+        client.sipTheCallIsConnectedDirection(1, true, false);
+        client.sipRemoteVideoFps(25, 512);
+        client.sipTheCallEndsDirection(1);
+        EXPECT_EQ(host->seen, all ? (std::vector<std::string>{"registration failed 403 Forbidden", "connected 10",
+                                                              "remote fps 25 512", "ends"})
+                                  : std::vector<std::string>{});
+    }
+    PellixClient::removeCallManagerDelegate();
+}
+
+// Every end of a SIP call stops the time-out, so it cannot report a stray
+// hang-up during a later call; a connection stops it too.
+TEST(FacadeSipEvents, SipCallEndsAndTheConnectionStopTheTimeOut) {
+    auto& client = *PellixClient::sharedInstance();
+    auto host = std::make_shared<Host>(kEverything);
+    PellixClient::registClientDelegate(host);
+    const std::vector<std::pair<const char*, std::function<void()>>> events{
+        {"cancelled", [&] { client.sipTheCallIsCanceledDirection(1); }},
+        {"failed", [&] { client.sipCallFailedOrWrong(486, std::string("Busy")); }},
+        {"rejected", [&] { client.sipTheCallWasRejected(603, std::nullopt); }},
+        {"connected", [&] { client.sipTheCallIsConnectedDirection(2, false, false); }},
+        {"ended", [&] { client.sipTheCallEndsDirection(2); }},
+    };
+    for (const auto& [name, event] : events) {
+        SCOPED_TRACE(name);
+        client.doorIncomingMessage(doorCall("8001"));
+        ASSERT_TRUE(client.callTimeOutTimerRunning());
+        event();
+        EXPECT_FALSE(client.callTimeOutTimerRunning());
+        PellixClient::hangupCurrentCall();
+    }
+    PellixClient::removeClientDelegate();
+}
+
+}  // namespace
+}  // namespace pellix
