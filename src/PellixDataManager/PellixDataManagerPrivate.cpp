@@ -11,9 +11,9 @@
 namespace pellix {
 
 std::optional<std::string> PellixDataManagerPrivate::decryptSignKey(const std::string& signKey) {
-    auto sign = PellixCommonTypes::AES128DecryptWithString(signKey, kSignKeyAESKey, kSignKeyAESIV);
-    if (!sign || sign->empty()) return std::nullopt;
-    return sign;
+    // An empty key is still a key: requests must append it, not the nil
+    // text, or the platform refuses every signature without saying why.
+    return PellixCommonTypes::AES128DecryptWithString(signKey, kSignKeyAESKey, kSignKeyAESIV);
 }
 
 void PellixDataManagerPrivate::refreshhAccessTokenWithAppId(const PellixText& appId, const PellixText& secretKey,

@@ -35,8 +35,8 @@ public:
     static void refreshhAccessTokenWithAppId(const PellixText& appId, const PellixText& secretKey,
                                              const PellixText& packageName, BoolCompletion completion);
 
-    // The signing key hidden in a token's "sign_key"; nullopt when it does
-    // not decrypt.
+    // The signing key hidden in a token's "sign_key"; nullopt only when it
+    // does not decrypt (an empty key decrypts to "", which signs as "").
     static std::optional<std::string> decryptSignKey(const std::string& signKey);
 
     // Places the family call ("v1/call") with the held token, no user id and

@@ -4,6 +4,7 @@
 // method and response-type fall-backs.
 #include <gtest/gtest.h>
 
+#include "PellixDataManager/PellixDataManagerPrivate.h"
 #include "PellixDataManager/PellixNetServer/DataService/PXJSONResponseSerializer.h"
 #include "PellixDataManager/PellixNetServer/DataService/PellixDataService.h"
 #include "PipelineFixture.h"
@@ -16,6 +17,16 @@ namespace {
 using platform::Dictionary;
 using platform::Value;
 using test::shellOutput;
+
+std::string hexOf(const std::string& s) {
+    static const char* d = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : s) {
+        out += d[c >> 4];
+        out += d[c & 15];
+    }
+    return out;
+}
 
 std::string quoted(const std::string& s) {
     std::string out = "'";
@@ -180,6 +191,47 @@ TEST_F(SdkPipelineWire, BareRecordAndFormBody) {
     EXPECT_TRUE(form.isDictionary());
     EXPECT_NE(test::text(form, "timestamp"), "<missing>");
     EXPECT_NE(test::text(form, "sign"), "<missing>");
+}
+
+// The key a token brings decides how every later request is signed: a key
+// that decrypts to "" is appended as "", and only a key that does not
+// decrypt falls back to the nil text.
+TEST_F(SdkPipelineWire, TokenSigningKeyDecidesTheSignature) {
+    const std::string emptyKey =
+        shellOutput(std::string("head -c 16 /dev/zero | openssl enc -aes-128-cbc -nopad -K ") +
+                    hexOf(PellixDataManagerPrivate::kSignKeyAESKey) + " -iv " +
+                    hexOf(PellixDataManagerPrivate::kSignKeyAESIV) + " | base64 -w0");
+    ASSERT_FALSE(emptyKey.empty());
+    const struct {
+        const char* name;
+        std::string signKey;
+        std::optional<std::string> sign;
+        std::string appended;
+    } cases[] = {
+        {"decrypts to the empty text", emptyKey, std::string(), ""},
+        {"not a whole cipher block", "QUJD", std::nullopt, "(null)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        standIn_->rule(R"({"path":"/sdk/v2/token","data":{"token":"t-1","expires_in":"7200","sign_key":")" +
+                       c.signKey + R"("}})");
+        bool ok = false, done = false;
+        PellixDataManagerPrivate::refreshhAccessTokenWithAppId(kAppId, kSecret, std::string("pkg"),
+                                                               [&](bool s, const PellixErrorPtr&) {
+                                                                   ok = s;
+                                                                   done = true;
+                                                               });
+        ASSERT_TRUE(pump([&] { return done; }));
+        ASSERT_TRUE(ok);
+        auto token = PellixProxyInfo::sharedInstance()->token();
+        ASSERT_TRUE(token);
+        EXPECT_EQ(token->sign(), c.sign);
+
+        Dictionary merged = PellixDataService::handleParametersSHA1(Value(Dictionary{{"a", Value("1")}}));
+        const std::string sign = test::text(Value(merged), "sign");
+        merged.erase("sign");
+        EXPECT_EQ(sign, referenceSign(PellixDataService::signatureText(merged), c.appended));
+    }
 }
 
 }  // namespace
