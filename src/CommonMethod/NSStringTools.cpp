@@ -3,6 +3,7 @@
 #include "CommonMethod/NSDataTools.h"
 #include "CommonMethod/PXBase32Codec.h"
 #include "CommonMethod/PXTextScan.h"
+#include "PellixLog/PellixLog.h"
 #include "platform/Crypto.h"
 #include "platform/Log.h"
 
@@ -80,7 +81,9 @@ std::optional<std::string> NSStringTools::stringFromHexString(std::string_view s
         bytes.push_back(static_cast<char>(byte));
     }
     if (!pxtext::isValidUTF8(bytes)) return std::nullopt;
-    platform::Log::writef("------字符串=======%s", bytes.c_str());
+    // The decoded text may be a door secret: it is logged only while the
+    // SDK's log switch is on, like every other SDK line.
+    if (PellixLog::isLogEnable()) platform::Log::writef("------字符串=======%s", bytes.c_str());
     return bytes;
 }
 

@@ -24,7 +24,8 @@ public:
     // std::nullopt when the Base32 text is not ASCII or its bytes are not UTF-8.
     static std::optional<std::string> stringFromBase32String(std::string_view string);
     // The bytes the hex pairs give, read as text up to the first NUL byte and
-    // written to the system log. "" for fewer than two characters; a final
+    // written to the system log while the SDK's log switch is on (PellixLog).
+    // "" for fewer than two characters; a final
     // odd character is ignored; std::nullopt when the bytes are not UTF-8.
     static std::optional<std::string> stringFromHexString(std::string_view string);
 };

@@ -9,6 +9,8 @@
 #include "CommonMethod/NSStringTools.h"
 #include "CommonMethod/PXBase32Codec.h"
 #include "CommonMethod/PellixBase64.h"
+#include "PellixLog/PellixLog.h"
+#include "platform/Log.h"
 #include "sdk_core/SdkCoreTestUtil.h"
 #include "support/TestSupport.h"
 
@@ -204,6 +206,20 @@ TEST(NSStringTools, StringFromHexString) {
         SCOPED_TRACE(c.input);
         EXPECT_EQ(NSStringTools::stringFromHexString(c.input), c.output);
     }
+}
+
+// The decoded text can be a door secret: it reaches the system log only
+// while the SDK's log switch is on.
+TEST(NSStringTools, StringFromHexStringLogsOnlyWithTheLogSwitchOn) {
+    std::vector<std::string> lines;
+    platform::Log::setSink([&](std::string_view line) { lines.emplace_back(line); });
+    PellixLog::disableLog();
+    EXPECT_EQ(NSStringTools::stringFromHexString("736563726574"), "secret");
+    EXPECT_TRUE(lines.empty()) << lines.front();
+    PellixLog::enableLog();
+    EXPECT_EQ(NSStringTools::stringFromHexString("736563726574"), "secret");
+    platform::Log::setSink({});
+    EXPECT_EQ(lines, std::vector<std::string>{"------字符串=======secret"});
 }
 
 TEST(NSStringTools, PercentEncodingMatchesPythonQuote) {
