@@ -206,9 +206,11 @@ void Ops::getUserRoomListWithCompletion(ListCompletion<PellixRoomInfo> completio
                 list = rooms->list();
                 topics = rooms->topic();
             }
-            // The host hears first; the topics follow.
+            // The host hears first; the topics follow. An answer that brings
+            // no topic list says nothing about them: taking it as "no rooms"
+            // would drop every subscription and the resident's door calls.
             if (completion) completion(list, nullptr);
-            syncRoomTopics(topics);
+            if (topics) syncRoomTopics(topics);
         },
         [completion](const PellixErrorPtr& error) {
             if (completion) completion(std::nullopt, error);

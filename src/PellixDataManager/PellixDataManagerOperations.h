@@ -56,7 +56,8 @@ public:
     // Communities and rooms. The room list also brings the user record's MQTT
     // topics up to date: after the completion, when the answer's topics differ
     // from the stored ones, they replace them in the stored (and archived)
-    // user record and go to the MQTT manager.
+    // user record and go to the MQTT manager. An answer without a topic list
+    // (none, or a "topic" that is not a list) leaves them as they are.
     static void getUserCommunityListWithCompletion(ListCompletion<PellixRoomInfo> completion);
     static void getUserRoomListWithCompletion(ListCompletion<PellixRoomInfo> completion);
 

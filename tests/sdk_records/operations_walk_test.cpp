@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -294,14 +295,34 @@ TEST_F(RoomTopicSync, ChangedTopicsReplaceTheStoredOnesAndAreArchived) {
     EXPECT_TRUE(std::filesystem::exists(userFile()));
 }
 
-TEST_F(RoomTopicSync, AnAnswerWithoutTopicsEmptiesTheStoredList) {
-    standIn_->rule(R"({"path":"/sdkapi/v2/estate/room","data":{"list":[]}})");
-    int calls = 0;
-    DM::List<PellixRoomInfo> rooms;
-    roomList(calls, rooms);
-    ASSERT_TRUE(rooms);
-    EXPECT_TRUE(rooms->empty());
-    EXPECT_FALSE(user()->topic()) << "the answer had no topic list";
+// An answer without a topic list says nothing about topics; an empty list
+// does, and empties the stored one.
+TEST_F(RoomTopicSync, OnlyATopicListChangesTheStoredTopics) {
+    const std::vector<std::string> stored{"app/room_id/5001"};
+    struct Case {
+        const char* data;
+        std::optional<std::vector<std::string>> expect;
+    };
+    const Case cases[] = {
+        {R"({"list":[]})", stored},
+        {R"({"topic":"app/room_id/1","list":[]})", stored},
+        {R"({"topic":{"0":"app/room_id/1"},"list":[]})", stored},
+        {R"({"topic":[],"list":[]})", std::vector<std::string>{}},
+        {R"({"topic":[{"t":1},"app/room_id/7",null],"list":[]})", std::vector<std::string>{"app/room_id/7"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.data);
+        user()->setTopic(stored);
+        std::filesystem::remove(userFile());
+        standIn_->rule(std::string(R"({"path":"/sdkapi/v2/estate/room","data":)") + c.data + "}");
+        int calls = 0;
+        DM::List<PellixRoomInfo> rooms;
+        roomList(calls, rooms);
+        ASSERT_TRUE(rooms);
+        EXPECT_TRUE(rooms->empty());
+        EXPECT_EQ(user()->topic(), c.expect);
+        EXPECT_EQ(std::filesystem::exists(userFile()), c.expect != stored) << "archived only when changed";
+    }
 }
 
 TEST_F(RoomTopicSync, WithoutAUserRecordTheHostStillGetsTheList) {

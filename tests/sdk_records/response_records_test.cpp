@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixAllResponse.h"
+#include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixInitUserInfo.h"
 #include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixRecordClass.h"
 #include "PellixLog/PellixLog.h"
 #include "RecordsTestUtil.h"
@@ -188,6 +190,46 @@ TEST(ListKeys, ItemsAreRecordsNonObjectsSkippedAndANonArrayGivesAnEmptyList) {
         jsonObject(R"({"topic":["app/room_id/1","app/room_id/2"],"list":[{"room_number_id":"1"}]})"));
     EXPECT_EQ(rooms->topic(), (std::vector<std::string>{"app/room_id/1", "app/room_id/2"}));
     EXPECT_EQ((*rooms->list())[0]->room_number_id(), "1");
+}
+
+// Topic lists feed the MQTT subscriptions: elements follow the text-field
+// rule, and a value that is not a list never reads as "no topics".
+TEST(TopicLists, ElementsAreTextAndANonListLeavesTheFieldUnset) {
+    struct Case {
+        const char* topic;
+        std::optional<std::vector<std::string>> expect;
+        std::size_t logLines;
+    };
+    const Case cases[] = {
+        {R"(["a",12,2.5,true,{"x":1},["b"],null,"c"])", std::vector<std::string>{"a", "12", "2.5", "1", "c"}, 3},
+        {R"([])", std::vector<std::string>{}, 0},
+        {R"("app/room_id/1")", std::nullopt, 1},
+        {R"({"0":"app/room_id/1"})", std::nullopt, 1},
+        {"7", std::nullopt, 1},
+        {"null", std::nullopt, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.topic);
+        const std::string body = std::string(R"({"topic":)") + c.topic + "}";
+        test::LogCapture log;
+        PellixLog::enableLog();
+        auto rooms = PellixBaseModel::make<PellixEstateTopicRoom>(jsonObject(body));
+        auto user = PellixBaseModel::make<PellixInitUserInfo>(jsonObject(body));
+        PellixLog::disableLog();
+        EXPECT_EQ(rooms->topic(), c.expect);
+        EXPECT_EQ(user->topic(), c.expect);
+        const auto lines = log.lines();
+        ASSERT_EQ(lines.size(), 2 * c.logLines);
+        for (std::size_t i = 0; i < c.logLines; ++i) {
+            EXPECT_EQ(lines[i], "[PellixSDK Verbose]: Undefined Key:topic in PellixEstateTopicRoom");
+            EXPECT_EQ(lines[c.logLines + i], "[PellixSDK Verbose]: Undefined Key:topic in PellixInitUserInfo");
+        }
+    }
+
+    // A refused value leaves an earlier list in place.
+    auto rooms = PellixBaseModel::make<PellixEstateTopicRoom>(jsonObject(R"({"topic":["t1"]})"));
+    rooms->setValue(platform::Value("t2"), "topic");
+    EXPECT_EQ(rooms->topic(), std::vector<std::string>{"t1"});
 }
 
 TEST(Flags, TextFlagsAreYesOnlyForTheTextOne) {

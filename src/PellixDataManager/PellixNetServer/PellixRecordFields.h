@@ -29,7 +29,10 @@
 //   std::int64_t / std::int32_t / double: the value's integer (0 when it
 //       does not fit 32 bits) / floating reading.
 //   PellixTextList (std::optional<std::vector<std::string>>): an array's
-//       elements as text; anything else but null gives an empty list.
+//       elements by the PellixText rule; elements that are objects, arrays
+//       or null are left out, each through the undefined-key hook; null
+//       clears the list; any other value is refused (field unchanged,
+//       undefined-key hook).
 //   PellixRecordList<Item>: one Item per dictionary element, others skipped;
 //       a value that is not an array gives an empty list (never unset once
 //       seen).
@@ -140,19 +143,31 @@ struct PellixFieldCodec<double> {
 
 template <>
 struct PellixFieldCodec<PellixTextList> {
-    static void assign(PellixTextList& f, const platform::Value& v) {
+    using Skipped = std::function<void(const platform::Value& element)>;
+    // An array's elements by the text-field rule (text as is, numbers as
+    // their text); an element that is no text (object, array, null) is left
+    // out and handed to `skipped`. Null clears the list; any other value
+    // leaves it as it was.
+    static void assign(PellixTextList& f, const platform::Value& v, const Skipped& skipped = {}) {
         if (v.isNull()) {
             f.reset();
             return;
         }
+        const platform::Array* a = v.arrayIf();
+        if (!a) return;
         f.emplace();
-        if (const platform::Array* a = v.arrayIf()) {
-            for (const platform::Value& e : *a) {
-                const std::string* s = e.stringIf();
-                f->push_back(s ? *s : e.description());
+        for (const platform::Value& e : *a) {
+            if (e.isNull() || !PellixFieldCodec<PellixText>::accepts(e)) {
+                if (skipped) skipped(e);
+                continue;
             }
+            const std::string* s = e.stringIf();
+            f->push_back(s ? *s : e.description());
         }
     }
+    // A list field is never filled from a value that is not a list: a topic
+    // list read as empty would silently drop the resident's subscriptions.
+    static bool accepts(const platform::Value& v) { return v.isNull() || v.isArray(); }
     static platform::Value read(const PellixTextList& f) {
         if (!f) return platform::Value();
         platform::Array a;
@@ -252,7 +267,19 @@ public:
             Rule rule = rule_;
             f.assign = [m, rule](Base& b, const platform::Value& v) { rule(static_cast<Owner&>(b).*m, v); };
         } else {
-            f.assign = [m](Base& b, const platform::Value& v) { Codec::assign(static_cast<Owner&>(b).*m, v); };
+            if constexpr (requires(T& t, const platform::Value& v, Base& b) {
+                              Codec::assign(t, v, typename Codec::Skipped());
+                              b.setValueForUndefinedKey(v, std::string());
+                          }) {
+                // Elements the rule leaves out go to the undefined-key hook.
+                std::string key = key_;
+                f.assign = [m, key](Base& b, const platform::Value& v) {
+                    Codec::assign(static_cast<Owner&>(b).*m, v,
+                                  [&b, &key](const platform::Value& e) { b.setValueForUndefinedKey(e, key); });
+                };
+            } else {
+                f.assign = [m](Base& b, const platform::Value& v) { Codec::assign(static_cast<Owner&>(b).*m, v); };
+            }
             if constexpr (requires(const platform::Value& v) { Codec::accepts(v); }) {
                 f.accepts = [](const platform::Value& v) { return Codec::accepts(v); };
             }
