@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -142,7 +143,8 @@ TEST_F(GateTest, RefusalRunsOnTheCallingThreadWhateverThreadThatIs) {
 }
 
 // Defaults that complete a record let it through the gate: no answer comes
-// back on the calling thread (the request goes to the dead port instead).
+// back on the calling thread; the request goes to the dead port, and its
+// failure arrives later on the main queue (the probes must outlive it).
 TEST_F(GateTest, DefaultsCompleteTheRecord) {
     const std::vector<std::function<void(Probe&)>> calls = {
         [](Probe& p) { DM::setUserTransferNumberWithRoomId("r", "138", "", p.flag()); },
@@ -153,10 +155,23 @@ TEST_F(GateTest, DefaultsCompleteTheRecord) {
         [](Probe& p) { DM::contactPropertyHistoryWithDepID("d", nil, nil, p.list<PellixPropertyPublishInfo>()); },
         [](Probe& p) { DM::getSelfAuthRecordWithStartPage(0, 0, p.list<PellixSelfAuthRecord>()); },
     };
+    std::vector<std::unique_ptr<Probe>> probes;
     for (std::size_t i = 0; i < calls.size(); ++i) {
-        Probe probe;
-        calls[i](probe);
-        EXPECT_EQ(probe.calls, 0) << "call " << i;
+        probes.push_back(std::make_unique<Probe>());
+        calls[i](*probes.back());
+        EXPECT_EQ(probes.back()->calls, 0) << "call " << i;
+    }
+    auto allAnswered = [&] {
+        for (const auto& p : probes) {
+            if (p->calls == 0) return false;
+        }
+        return true;
+    };
+    ASSERT_TRUE(platform::RunLoop::main()->runUntil(allAnswered, 30));
+    for (std::size_t i = 0; i < probes.size(); ++i) {
+        EXPECT_EQ(probes[i]->calls, 1) << "call " << i;
+        ASSERT_TRUE(probes[i]->error) << "call " << i;
+        EXPECT_NE(probes[i]->error->errorCode(), 40400) << "call " << i;
     }
 }
 
