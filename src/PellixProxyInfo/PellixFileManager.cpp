@@ -25,15 +25,16 @@ const std::shared_ptr<PellixFileManager>& PellixFileManager::shareInstance() {
     return *instance;
 }
 
-std::string PellixFileManager::cachedPath(std::optional<std::string>& slot, const char* fixedName) {
-    std::lock_guard lock(mutex_);
-    if (!slot) slot = (fs::path(pellixSDKSaveDirectory()) / PellixCommonTypes::md5Crypt16WithString(fixedName)).string();
-    return *slot;
+// Worked out at every use: the paths follow the host's home, so a host that
+// sets it after the SDK's first file access does not keep writing under the
+// previous one.
+std::string PellixFileManager::pathOf(const char* fixedName) {
+    return (fs::path(pellixSDKSaveDirectory()) / PellixCommonTypes::md5Crypt16WithString(fixedName)).string();
 }
 
-std::string PellixFileManager::accessTokenFile() { return cachedPath(tokenFile_, "token.data"); }
-std::string PellixFileManager::userInfoFile() { return cachedPath(userInfoFile_, "userInfo.data"); }
-std::string PellixFileManager::deviceInfoFile() { return cachedPath(deviceInfoFile_, "deviceInfo.data"); }
+std::string PellixFileManager::accessTokenFile() { return pathOf("token.data"); }
+std::string PellixFileManager::userInfoFile() { return pathOf("userInfo.data"); }
+std::string PellixFileManager::deviceInfoFile() { return pathOf("deviceInfo.data"); }
 
 void PellixFileManager::removeFile(const std::string& path) {
     std::error_code ec;

@@ -5,15 +5,12 @@
 // application home; it is created (with intermediate folders) whenever it is
 // missing. Each archive is named by the lower-case MD5 hex of a fixed name:
 // "token.data", "userInfo.data", "deviceInfo.data". The full paths are worked
-// out on first use and cached.
+// out at each call from the current application home (platform::Paths).
 //
-// Thread safety: the singleton's paths are computed once under a lock; the
-// removals may run on any thread.
+// Thread safety: every member may be called from any thread.
 #pragma once
 
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 
 namespace pellix {
@@ -41,13 +38,8 @@ public:
 
 private:
     PellixFileManager() = default;
-    std::string cachedPath(std::optional<std::string>& slot, const char* fixedName);
+    static std::string pathOf(const char* fixedName);
     static void removeFile(const std::string& path);
-
-    std::mutex mutex_;
-    std::optional<std::string> tokenFile_;
-    std::optional<std::string> userInfoFile_;
-    std::optional<std::string> deviceInfoFile_;
 };
 
 }  // namespace pellix

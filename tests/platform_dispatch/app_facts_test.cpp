@@ -6,9 +6,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/Application.h"
@@ -161,6 +163,27 @@ TEST(PathsTest, FoldersLiveUnderTheHostsHomeAndAreCreated) {
 
 TEST(PathsTest, DefaultsFollowXdgFolders) {
     pellix::test::TempDir dir;
+    // The variables are the whole process's: put them back, or later tests
+    // make their temporary folders under this one after it is gone.
+    struct RestoreEnvironment {
+        std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+        RestoreEnvironment() {
+            for (const char* name : {"XDG_DATA_HOME", "XDG_CACHE_HOME", "TMPDIR"}) {
+                const char* v = std::getenv(name);
+                saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+            }
+        }
+        ~RestoreEnvironment() {
+            for (const auto& [name, value] : saved) {
+                if (value) {
+                    ::setenv(name.c_str(), value->c_str(), 1);
+                } else {
+                    ::unsetenv(name.c_str());
+                }
+            }
+            Paths::setHomeDirectory("");
+        }
+    } restore;
     ::setenv("XDG_DATA_HOME", (dir.path() + "/data").c_str(), 1);
     ::setenv("XDG_CACHE_HOME", (dir.path() + "/cache").c_str(), 1);
     ::setenv("TMPDIR", (dir.path() + "/tmp").c_str(), 1);

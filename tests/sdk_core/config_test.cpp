@@ -1,7 +1,10 @@
 // Configuration, options, the log switch and the error table.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <mutex>
 
@@ -11,16 +14,38 @@
 #include "PellixEnvironmenConfig/PellixOptions.h"
 #include "PellixLog/PellixLog.h"
 #include "platform/Log.h"
+#include "support/TestSupport.h"
 
 namespace pellix {
 namespace {
 
+constexpr const char* kFreshChild = "PELLIX_SDK_CORE_FRESH_CHILD";
+
+// A fresh process's configuration: checked in a child, since other tests of
+// this program change the process-wide singleton.
 TEST(PellixGlobleConfig, StartsInProductionWithNoTimeout) {
+    char exe[4096];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    ASSERT_GT(n, 0);
+    exe[n] = '\0';
+    test::Process child({exe, "--gtest_filter=PellixGlobleConfigChild.FreshDefaults"}, {{kFreshChild, "1"}});
+    EXPECT_EQ(child.wait(), 0) << child.output() << child.errorOutput();
+    EXPECT_NE(child.output().find("[       OK ] PellixGlobleConfigChild.FreshDefaults"), std::string::npos)
+        << child.output();
+}
+
+TEST(PellixGlobleConfigChild, FreshDefaults) {
+    if (!std::getenv(kFreshChild)) GTEST_SKIP() << "runs as a child of StartsInProductionWithNoTimeout";
     auto config = PellixGlobleConfig::sharedInstance();
     EXPECT_EQ(config->mode(), 2u);
     EXPECT_EQ(config->httpUrlStr(), PellixGlobleConfig::environment(2).httpUrlStr);
     EXPECT_EQ(config->mqttPort(), 1883u);
     EXPECT_EQ(config->requestTimeout(), 0.0f);
+    // The log switch's first use turns logging on and silences the MQTT
+    // client's own log.
+    MQTTLog::setLogLevel(0x1F);
+    EXPECT_TRUE(PellixLog::isLogEnable());
+    EXPECT_EQ(MQTTLog::logLevel(), 0u);
 }
 
 TEST(PellixGlobleConfig, ModesSelectTheirRows) {
@@ -51,6 +76,14 @@ TEST(PellixGlobleConfig, ModesSelectTheirRows) {
 }
 
 TEST(PellixGlobleConfig, HostReplacesAnEnvironment) {
+    // The table is the process's: the row goes back for the tests after this one.
+    struct RestoreRow {
+        PellixGlobleConfig::Environment saved = PellixGlobleConfig::environment(0);
+        ~RestoreRow() {
+            PellixGlobleConfig::setEnvironment(0, saved);
+            PellixGlobleConfig::sharedInstance()->setPellixSDKMode(2);
+        }
+    } restore;
     PellixGlobleConfig::setEnvironment(0, {"https://127.0.0.1:45678", "127.0.0.1", 41883});
     auto config = PellixGlobleConfig::sharedInstance();
     config->setPellixSDKMode(0);
@@ -92,18 +125,16 @@ TEST(PellixOptions, ModeAndLogTakeEffectAtOnce) {
     EXPECT_EQ(config->mode(), 7u);
     EXPECT_EQ(config->httpUrlStr(), PellixGlobleConfig::environment(2).httpUrlStr);
 
-    EXPECT_TRUE(PellixLog::isLogEnable());
+    PellixLog::enableLog();
     o.setIsShowLog(false);
     EXPECT_FALSE(PellixLog::isLogEnable());
     o.setIsShowLog(true);
     EXPECT_TRUE(PellixLog::isLogEnable());
 }
 
-TEST(PellixLog, OnAtFirstUseSilencesMQTTAndGatesEveryLine) {
-    MQTTLog::setLogLevel(0x1F);
-    EXPECT_TRUE(PellixLog::isLogEnable());  // first use creates the singleton
-    EXPECT_EQ(MQTTLog::logLevel(), 0u);
-
+// Its first use is checked in a fresh process (PellixGlobleConfigChild).
+TEST(PellixLog, GatesEveryLine) {
+    PellixLog::enableLog();
     std::mutex m;
     std::vector<std::string> lines;
     platform::Log::setSink([&](std::string_view line) {

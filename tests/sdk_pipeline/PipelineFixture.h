@@ -107,6 +107,20 @@ inline const platform::Value& member(const platform::Value& v, const std::string
     return m ? *m : null;
 }
 
+// The SDK's session as a fresh process has it: no token, user, open id,
+// push token or credentials held, logging on. The singletons live as long as
+// the test program, so every test that leans on their state starts here.
+inline void resetSdkSession() {
+    const auto& store = PellixProxyInfo::sharedInstance();
+    store->setToken(nullptr);
+    store->setUserInfo(nullptr);
+    store->setOpenId(std::nullopt);
+    store->setPushToken(std::nullopt);
+    store->setAppId(std::nullopt);
+    store->setSecretKey(std::nullopt);
+    PellixLog::enableLog();
+}
+
 class PipelineTest : public ::testing::Test {
 protected:
     static constexpr const char* kAppId = "px-test-app-0001";
@@ -115,6 +129,7 @@ protected:
     void SetUp() override {
         pipelineCerts();
         platform::Paths::setHomeDirectory(home_.path());
+        resetSdkSession();
         standIn_ = std::make_unique<PlatformStandIn>(pipelineCerts().leaf);
         for (std::uint64_t row = 0; row < 3; ++row) {
             PellixGlobleConfig::setEnvironment(row, {standIn_->baseURL(), "127.0.0.1", 1883});

@@ -57,6 +57,7 @@ public:
 TEST(SdkPipelineSigning, SignsTrimmedSortedTextWithNilKeyWhenNoToken) {
     test::TempDir home;
     platform::Paths::setHomeDirectory(home.path());
+    test::resetSdkSession();
     Dictionary own{{"b", Value(" x ")}, {"a", Value(std::int64_t(1))}};
     Dictionary merged = PellixDataService::handleParametersSHA1(Value(own));
     const std::string stamp = test::text(Value(merged), "timestamp");
@@ -74,6 +75,7 @@ TEST(SdkPipelineSigning, SignsTrimmedSortedTextWithNilKeyWhenNoToken) {
 TEST(SdkPipelineSigning, TextEdgeCases) {
     test::TempDir home;
     platform::Paths::setHomeDirectory(home.path());
+    test::resetSdkSession();
     struct Case {
         Dictionary params;
         std::string text;
@@ -103,6 +105,7 @@ TEST(SdkPipelineSigning, URLJoinsAndSerializerChoice) {
 
     test::TempDir home;
     platform::Paths::setHomeDirectory(home.path());
+    test::resetSdkSession();
     auto json = PellixDataService::reponseSerializerWithType(0);
     EXPECT_TRUE(std::dynamic_pointer_cast<PXJSONResponseSerializer>(json));
     EXPECT_TRUE(std::dynamic_pointer_cast<TVXMLParserResponseSerializer>(PellixDataService::reponseSerializerWithType(1)));

@@ -88,7 +88,12 @@ protected:
         manager_ = TVURLSessionManager::create();
     }
     void TearDown() override {
-        if (manager_) manager_->invalidateSessionCancelingTasks(true);
+        if (!manager_) return;
+        manager_->invalidateSessionCancelingTasks(true);
+        // The cancelled tasks' completions and notifications arrive on the
+        // main queue: let them come now rather than in the next test's log.
+        pumpUntil([&] { return manager_->tasks().empty(); }, 5);
+        pumpFor(0.2);
     }
     std::unique_ptr<NodePeer> peer_;
     std::shared_ptr<TVURLSessionManager> manager_;
@@ -181,22 +186,27 @@ TEST_F(URLSessionManagerTest, CompletionQueueGroupAndNotificationOrder) {
         std::lock_guard lock(mutex);
         order.push_back(std::move(s));
     };
-    auto token = NotificationCenter::defaultCenter().addObserver(
-        TVNetworkingTaskDidCompleteNotification, nullptr, nullptr, [&](const platform::Notification&) {
-            note(platform::RunLoop::isMainThread() ? "notification-main" : "notification-elsewhere");
-        });
     bool onQueue = false;
     // Held open by the test until the completion block has joined it, so
     // the notify below cannot fire before that block.
     group->enter();
-    manager_
-        ->dataTaskWithRequest(requestFor(peer_->url("/small")),
-                              [&](const TVResponse&, const TVResponseObject&, platform::ErrorPtr) {
-                                  onQueue = queue->isCurrent();
-                                  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                                  note("handler");
-                              })
-        ->resume();
+    auto task = manager_->dataTaskWithRequest(requestFor(peer_->url("/small")),
+                                              [&](const TVResponse&, const TVResponseObject&, platform::ErrorPtr) {
+                                                  onQueue = queue->isCurrent();
+                                                  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                                                  note("handler");
+                                              });
+    // Only this task's notification: tasks of earlier tests may still be
+    // finishing in this process. The observer goes before `note` does, even
+    // when an assertion below ends the test early.
+    struct Observer {
+        NotificationCenter::Token token;
+        ~Observer() { NotificationCenter::defaultCenter().removeObserver(token); }
+    } observer{NotificationCenter::defaultCenter().addObserver(
+        TVNetworkingTaskDidCompleteNotification, task.get(), nullptr, [&](const platform::Notification&) {
+            note(platform::RunLoop::isMainThread() ? "notification-main" : "notification-elsewhere");
+        })};
+    task->resume();
     ASSERT_TRUE(pumpUntil([&] { return group->count() >= 2; }));
     std::atomic<bool> groupDone{false};
     group->notify(queue, [&] {
@@ -208,7 +218,6 @@ TEST_F(URLSessionManagerTest, CompletionQueueGroupAndNotificationOrder) {
         std::lock_guard lock(mutex);
         return groupDone && order.size() == 3;
     }));
-    NotificationCenter::defaultCenter().removeObserver(token);
     EXPECT_TRUE(onQueue);
     // The handler first; the group's notify and the main-queue notification
     // both follow it, in either order.
