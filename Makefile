@@ -1,4 +1,8 @@
 # The README's commands. Each installs what it needs first.
+# `make test` runs each test in a process of its own (ctest); `make sanitize`
+# runs each test program whole and shuffled under ASan+UBSan, so the tests
+# must also pass in any order in one process (the seed is printed; set
+# PELLIX_SHUFFLE_SEED to repeat an order).
 JOBS    ?= $(shell nproc)
 GEN     := -G Ninja
 BUILD   ?= build
@@ -27,7 +31,7 @@ sanitize: setup
 	@cmake -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DPELLIX_SANITIZE=address,undefined >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --test-dir build-asan -j $(JOBS) --output-on-failure --timeout 900
+	  bash scripts/run-shuffled.sh build-asan $(JOBS)
 
 tsan: setup
 	@cmake -S . -B build-tsan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DPELLIX_SANITIZE=thread >/dev/null
