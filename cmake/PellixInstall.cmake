@@ -9,8 +9,24 @@ get_property(_layers GLOBAL PROPERTY PELLIX_LAYERS)
 install(TARGETS ${_layers} pellix EXPORT PellixTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# Public headers only. A header is private, and stays out of the install,
+# when its name ends in "Private.h" or it is one of the platform's own
+# internals listed here; no installed header may include a private one (the
+# install test checks it).
+set(PELLIX_PRIVATE_HEADERS
+  platform/TimerScheduler.h
+  platform/URLSessionCallbackChannel.h
+  platform/URLSessionEngine.h
+  platform/URLSessionTransfer.h
+  platform/WorkerPool.h
+  platform/X509DER.h)
+set(_private_patterns PATTERN "*Private.h" EXCLUDE)
+foreach(h IN LISTS PELLIX_PRIVATE_HEADERS)
+  string(REPLACE "." "\\." _re "${h}")
+  list(APPEND _private_patterns REGEX "/${_re}$" EXCLUDE)
+endforeach()
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/src/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pellix
-        FILES_MATCHING PATTERN "*.h")
+        FILES_MATCHING PATTERN "*.h" ${_private_patterns})
 # The SDK's resource bundle (its tones); a host copies it beside its own
 # resources, where platform::Bundle's main bundle finds it.
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/resources/PellixSDK.bundle
@@ -32,5 +48,9 @@ foreach(l pellix_sdk pellix_SipEngineSDK pellix_HOSSDK pellix_TVNetworking pelli
     string(APPEND PELLIX_PC_LIBS " -l${l}")
   endif()
 endforeach()
+# The .pc file finds its prefix from where it lies (${pcfiledir}), so it
+# holds for whatever prefix `cmake --install --prefix` is given, and for a
+# tree moved after installing.
+file(RELATIVE_PATH PELLIX_PC_PREFIX_FROM_PCFILEDIR /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/pellix.pc.in ${CMAKE_BINARY_DIR}/pellix.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/pellix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
