@@ -246,7 +246,11 @@ std::optional<URLRequest> TVHTTPRequestSerializer::requestWithMethod(const std::
     URLRequest request(*url);
     TVParameterAssert(request.setHTTPMethod(method), "method");
     // Only the properties set on the serializer override the request's defaults.
+    if (changedKeyPaths_.count("allowsCellularAccess")) request.setAllowsCellularAccess(allowsCellularAccess_);
     if (changedKeyPaths_.count("cachePolicy")) request.setCachePolicy(cachePolicy_);
+    if (changedKeyPaths_.count("HTTPShouldHandleCookies")) request.setHTTPShouldHandleCookies(HTTPShouldHandleCookies_);
+    if (changedKeyPaths_.count("HTTPShouldUsePipelining")) request.setHTTPShouldUsePipelining(HTTPShouldUsePipelining_);
+    if (changedKeyPaths_.count("networkServiceType")) request.setNetworkServiceType(networkServiceType_);
     if (changedKeyPaths_.count("timeoutInterval")) request.setTimeoutInterval(timeoutInterval_);
     return requestBySerializingRequest(request, parameters, error);
 }

@@ -94,9 +94,9 @@ public:
     void setStringEncoding(unsigned encoding) { stringEncoding_ = encoding; }
 
     // The six request properties. Setting one, even to its current value,
-    // marks it, and only marked properties reach the requests. The platform's
-    // request carries only the time-out and the cache policy; the other four
-    // are kept for the callers that set them.
+    // marks it, and only marked properties reach the requests. What each
+    // does on the way out is platform::URLRequest's to say: pipelining and
+    // the network service type are carried but have no effect on Linux.
     bool allowsCellularAccess() const { return allowsCellularAccess_; }
     void setAllowsCellularAccess(bool v);
     platform::URLRequest::CachePolicy cachePolicy() const { return cachePolicy_; }

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -52,9 +53,18 @@ std::string interfaceName(int ifindex) {
     return name;
 }
 
+std::mutex interfaceInfoMutex;
+std::string interfaceInfoDirectory = "/sys/class/net";
+
+// The folder of one interface's facts.
+std::string interfaceInfo(const std::string& name) {
+    std::lock_guard lock(interfaceInfoMutex);
+    return interfaceInfoDirectory + "/" + name;
+}
+
 bool hasDevType(const std::string& name, const char* devtype) {
     if (name.empty() || name.find('/') != std::string::npos) return false;
-    std::ifstream in("/sys/class/net/" + name + "/uevent");
+    std::ifstream in(interfaceInfo(name) + "/uevent");
     std::string line, wanted = std::string("DEVTYPE=") + devtype;
     while (std::getline(in, line))
         if (line == wanted) return true;
@@ -249,6 +259,11 @@ struct Reachability::Watcher {
     std::thread thread;
 };
 
+void Reachability::setInterfaceInfoDirectory(std::string directory) {
+    std::lock_guard lock(interfaceInfoMutex);
+    interfaceInfoDirectory = directory.empty() ? std::string("/sys/class/net") : std::move(directory);
+}
+
 Reachability::Reachability(std::shared_ptr<const Target> target) : target_(std::move(target)) {}
 
 Reachability::~Reachability() { unschedule(); }
@@ -301,7 +316,7 @@ std::optional<std::vector<Reachability::IPv4DefaultRoute>> Reachability::ipv4Def
 bool Reachability::isWirelessInterface(const std::string& name) {
     if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return false;
     std::error_code ec;
-    const std::string dir = "/sys/class/net/" + name;
+    const std::string dir = interfaceInfo(name);
     if (std::filesystem::exists(dir + "/wireless", ec) || std::filesystem::exists(dir + "/phy80211", ec)) return true;
     return hasDevType(name, "wlan");
 }

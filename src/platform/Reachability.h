@@ -64,6 +64,10 @@ public:
     // Whether the named interface is an 802.11 device (sysfs "wireless" or
     // "phy80211", or DEVTYPE "wlan"); false for an unknown name.
     static bool isWirelessInterface(const std::string& name);
+    // Where interface facts (a device's sysfs "uevent", "wireless") are read:
+    // by default "/sys/class/net". Tests point it at a folder of their own to
+    // give an interface another type; "" restores the default.
+    static void setInterfaceInfoDirectory(std::string directory);
 
     // nullptr for an address family other than IPv4 / IPv6 or a null address.
     static std::shared_ptr<Reachability> withAddress(const sockaddr* address);

@@ -1,5 +1,6 @@
 // URLRequest: what one HTTP request is to send: URL, method, header fields,
-// body and time-out, as the platform's mutable URL request holds them.
+// body, time-out and the network settings below, as the platform's mutable
+// URL request holds them.
 //
 // Header names are matched without regard to case and keep the spelling and
 // order they were first set in. Values containing CR, LF or NUL are refused
@@ -76,6 +77,29 @@ public:
     // refused (false, nothing changed). nullopt resolves the host as usual.
     const std::optional<std::string>& connectToAddress() const { return connectTo_; }
     bool setConnectToAddress(std::optional<std::string> address);
+    // Whether the request may leave through a mobile-broadband (cellular)
+    // interface. When false, the session refuses to connect wherever the
+    // kernel's route to the server (or proxy) leaves through one, and the
+    // task fails with -1009; it also opens a connection of its own rather
+    // than reuse one that might.
+    bool allowsCellularAccess() const { return allowsCellularAccess_; }
+    void setAllowsCellularAccess(bool allowed) { allowsCellularAccess_ = allowed; }
+
+    // Whether the session's cookie store takes part: its cookies for the URL
+    // are sent and the answer's Set-Cookie fields stored. When false no
+    // stored cookie is sent and none is kept (a "Cookie" field set on the
+    // request still goes out).
+    bool HTTPShouldHandleCookies() const { return HTTPShouldHandleCookies_; }
+    void setHTTPShouldHandleCookies(bool handle) { HTTPShouldHandleCookies_ = handle; }
+
+    // Kept for the callers that set them; they change nothing here. The
+    // session never pipelines HTTP/1.1 requests (HTTP/2 streams are
+    // multiplexed on one connection regardless), and Linux has no per-request
+    // service class that the system would schedule by.
+    bool HTTPShouldUsePipelining() const { return HTTPShouldUsePipelining_; }
+    void setHTTPShouldUsePipelining(bool pipelining) { HTTPShouldUsePipelining_ = pipelining; }
+    unsigned networkServiceType() const { return networkServiceType_; }
+    void setNetworkServiceType(unsigned type) { networkServiceType_ = type; }
 
     // Checks used by the setters, public for the session's own checks.
     static bool isToken(std::string_view text);
@@ -90,6 +114,10 @@ private:
     double timeoutInterval_ = kDefaultTimeoutInterval;
     CachePolicy cachePolicy_ = CachePolicy::UseProtocolCachePolicy;
     std::optional<std::string> connectTo_;
+    bool allowsCellularAccess_ = true;
+    bool HTTPShouldHandleCookies_ = true;
+    bool HTTPShouldUsePipelining_ = false;
+    unsigned networkServiceType_ = 0;
 };
 
 }  // namespace pellix::platform

@@ -19,10 +19,15 @@ URLSessionEngine::URLSessionEngine(URLSessionConfiguration configuration, std::s
     curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(configuration_.httpMaximumConnectionsPerHost()));
     curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS,
                       static_cast<long>(std::max(16, configuration_.httpMaximumConnectionsPerHost() * 4)));
+    cookies_ = curl_share_init();
+    if (cookies_) curl_share_setopt(cookies_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
 }
 
 URLSessionEngine::~URLSessionEngine() {
     if (multi_) curl_multi_cleanup(multi_);
+    // Every transfer's handle is gone by now; were one left, the store is
+    // kept rather than freed under it.
+    if (cookies_) curl_share_cleanup(cookies_);
 }
 
 void URLSessionEngine::start(const std::shared_ptr<URLSession>& session) {
@@ -315,6 +320,19 @@ bool URLSessionEngine::configureEasy(Transfer& t) {
     curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
     curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, &URLSessionEngine::onSSLContext);
     curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &t);
+
+    // Cookies: the session's store, or none at all.
+    if (r.HTTPShouldHandleCookies() && cookies_) {
+        curl_easy_setopt(e, CURLOPT_SHARE, cookies_);
+        curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
+    }
+    // Cellular access off: every socket is checked against the route it
+    // takes, and no connection opened without that check is reused.
+    if (!r.allowsCellularAccess()) {
+        curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &URLSessionEngine::onOpenSocket);
+        curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &t);
+        curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+    }
 
     // Proxy: only what the configuration names; never the environment's.
     std::string proxy;

@@ -108,6 +108,9 @@ private:
     static std::size_t onWrite(char* data, std::size_t size, std::size_t count, void* user);
     static std::size_t onRead(char* data, std::size_t size, std::size_t count, void* user);
     static CURLcode onSSLContext(CURL* easy, void* sslContext, void* user);
+    // Opens each connection's socket; refuses one that would leave through a
+    // mobile-broadband interface when the request forbids cellular access.
+    static curl_socket_t onOpenSocket(void* user, curlsocktype purpose, curl_sockaddr* address);
     static int onVerify(X509_STORE_CTX* ctx, void* user);
     bool decideTrust(Transfer& t, std::shared_ptr<const ServerTrust> trust);
     void onHeadComplete(Transfer& t);
@@ -123,6 +126,9 @@ private:
     const std::shared_ptr<OperationQueue> queue_;
     const bool shared_;
     CURLM* multi_ = nullptr;
+    // The session's cookie store: libcurl's cookie engine, shared by the
+    // session's transfers that handle cookies (engine thread only).
+    CURLSH* cookies_ = nullptr;
 
     mutable std::mutex mutex_;  // guards the members below
     std::shared_ptr<URLSessionDelegate> delegate_;

@@ -3,7 +3,9 @@
 #include "platform/URLSessionEngine.h"
 
 #include <openssl/ssl.h>
+#include <sys/socket.h>
 
+#include "platform/Reachability.h"
 #include "platform/URLSessionTransfer.h"
 #include "platform/X509DER.h"
 
@@ -293,6 +295,20 @@ std::size_t URLSessionEngine::onRead(char* data, std::size_t size, std::size_t c
         t.engine->flushSoon(t);
     }
     return static_cast<std::size_t>(got);
+}
+
+curl_socket_t URLSessionEngine::onOpenSocket(void* user, curlsocktype purpose, curl_sockaddr* address) {
+    auto& t = *static_cast<Transfer*>(user);
+    if (purpose == CURLSOCKTYPE_IPCXN) {
+        auto route = Reachability::withAddress(&address->addr);
+        auto flags = route ? route->flags() : std::nullopt;
+        if (flags && (*flags & Reachability::kIsWWAN)) {
+            t.failCode = URLError::NotConnectedToInternet;
+            t.failReason = "cellular access is not allowed for this request, and the route to the server is cellular";
+            return CURL_SOCKET_BAD;
+        }
+    }
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
 CURLcode URLSessionEngine::onSSLContext(CURL*, void* sslContext, void* user) {

@@ -115,6 +115,30 @@ TEST(TVHTTPRequestSerializer, ObservedPropertiesReachRequestsOnlyOnceSet) {
     EXPECT_EQ(TVHTTPRequestSerializerObservedKeyPaths().back(), "timeoutInterval");
 }
 
+// The four network settings travel on the request the serializer builds,
+// where the URL session reads them; unset ones leave the request's defaults.
+TEST(TVHTTPRequestSerializer, NetworkSettingsReachTheRequest) {
+    auto serializer = TVHTTPRequestSerializer::serializer();
+    auto fresh = serializer->requestWithMethod("GET", "http://h.test/", Value(), nullptr);
+    EXPECT_TRUE(fresh->allowsCellularAccess());
+    EXPECT_TRUE(fresh->HTTPShouldHandleCookies());
+    EXPECT_FALSE(fresh->HTTPShouldUsePipelining());
+    EXPECT_EQ(fresh->networkServiceType(), 0u);
+
+    serializer->setAllowsCellularAccess(false);
+    serializer->setHTTPShouldHandleCookies(false);
+    serializer->setHTTPShouldUsePipelining(true);
+    serializer->setNetworkServiceType(2);
+    for (const char* method : {"GET", "POST"}) {
+        auto r = serializer->requestWithMethod(method, "http://h.test/", Value(Dictionary{{"a", Value("1")}}), nullptr);
+        ASSERT_TRUE(r) << method;
+        EXPECT_FALSE(r->allowsCellularAccess()) << method;
+        EXPECT_FALSE(r->HTTPShouldHandleCookies()) << method;
+        EXPECT_TRUE(r->HTTPShouldUsePipelining()) << method;
+        EXPECT_EQ(r->networkServiceType(), 2u) << method;
+    }
+}
+
 TEST(TVHTTPRequestSerializer, CopyKeepsHeadersAndQueryBlock) {
     auto serializer = TVHTTPRequestSerializer::serializer();
     serializer->setValue("v", "X-Keep");

@@ -19,6 +19,7 @@
 //   /headers               JSON of the request headers
 //   /pellix_api/...        a door unit's answer: JSON {"code":0}, or with
 //                          --door-redirect a 302 to that URL
+//   /cookie[?set=<v>]      the request's Cookie field as the body; with set, also Set-Cookie px=<v>
 const fs = require('fs');
 const http = require('http');
 const https = require('https');
@@ -74,6 +75,13 @@ function handler(req, res) {
                                       sha256: hash.digest('hex') });
         res.writeHead(200, { 'Content-Type': 'application/json' });
         return res.end(body);
+      }
+      case 'cookie': {
+        // The Cookie field received as the body; ?set=<v> also sets px=<v>.
+        const headers = { 'Content-Type': 'text/plain; charset=utf-8' };
+        if (url.searchParams.has('set')) headers['Set-Cookie'] = `px=${url.searchParams.get('set')}; Path=/`;
+        res.writeHead(200, headers);
+        return res.end(req.headers.cookie || '');
       }
       case 'headers':
         res.writeHead(200, { 'Content-Type': 'application/json' });
