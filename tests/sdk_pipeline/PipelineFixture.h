@@ -37,6 +37,17 @@ inline TestCerts& pipelineCerts() {
     return *certs;
 }
 
+// Lower-case hex of the text's bytes, as the openssl tool takes keys and IVs.
+inline std::string hexOf(const std::string& s) {
+    static const char* d = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : s) {
+        out += d[c >> 4];
+        out += d[c & 15];
+    }
+    return out;
+}
+
 inline std::string shellOutput(const std::string& command) {
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return {};

@@ -13,19 +13,10 @@ namespace {
 
 using platform::Bytes;
 using platform::ErrorPtr;
+using test::hexOf;
 using test::shellOutput;
 
 constexpr const char* kDevice = "6F1C2D3E-4A5B-4C6D-8E9F-0A1B2C3D4E5F";
-
-std::string hexOf(const std::string& s) {
-    static const char* d = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : s) {
-        out += d[c >> 4];
-        out += d[c & 15];
-    }
-    return out;
-}
 
 // Base64 of AES-256-CBC(plain) by the openssl tool, key and IV as the SDK's
 // ASCII texts; the plain text must already be a whole number of blocks.

@@ -16,17 +16,8 @@ namespace {
 
 using platform::Dictionary;
 using platform::Value;
+using test::hexOf;
 using test::shellOutput;
-
-std::string hexOf(const std::string& s) {
-    static const char* d = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : s) {
-        out += d[c >> 4];
-        out += d[c & 15];
-    }
-    return out;
-}
 
 std::string quoted(const std::string& s) {
     std::string out = "'";
