@@ -1,0 +1,481 @@
+#include "PellixSipCallManager/PellixSipCallManager.h"
+
+#include <cstdio>
+#include <map>
+
+#include "PellixLog/PellixLog.h"
+#include "PellixSipCallManager/PellixIncomingCallClass.h"
+#include "PellixSipCallManager/SipEngineManager.h"
+#include "platform/Application.h"
+#include "platform/DispatchQueue.h"
+#include "platform/NotificationCenter.h"
+
+namespace pellix {
+
+namespace {
+
+SipEngineManager& engine() { return *SipEngineManager::sharedInstance(); }
+
+void logDebug(std::string_view text) {
+    if (PellixLog::isLogEnable()) PellixLog::debug(text);
+}
+
+void logNumbers(const char* format, std::int64_t a, std::int64_t b) {
+    if (!PellixLog::isLogEnable()) return;
+    char buffer[256];
+    std::snprintf(buffer, sizeof buffer, format, static_cast<long>(a), static_cast<long>(b));
+    PellixLog::debug(buffer);
+}
+
+client::MediaSession* sessionOf(client::Call* call) { return call ? call->GetMediaSession() : nullptr; }
+
+client::VideoStream* videoStreamOf(client::Call* call) {
+    auto* session = sessionOf(call);
+    return session ? session->GetVideoStream() : nullptr;
+}
+
+}  // namespace
+
+const std::shared_ptr<PellixSipCallManager>& PellixSipCallManager::sharedInstance() {
+    static const std::shared_ptr<PellixSipCallManager> instance = [] {
+        std::shared_ptr<PellixSipCallManager> created(new PellixSipCallManager());
+        created->setupSipCallManagerData();
+        return created;
+    }();
+    return instance;
+}
+
+PellixSipCallManager::~PellixSipCallManager() {
+    platform::NotificationCenter::defaultCenter().removeObserver(this);
+    removeCTCallCenterMonitoring();
+}
+
+void PellixSipCallManager::setupSipCallManagerData() {
+    auto& center = platform::NotificationCenter::defaultCenter();
+    center.addObserverWithOwner(this, kSipEngineManager_InitializeSuccess_Notification, nullptr,
+                                [this](const platform::Notification& n) { receiveSipEngineNotification(n.name()); });
+    center.addObserverWithOwner(this, platform::Application::DidEnterBackgroundNotification, nullptr,
+                                [](const platform::Notification&) { engine().applicationDidEnterBackground(); });
+    center.addObserverWithOwner(this, platform::Application::DidBecomeActiveNotification, nullptr,
+                                [](const platform::Notification&) { engine().applicationDidBecomeActive(); });
+    center.addObserverWithOwner(this, platform::Application::WillTerminateNotification, nullptr,
+                                [this](const platform::Notification&) {
+                                    if (callDirection_ == PellixSipCallDirectionIncoming) {
+                                        if (engine().inCalling())
+                                            hangupCurrentCall();
+                                        else
+                                            rejectCurrentCall();
+                                    } else if (callDirection_ == PellixSipCallDirectionOutgoing) {
+                                        hangupCurrentCall();
+                                    }
+                                });
+    engine().initializeSipEngineManager();
+}
+
+void PellixSipCallManager::receiveSipEngineNotification(const std::string& name) {
+    logDebug("音视频-初始化完毕");
+    if (name != kSipEngineManager_InitializeSuccess_Notification) return;
+    engine().configureDNS();
+    engine().setRegistrationDelegate(this);
+    engine().setCallDelegate(this);
+}
+
+void PellixSipCallManager::registrationDelegate(const std::shared_ptr<PellixSipCallDelegate>& delegate) {
+    sharedInstance()->deleagte_ = delegate;
+}
+
+void PellixSipCallManager::removeDelegate() { sharedInstance()->deleagte_.reset(); }
+
+// ---------------------------------------------------------------- account
+
+void PellixSipCallManager::registerSipAccount(
+    const std::string& sipAccount, const std::string& sipAuthName, const std::optional<std::string>& sipPassword,
+    const std::string& sipDomain, bool supportSipProxy, const std::string& sipProxy, std::int64_t sipTransportType,
+    bool supportWebrtc, bool supportRtcpFb, std::int64_t sipExpire, const std::string& sipDisplayName,
+    bool keepAlive, std::int64_t videoType, const std::string& stunServer, const std::string& stunServerPort,
+    const std::string& turnServer, const std::string& turnServerPort, const std::string& turnUserName,
+    const std::string& turnPassword) {
+    sharedInstance()->userSipAccount_ = sipAccount;
+    engine().loadConfigureWithSipAccount(sipAccount, sipAuthName, sipPassword, sipDomain, supportSipProxy, sipProxy,
+                                         sipTransportType, supportWebrtc, supportRtcpFb, sipExpire, sipDisplayName,
+                                         keepAlive, videoType, stunServer, stunServerPort, turnServer,
+                                         turnServerPort, turnUserName, turnPassword);
+}
+
+void PellixSipCallManager::logoutSipAccount() { engine().deRegisterSipAccount(); }
+void PellixSipCallManager::refreshSipRegister() { engine().refreshSipRegister(); }
+bool PellixSipCallManager::checkSipRegisteredSussess() { return engine().isSipRegistered(); }
+std::optional<std::string> PellixSipCallManager::getUserSipAccount() { return sharedInstance()->userSipAccount_; }
+
+std::optional<std::string> PellixSipCallManager::getCurrentSipAccount() {
+    const auto& self = sharedInstance();
+    return self->currentCall_ ? self->currentSipAccount_ : std::nullopt;
+}
+
+// ---------------------------------------------------------------- calls
+
+void PellixSipCallManager::makeCallWithCallType(std::int64_t callType, std::int64_t mediaCallType,
+                                                bool localMicrophoneEnable, bool localSpeakerEnable,
+                                                std::shared_ptr<PellixVideoView> localVideoView,
+                                                std::int64_t localCameraOrientation,
+                                                const std::string& remoteCallerID,
+                                                std::shared_ptr<PellixVideoView> remoteVideoView) {
+    if (engine().inCalling()) return;
+    platform::DispatchQueue::main()->async([=] {
+        const auto& self = sharedInstance();
+        self->clearVideoUI();
+        self->localCameraOrientation_ = localCameraOrientation;
+        self->microphoneEnable_ = localMicrophoneEnable;
+        self->speakerEnable_ = localSpeakerEnable;
+        self->localVideoBgView_ = localVideoView;
+        self->remoteVideoBgView_ = remoteVideoView;
+        self->localMediaCallType_ = mediaCallType;
+        self->configVideoUI();
+
+        client::SipProfile* profile = engine().gainCurrentSipProfile();
+        auto* calls = engine().gainCallManager();
+        if (!profile || !calls) return;
+        // Only call types 0 and 1 name a callee. For any other type the
+        // callee would be a lone space, which no SIP URI can carry: the call
+        // is failed at once through the delegate instead of being sent.
+        if (callType != 0 && callType != 1) {
+            if (auto d = self->delegate()) d->sipCallFailedOrWrong(400, std::string("Bad callee for call type"));
+            return;
+        }
+        const bool video = mediaCallType != PellixMediaCallTypeAudio;
+        calls->MakeCall(profile, remoteCallerID.c_str(), "ios-app", profile->supportWebrtc, 1, video, 0,
+                        std::map<std::string, std::string>{});
+    });
+}
+
+void PellixSipCallManager::answerSipCallWithMediaCallType(std::int64_t mediaCallType, bool localMicrophoneEnable,
+                                                          bool localSpeakerEnable,
+                                                          std::int64_t localCameraOrientation,
+                                                          std::shared_ptr<PellixVideoView> localVideoView,
+                                                          std::shared_ptr<PellixVideoView> remoteVideoView) {
+    const auto& self = sharedInstance();
+    if (!self->currentCall_ || self->callDirection_ != PellixSipCallDirectionIncoming || engine().inCalling())
+        return;
+    platform::DispatchQueue::main()->async([=] {
+        const auto& me = sharedInstance();
+        me->clearVideoUI();
+        me->localCameraOrientation_ = localCameraOrientation;
+        me->microphoneEnable_ = localMicrophoneEnable;
+        me->speakerEnable_ = localSpeakerEnable;
+        me->localVideoBgView_ = localVideoView;
+        me->remoteVideoBgView_ = remoteVideoView;
+        me->localMediaCallType_ = mediaCallType;
+        me->configVideoUI();
+        engine().answerIncomingCall(true, mediaCallType == PellixMediaCallTypeVideo);
+    });
+}
+
+void PellixSipCallManager::rejectCurrentCall() {
+    if (sharedInstance()->currentCall_) engine().rejectCurrentCall();
+}
+
+void PellixSipCallManager::hangupCurrentCall() {
+    if (sharedInstance()->currentCall_) engine().hangUpCurrentCall();
+}
+
+// ---------------------------------------------------------------- status
+
+std::int64_t PellixSipCallManager::currentCallStatus() {
+    auto* call = sharedInstance()->currentCall_;
+    return call ? static_cast<std::int64_t>(call->GetState()) : -1;
+}
+
+bool PellixSipCallManager::isCalling() { return sharedInstance()->currentCall_ && engine().inCalling(); }
+bool PellixSipCallManager::isExistCall() { return sharedInstance()->currentCall_ != nullptr; }
+
+// ---------------------------------------------------------------- media switches
+
+bool PellixSipCallManager::switchMicrophone(bool on) {
+    const auto& self = sharedInstance();
+    auto* session = sessionOf(self->currentCall_);
+    auto* audio = session ? session->GetAudioStream() : nullptr;
+    if (!audio) return false;
+    audio->Mute(!on);
+    self->microphoneEnable_ = on;
+    return true;
+}
+
+bool PellixSipCallManager::switchSpeaker(bool on) {
+    const auto& self = sharedInstance();
+    if (!self->currentCall_) return false;
+    if (auto* voice = engine().gainRTCVoiceEngine()) voice->SetLoudspeakerStatus(on);
+    self->speakerEnable_ = on;
+    return true;
+}
+
+bool PellixSipCallManager::enableVideo(bool on) {
+    const auto& self = sharedInstance();
+    if (!self->currentCall_) {
+        self->localMediaCallType_ = PellixMediaCallTypeNone;
+        return false;
+    }
+    if (on) {
+        if (auto* video = videoStreamOf(self->currentCall_)) video->SetDirection(client::VideoStream::kSendRecv);
+        self->localMediaCallType_ = PellixMediaCallTypeVideo;
+    } else {
+        self->localMediaCallType_ = PellixMediaCallTypeAudio;
+    }
+    self->currentCall_->UpdateMedia(on);
+    return true;
+}
+
+bool PellixSipCallManager::enableCamera(bool on) {
+    const auto& self = sharedInstance();
+    if (!self->currentCall_) {
+        self->localMediaCallType_ = PellixMediaCallTypeNone;
+        return false;
+    }
+    auto* video = videoStreamOf(self->currentCall_);
+    if (!video) {
+        self->localMediaCallType_ = PellixMediaCallTypeAudio;
+        return false;
+    }
+    video->SetDirection(on ? client::VideoStream::kSendRecv : client::VideoStream::kRecvOnly);
+    self->localMediaCallType_ = on ? PellixMediaCallTypeVideo : PellixMediaCallTypeAudio;
+    return true;
+}
+
+bool PellixSipCallManager::switchVideoStreamDirection(std::int64_t direction) {
+    const auto& self = sharedInstance();
+    auto* video = videoStreamOf(self->currentCall_);
+    if (!video || direction < 1 || direction > 3) return false;
+    video->SetDirection(static_cast<int>(direction));
+    self->localMediaCallType_ = direction == 2 ? PellixMediaCallTypeAudio : PellixMediaCallTypeVideo;
+    return true;
+}
+
+bool PellixSipCallManager::switchVideoModeToAudioMode() {
+    const auto& self = sharedInstance();
+    if (!self->currentCall_ || self->localMediaCallType_ == PellixMediaCallTypeAudio) return false;
+    // The far end's manager reads the digit "7" as "the call is audio now".
+    sendDTMFWithCode("7");
+    if (auto* video = videoStreamOf(self->currentCall_)) video->SetDirection(client::VideoStream::kRecvOnly);
+    self->currentCall_->UpdateMedia(false);
+    self->localMediaCallType_ = PellixMediaCallTypeAudio;
+    return true;
+}
+
+bool PellixSipCallManager::sendDTMFWithCode(const std::string& code) {
+    auto* call = sharedInstance()->currentCall_;
+    if (!call) return false;
+    call->SendDtmf(0, code.c_str(), 0);
+    return true;
+}
+
+// ---------------------------------------------------------------- cellular-call guard
+
+void PellixSipCallManager::startCTCallCenterMonitoring() {
+    removeCTCallCenterMonitoring();
+    logDebug("音视频-开启外部电话监听");
+    if (!callCenter_) callCenter_ = platform::CallCenter::create();
+    std::weak_ptr<platform::CallCenter> weakCenter = callCenter_;
+    callCenter_->setCallEventHandler([weakCenter](const platform::CellularCall&) {
+        platform::DispatchQueue::main()->async([weakCenter] {
+            auto center = weakCenter.lock();
+            if (!center || !center->currentCalls()) return;
+            logDebug("音视频-来电话了，挂断当前通话");
+            hangupCurrentCall();
+        });
+    });
+}
+
+void PellixSipCallManager::removeCTCallCenterMonitoring() {
+    if (!callCenter_) return;
+    callCenter_->setCallEventHandler({});
+    callCenter_.reset();
+}
+
+// The render views inside the containers are built by the video part of the
+// manager; until a call's video runs there is nothing to place or remove.
+void PellixSipCallManager::clearVideoUI() {}
+void PellixSipCallManager::configVideoUI() {}
+
+// ---------------------------------------------------------------- registration events
+
+void PellixSipCallManager::OnRegistrationProgress(client::SipProfile*) {
+    if (auto d = delegate()) d->sipIsRegistering();
+}
+
+void PellixSipCallManager::OnRegistrationSucess(client::SipProfile*) {
+    logDebug("音视频--注册成功");
+    if (auto d = delegate()) d->sipRegistrationSuccess();
+}
+
+void PellixSipCallManager::OnRegistrationCleared(client::SipProfile*) {
+    logDebug("音视频--注销成功");
+    if (auto d = delegate()) d->sipCanceledSuccessfully();
+}
+
+void PellixSipCallManager::OnRegisterationFailed(client::SipProfile*, std::int64_t errorCode,
+                                                 const std::optional<std::string>& errorReason) {
+    logDebug("音视频--注册失败");
+    // A 503 usually means the transport to the proxy is dead: rebuild it so
+    // the next registration attempt has a chance.
+    if (errorCode == 503) engine().resetTransport();
+    if (auto d = delegate()) d->sipRegistrationFailed(errorCode, errorReason);
+}
+
+// ---------------------------------------------------------------- call events
+
+std::int64_t PellixSipCallManager::endOfCallReset(client::Call* call) {
+    const std::int64_t ended = callDirection_;
+    currentCall_ = nullptr;
+    currentSipAccount_.reset();
+    callDirection_ = PellixSipCallDirectionEnded;
+    removeCTCallCenterMonitoring();
+    clearVideoUI();
+    if (call && call->SupportVideo()) engine().setVideoFrameInfoDelegate(nullptr);
+    return ended;
+}
+
+void PellixSipCallManager::OnNewCall(client::Call* call, std::int32_t direction,
+                                     const std::optional<std::string>& callerID, bool supportVideo) {
+    localMediaCallType_ = supportVideo ? PellixMediaCallTypeVideo : PellixMediaCallTypeAudio;
+    isCallConnected_ = false;
+    currentCall_ = call;
+    currentSipAccount_ = callerID;
+    std::optional<std::string> roomName;
+    if (direction == client::Call::kIncoming) {
+        callDirection_ = PellixSipCallDirectionIncoming;
+        static const std::map<std::string, std::string> kNoHeaders;
+        const auto& headers = call ? call->GetCustomHeaders() : kNoHeaders;
+        const auto cls = classifyIncomingCall(callerID.value_or(""), headers, supportVideo);
+        currentIncomingCallType_ = cls.incomingCallType;
+        localMediaCallType_ = cls.mediaCallType;
+        roomName = cls.roomName;
+    } else if (direction == client::Call::kOutgoing) {
+        callDirection_ = PellixSipCallDirectionOutgoing;
+    } else {
+        callDirection_ = PellixSipCallDirectionUnknown;
+    }
+    if (auto d = delegate()) d->sipNewCallDirection(callDirection_, currentIncomingCallType_, currentSipAccount_, roomName);
+}
+
+void PellixSipCallManager::OnCallCancel(client::Call* call) {
+    logDebug("音视频--呼叫被取消");
+    const auto ended = endOfCallReset(call);
+    if (auto d = delegate()) d->sipTheCallIsCanceledDirection(ended);
+}
+
+void PellixSipCallManager::OnCallFailed(client::Call* call, std::int64_t errorCode,
+                                        const std::optional<std::string>& errorReason) {
+    logDebug("音视频--呼叫失败或错误");
+    endOfCallReset(call);
+    if (auto d = delegate()) d->sipCallFailedOrWrong(errorCode, errorReason);
+}
+
+void PellixSipCallManager::OnCallRejected(client::Call* call, std::int64_t errorCode,
+                                          const std::optional<std::string>& errorReason) {
+    logDebug("音视频--呼叫被拒绝");
+    endOfCallReset(call);
+    if (auto d = delegate()) d->sipTheCallWasRejected(errorCode, errorReason);
+}
+
+void PellixSipCallManager::OnCallProcessing(client::Call*) {
+    logDebug("音视频--正在建立连接(呼出)");
+    if (auto d = delegate()) d->sipCallConnectionIsBeingEstablished();
+}
+
+void PellixSipCallManager::OnCallRinging(client::Call*) {
+    if (auto d = delegate()) d->sipTheCalledPartyRings();
+}
+
+void PellixSipCallManager::OnCallConnected(client::Call*, bool supportVideo, bool supportData) {
+    logDebug("音视频--呼叫接通");
+    isCallConnected_ = true;
+    startCTCallCenterMonitoring();
+    if (auto d = delegate()) d->sipTheCallIsConnectedDirection(callDirection_, supportVideo, supportData);
+}
+
+void PellixSipCallManager::OnCallEnded(client::Call* call) {
+    logDebug("音视频--呼叫结束");
+    const auto ended = endOfCallReset(call);
+    if (auto d = delegate()) d->sipTheCallEndsDirection(ended);
+}
+
+void PellixSipCallManager::OnCallPausing(client::Call*) {
+    logDebug("音视频--正在设置呼叫暂停");
+    if (auto d = delegate()) d->sipACallPauseIsBeingSetDirection(callDirection_);
+}
+
+void PellixSipCallManager::OnCallPaused(client::Call*) {
+    logDebug("音视频--呼叫已暂停");
+    if (auto d = delegate()) d->sipTheCallIsPausedDirection(callDirection_);
+}
+
+void PellixSipCallManager::OnCallResuming(client::Call*) {
+    logDebug("音视频--正在设置终止呼叫暂停");
+    if (auto d = delegate()) d->sipSettingUpTerminationCallPauseDirection(callDirection_);
+}
+
+void PellixSipCallManager::OnCallResumed(client::Call*) {
+    logDebug("音视频--已终止呼叫暂停，恢复通话(");
+    if (auto d = delegate()) d->sipTerminatedCallPauseResumeCallDirection(callDirection_);
+}
+
+void PellixSipCallManager::OnCallRemoteUpdating(client::Call*) {
+    logDebug("音视频--呼叫远程设置正在更新(远程)");
+    if (auto d = delegate()) d->sipCallRemoteSettingsAreBeingUpdated();
+}
+
+void PellixSipCallManager::OnCallRemoteUpdated(client::Call*) {
+    logDebug("音视频--呼叫远程设置已更新(远程)");
+    if (auto d = delegate()) d->sipCallRemoteSettingsHaveBeenUpdated();
+}
+
+void PellixSipCallManager::OnCallReferAccepted(client::Call*) {
+    logDebug("音视频--呼叫转移被接受");
+    if (auto d = delegate()) d->sipCallTransferIsAcceptedDirection(callDirection_);
+}
+
+void PellixSipCallManager::OnCallReferRejected(client::Call*) {
+    logDebug("音视频--呼叫转移被拒绝");
+    clearVideoUI();
+    if (auto d = delegate()) d->sipCallForwardingIsRejectedDirection(callDirection_);
+}
+
+void PellixSipCallManager::OnMediaStreamReady(client::Call*, std::int32_t mediaType) {
+    if (!currentCall_) return;
+    engine().setVideoFrameInfoDelegate(this);
+    if (mediaType == client::kAudioStream) {
+        if (isCallConnected_) {
+            switchMicrophone(microphoneEnable_);
+            switchSpeaker(speakerEnable_);
+        }
+        if (auto d = delegate()) d->sipVoiceMediaStreamReady();
+    } else if (mediaType == client::kVideoStream) {
+        if (auto d = delegate()) d->sipVideoMediaStreamReady();
+    } else if (mediaType == client::kDataStream) {
+        if (auto d = delegate()) d->sipDataMediaStreamReady();
+    }
+}
+
+void PellixSipCallManager::OnReceiveDtmf(client::Call*, const std::optional<std::string>& tone) {
+    if (tone != "7" || !currentCall_) return;
+    currentCall_->UpdateMedia(false);
+    if (auto d = delegate()) d->sipReceiveRemoteSwitchVideoModeToAudioMode();
+}
+
+// ---------------------------------------------------------------- video statistics
+
+void PellixSipCallManager::IncomingFrameWidth(std::int64_t width, std::int64_t height) {
+    logNumbers("音视频--远程视频画面尺寸改变：宽度：%ld、高度：%ld", width, height);
+    if (auto d = delegate()) d->sipRemoteVideoScreenSizeChangeWidth(width, height);
+}
+
+void PellixSipCallManager::IncomingFps(std::int64_t fps, std::int64_t bitrate) {
+    logNumbers("音视频--远程视频帧率和码率：帧率：%ld、码率：%ld", fps, bitrate);
+    if (auto d = delegate()) d->sipRemoteVideoFps(fps, bitrate);
+}
+
+void PellixSipCallManager::OutgoingFps(std::int64_t fps, std::int64_t bitrate) {
+    logNumbers("音视频--本地视频帧率和码率：帧率：%ld、码率：%ld", fps, bitrate);
+    if (auto d = delegate()) d->sipLocalVideoFps(fps, bitrate);
+}
+
+}  // namespace pellix
