@@ -362,12 +362,13 @@ TEST_F(CallManagerEvents, MediaSwitchesNeedACallAndKeepTheMediaTypeInStep) {
 }
 
 TEST_F(CallManagerEvents, AnsweringNeedsARingingIncomingCall) {
-    // No call, and an outgoing call: nothing is queued.
-    M::answerSipCallWithMediaCallType(2, false, false, 1, nullptr, nullptr);
+    // No call, and an outgoing call: nothing is queued, no setting changes.
+    const bool microphone = m->microphoneEnable();
+    M::answerSipCallWithMediaCallType(2, !microphone, false, 1, nullptr, nullptr);
     m->OnNewCall(&call, client::Call::kOutgoing, "1001", true);
-    M::answerSipCallWithMediaCallType(1, true, true, 1, nullptr, nullptr);
+    M::answerSipCallWithMediaCallType(1, !microphone, true, 1, nullptr, nullptr);
     platform::RunLoop::main()->runUntil([] { return false; }, 0.05);
-    EXPECT_FALSE(m->microphoneEnable());
+    EXPECT_EQ(m->microphoneEnable(), microphone);
     EXPECT_EQ(m->localMediaCallType(), 2);
 }
 
