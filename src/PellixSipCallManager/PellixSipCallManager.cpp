@@ -123,14 +123,8 @@ void PellixSipCallManager::makeCallWithCallType(std::int64_t callType, std::int6
     if (engine().inCalling()) return;
     platform::DispatchQueue::main()->async([=] {
         const auto& self = sharedInstance();
-        self->clearVideoUI();
-        self->localCameraOrientation_ = localCameraOrientation;
-        self->microphoneEnable_ = localMicrophoneEnable;
-        self->speakerEnable_ = localSpeakerEnable;
-        self->localVideoBgView_ = localVideoView;
-        self->remoteVideoBgView_ = remoteVideoView;
-        self->localMediaCallType_ = mediaCallType;
-        self->configVideoUI();
+        self->takeCallSettings(mediaCallType, localMicrophoneEnable, localSpeakerEnable, localCameraOrientation,
+                               localVideoView, remoteVideoView);
 
         client::SipProfile* profile = engine().gainCurrentSipProfile();
         auto* calls = engine().gainCallManager();
@@ -157,17 +151,23 @@ void PellixSipCallManager::answerSipCallWithMediaCallType(std::int64_t mediaCall
     if (!self->currentCall_ || self->callDirection_ != PellixSipCallDirectionIncoming || engine().inCalling())
         return;
     platform::DispatchQueue::main()->async([=] {
-        const auto& me = sharedInstance();
-        me->clearVideoUI();
-        me->localCameraOrientation_ = localCameraOrientation;
-        me->microphoneEnable_ = localMicrophoneEnable;
-        me->speakerEnable_ = localSpeakerEnable;
-        me->localVideoBgView_ = localVideoView;
-        me->remoteVideoBgView_ = remoteVideoView;
-        me->localMediaCallType_ = mediaCallType;
-        me->configVideoUI();
+        sharedInstance()->takeCallSettings(mediaCallType, localMicrophoneEnable, localSpeakerEnable,
+                                           localCameraOrientation, localVideoView, remoteVideoView);
         engine().answerIncomingCall(true, mediaCallType == PellixMediaCallTypeVideo);
     });
+}
+
+void PellixSipCallManager::takeCallSettings(std::int64_t mediaCallType, bool microphone, bool speaker,
+                                            std::int64_t cameraOrientation, std::shared_ptr<PellixVideoView> local,
+                                            std::shared_ptr<PellixVideoView> remote) {
+    clearVideoUI();
+    localCameraOrientation_ = cameraOrientation;
+    microphoneEnable_ = microphone;
+    speakerEnable_ = speaker;
+    localVideoBgView_ = std::move(local);
+    remoteVideoBgView_ = std::move(remote);
+    localMediaCallType_ = mediaCallType;
+    configVideoUI();
 }
 
 void PellixSipCallManager::rejectCurrentCall() {

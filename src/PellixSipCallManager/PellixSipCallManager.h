@@ -131,6 +131,9 @@ private:
     std::shared_ptr<PellixSipCallDelegate> delegate() const { return deleagte_.lock(); }
     // Returns the direction of the call that ended.
     std::int64_t endOfCallReset(client::Call* call);
+    // What placing and answering both store before the call's views are built.
+    void takeCallSettings(std::int64_t mediaCallType, bool microphone, bool speaker, std::int64_t cameraOrientation,
+                          std::shared_ptr<PellixVideoView> local, std::shared_ptr<PellixVideoView> remote);
     void clearVideoUI();
     void configVideoUI();
 
