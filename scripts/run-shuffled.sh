@@ -41,6 +41,8 @@ export -f run_one
 export logs seed
 printf '%s\n' "${programs[@]}" | xargs -P "$jobs" -I{} bash -c 'run_one "$1"' _ {}
 
+failed=$(find "$logs" -name '*.failed' | wc -l)
+echo "shuffled: $(( ${#programs[@]} - failed )) passed, $failed failed"
 status=0
 for f in "$logs"/*.failed; do
   [[ -e $f ]] || continue
