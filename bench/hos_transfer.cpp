@@ -28,10 +28,13 @@
 
 #include "HOSSDK/HOSClient.h"
 #include "HOSSDK/HOSNetworkingRequestDelegate.h"
+#include "LoggedPeer.h"
 
 extern char** environ;
 
 using namespace pellix;
+using pellix::bench::spawnWithLog;
+using pellix::bench::waitForLogLine;
 
 namespace {
 
@@ -98,28 +101,15 @@ bool startStandIn() {
     gDir = tmpl;
     const std::string log = gDir + "/server.out";
     std::filesystem::create_directories(gDir + "/store");
-    std::vector<std::string> args = {"node", sourceDir() + "/tests/peers/hos/server.js", "--port", "0", "--dir",
-                                     gDir + "/store"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (posix_spawnp(&gServer, "node", &fa, nullptr, argv.data(), environ) != 0) return false;
-    posix_spawn_file_actions_destroy(&fa);
+    gServer = spawnWithLog({"node", sourceDir() + "/tests/peers/hos/server.js", "--port", "0", "--dir",
+                            gDir + "/store"},
+                           log);
+    if (gServer < 0) return false;
     const std::regex line(R"re("http":(\d+).*"accessKeyId":"([^"]+)","accessKeySecret":"([^"]+)")re");
-    for (int i = 0; i < 300; ++i) {
-        std::ifstream in(log);
-        std::string text((std::istreambuf_iterator<char>(in)), {});
-        std::smatch m;
-        if (std::regex_search(text, m, line)) {
-            gPort = std::stoi(m[1].str());
-            gKeyId = m[2].str();
-            gSecret = m[3].str();
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (auto m = waitForLogLine(log, line, 300)) {
+        gPort = std::stoi((*m)[1]);
+        gKeyId = (*m)[2];
+        gSecret = (*m)[3];
     }
     if (!gPort) return false;
     // Anonymous reads and writes, so curl moves the same bytes unsigned.

@@ -32,10 +32,13 @@
 #include <vector>
 
 #include "platform/URLSession.h"
+#include "LoggedPeer.h"
 
 extern char** environ;
 
 using namespace pellix::platform;
+using pellix::bench::spawnWithLog;
+using pellix::bench::waitForLogLine;
 
 namespace {
 
@@ -143,26 +146,13 @@ bool startServer() {
     // The session's default trust handling reads the same anchor as curl.
     setenv("SSL_CERT_FILE", gCert.c_str(), 1);
     std::string log = gDir + "/server.out";
-    std::vector<std::string> args = {"node", sourceDir() + "/tests/peers/https/server.js", "--port", "0", "--cert",
-                                     gCert, "--key", key};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (posix_spawnp(&gServer, "node", &fa, nullptr, argv.data(), environ) != 0) return false;
-    posix_spawn_file_actions_destroy(&fa);
-    std::regex listening("listening (\\d+)");
-    for (int i = 0; i < 200; ++i) {
-        std::ifstream in(log);
-        std::string text((std::istreambuf_iterator<char>(in)), {});
-        std::smatch m;
-        if (std::regex_search(text, m, listening)) {
-            gBase = "https://127.0.0.1:" + m[1].str();
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    gServer = spawnWithLog({"node", sourceDir() + "/tests/peers/https/server.js", "--port", "0", "--cert", gCert,
+                            "--key", key},
+                           log);
+    if (gServer < 0) return false;
+    if (auto m = waitForLogLine(log, std::regex("listening (\\d+)"), 200)) {
+        gBase = "https://127.0.0.1:" + (*m)[1];
+        return true;
     }
     return false;
 }
