@@ -128,6 +128,32 @@ TEST_F(SdkPipelineSession, RefusedRegistrationAndEnvironmentSwitch) {
     EXPECT_EQ(*PellixProxyInfo::sharedInstance()->token()->key(), std::string(kAppId) + ":" + kSecret + ":0");
 }
 
+TEST_F(SdkPipelineSession, AnswersWithoutTheirRecordFailWith500) {
+    // A token answer with no token, or a login answer with no user record,
+    // is a failure: reporting success would leave requests unsigned or
+    // nobody logged in.
+    standIn_->rule(R"({"path":"/sdk/v2/token","data":[]})");
+    Result reg;
+    PellixDataManager::registSDKWithAppId(kAppId, kSecret, nullptr, reg.block());
+    ASSERT_TRUE(pump([&] { return reg.calls > 0; }));
+    EXPECT_FALSE(reg.ok);
+    ASSERT_TRUE(reg.error);
+    EXPECT_EQ(reg.error->errorCode(), 500);
+    EXPECT_FALSE(fs::exists(tokenFile()));
+
+    Result again;
+    registerAndWait(again);
+    ASSERT_TRUE(again.ok);
+    standIn_->rule(R"({"path":"/sdkapi/v2/user/init_user_info","data":[]})");
+    Result login;
+    PellixDataManager::loginSDKWithNationCode(std::nullopt, std::string("13800138000"), std::nullopt, login.block());
+    ASSERT_TRUE(pump([&] { return login.calls > 0; }));
+    EXPECT_FALSE(login.ok);
+    ASSERT_TRUE(login.error);
+    EXPECT_EQ(login.error->errorCode(), 500);
+    EXPECT_FALSE(fs::exists(userFile()));
+}
+
 TEST_F(SdkPipelineSession, LoginPostsArchivesAndReplaysTheUserRecord) {
     Result reg;
     registerAndWait(reg);
