@@ -35,6 +35,17 @@ extern su_log_t nta_log[], tport_log[], nua_log[], soa_log[], sresolv_log[], stu
 namespace client {
 namespace {
 
+// At exit, sofia's library destructor deletes the thread key of its random
+// state whether or not it ever made one; never made, the key it deletes is
+// key 0, which belongs to whoever took it first (GLib's slice allocator, when
+// GStreamer is linked), and every GLib thread still running or exiting then
+// aborts. Making sofia take its key while the library loads means the key it
+// deletes at exit is its own.
+[[maybe_unused]] const bool g_sofiaOwnsItsKey = [] {
+    su_random();
+    return true;
+}();
+
 // Sofia writes its own diagnostics to stderr unless told otherwise; they go
 // to the system log, and only when the host's record asks for a trace.
 std::atomic<int> g_sofiaLogLevel{-1};
