@@ -52,9 +52,13 @@ struct AudioPlayer::Impl {
     int passesLeft = 0;  // passes still to start after the running one
     bool playing = false;
     bool prepared = false;
-    // Bumped by every play and stop, so that bus messages of an earlier run
-    // that arrive late change nothing.
-    std::shared_ptr<std::atomic<unsigned>> generation = std::make_shared<std::atomic<unsigned>>(0);
+    unsigned runs = 0;
+    // The number of the run in progress, 0 when none. Bus messages are handed
+    // on only while a run is armed, and only to that run: a late message of
+    // an earlier run changes nothing, and a player that never played (or has
+    // stopped) leaves no work queued that could end up owning, and so
+    // destroying, it on a worker thread.
+    std::shared_ptr<std::atomic<unsigned>> armed = std::make_shared<std::atomic<unsigned>>(0);
 };
 
 namespace {
@@ -65,7 +69,7 @@ namespace {
 struct BusContext {
     std::weak_ptr<AudioPlayer> player;
     std::shared_ptr<DispatchQueue> queue;
-    std::shared_ptr<std::atomic<unsigned>> generation;
+    std::shared_ptr<std::atomic<unsigned>> armed;
     void (*deliver)(const std::shared_ptr<AudioPlayer>&, int, unsigned);
 };
 
@@ -120,7 +124,7 @@ std::shared_ptr<AudioPlayer> AudioPlayer::create(const std::string& path, ErrorP
     impl.volume = gst_bin_get_by_name(GST_BIN(pipeline), "vol");
     gst_object_unref(impl.volume);  // the bin keeps it alive
 
-    auto* context = new BusContext{player, impl.queue, impl.generation,
+    auto* context = new BusContext{player, impl.queue, impl.armed,
                                    [](const std::shared_ptr<AudioPlayer>& p, int kind, unsigned generation) {
                                        p->finishPass(kind, generation);
                                    }};
@@ -136,10 +140,10 @@ std::shared_ptr<AudioPlayer> AudioPlayer::create(const std::string& path, ErrorP
             case GST_MESSAGE_ERROR: kind = kStreamError; break;
             default: break;
             }
-            if (kind >= 0) {
+            const unsigned generation = ctx->armed->load();
+            if (kind >= 0 && generation != 0) {
                 // Seeks and state changes may not run on the streaming
                 // thread that posted the message; the private queue does them.
-                const unsigned generation = ctx->generation->load();
                 ctx->queue->async([weak = ctx->player, deliver = ctx->deliver, kind, generation] {
                     if (auto p = weak.lock()) deliver(p, kind, generation);
                 });
@@ -188,7 +192,8 @@ bool AudioPlayer::play() {
     if (!prepareToPlay()) return false;
     std::lock_guard lock(impl_->mutex);
     if (impl_->playing) return true;
-    ++*impl_->generation;
+    if (++impl_->runs == 0) ++impl_->runs;
+    impl_->armed->store(impl_->runs);
     impl_->passesLeft = impl_->loops;
     // A segment seek ends a pass with SEGMENT_DONE instead of EOS, so the next
     // pass is queued behind it without a gap; the last pass ends normally.
@@ -197,6 +202,7 @@ bool AudioPlayer::play() {
     if (!gst_element_seek(impl_->pipeline, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, 0, GST_SEEK_TYPE_NONE,
                           GST_CLOCK_TIME_NONE) ||
         !settle(impl_->pipeline, gst_element_set_state(impl_->pipeline, GST_STATE_PLAYING))) {
+        impl_->armed->store(0);
         gst_element_set_state(impl_->pipeline, GST_STATE_NULL);
         impl_->prepared = false;
         return false;
@@ -207,7 +213,7 @@ bool AudioPlayer::play() {
 
 void AudioPlayer::stop() {
     std::lock_guard lock(impl_->mutex);
-    ++*impl_->generation;
+    impl_->armed->store(0);
     gst_element_set_state(impl_->pipeline, GST_STATE_NULL);
     impl_->prepared = false;
     impl_->playing = false;
@@ -221,7 +227,7 @@ bool AudioPlayer::isPlaying() const {
 void AudioPlayer::finishPass(int kind, unsigned generation) {
     Impl& impl = *impl_;
     std::lock_guard lock(impl.mutex);
-    if (*impl.generation != generation || !impl.playing) return;
+    if (*impl.armed != generation || !impl.playing) return;
     if (kind == kSegmentDone) {
         --impl.passesLeft;
         const auto flags = static_cast<GstSeekFlags>(impl.passesLeft > 0 ? GST_SEEK_FLAG_SEGMENT : 0);
@@ -232,6 +238,7 @@ void AudioPlayer::finishPass(int kind, unsigned generation) {
     }
     // The last pass ended, or the stream failed: the file sink (if any) has
     // its end written once the pipeline is back to NULL.
+    impl.armed->store(0);
     gst_element_set_state(impl.pipeline, GST_STATE_NULL);
     impl.prepared = false;
     impl.playing = false;

@@ -54,7 +54,7 @@ public:
 private:
     explicit AudioPlayer(std::string path);
     // On the private queue: a pass ended (or the stream failed) during the
-    // run numbered `generation`.
+    // run numbered `generation` (0 is never a run).
     void finishPass(int kind, unsigned generation);
 
     std::string path_;
