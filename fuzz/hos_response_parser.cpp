@@ -14,16 +14,12 @@
 #include "HOSSDK/HOSOperation.h"
 #include "HOSSDK/HOSURLRequestRetryHandler.h"
 #include "HOSSDK/aos_crc64.h"
-#include "platform/Log.h"
+#include "FuzzSupport.h"
 
 using namespace pellix;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool quiet = [] {
-        platform::Log::setSink([](std::string_view) {});
-        return true;
-    }();
-    (void)quiet;
+    fuzz::silencePlatformLog();
     if (size < 4) return 0;
     // Bytes 0-1: status; byte 2: operation pick and CRC switch; byte 3: chunk
     // size. Then header lines "name: value\n" up to an empty line; the rest is

@@ -5,16 +5,12 @@
 
 #include "HOSSDK/HOSXMLDictionary.h"
 #include "HOSSDK/HOSXMLDictionaryParser.h"
-#include "platform/Log.h"
+#include "FuzzSupport.h"
 
 using namespace pellix;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool quiet = [] {
-        platform::Log::setSink([](std::string_view) {});
-        return true;
-    }();
-    (void)quiet;
+    fuzz::silencePlatformLog();
     if (size < 1) return 0;
     // The first byte picks the settings; the rest is the document.
     const std::uint8_t flags = data[0];
