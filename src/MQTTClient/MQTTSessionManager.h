@@ -101,6 +101,9 @@ public:
 
     MQTTSessionManagerState state() const { return state_; }
     platform::ErrorPtr lastErrorCode() const { return lastErrorCode_; }
+    // The accessor shares its name with the delegate's events; keep those
+    // reachable through the manager too.
+    using MQTTSessionDelegate::session;
     std::shared_ptr<MQTTSession> session() const { return session_; }
     std::shared_ptr<ReconnectTimer> reconnectTimer() const { return reconnectTimer_; }
     std::shared_ptr<ForegroundReconnection> foregroundReconnection() const { return foregroundReconnection_; }
