@@ -12,12 +12,18 @@
 #include "platform/ManualClock.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RunLoop.h"
+#include "support/Hex.h"
+#include "support/MQTTPeers.h"
 #include "support/MosquittoBroker.h"
 #include "support/TestSupport.h"
 
 using namespace pellix;
 using pellix::platform::Bytes;
+using pellix::test::FakeBroker;
+using pellix::test::FakeConnection;
+using pellix::test::hex;
 using pellix::test::MosquittoBroker;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -199,6 +205,128 @@ TEST_F(SessionManager, ResignActiveDisconnectsAndBecomeActiveReconnects) {
     pump([] { return false; }, 0.2);
     EXPECT_EQ(broker.count({"New client connected", "lifecycle"}), 2);
     EXPECT_EQ(manager->state(), MQTTSessionManagerStateConnected);
+}
+
+// Closing and connecting again in the same turn of the queue: the closing
+// connection's tail must not swallow the new attempt's CONNECT.
+TEST_F(SessionManager, CloseAndConnectAtOnceConnectsAgain) {
+    // The CONNECT goes out from the main queue: keep it turning while the
+    // broker's log is read.
+    MosquittoBroker broker({.whileWaiting = [] { pump([] { return false; }, 0.02); }});
+    auto& app = platform::Application::sharedApplication();
+    // Absent texts never count as equal, so every one is given.
+    const auto connectGiven = [&] {
+        manager->connectTo("127.0.0.1", broker.port(), false, 60, true, false, std::string("u"), std::string("p"),
+                           false, std::string("will"), Bytes{1}, 0, false, std::string("atonce"), nullptr,
+                           std::nullopt, 4, nullptr);
+    };
+    const struct {
+        const char* what;
+        std::function<void()> closeAndConnect;
+    } rows[] = {
+        {"connectTo with equal parameters", connectGiven},
+        {"resign active, become active",
+         [&] {
+             app.setState(platform::Application::State::Inactive);
+             app.setState(platform::Application::State::Active);
+         }},
+        {"disconnect, connectToLast",
+         [&] {
+             manager->disconnectWithDisconnectHandler(nullptr);
+             manager->connectToLast(nullptr);
+         }},
+    };
+    connectGiven();
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateConnected));
+    int connects = 1;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        auto session = manager->session();
+        row.closeAndConnect();
+        EXPECT_EQ(manager->session(), session);
+        ++connects;
+        EXPECT_TRUE(broker.waitFor({"New client connected", "atonce"}, connects, 5));
+        EXPECT_TRUE(waitFor(MQTTSessionManagerStateConnected));
+        EXPECT_EQ(broker.count({"Client atonce disconnected"}), connects - 1);
+    }
+}
+
+// A broker that stops answering: the first connection goes silent after its
+// SUBACK (the PINGREQ is never answered), the next seven never answer CONNECT,
+// the ninth behaves. The manager must notice each silence, back off 1, 2, 4 ...
+// 64 s, and on the good connection subscribe its map again and deliver.
+TEST_F(SessionManager, SilentBrokerBacksOffAndRestoresSubscriptionsOnReturn) {
+    constexpr int kSilentConnects = 7;
+    std::atomic<int> subscribes{0};
+    FakeBroker fake([&](FakeConnection& conn, int index) {
+        if (!conn.receive(5s)) return;  // CONNECT
+        if (index > 0 && index <= kSilentConnects) {
+            conn.closedByPeer(10s);
+            return;
+        }
+        conn.send(hex("20 02 00 00"));
+        auto subscribe = conn.expect(0x8, 5s);
+        if (!subscribe) return;
+        const std::string body(subscribe->begin(), subscribe->end());
+        EXPECT_NE(body.find("room/+"), std::string::npos);
+        conn.send({0x90, 0x03, (*subscribe)[2], (*subscribe)[3], 0x01});
+        ++subscribes;
+        if (index == 0) {
+            conn.closedByPeer(10s);  // PINGREQs go unanswered
+            return;
+        }
+        // PUBLISH QoS 0 "room/7" "back"
+        conn.send(hex("30 0C 00 06 72 6F 6F 6D 2F 37 62 61 63 6B"));
+        conn.closedByPeer(10s);
+    });
+    manager->setDelegate(observer);
+    manager->setSubscriptions(platform::Dictionary{{"room/+", platform::Value(1)}});
+    manager->connectTo("127.0.0.1", fake.port(), false, 2, true, false, std::nullopt, std::nullopt, false,
+                       std::nullopt, std::nullopt, 0, false, std::string("silent"), nullptr, std::nullopt, 4,
+                       nullptr);
+    manager->session()->setConnectTimeout(1);
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateConnected));
+    ASSERT_TRUE(pump([&] { return manager->effectiveSubscriptions().contains("room/+"); }));
+
+    // Keep-alive 2 s: a PINGREQ, then a whole interval without its answer.
+    observer->states.clear();
+    for (int i = 0; i < 20 && manager->state() == MQTTSessionManagerStateConnected; ++i) advance(0.5);
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateClosed));
+    EXPECT_EQ(observer->states,
+              (std::vector<MQTTSessionManagerState>{MQTTSessionManagerStateError, MQTTSessionManagerStateClosed}));
+    ASSERT_TRUE(manager->lastErrorCode());
+    EXPECT_EQ(manager->lastErrorCode()->code(), MQTTSessionErrorNoPingResponse);
+
+    std::vector<double> delays;
+    for (int attempt = 0; attempt <= kSilentConnects; ++attempt) {
+        const int before = observer->count(MQTTSessionManagerStateConnecting);
+        double waited = 0;
+        while (observer->count(MQTTSessionManagerStateConnecting) == before && waited < 100) {
+            advance(0.5);
+            waited += 0.5;
+        }
+        delays.push_back(waited);
+        if (attempt == kSilentConnects) break;
+        // The CONNACK time-out is on the same clock: move it on until the
+        // silent attempt is given up.
+        for (int i = 0; i < 10 && manager->state() != MQTTSessionManagerStateClosed; ++i) {
+            advance(0.5);
+            pump([&] { return manager->state() == MQTTSessionManagerStateClosed; }, 0.05);
+        }
+        ASSERT_EQ(manager->state(), MQTTSessionManagerStateClosed) << "attempt " << attempt;
+        EXPECT_EQ(manager->lastErrorCode()->code(), MQTTSessionErrorNoConnackInTime);
+    }
+    EXPECT_EQ(delays, (std::vector<double>{1, 2, 4, 8, 16, 32, 64, 64}));
+
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateConnected));
+    EXPECT_FALSE(manager->lastErrorCode());
+    ASSERT_TRUE(pump([&] { return !observer->messages.empty(); }));
+    EXPECT_EQ(observer->messages.back(), (std::pair<std::string, std::string>{"room/7", "back"}));
+    EXPECT_EQ(subscribes.load(), 2);
+    EXPECT_TRUE(manager->effectiveSubscriptions().contains("room/+"));
+    // The back-off starts at 1 s again after the good connect.
+    EXPECT_EQ(manager->reconnectTimer()->currentRetryInterval(), 1.0);
+    manager->disconnectWithDisconnectHandler(nullptr);  // lets the broker's script end
 }
 
 }  // namespace
