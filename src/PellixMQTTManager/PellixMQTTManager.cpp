@@ -58,7 +58,7 @@ void PellixMQTTManager::conenctWithTopics(const PellixTextList& topics, const Pe
     session->setWillMsg(std::nullopt);
     session->setWillQoS(0);
     session->setWillRetainFlag(false);
-    session->setProtocolLevel(4);
+    session->setProtocolLevel(kProtocolLevel);
     session->setDelegate(self);
     self->session_ = std::move(session);
     connectMQTTAction();
@@ -138,13 +138,18 @@ void PellixMQTTManager::publishCallConnected(const PellixText& sipNO, const Pell
     publishCallEnd(sipNO, roomID, transactionID);
 }
 
+platform::Dictionary PellixMQTTManager::subscriptionRequest(const std::vector<std::string>& topics) {
+    platform::Dictionary request;
+    for (const std::string& topic : topics) request.set(topic, "2");
+    return request;
+}
+
 void PellixMQTTManager::scheduleSubscribe() {
     platform::DispatchQueue::main()->async([] {
         const auto& self = sharedInstance();
         if (!self->session_ || !self->topics_ || self->topics_->empty()) return;
-        platform::Dictionary request;
-        for (const std::string& topic : *self->topics_) request.set(topic, "2");
-        self->session_->subscribeToTopics(request, [](platform::ErrorPtr, const std::optional<platform::Array>&) {});
+        self->session_->subscribeToTopics(subscriptionRequest(*self->topics_),
+                                          [](platform::ErrorPtr, const std::optional<platform::Array>&) {});
     });
 }
 

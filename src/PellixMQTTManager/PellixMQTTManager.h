@@ -51,6 +51,11 @@ class PellixMQTTManager : public MQTTSessionDelegate, public std::enable_shared_
 public:
     static constexpr double kReconnectInterval = 2.0;
     static constexpr std::uint16_t kKeepAliveInterval = 60;
+    static constexpr std::uint8_t kProtocolLevel = 4;  // MQTT 3.1.1
+
+    // The SUBSCRIBE request for the room topics: every topic at QoS 2, the
+    // level given as the text "2".
+    static platform::Dictionary subscriptionRequest(const std::vector<std::string>& topics);
 
     static const std::shared_ptr<PellixMQTTManager>& sharedInstance();
 
