@@ -143,7 +143,9 @@ void MQTTSessionManager::reconnect(ConnectHandler connectHandler) {
 }
 
 void MQTTSessionManager::connectToLast(ConnectHandler connectHandler) {
-    if (state_ == MQTTSessionManagerStateConnected) return;
+    // An attempt under way is kept: starting over on every send made while
+    // connecting would never let a slow connection finish.
+    if (state_ == MQTTSessionManagerStateConnected || state_ == MQTTSessionManagerStateConnecting) return;
     // A timer still pending would tear down the connection made now.
     reconnectTimer_->stop();
     reconnectTimer_->resetRetryInterval();

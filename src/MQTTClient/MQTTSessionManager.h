@@ -83,7 +83,11 @@ public:
                    std::shared_ptr<MQTTSSLSecurityPolicy> securityPolicy,
                    std::optional<MQTTCertificates> certificates, std::uint8_t protocolLevel,
                    ConnectHandler connectHandler);
+    // Reconnects with the stored parameters at once (delay back to 1 s),
+    // unless connected or already connecting; the handler is then dropped.
     void connectToLast(ConnectHandler connectHandler);
+    // Publishes into the session (its message id, 0 when refused or without
+    // a session); while closed it first starts a connect (connectToLast).
     std::uint16_t sendData(const platform::Bytes& data, const std::string& topic, std::uint8_t qos, bool retain);
     void disconnectWithDisconnectHandler(DisconnectHandler handler);
 

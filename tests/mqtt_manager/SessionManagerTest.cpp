@@ -23,6 +23,7 @@ using pellix::test::FakeBroker;
 using pellix::test::FakeConnection;
 using pellix::test::hex;
 using pellix::test::MosquittoBroker;
+using pellix::test::Proxy;
 using namespace std::chrono_literals;
 
 namespace {
@@ -249,6 +250,38 @@ TEST_F(SessionManager, CloseAndConnectAtOnceConnectsAgain) {
         EXPECT_TRUE(waitFor(MQTTSessionManagerStateConnected));
         EXPECT_EQ(broker.count({"Client atonce disconnected"}), connects - 1);
     }
+}
+
+// Sending while the manager is still connecting must not start the attempt
+// over: on a slow link a steady stream of messages would otherwise never let
+// a connection finish.
+TEST_F(SessionManager, SendingWhileConnectingKeepsTheAttempt) {
+    MosquittoBroker broker;
+    Proxy proxy(broker.port());
+    const auto connects = [&] {
+        const auto seen = proxy.seen(Proxy::ToBroker);
+        return std::count(seen.begin(), seen.end(), std::uint8_t{1});
+    };
+    // The broker answers slowly: each CONNECT is held until released.
+    proxy.setFilter([](Proxy::Direction direction, const Bytes& packet) {
+        return direction == Proxy::ToBroker && packet[0] >> 4 == 1 ? Proxy::Hold : Proxy::Forward;
+    });
+    manager->setDelegate(observer);
+    connect(proxy.port(), "steady", false);
+    ASSERT_TRUE(pump([&] { return connects() == 1; }));
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_NE(manager->sendData(Bytes{'m', static_cast<std::uint8_t>('0' + i)}, "steady/t", 1, false), 0);
+        pump([] { return false; }, 0.05);
+    }
+    EXPECT_EQ(connects(), 1);
+    EXPECT_EQ(observer->count(MQTTSessionManagerStateConnecting), 1);
+    proxy.release();
+    ASSERT_TRUE(waitFor(MQTTSessionManagerStateConnected));
+    ASSERT_TRUE(pump([&] {
+        auto session = manager->session();
+        return session->persistence()->flowCountforClientId("steady", false) == 0;
+    }));
+    EXPECT_EQ(connects(), 1);
 }
 
 // A broker that stops answering: the first connection goes silent after its
