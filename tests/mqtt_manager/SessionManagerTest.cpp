@@ -65,6 +65,16 @@ protected:
         manager->connectTo("127.0.0.1", port, false, 60, clean, false, std::nullopt, std::nullopt, false, std::nullopt,
                            std::nullopt, 0, false, clientId, nullptr, std::nullopt, 4, nullptr);
     }
+    // Manual-clock seconds until the next connect attempt starts (100 at most).
+    double untilNextAttempt() {
+        const int before = observer->count(MQTTSessionManagerStateConnecting);
+        double waited = 0;
+        while (observer->count(MQTTSessionManagerStateConnecting) == before && waited < 100) {
+            advance(0.5);
+            waited += 0.5;
+        }
+        return waited;
+    }
     bool waitFor(MQTTSessionManagerState s) {
         return pump([&] { return manager->state() == s; });
     }
@@ -84,13 +94,7 @@ TEST_F(SessionManager, RefusedConnectsBackOffDoublingUpTo64Seconds) {
     EXPECT_TRUE(manager->lastErrorCode());
     std::vector<double> delays;
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const int before = observer->count(MQTTSessionManagerStateConnecting);
-        double waited = 0;
-        while (observer->count(MQTTSessionManagerStateConnecting) == before && waited < 100) {
-            advance(0.5);
-            waited += 0.5;
-        }
-        delays.push_back(waited);
+        delays.push_back(untilNextAttempt());
         ASSERT_TRUE(waitFor(MQTTSessionManagerStateClosed));
     }
     EXPECT_EQ(delays, (std::vector<double>{1, 2, 4, 8, 16, 32, 64, 64}));
@@ -332,13 +336,7 @@ TEST_F(SessionManager, SilentBrokerBacksOffAndRestoresSubscriptionsOnReturn) {
 
     std::vector<double> delays;
     for (int attempt = 0; attempt <= kSilentConnects; ++attempt) {
-        const int before = observer->count(MQTTSessionManagerStateConnecting);
-        double waited = 0;
-        while (observer->count(MQTTSessionManagerStateConnecting) == before && waited < 100) {
-            advance(0.5);
-            waited += 0.5;
-        }
-        delays.push_back(waited);
+        delays.push_back(untilNextAttempt());
         if (attempt == kSilentConnects) break;
         // The CONNACK time-out is on the same clock: move it on until the
         // silent attempt is given up.
