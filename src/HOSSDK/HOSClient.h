@@ -53,6 +53,18 @@ public:
     HOSTaskPtr appendObject(const std::shared_ptr<HOSAppendObjectRequest>& request, HOSOptString crc64ecma);
     HOSTaskPtr deleteObject(const std::shared_ptr<HOSDeleteObjectRequest>& request);
 
+    // URLs that let any HTTP client GET an object. Both tasks are normally
+    // finished when the call returns; nothing is sent except what the
+    // credential provider needs to obtain a token. The constrain URL is
+    // signed and expires `expirationInterval` seconds after the server's
+    // clock as last observed; the public URL carries no credentials. The
+    // endpoint's scheme, host and port are kept; its path is not.
+    HOSTaskPtr presignConstrainURLWithBucketName(const std::string& bucketName, const std::string& objectKey,
+                                                 double expirationInterval,
+                                                 const platform::Dictionary& parameters = {});
+    HOSTaskPtr presignPublicURLWithBucketName(const std::string& bucketName, const std::string& objectKey,
+                                              const platform::Dictionary& parameters = {});
+
     // Runs one operation row for a record of the row's request class.
     HOSTaskPtr perform(const HOSOperation& operation, HOSRequest& request);
     HOSTaskPtr invokeRequest(const HOSNetworkingRequestDelegatePtr& request, bool requireAuthentication);
