@@ -16,6 +16,7 @@
 #include "HOSSDK/HOSModel.h"
 #include "HOSSDK/HOSNetworking.h"
 #include "HOSSDK/HOSOperation.h"
+#include "HOSSDK/HOSTask/HOSCancellationTokenSource.h"
 #include "HOSSDK/HOSTask/HOSExecutor.h"
 #include "HOSSDK/HOSTask/HOSTask.h"
 
@@ -64,6 +65,33 @@ public:
                                                  const platform::Dictionary& parameters = {});
     HOSTaskPtr presignPublicURLWithBucketName(const std::string& bucketName, const std::string& objectKey,
                                               const platform::Dictionary& parameters = {});
+
+    // Callback-style forms of put, get and delete: plain arguments in, a
+    // completion block and a progress fraction (0 to 1) out, and a handle
+    // whose cancel() stops the transfer at any time after the call, even
+    // before it has started. The work runs on hosOperationExecutor(); every
+    // wrapper but the delete reports a last 1.0 before its completion,
+    // whatever the outcome. Completions run on an operation-queue thread.
+    using HOSCompletedBlock = std::function<void(bool success, platform::ErrorPtr error)>;
+    using HOSDataCompletedBlock = std::function<void(std::optional<platform::Bytes> data, platform::ErrorPtr error)>;
+    using HOSFractionBlock = std::function<void(float fraction)>;
+    using HOSCancellationTokenSourcePtr = std::shared_ptr<HOSCancellationTokenSource>;
+    HOSCancellationTokenSourcePtr uploadData(const platform::Bytes& data, const HOSOptString& contentType,
+                                             const platform::Dictionary& objectMeta, const std::string& bucketName,
+                                             const std::string& objectKey, HOSCompletedBlock onCompleted,
+                                             HOSFractionBlock onProgress);
+    HOSCancellationTokenSourcePtr uploadFile(const std::string& path, const HOSOptString& contentType,
+                                             const platform::Dictionary& objectMeta, const std::string& bucketName,
+                                             const std::string& objectKey, HOSCompletedBlock onCompleted,
+                                             HOSFractionBlock onProgress);
+    HOSCancellationTokenSourcePtr downloadToDataFromBucket(const std::string& bucketName, const std::string& objectKey,
+                                                           HOSDataCompletedBlock onCompleted,
+                                                           HOSFractionBlock onProgress);
+    HOSCancellationTokenSourcePtr downloadToFileFromBucket(const std::string& bucketName, const std::string& objectKey,
+                                                           const std::string& path, HOSCompletedBlock onCompleted,
+                                                           HOSFractionBlock onProgress);
+    void deleteObjectInBucket(const std::string& bucketName, const std::string& objectKey,
+                              HOSCompletedBlock onCompleted);
 
     // Runs one operation row for a record of the row's request class.
     HOSTaskPtr perform(const HOSOperation& operation, HOSRequest& request);
