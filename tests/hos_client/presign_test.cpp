@@ -143,7 +143,9 @@ TEST_F(PresignTest, SigningFailuresFailTheTask) {
     };
     for (const auto& c : {Case{"bad form", badForm, HOSClientErrorCodeSignFailed, "the returned signature is invalid"},
                           Case{"signer error", refused, HOSClientErrorCodeSignFailed, "signer offline"},
-                          Case{"no token", noToken, HOSClientErrorCodeSignFailed, "Can't get a federation token"}}) {
+                          Case{"no token", noToken, HOSClientErrorCodeSignFailed, "Can't get a federation token"},
+                          Case{"no provider", nullptr, HOSClientErrorCodeSignFailed,
+                               "accessKey or secretKey can't be null"}}) {
         SCOPED_TRACE(c.name);
         HOSClient client(standIn.endpoint(), c.provider);
         auto task = client.presignConstrainURLWithBucketName(kBucket, "k", 60);
