@@ -1,8 +1,12 @@
 #include "HOSSDK/HOSClient.h"
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 
 #include "HOSSDK/HOSErrors.h"
+#include "HOSSDK/HOSFileLog/HOSLog.h"
 #include "HOSSDK/HOSHttpResponseParser.h"
 #include "HOSSDK/HOSRequestInterceptor.h"
 #include "HOSSDK/HOSUtil.h"
@@ -84,7 +88,9 @@ HOSTaskPtr HOSClient::perform(const HOSOperation& operation, HOSRequest& record)
     const auto& state = record.requestDelegate();
     if (operation.crc == HOSCrcRule::Verify) enableCRC64WithFlag(record.crcFlag(), *state);
     HOSRequestParts parts;
+    if (operation.subresource) parts.query.set(operation.subresource, "");
     operation.collect(record, *state, parts);
+    if (parts.invalid) return HOSTask::taskWithError(parts.invalid);
     auto parser = std::make_shared<HOSHttpResponseParser>(operation.type);
     if (operation.crc != HOSCrcRule::None) parser->setCrc64Verifiable(state->crc64Verifiable());
     parser->setDownloadingFileURL(parts.downloadToFileURL);
@@ -122,6 +128,85 @@ HOSTaskPtr HOSClient::appendObject(const std::shared_ptr<HOSAppendObjectRequest>
 
 HOSTaskPtr HOSClient::deleteObject(const std::shared_ptr<HOSDeleteObjectRequest>& request) {
     return perform(*hosOperation(HOSOperationTypeDeleteObject), *request);
+}
+
+HOSTaskPtr HOSClient::multipartUploadInit(const std::shared_ptr<HOSInitMultipartUploadRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypeInitMultipartUpload), *request);
+}
+
+HOSTaskPtr HOSClient::uploadPart(const std::shared_ptr<HOSUploadPartRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypeUploadPart), *request);
+}
+
+HOSTaskPtr HOSClient::completeMultipartUpload(const std::shared_ptr<HOSCompleteMultipartUploadRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypeCompleteMultipartUpload), *request);
+}
+
+HOSTaskPtr HOSClient::abortMultipartUpload(const std::shared_ptr<HOSAbortMultipartUploadRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypeAbortMultipartUpload), *request);
+}
+
+HOSTaskPtr HOSClient::listParts(const std::shared_ptr<HOSListPartsRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypeListParts), *request);
+}
+
+HOSTaskPtr HOSClient::listMultipartUploads(const std::shared_ptr<HOSListMultipartUploadsRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypeListMultipartUploads), *request);
+}
+
+HOSTaskPtr HOSClient::abortResumableMultipartUpload(const std::shared_ptr<HOSResumableUploadRequest>& request) {
+    return abortMultipartUpload(request, false, true);
+}
+
+std::string hosResumableRecordFilePath(const HOSMultipartUploadRequest& record, const std::string& directory,
+                                       bool sequential) {
+    std::string name = record.md5String().value_or("") + record.bucketName().value_or("") +
+                       record.objectKey().value_or("") + std::to_string(record.partSize());
+    if (sequential) name += "-sequential";
+    if (record.crcFlag() == HOSCrcFlagOn) name += "-crc64";
+    return directory + "/" + HOSUtil::dataMD5String(platform::Bytes(name.begin(), name.end()));
+}
+
+std::optional<std::string> hosPartInfoFilePath(const std::string& uploadId) {
+    // The id comes from the service or from a record file: as a file name it
+    // must not leave the folder ("..", a slash) nor be cut short (NUL).
+    if (uploadId.empty() || uploadId == "." || uploadId == ".." ||
+        uploadId.find_first_of(std::string_view("/\0", 2)) != std::string::npos)
+        return std::nullopt;
+    return hos_documentDirectory() + "/" + kHOSPartInfosDirectoryName + "/" + uploadId;
+}
+
+namespace {
+void removeIfPresent(const std::string& path) {
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec) && !std::filesystem::remove(path, ec) && ec)
+        HOS_LOG_DEBUG("[HOSSDKError]: %s", ec.message().c_str());
+}
+}  // namespace
+
+HOSTaskPtr HOSClient::abortMultipartUpload(const std::shared_ptr<HOSMultipartUploadRequest>& request, bool sequential,
+                                           bool resumable) {
+    auto abort = std::make_shared<HOSAbortMultipartUploadRequest>();
+    abort->setBucketName(request->bucketName());
+    abort->setObjectKey(request->objectKey());
+    abort->setUploadId(request->uploadId());
+    const auto* resumableRecord = dynamic_cast<const HOSResumableUploadRequest*>(request.get());
+    if (resumable && resumableRecord) {
+        const auto recordPath =
+            hosResumableRecordFilePath(*request, resumableRecord->recordDirectoryPath().value_or(""), sequential);
+        if (!request->uploadId()) {
+            std::ifstream in(recordPath, std::ios::binary);
+            if (in) abort->setUploadId(std::string(std::istreambuf_iterator<char>(in), {}));
+        }
+        removeIfPresent(recordPath);
+        if (request->uploadId()) {
+            if (auto partInfoPath = hosPartInfoFilePath(*request->uploadId()))
+                removeIfPresent(*partInfoPath);
+            else
+                HOS_LOG_DEBUG("[HOSSDKError]: %s", "the upload id is not a file name; no part information removed");
+        }
+    }
+    return abortMultipartUpload(abort);
 }
 
 }  // namespace pellix

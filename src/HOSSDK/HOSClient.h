@@ -54,6 +54,25 @@ public:
     HOSTaskPtr appendObject(const std::shared_ptr<HOSAppendObjectRequest>& request, HOSOptString crc64ecma);
     HOSTaskPtr deleteObject(const std::shared_ptr<HOSDeleteObjectRequest>& request);
 
+    HOSTaskPtr multipartUploadInit(const std::shared_ptr<HOSInitMultipartUploadRequest>& request);
+    HOSTaskPtr uploadPart(const std::shared_ptr<HOSUploadPartRequest>& request);
+    HOSTaskPtr completeMultipartUpload(const std::shared_ptr<HOSCompleteMultipartUploadRequest>& request);
+    // An operation on an open upload (upload part, complete, abort, list
+    // parts) whose record has no upload id fails with client code 3 and
+    // sends nothing: without the id it would act on the object itself.
+    HOSTaskPtr abortMultipartUpload(const std::shared_ptr<HOSAbortMultipartUploadRequest>& request);
+    HOSTaskPtr listParts(const std::shared_ptr<HOSListPartsRequest>& request);
+    HOSTaskPtr listMultipartUploads(const std::shared_ptr<HOSListMultipartUploadsRequest>& request);
+    // Gives up a resumable upload: its record file goes (the upload id is
+    // read from it when the record has none), so does the part-information
+    // file of the record's upload id, and the upload is aborted.
+    HOSTaskPtr abortResumableMultipartUpload(const std::shared_ptr<HOSResumableUploadRequest>& request);
+    // Not resumable: aborts the record's upload. Resumable (a resumable
+    // record): as abortResumableMultipartUpload, with the record file of a
+    // sequential upload when `sequential`.
+    HOSTaskPtr abortMultipartUpload(const std::shared_ptr<HOSMultipartUploadRequest>& request, bool sequential,
+                                    bool resumable);
+
     // URLs that let any HTTP client GET an object. Both tasks are normally
     // finished when the call returns; nothing is sent except what the
     // credential provider needs to obtain a token. The constrain URL is
@@ -105,5 +124,19 @@ private:
     HOSNetworkingPtr networking_;
     std::shared_ptr<HOSExecutor> hosOperationExecutor_;
 };
+
+// The folder, under the documents directory, of the part-information files
+// of resumable uploads (one per upload id).
+inline constexpr const char* kHOSPartInfosDirectoryName = "hos_partInfos_storage_name";
+
+// The record file of a resumable upload in `directory`: named by the MD5 of
+// the file's MD5 text, bucket, key and part size, marked for a sequential
+// upload and for CRC-64.
+std::string hosResumableRecordFilePath(const HOSMultipartUploadRequest& record, const std::string& directory,
+                                       bool sequential);
+// The part-information file of an upload; none when the id is not a plain
+// file name (empty, ".", "..", or holding a slash or NUL), so no path built
+// from it can leave the folder.
+std::optional<std::string> hosPartInfoFilePath(const std::string& uploadId);
 
 }  // namespace pellix

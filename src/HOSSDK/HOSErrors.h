@@ -33,6 +33,7 @@ enum HOSClientErrorCode : std::int64_t {
     HOSClientErrorCodeInvalidCRC = 7,        // the CRC-64 of the transferred data does not match
     HOSClientErrorCodeCannotResumeUpload = 8,  // a resumable upload cannot continue from its record
     HOSClientErrorCodeExceptionCaught = 9,   // an exception was caught inside a task
+    HOSClientErrorCodeInvalidResponse = 10,  // a successful reply's body has the wrong shape
 };
 
 // Message texts. Those with "%s"/"%llu" are printf formats the raising code
@@ -71,6 +72,9 @@ inline constexpr const char* kCRCNotEqual = "local_crc64(%llu) is not equal to r
 inline constexpr const char* kUploadingFileInconsistent = "The uploading file is inconsistent with before";
 inline constexpr const char* kPartSizeInconsistent = "The part size setting is inconsistent with before";
 inline constexpr const char* kCatchException = "Catch exception - %s";
+inline constexpr const char* kUploadIdNil = "uploadId should not be nil";
+inline constexpr const char* kTriggerBucketNameEmpty = "bucketName should not be empty!";
+inline constexpr const char* kTriggerObjectNameEmpty = "objectName should not be empty!";
 }  // namespace HOSErrorMessage
 
 // Error in HOSClientErrorDomain whose user info is the single "ErrorMessage".

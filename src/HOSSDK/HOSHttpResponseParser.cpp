@@ -97,6 +97,7 @@ void HOSHttpResponseParser::reset() {
     closeFile();
     response_.reset();
     crc64ecma_ = 0;
+    resultError_.reset();
 }
 
 void HOSHttpResponseParser::parseResponseHeader(const platform::HTTPURLResponse& response, HOSResult& result) const {
@@ -134,6 +135,13 @@ HOSResultPtr HOSHttpResponseParser::constructResultObject() {
     source.body = &collectingData_;
     source.crc64 = crc64ecma_;
     auto result = operation->makeResult(source);
+    if (source.wrongShape) {
+        HOS_LOG_ERROR("%s reply: %s", operation->name, source.wrongShape->c_str());
+        resultError_ = HOSClientError(HOSClientErrorCodeInvalidResponse,
+                                      std::string("The ") + operation->name + " reply has the wrong shape: " +
+                                          *source.wrongShape);
+        return nullptr;
+    }
     if (response_) parseResponseHeader(*response_, *result);
     return result;
 }

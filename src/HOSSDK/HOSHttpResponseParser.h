@@ -35,9 +35,13 @@ public:
     // nil-result task when the chunk was taken; an error task when the
     // download file cannot be created or written.
     HOSTaskPtr consumeHttpResponseBody(const platform::Bytes& chunk);
-    // The result for the operation type, or null (receive block set, or a
-    // type without a row).
+    // The result for the operation type, or null (receive block set, a type
+    // without a row, or a reply of the wrong shape: see resultError()).
     HOSResultPtr constructResultObject();
+    // Why the last constructResultObject() gave no result although the reply
+    // was a success: its XML had the wrong shape (client code 10). Null
+    // otherwise.
+    const platform::ErrorPtr& resultError() const { return resultError_; }
     void reset();
 
     void parseResponseHeader(const platform::HTTPURLResponse& response, HOSResult& result) const;
@@ -63,6 +67,7 @@ private:
     bool crc64Verifiable_ = false;
     HOSReceiveBlock onRecieveBlock_;
     std::optional<platform::URL> downloadingFileURL_;
+    platform::ErrorPtr resultError_;
 };
 
 }  // namespace pellix

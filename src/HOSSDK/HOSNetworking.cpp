@@ -293,8 +293,9 @@ void HOSNetworking::completeAttempt(const HOSNetworkingRequestDelegatePtr& reque
                                       request->httpRequestNotSuccessResponseBody());
     }
     if (!failure) {
-        if (request->completionHandler())
-            request->completionHandler()(request->responseParser()->constructResultObject(), nullptr);
+        auto& parser = *request->responseParser();
+        auto result = parser.constructResultObject();
+        if (request->completionHandler()) request->completionHandler()(result, parser.resultError());
         return;
     }
     const auto type = request->retryHandler()->shouldRetry(request->currentRetryCount(), *request, response, failure);

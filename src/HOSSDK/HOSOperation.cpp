@@ -6,7 +6,12 @@
 #include <cstdio>
 #include <strings.h>
 
+#include "HOSSDK/HOSErrors.h"
+#include "HOSSDK/HOSFileLog/HOSLog.h"
 #include "HOSSDK/HOSNetworkingRequestDelegate.h"
+#include "HOSSDK/HOSUtil.h"
+#include "HOSSDK/HOSXMLDictionary.h"
+#include "HOSSDK/HOSXMLDictionaryParser.h"
 #include "HOSSDK/NSDictionary+HOS.h"
 #include "HOSSDK/NSMutableData+HOS_CRC.h"
 
@@ -28,6 +33,24 @@ void setIf(platform::Dictionary& headers, const char* name, const HOSOptString& 
     if (value) headers.set(name, *value);
 }
 
+// An upload body (data or file) and its progress; data gets its CRC-64 up
+// front when the request verifies it.
+void collectBody(HOSNetworkingRequestDelegate& state, const std::optional<platform::Bytes>& data,
+                 const std::optional<platform::URL>& file, const HOSProgressBlock& progress) {
+    if (data) {
+        state.setUploadingData(data);
+        if (state.crc64Verifiable()) state.setContentCRC(crcText(hos_crc64(*data)));
+    }
+    if (file) state.setUploadingFileURL(file);
+    if (progress) state.setUploadProgress(progress);
+}
+
+void collectCallbackHeaders(const std::optional<platform::Dictionary>& param,
+                            const std::optional<platform::Dictionary>& var, platform::Dictionary& headers) {
+    if (param) headers.set("x-hos-callback", base64JsonString(*param));
+    if (var) headers.set("x-hos-callback-var", base64JsonString(*var));
+}
+
 // The body and the headers put and append share.
 void collectUpload(HOSUploadObjectFields& record, HOSNetworkingRequestDelegate& state, HOSRequestParts& parts) {
     parts.bucketName = record.bucketName();
@@ -36,15 +59,12 @@ void collectUpload(HOSUploadObjectFields& record, HOSNetworkingRequestDelegate& 
     parts.contentMd5 = record.contentMd5();
     parts.contentSHA1 = record.contentSHA1();
     parts.headers = record.objectMeta();
-    if (record.uploadingData()) {
-        state.setUploadingData(record.uploadingData());
-        if (state.crc64Verifiable()) state.setContentCRC(crcText(hos_crc64(*record.uploadingData())));
-    }
-    if (record.uploadingFileURL()) state.setUploadingFileURL(record.uploadingFileURL());
-    if (record.uploadProgress()) state.setUploadProgress(record.uploadProgress());
+    collectBody(state, record.uploadingData(), record.uploadingFileURL(), record.uploadProgress());
 }
 
-void collectStandardHeaders(HOSUploadObjectFields& record, platform::Dictionary& headers) {
+// After the metadata, so they replace a same-named metadata entry.
+template <class Record>
+void collectStandardHeaders(Record& record, platform::Dictionary& headers) {
     setIf(headers, "Content-Disposition", record.contentDisposition());
     setIf(headers, "Content-Encoding", record.contentEncoding());
     setIf(headers, "Expires", record.expires());
@@ -72,8 +92,7 @@ void collectGet(HOSRequest& base, HOSNetworkingRequestDelegate& state, HOSReques
 void collectPut(HOSRequest& base, HOSNetworkingRequestDelegate& state, HOSRequestParts& parts) {
     auto& record = static_cast<HOSPutObjectRequest&>(base);
     collectUpload(record, state, parts);
-    if (record.callbackParam()) parts.headers.set("x-hos-callback", base64JsonString(*record.callbackParam()));
-    if (record.callbackVar()) parts.headers.set("x-hos-callback-var", base64JsonString(*record.callbackVar()));
+    collectCallbackHeaders(record.callbackParam(), record.callbackVar(), parts.headers);
     if (record.uploadRetryCallback()) state.setRetryCallback(record.uploadRetryCallback());
     collectStandardHeaders(record, parts.headers);
 }
@@ -109,8 +128,7 @@ HOSResultPtr makeGet(const HOSResultSource& source) {
 HOSResultPtr makePut(const HOSResultSource& source) {
     auto result = std::make_shared<HOSPutObjectResult>();
     result->setETag(source.header("Etag"));
-    if (source.body && *source.body)
-        result->setServerReturnJsonString(std::string((*source.body)->begin(), (*source.body)->end()));
+    result->setServerReturnJsonString(source.bodyText());
     return result;
 }
 
@@ -122,19 +140,245 @@ HOSResultPtr makeAppend(const HOSResultSource& source) {
     return result;
 }
 
-HOSResultPtr makeDelete(const HOSResultSource&) { return std::make_shared<HOSDeleteObjectResult>(); }
+
+// --- Multipart ----------------------------------------------------------
+
+// An operation on an open upload cannot go without its id: the same verb on
+// the bare object is another operation (a DELETE would remove the object, a
+// PUT replace it).
+void collectUploadId(const HOSOptString& uploadId, HOSRequestParts& parts) {
+    if (uploadId)
+        parts.query.set("uploadId", *uploadId);
+    else
+        parts.invalid = HOSClientError(HOSClientErrorCodeInvalidArgument, HOSErrorMessage::kUploadIdNil);
+}
+
+void collectInitMultipart(HOSRequest& base, HOSNetworkingRequestDelegate&, HOSRequestParts& parts) {
+    auto& record = static_cast<HOSInitMultipartUploadRequest&>(base);
+    parts.bucketName = record.bucketName();
+    parts.objectKey = record.objectKey();
+    parts.contentType = record.contentType();
+    parts.headers = record.objectMeta();
+    collectStandardHeaders(record, parts.headers);
+    if (record.sequential()) parts.query.set("sequential", "");
+}
+
+void collectUploadPart(HOSRequest& base, HOSNetworkingRequestDelegate& state, HOSRequestParts& parts) {
+    auto& record = static_cast<HOSUploadPartRequest&>(base);
+    parts.bucketName = record.bucketName();
+    parts.objectKey = record.objectkey();
+    parts.contentMd5 = record.contentMd5();
+    parts.contentSHA1 = record.contentSHA1();
+    parts.query.set("partNumber", std::to_string(record.partNumber()));
+    collectUploadId(record.uploadId(), parts);
+    collectBody(state, record.uploadPartData(), record.uploadPartFileURL(), record.uploadPartProgress());
+}
+
+void collectCompleteMultipart(HOSRequest& base, HOSNetworkingRequestDelegate& state, HOSRequestParts& parts) {
+    auto& record = static_cast<HOSCompleteMultipartUploadRequest&>(base);
+    parts.bucketName = record.bucketName();
+    parts.objectKey = record.objectKey();
+    parts.contentMd5 = record.contentMd5();
+    parts.contentSHA1 = record.contentSHA1();
+    collectUploadId(record.uploadId(), parts);
+    collectCallbackHeaders(record.callbackParam(), record.callbackVar(), parts.headers);
+    // Last, so the caller's entries replace callback headers of the same name.
+    for (const auto& [name, value] : record.completeMetaHeader()) parts.headers.set(name, value);
+    if (record.partInfos()) {
+        std::vector<std::pair<std::int32_t, std::string>> list;
+        for (const auto& info : *record.partInfos())
+            if (info) list.emplace_back(info->partNum(), info->eTag().value_or(""));
+        state.setUploadingData(HOSUtil::constructHttpBodyFromPartInfos(
+            std::span<const std::pair<std::int32_t, std::string>>(list)));
+    }
+}
+
+template <class Record>
+void collectOpenUpload(HOSRequest& base, HOSNetworkingRequestDelegate&, HOSRequestParts& parts) {
+    auto& record = static_cast<Record&>(base);
+    parts.bucketName = record.bucketName();
+    parts.objectKey = record.objectKey();
+    collectUploadId(record.uploadId(), parts);
+}
+
+void collectListUploads(HOSRequest& base, HOSNetworkingRequestDelegate&, HOSRequestParts& parts) {
+    auto& record = static_cast<HOSListMultipartUploadsRequest&>(base);
+    parts.bucketName = record.bucketName();
+    for (const auto& [name, value] : record.getQueryDict()) parts.query.set(name, value);
+}
+
+// --- Reading XML replies ------------------------------------------------
+
+// The reply's XML, read by element: "A" is a child of the root element,
+// "A/B" the child B inside A. Only what the reply holds is read; an element
+// of the wrong kind is recorded on the source as the reply's fault.
+class XmlReply {
+public:
+    explicit XmlReply(const HOSResultSource& source) : source_(source) {
+        if (source.body && *source.body) root_ = HOSXMLDictionary::hos_dictionaryWithXMLData(**source.body);
+    }
+    const std::optional<platform::Dictionary>& root() const { return root_; }
+
+    HOSOptString text(std::string_view path) const {
+        const platform::Value* value = find(path);
+        return value ? textOf(*value, path) : std::nullopt;
+    }
+    std::int32_t int32(std::string_view path) const {
+        auto t = text(path);
+        return t ? static_cast<std::int32_t>(platform::Value(*t).intValue()) : 0;
+    }
+    bool boolean(std::string_view path) const {
+        auto t = text(path);
+        return t && platform::Value(*t).boolValue();
+    }
+    // Repeated entries: a list even when the reply held one.
+    std::optional<platform::Array> list(std::string_view path) const {
+        const platform::Value* value = find(path);
+        if (!value) return std::nullopt;
+        if (value->isDictionary()) return platform::Array{*value};
+        const auto* items = value->arrayIf();
+        if (!items) return wrong(path, "is not an element with children");
+        for (const auto& item : *items)
+            if (!item.isDictionary()) return wrong(path, "holds an entry that is not an element with children");
+        return *items;
+    }
+    // The "Prefix" text of each entry at the path.
+    std::optional<platform::Array> prefixes(std::string_view path) const {
+        auto entries = list(path);
+        if (!entries) return std::nullopt;
+        platform::Array out;
+        const std::string prefixPath = std::string(path) + "/Prefix";
+        for (const auto& entry : *entries)
+            if (const auto* p = entry.get("Prefix"))
+                if (auto t = textOf(*p, prefixPath)) out.push_back(*t);
+        return out;
+    }
+
+private:
+    std::nullopt_t wrong(std::string_view path, const char* what) const {
+        if (!source_.wrongShape) source_.wrongShape = "element \"" + std::string(path) + "\" " + what;
+        return std::nullopt;
+    }
+    const platform::Value* find(std::string_view path) const {
+        if (!root_) return nullptr;
+        const platform::Dictionary* node = &*root_;
+        const platform::Value* value = nullptr;
+        std::size_t from = 0;
+        while (true) {
+            const auto slash = path.find('/', from);
+            value = node->find(path.substr(from, slash == std::string_view::npos ? slash : slash - from));
+            if (!value || slash == std::string_view::npos) return value;
+            node = value->dictionaryIf();
+            if (!node) {
+                wrong(path.substr(0, slash), "is not an element with children");
+                return nullptr;
+            }
+            from = slash + 1;
+        }
+    }
+    // Text, or an element that holds only text (and attributes).
+    HOSOptString textOf(const platform::Value& value, std::string_view path) const {
+        if (const auto* t = value.stringIf()) return *t;
+        if (const auto* node = value.dictionaryIf(); node && !HOSXMLDictionary::hos_childNodes(*node)) {
+            const auto* t = node->find(HOSXMLDictionaryTextKey);
+            return t && t->isString() ? HOSOptString(t->asString()) : std::nullopt;
+        }
+        return wrong(path, "does not hold text");
+    }
+
+    const HOSResultSource& source_;
+    std::optional<platform::Dictionary> root_;
+};
+
+HOSResultPtr makeInitMultipart(const HOSResultSource& source) {
+    auto result = std::make_shared<HOSInitMultipartUploadResult>();
+    XmlReply xml(source);
+    result->setUploadId(xml.text("UploadId"));
+    if (xml.root()) HOS_LOG_VERBOSE("init multipart upload result: %s", platform::Value(*xml.root()).description().c_str());
+    return result;
+}
+
+HOSResultPtr makeUploadPart(const HOSResultSource& source) {
+    auto result = std::make_shared<HOSUploadPartResult>();
+    result->setETag(source.header("Etag"));
+    return result;
+}
+
+HOSResultPtr makeCompleteMultipart(const HOSResultSource& source) {
+    auto result = std::make_shared<HOSCompleteMultipartUploadResult>();
+    if (!source.body || !*source.body) return result;
+    // Exactly: a reply with parameters is a callback's answer, not ours.
+    if (source.header("Content-Type") == "application/xml") {
+        XmlReply xml(source);
+        result->setLocation(xml.text("Location"));
+        result->setETag(xml.text("ETag"));
+        if (xml.root())
+            HOS_LOG_VERBOSE("complete multipart upload result: %s", platform::Value(*xml.root()).description().c_str());
+    } else {
+        result->setServerReturnJsonString(source.bodyText());
+    }
+    return result;
+}
+
+HOSResultPtr makeListParts(const HOSResultSource& source) {
+    auto result = std::make_shared<HOSListPartsResult>();
+    XmlReply xml(source);
+    result->setNextPartNumberMarker(xml.int32("NextPartNumberMarker"));
+    result->setMaxParts(xml.int32("MaxParts"));
+    result->setIsTruncated(xml.boolean("IsTruncated"));
+    result->setParts(xml.list("Part"));
+    if (xml.root()) HOS_LOG_VERBOSE("list multipart upload result: %s", platform::Value(*xml.root()).description().c_str());
+    return result;
+}
+
+HOSResultPtr makeListUploads(const HOSResultSource& source) {
+    auto result = std::make_shared<HOSListMultipartUploadsResult>();
+    XmlReply xml(source);
+    result->setBucketName(xml.text("Bucket"));
+    result->setPrefix(xml.text("Prefix"));
+    result->setUploadIdMarker(xml.text("UploadIdMarker"));
+    result->setKeyMarker(xml.text("KeyMarker"));
+    result->setNextKeyMarker(xml.text("NextKeyMarker"));
+    result->setNextUploadIdMarker(xml.text("NextUploadIdMarker"));
+    result->setMaxUploads(xml.int32("MaxUploads"));
+    result->setDelimiter(xml.text("Delimiter"));
+    result->setIsTruncated(xml.boolean("IsTruncated"));
+    result->setUploads(xml.list("Upload"));
+    result->setCommonPrefixes(xml.prefixes("CommonPrefixes"));
+    if (xml.root()) HOS_LOG_VERBOSE("List multipart uploads dict: %s", platform::Value(*xml.root()).description().c_str());
+    return result;
+}
+
+template <class Result>
+HOSResultPtr makeBare(const HOSResultSource&) {
+    return std::make_shared<Result>();
+}
 
 constexpr std::array kOperations{
-    HOSOperation{HOSOperationTypeHeadObject, "HeadObject", "HEAD", HOSTarget::Object, HOSCrcRule::None,
+    // type, name, verb, target, CRC rule, bare sub-resource, request, result
+    HOSOperation{HOSOperationTypeHeadObject, "HeadObject", "HEAD", HOSTarget::Object, HOSCrcRule::None, nullptr,
                  collectTarget<HOSHeadObjectRequest>, makeHead},
-    HOSOperation{HOSOperationTypeGetObject, "GetObject", "GET", HOSTarget::Object, HOSCrcRule::Verify, collectGet,
-                 makeGet},
-    HOSOperation{HOSOperationTypePutObject, "PutObject", "PUT", HOSTarget::Object, HOSCrcRule::Verify, collectPut,
-                 makePut},
-    HOSOperation{HOSOperationTypeAppendObject, "AppendObject", "POST", HOSTarget::Object, HOSCrcRule::Verify,
+    HOSOperation{HOSOperationTypeGetObject, "GetObject", "GET", HOSTarget::Object, HOSCrcRule::Verify, nullptr,
+                 collectGet, makeGet},
+    HOSOperation{HOSOperationTypePutObject, "PutObject", "PUT", HOSTarget::Object, HOSCrcRule::Verify, nullptr,
+                 collectPut, makePut},
+    HOSOperation{HOSOperationTypeAppendObject, "AppendObject", "POST", HOSTarget::Object, HOSCrcRule::Verify, nullptr,
                  collectAppend, makeAppend},
-    HOSOperation{HOSOperationTypeDeleteObject, "DeleteObject", "DELETE", HOSTarget::Object, HOSCrcRule::None,
-                 collectTarget<HOSDeleteObjectRequest>, makeDelete},
+    HOSOperation{HOSOperationTypeDeleteObject, "DeleteObject", "DELETE", HOSTarget::Object, HOSCrcRule::None, nullptr,
+                 collectTarget<HOSDeleteObjectRequest>, makeBare<HOSDeleteObjectResult>},
+    HOSOperation{HOSOperationTypeInitMultipartUpload, "InitMultipartUpload", "POST", HOSTarget::Object,
+                 HOSCrcRule::None, "uploads", collectInitMultipart, makeInitMultipart},
+    HOSOperation{HOSOperationTypeUploadPart, "UploadPart", "PUT", HOSTarget::Object, HOSCrcRule::Verify, nullptr,
+                 collectUploadPart, makeUploadPart},
+    HOSOperation{HOSOperationTypeCompleteMultipartUpload, "CompleteMultipartUpload", "POST", HOSTarget::Object,
+                 HOSCrcRule::ParserOnly, nullptr, collectCompleteMultipart, makeCompleteMultipart},
+    HOSOperation{HOSOperationTypeAbortMultipartUpload, "AbortMultipartUpload", "DELETE", HOSTarget::Object,
+                 HOSCrcRule::None, nullptr, collectOpenUpload<HOSAbortMultipartUploadRequest>,
+                 makeBare<HOSAbortMultipartUploadResult>},
+    HOSOperation{HOSOperationTypeListParts, "ListParts", "GET", HOSTarget::Object, HOSCrcRule::None, nullptr,
+                 collectOpenUpload<HOSListPartsRequest>, makeListParts},
+    HOSOperation{HOSOperationTypeListMultipartUploads, "ListMultipartUploads", "GET", HOSTarget::Bucket,
+                 HOSCrcRule::None, "uploads", collectListUploads, makeListUploads},
 };
 
 constexpr std::array<const char*, 10> kObjectMetaFieldNames{
@@ -159,6 +403,11 @@ platform::Dictionary HOSResultSource::objectMeta() const {
         if (listed || startsWithNoCase(name, "x-hos-meta")) meta.set(name, value);
     }
     return meta;
+}
+
+HOSOptString HOSResultSource::bodyText() const {
+    if (!body || !*body) return std::nullopt;
+    return std::string((*body)->begin(), (*body)->end());
 }
 
 const HOSOperation* hosOperation(std::int64_t type) {

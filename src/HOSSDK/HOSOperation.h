@@ -13,6 +13,7 @@
 #include <string>
 
 #include "HOSSDK/HOSModel.h"
+#include "platform/Error.h"
 #include "platform/HTTPURLResponse.h"
 #include "platform/Value.h"
 
@@ -56,6 +57,9 @@ struct HOSRequestParts {
     platform::Dictionary query;
     // Where a download's body goes instead of memory.
     std::optional<platform::URL> downloadToFileURL;
+    // Set when the record cannot be sent: the operation fails with it and
+    // nothing goes out.
+    platform::ErrorPtr invalid;
 };
 
 // What the parser hands a row to build the result from.
@@ -72,6 +76,13 @@ struct HOSResultSource {
     HOSOptString header(std::string_view name) const;
     // The object's metadata headers (the fixed names and "x-hos-meta*").
     platform::Dictionary objectMeta() const;
+    // The collected body as text, if a body was collected.
+    HOSOptString bodyText() const;
+
+    // What a row found wrong with the reply's shape (an element that should
+    // hold text holds elements, an entry that is not an element...); the
+    // parser then fails the operation with it instead of giving a result.
+    mutable HOSOptString wrongShape;
 };
 
 enum class HOSCrcRule {
@@ -88,6 +99,9 @@ struct HOSOperation {
     const char* verb;
     HOSTarget target;
     HOSCrcRule crc;
+    // A sub-resource sent without a value in front of the row's own query
+    // ("acl", "uploads"...); null for none.
+    const char* subresource;
     // Fills the message parts and the request state (body, callbacks) from
     // the record, which is of the row's request class.
     void (*collect)(HOSRequest& record, HOSNetworkingRequestDelegate& state, HOSRequestParts& parts);
