@@ -130,6 +130,60 @@ HOSTaskPtr HOSClient::deleteObject(const std::shared_ptr<HOSDeleteObjectRequest>
     return perform(*hosOperation(HOSOperationTypeDeleteObject), *request);
 }
 
+HOSTaskPtr HOSClient::getService(const std::shared_ptr<HOSGetServiceRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypeGetService), *request);
+}
+
+HOSTaskPtr HOSClient::createBucket(const std::shared_ptr<HOSCreateBucketRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypeCreateBucket), *request);
+}
+
+HOSTaskPtr HOSClient::deleteBucket(const std::shared_ptr<HOSDeleteBucketRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypeDeleteBucket), *request);
+}
+
+HOSTaskPtr HOSClient::getBucket(const std::shared_ptr<HOSGetBucketRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypeGetBucket), *request);
+}
+
+HOSTaskPtr HOSClient::getBucketACL(const std::shared_ptr<HOSGetBucketACLRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypeGetBucketACL), *request);
+}
+
+HOSTaskPtr HOSClient::getObjectACL(const std::shared_ptr<HOSGetObjectACLRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypeGetObjectACL), *request);
+}
+
+HOSTaskPtr HOSClient::putObjectACL(const std::shared_ptr<HOSPutObjectACLRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypePutObjectACL), *request);
+}
+
+HOSTaskPtr HOSClient::deleteMultipleObjects(const std::shared_ptr<HOSDeleteMultipleObjectsRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypeDeleteMultipleObjects), *request);
+}
+
+HOSTaskPtr HOSClient::copyObject(const std::shared_ptr<HOSCopyObjectRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypeCopyObject), *request);
+}
+
+HOSTaskPtr HOSClient::triggerCallBack(const std::shared_ptr<HOSCallBackRequest>& request) {
+    return perform(*hosOperation(HOSOperationTypeTriggerCallBack), *request);
+}
+
+bool HOSClient::doesObjectExistInBucket(const std::string& bucketName, const std::string& objectKey,
+                                        platform::ErrorPtr* error) {
+    auto request = std::make_shared<HOSHeadObjectRequest>();
+    request->setBucketName(bucketName);
+    request->setObjectKey(objectKey);
+    auto task = headObject(request);
+    task->waitUntilFinished();
+    const auto& failure = task->error();
+    if (!failure) return true;
+    const bool absent = failure->domain() == HOSServerErrorDomain && failure->code() == -404;
+    if (!absent && error) *error = failure;
+    return false;
+}
+
 HOSTaskPtr HOSClient::multipartUploadInit(const std::shared_ptr<HOSInitMultipartUploadRequest>& request) {
     return perform(*hosOperation(HOSOperationTypeInitMultipartUpload), *request);
 }

@@ -54,6 +54,26 @@ public:
     HOSTaskPtr appendObject(const std::shared_ptr<HOSAppendObjectRequest>& request, HOSOptString crc64ecma);
     HOSTaskPtr deleteObject(const std::shared_ptr<HOSDeleteObjectRequest>& request);
 
+    HOSTaskPtr getService(const std::shared_ptr<HOSGetServiceRequest>& request);
+    HOSTaskPtr createBucket(const std::shared_ptr<HOSCreateBucketRequest>& request);
+    HOSTaskPtr deleteBucket(const std::shared_ptr<HOSDeleteBucketRequest>& request);
+    HOSTaskPtr getBucket(const std::shared_ptr<HOSGetBucketRequest>& request);
+    HOSTaskPtr getBucketACL(const std::shared_ptr<HOSGetBucketACLRequest>& request);
+    HOSTaskPtr getObjectACL(const std::shared_ptr<HOSGetObjectACLRequest>& request);
+    // Without `acl` the object's ACL goes back to "default" (the bucket's).
+    HOSTaskPtr putObjectACL(const std::shared_ptr<HOSPutObjectACLRequest>& request);
+    // A blank bucket name or no keys fails with client code 3 before sending.
+    HOSTaskPtr deleteMultipleObjects(const std::shared_ptr<HOSDeleteMultipleObjectsRequest>& request);
+    HOSTaskPtr copyObject(const std::shared_ptr<HOSCopyObjectRequest>& request);
+    // A blank bucket or object name fails with code 3 of the task domain
+    // before sending.
+    HOSTaskPtr triggerCallBack(const std::shared_ptr<HOSCallBackRequest>& request);
+    // Blocks the caller until the service answered. An absent object (404)
+    // answers false and leaves `error` alone; any other failure answers false
+    // and stores the failure in `error` when one is given.
+    bool doesObjectExistInBucket(const std::string& bucketName, const std::string& objectKey,
+                                 platform::ErrorPtr* error);
+
     HOSTaskPtr multipartUploadInit(const std::shared_ptr<HOSInitMultipartUploadRequest>& request);
     HOSTaskPtr uploadPart(const std::shared_ptr<HOSUploadPartRequest>& request);
     HOSTaskPtr completeMultipartUpload(const std::shared_ptr<HOSCompleteMultipartUploadRequest>& request);

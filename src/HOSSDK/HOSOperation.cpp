@@ -14,6 +14,7 @@
 #include "HOSSDK/HOSXMLDictionaryParser.h"
 #include "HOSSDK/NSDictionary+HOS.h"
 #include "HOSSDK/NSMutableData+HOS_CRC.h"
+#include "HOSSDK/NSString+HOS.h"
 
 namespace pellix {
 
@@ -43,6 +44,12 @@ void collectBody(HOSNetworkingRequestDelegate& state, const std::optional<platfo
     }
     if (file) state.setUploadingFileURL(file);
     if (progress) state.setUploadProgress(progress);
+}
+
+// A body built here (XML, callback text): sent from memory with its MD5.
+void collectBuiltBody(HOSNetworkingRequestDelegate& state, HOSRequestParts& parts, platform::Bytes body) {
+    parts.contentMd5 = HOSUtil::base64Md5ForData(body);
+    state.setUploadingData(std::move(body));
 }
 
 void collectCallbackHeaders(const std::optional<platform::Dictionary>& param,
@@ -201,12 +208,6 @@ void collectOpenUpload(HOSRequest& base, HOSNetworkingRequestDelegate&, HOSReque
     collectUploadId(record.uploadId(), parts);
 }
 
-void collectListUploads(HOSRequest& base, HOSNetworkingRequestDelegate&, HOSRequestParts& parts) {
-    auto& record = static_cast<HOSListMultipartUploadsRequest&>(base);
-    parts.bucketName = record.bucketName();
-    for (const auto& [name, value] : record.getQueryDict()) parts.query.set(name, value);
-}
-
 // --- Reading XML replies ------------------------------------------------
 
 // The reply's XML, read by element: "A" is a child of the root element,
@@ -290,11 +291,15 @@ private:
     std::optional<platform::Dictionary> root_;
 };
 
+void logXml(const char* format, const XmlReply& xml) {
+    if (xml.root()) HOS_LOG_VERBOSE(format, platform::Value(*xml.root()).description().c_str());
+}
+
 HOSResultPtr makeInitMultipart(const HOSResultSource& source) {
     auto result = std::make_shared<HOSInitMultipartUploadResult>();
     XmlReply xml(source);
     result->setUploadId(xml.text("UploadId"));
-    if (xml.root()) HOS_LOG_VERBOSE("init multipart upload result: %s", platform::Value(*xml.root()).description().c_str());
+    logXml("init multipart upload result: %s", xml);
     return result;
 }
 
@@ -312,8 +317,7 @@ HOSResultPtr makeCompleteMultipart(const HOSResultSource& source) {
         XmlReply xml(source);
         result->setLocation(xml.text("Location"));
         result->setETag(xml.text("ETag"));
-        if (xml.root())
-            HOS_LOG_VERBOSE("complete multipart upload result: %s", platform::Value(*xml.root()).description().c_str());
+        logXml("complete multipart upload result: %s", xml);
     } else {
         result->setServerReturnJsonString(source.bodyText());
     }
@@ -327,7 +331,7 @@ HOSResultPtr makeListParts(const HOSResultSource& source) {
     result->setMaxParts(xml.int32("MaxParts"));
     result->setIsTruncated(xml.boolean("IsTruncated"));
     result->setParts(xml.list("Part"));
-    if (xml.root()) HOS_LOG_VERBOSE("list multipart upload result: %s", platform::Value(*xml.root()).description().c_str());
+    logXml("list multipart upload result: %s", xml);
     return result;
 }
 
@@ -345,7 +349,176 @@ HOSResultPtr makeListUploads(const HOSResultSource& source) {
     result->setIsTruncated(xml.boolean("IsTruncated"));
     result->setUploads(xml.list("Upload"));
     result->setCommonPrefixes(xml.prefixes("CommonPrefixes"));
-    if (xml.root()) HOS_LOG_VERBOSE("List multipart uploads dict: %s", platform::Value(*xml.root()).description().c_str());
+    logXml("List multipart uploads dict: %s", xml);
+    return result;
+}
+
+// --- Service, buckets, ACLs, batch delete, copy, callback --------------------
+
+template <class Record>
+void collectBucket(HOSRequest& record, HOSNetworkingRequestDelegate&, HOSRequestParts& parts) {
+    parts.bucketName = static_cast<Record&>(record).bucketName();
+}
+
+template <class Record>
+void collectListing(HOSRequest& base, HOSNetworkingRequestDelegate&, HOSRequestParts& parts) {
+    auto& record = static_cast<Record&>(base);
+    if constexpr (requires { record.bucketName(); }) parts.bucketName = record.bucketName();
+    for (const auto& [name, value] : record.getQueryDict()) parts.query.set(name, value);
+}
+
+template <class Record>
+void collectNamedObject(HOSRequest& base, HOSNetworkingRequestDelegate&, HOSRequestParts& parts) {
+    auto& record = static_cast<Record&>(base);
+    parts.bucketName = record.bucketName();
+    parts.objectKey = record.objectName();
+}
+
+void collectCreateBucket(HOSRequest& base, HOSNetworkingRequestDelegate& state, HOSRequestParts& parts) {
+    auto& record = static_cast<HOSCreateBucketRequest&>(base);
+    parts.bucketName = record.bucketName();
+    setIf(parts.headers, "x-hos-acl", record.xHosACL());
+    if (record.location()) state.setUploadingData(HOSUtil::constructHttpBodyForCreateBucketWithLocation(*record.location()));
+}
+
+void collectPutObjectACL(HOSRequest& base, HOSNetworkingRequestDelegate& state, HOSRequestParts& parts) {
+    auto& record = static_cast<HOSPutObjectACLRequest&>(base);
+    parts.bucketName = record.bucketName();
+    parts.objectKey = record.objectKey();
+    parts.headers.set("x-hos-object-acl", record.acl().value_or("default"));
+    if (record.uploadRetryCallback()) state.setRetryCallback(record.uploadRetryCallback());
+}
+
+void collectDeleteMultiple(HOSRequest& base, HOSNetworkingRequestDelegate& state, HOSRequestParts& parts) {
+    auto& record = static_cast<HOSDeleteMultipleObjectsRequest&>(base);
+    if (!hos_isNotEmpty(record.bucketName())) {
+        parts.invalid = HOSClientError(HOSClientErrorCodeInvalidArgument, HOSErrorMessage::kBucketNameEmpty);
+        return;
+    }
+    if (record.keys().empty()) {
+        parts.invalid = HOSClientError(HOSClientErrorCodeInvalidArgument, HOSErrorMessage::kKeysEmpty);
+        return;
+    }
+    parts.bucketName = record.bucketName();
+    if (record.encodingType() == "url") parts.query.set("encoding-type", "url");
+    collectBuiltBody(state, parts, HOSUtil::constructHttpBodyForDeleteMultipleObjects(record.keys(), record.quiet()));
+}
+
+void collectCopy(HOSRequest& base, HOSNetworkingRequestDelegate&, HOSRequestParts& parts) {
+    auto& record = static_cast<HOSCopyObjectRequest&>(base);
+    parts.bucketName = record.bucketName();
+    parts.objectKey = record.objectKey();
+    parts.contentType = record.contentType();
+    parts.contentMd5 = record.contentMd5();
+    parts.contentSHA1 = record.contentSHA1();
+    parts.headers = record.objectMeta();
+    setIf(parts.headers, "x-hos-copy-source", record.sourceCopyFrom());
+}
+
+void collectTriggerCallback(HOSRequest& base, HOSNetworkingRequestDelegate& state, HOSRequestParts& parts) {
+    auto& record = static_cast<HOSCallBackRequest&>(base);
+    const char* missing = !hos_isNotEmpty(record.bucketName())   ? HOSErrorMessage::kTriggerBucketNameEmpty
+                          : !hos_isNotEmpty(record.objectName()) ? HOSErrorMessage::kTriggerObjectNameEmpty
+                                                                 : nullptr;
+    if (missing) {
+        parts.invalid = platform::Error::make(HOSTaskErrorDomain, HOSClientErrorCodeInvalidArgument,
+                                              platform::Dictionary{{HOSErrorMessageKey, missing}});
+        return;
+    }
+    parts.bucketName = record.bucketName();
+    parts.objectKey = record.objectName();
+    auto json = [](const std::optional<platform::Dictionary>& d) {
+        return d ? HOSOptString(base64JsonString(*d)) : std::nullopt;
+    };
+    collectBuiltBody(state, parts,
+                     HOSUtil::constructHttpBodyForTriggerCallback(json(record.callbackParam()), json(record.callbackVar())));
+}
+
+HOSResultPtr makeGetService(const HOSResultSource& source) {
+    auto result = std::make_shared<HOSGetServiceResult>();
+    XmlReply xml(source);
+    result->setOwnerId(xml.text("Owner/ID"));
+    result->setOwnerDispName(xml.text("Owner/DisplayName"));
+    result->setPrefix(xml.text("Prefix"));
+    result->setMarker(xml.text("Marker"));
+    // Read like the other listings' markers: without it a truncated listing
+    // could not be continued.
+    result->setNextMarker(xml.text("NextMarker"));
+    result->setMaxKeys(xml.int32("MaxKeys"));
+    result->setIsTruncated(xml.boolean("IsTruncated"));
+    result->setBuckets(xml.list("Buckets/Bucket"));
+    logXml("Get service dict: %s", xml);
+    return result;
+}
+
+HOSResultPtr makeCreateBucket(const HOSResultSource& source) {
+    auto result = std::make_shared<HOSCreateBucketResult>();
+    result->setLocation(source.header("Location"));
+    return result;
+}
+
+HOSResultPtr makeGetBucket(const HOSResultSource& source) {
+    auto result = std::make_shared<HOSGetBucketResult>();
+    XmlReply xml(source);
+    result->setBucketName(xml.text("Name"));
+    result->setPrefix(xml.text("Prefix"));
+    result->setMarker(xml.text("Marker"));
+    result->setNextMarker(xml.text("NextMarker"));
+    result->setMaxKeys(xml.int32("MaxKeys"));
+    result->setDelimiter(xml.text("Delimiter"));
+    result->setIsTruncated(xml.boolean("IsTruncated"));
+    result->setContents(xml.list("Contents"));
+    result->setCommentPrefixes(xml.prefixes("CommonPrefixes"));
+    logXml("Get bucket dict: %s", xml);
+    return result;
+}
+
+HOSResultPtr makeGetBucketACL(const HOSResultSource& source) {
+    auto result = std::make_shared<HOSGetBucketACLResult>();
+    XmlReply xml(source);
+    result->setAclGranted(xml.text("AccessControlList/Grant"));
+    logXml("get bucket acl dict: %s", xml);
+    return result;
+}
+
+HOSResultPtr makeGetObjectACL(const HOSResultSource& source) {
+    auto result = std::make_shared<HOSGetObjectACLResult>();
+    XmlReply xml(source);
+    result->setGrant(xml.text("AccessControlList/Grant"));
+    logXml("get object acl dict: %s", xml);
+    return result;
+}
+
+HOSResultPtr makeDeleteMultiple(const HOSResultSource& source) {
+    auto result = std::make_shared<HOSDeleteMultipleObjectsResult>();
+    XmlReply xml(source);
+    result->setEncodingType(xml.text("EncodingType"));
+    result->setDeletedObjects(xml.list("Deleted"));
+    return result;
+}
+
+HOSResultPtr makeCopy(const HOSResultSource& source) {
+    auto result = std::make_shared<HOSCopyObjectResult>();
+    XmlReply xml(source);
+    result->setLastModifed(xml.text("LastModified"));
+    result->setETag(xml.text("ETag"));
+    logXml("copy object dict: %s", xml);
+    return result;
+}
+
+HOSResultPtr makeTriggerCallback(const HOSResultSource& source) {
+    auto result = std::make_shared<HOSCallBackResult>();
+    if (!source.body || !*source.body) return result;
+    // Exactly these types: anything else is a reply this client cannot read.
+    const auto type = source.header("Content-Type");
+    if (type == "application/xml") {
+        XmlReply xml(source);
+        result->setServerReturnXML(xml.root());
+        logXml("callback trigger result<xml>: %s", xml);
+    } else if (type == "application/json") {
+        result->setServerReturnJsonString(source.bodyText());
+        HOS_LOG_VERBOSE("callback trigger result<json>: %s", result->serverReturnJsonString()->c_str());
+    }
     return result;
 }
 
@@ -356,16 +529,34 @@ HOSResultPtr makeBare(const HOSResultSource&) {
 
 constexpr std::array kOperations{
     // type, name, verb, target, CRC rule, bare sub-resource, request, result
+    HOSOperation{HOSOperationTypeGetService, "GetService", "GET", HOSTarget::Service, HOSCrcRule::None, nullptr,
+                 collectListing<HOSGetServiceRequest>, makeGetService},
+    HOSOperation{HOSOperationTypeCreateBucket, "CreateBucket", "PUT", HOSTarget::Bucket, HOSCrcRule::None, nullptr,
+                 collectCreateBucket, makeCreateBucket},
+    HOSOperation{HOSOperationTypeDeleteBucket, "DeleteBucket", "DELETE", HOSTarget::Bucket, HOSCrcRule::None, nullptr,
+                 collectBucket<HOSDeleteBucketRequest>, makeBare<HOSDeleteBucketResult>},
+    HOSOperation{HOSOperationTypeGetBucket, "GetBucket", "GET", HOSTarget::Bucket, HOSCrcRule::None, nullptr,
+                 collectListing<HOSGetBucketRequest>, makeGetBucket},
+    HOSOperation{HOSOperationTypeGetBucketACL, "GetBucketACL", "GET", HOSTarget::Bucket, HOSCrcRule::None, "acl",
+                 collectBucket<HOSGetBucketACLRequest>, makeGetBucketACL},
     HOSOperation{HOSOperationTypeHeadObject, "HeadObject", "HEAD", HOSTarget::Object, HOSCrcRule::None, nullptr,
                  collectTarget<HOSHeadObjectRequest>, makeHead},
     HOSOperation{HOSOperationTypeGetObject, "GetObject", "GET", HOSTarget::Object, HOSCrcRule::Verify, nullptr,
                  collectGet, makeGet},
+    HOSOperation{HOSOperationTypeGetObjectACL, "GetObjectACL", "GET", HOSTarget::Object, HOSCrcRule::None, "acl",
+                 collectNamedObject<HOSGetObjectACLRequest>, makeGetObjectACL},
     HOSOperation{HOSOperationTypePutObject, "PutObject", "PUT", HOSTarget::Object, HOSCrcRule::Verify, nullptr,
                  collectPut, makePut},
+    HOSOperation{HOSOperationTypePutObjectACL, "PutObjectACL", "PUT", HOSTarget::Object, HOSCrcRule::None, "acl",
+                 collectPutObjectACL, makeBare<HOSPutObjectACLResult>},
     HOSOperation{HOSOperationTypeAppendObject, "AppendObject", "POST", HOSTarget::Object, HOSCrcRule::Verify, nullptr,
                  collectAppend, makeAppend},
     HOSOperation{HOSOperationTypeDeleteObject, "DeleteObject", "DELETE", HOSTarget::Object, HOSCrcRule::None, nullptr,
                  collectTarget<HOSDeleteObjectRequest>, makeBare<HOSDeleteObjectResult>},
+    HOSOperation{HOSOperationTypeDeleteMultipleObjects, "DeleteMultipleObjects", "POST", HOSTarget::Bucket,
+                 HOSCrcRule::None, "delete", collectDeleteMultiple, makeDeleteMultiple},
+    HOSOperation{HOSOperationTypeCopyObject, "CopyObject", "PUT", HOSTarget::Object, HOSCrcRule::None, nullptr,
+                 collectCopy, makeCopy},
     HOSOperation{HOSOperationTypeInitMultipartUpload, "InitMultipartUpload", "POST", HOSTarget::Object,
                  HOSCrcRule::None, "uploads", collectInitMultipart, makeInitMultipart},
     HOSOperation{HOSOperationTypeUploadPart, "UploadPart", "PUT", HOSTarget::Object, HOSCrcRule::Verify, nullptr,
@@ -378,7 +569,9 @@ constexpr std::array kOperations{
     HOSOperation{HOSOperationTypeListParts, "ListParts", "GET", HOSTarget::Object, HOSCrcRule::None, nullptr,
                  collectOpenUpload<HOSListPartsRequest>, makeListParts},
     HOSOperation{HOSOperationTypeListMultipartUploads, "ListMultipartUploads", "GET", HOSTarget::Bucket,
-                 HOSCrcRule::None, "uploads", collectListUploads, makeListUploads},
+                 HOSCrcRule::None, "uploads", collectListing<HOSListMultipartUploadsRequest>, makeListUploads},
+    HOSOperation{HOSOperationTypeTriggerCallBack, "TriggerCallBack", "POST", HOSTarget::Object, HOSCrcRule::None,
+                 "x-hos-process", collectTriggerCallback, makeTriggerCallback},
 };
 
 constexpr std::array<const char*, 10> kObjectMetaFieldNames{

@@ -88,13 +88,14 @@ private:
     int httpsPort_ = 0;
 };
 
-// Maps bucket hosts of the test domain to loopback for the test's life.
+// Maps the test domain and its bucket hosts to loopback for the test's life.
 class LoopbackResolver {
 public:
     LoopbackResolver() {
         HOSNetworkingRequestDelegate::setHostResolver([](const std::string& host) {
             const std::string suffix = std::string(".") + kTestDomain;
-            if (host.size() > suffix.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0)
+            if (host == kTestDomain ||
+                (host.size() > suffix.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0))
                 return std::string("127.0.0.1");
             return host;
         });
@@ -140,6 +141,12 @@ inline std::shared_ptr<HOSGetObjectRequest> getRequest(const std::string& key) {
     request->setBucketName(kBucket);
     request->setObjectKey(key);
     return request;
+}
+
+// A 200 response head with these headers, for feeding a parser directly.
+inline std::shared_ptr<platform::HTTPURLResponse> reply(platform::HTTPURLResponse::HeaderFields headers) {
+    return std::make_shared<platform::HTTPURLResponse>(*platform::URL::parse("http://h/"), 200, "HTTP/1.1",
+                                                       std::move(headers));
 }
 
 template <class Result>

@@ -193,11 +193,6 @@ TEST(RetryHandlerTest, DecisionAndDelay) {
     EXPECT_DOUBLE_EQ(handler.timeIntervalForRetry(3, HOSRetryTypeFixClockSkew), 0.0);
 }
 
-std::shared_ptr<platform::HTTPURLResponse> reply(platform::HTTPURLResponse::HeaderFields headers) {
-    return std::make_shared<platform::HTTPURLResponse>(*platform::URL::parse("http://h/"), 200, "HTTP/1.1",
-                                                       std::move(headers));
-}
-
 TEST(ResponseParserTest, DownloadCrcRunsOverChunksAndRestartsOnReset) {
     const auto body = patternBytes(100000, 2);
     const std::size_t cuts[] = {0, 1, 65536, 100000};
