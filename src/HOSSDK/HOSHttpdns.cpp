@@ -133,6 +133,11 @@ void HOSHttpdns::setServer(std::string ipv4Address, int port) {
     serverPort_ = port;
 }
 
+bool HOSHttpdns::hasServer() const {
+    std::lock_guard lock(mutex_);
+    return serverIp_ != HTTPDNS_SERVER_IP;
+}
+
 void HOSHttpdns::setAccountId(std::string accountId) {
     std::lock_guard lock(mutex_);
     accountId_ = std::move(accountId);

@@ -69,6 +69,10 @@ public:
     // HTTPS default). For the next lookups.
     void setServer(std::string ipv4Address, int port = 0);
     void setAccountId(std::string accountId);
+    // Whether a deployment named its server: the default address is a
+    // placeholder that nothing may ever query, so until then the storage
+    // road does not consult HTTP-DNS at all.
+    bool hasServer() const;
 
     // The host's cache entry, and whether its lookup is in flight.
     std::optional<IpObject> ipObjectForHost(const std::string& host) const;

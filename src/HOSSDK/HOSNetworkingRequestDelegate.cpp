@@ -5,6 +5,7 @@
 #include "HOSSDK/HOSErrors.h"
 #include "HOSSDK/HOSFileLog/HOSLog.h"
 #include "HOSSDK/HOSHttpResponseParser.h"
+#include "HOSSDK/HOSHttpdns.h"
 #include "HOSSDK/HOSUtil.h"
 #include "HOSSDK/NSString+HOS.h"
 
@@ -25,7 +26,8 @@ std::string resolveHost(const std::string& host) {
         std::lock_guard<std::mutex> guard(resolverLock());
         resolver = resolverSlot();
     }
-    return resolver ? resolver(host) : host;
+    if (resolver) return resolver(host);
+    return HOSHttpdns::sharedInstance().hasServer() ? HOSUtil::getIpByHost(host) : host;
 }
 
 // "scheme://host[:port]": the endpoint's port is kept, so a service on a

@@ -91,8 +91,9 @@ public:
     // The address HTTP-DNS gives for a service host; the host itself when
     // none is known. The request keeps the name in its URL and is only
     // connected to the address. Replaceable for the whole process (tests map
-    // the test domain to loopback with it); the default answers the host
-    // unchanged.
+    // the test domain to loopback with it). The default is HTTP-DNS
+    // (HOSUtil::getIpByHost) once a deployment configured its server
+    // (HOSHttpdns::hasServer), and the host unchanged before.
     using HostResolver = std::function<std::string(const std::string& host)>;
     static void setHostResolver(HostResolver resolver);
 

@@ -3,11 +3,14 @@
 // server's failures, and secrets kept out of every text.
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "HOSSDK/HOSErrors.h"
 #include "HOSSDK/HOSFileLog/HOSLog.h"
 #include "HOSSDK/HOSRequestInterceptor.h"
+#include "HOSSDK/HOSUtil.h"
 #include "HOSSDK/NSDate+HOS.h"
 #include "StandIn.h"
 
@@ -115,6 +118,41 @@ TEST_F(CredentialsTest, SecretsStayOutOfDescriptions) {
     const std::string text = message.description();
     EXPECT_EQ(text.find(*token->tToken()), std::string::npos);
     EXPECT_EQ(text.find(message.headerParams().find("Authorization")->asString()), std::string::npos);
+}
+
+// The caller's own signer: it sees exactly the text the service signs, its
+// answer is the Authorization value, and its error fails the request
+// unsent, with client code 1 and the signer's user info.
+TEST_F(CredentialsTest, ACustomSignerSignsWhatTheServiceChecksAndItsErrorStopsTheRequest) {
+    std::vector<std::string> seen;
+    std::mutex seenLock;
+    const auto id = standIn.accessKeyId(), secret = standIn.accessKeySecret();
+    auto signer = std::make_shared<HOSCustomSignerCredentialProvider>(
+        [&, id, secret](const std::string& content, platform::ErrorPtr*) -> std::optional<std::string> {
+            std::lock_guard<std::mutex> guard(seenLock);
+            seen.push_back(content);
+            return "HOS " + id + ":" + HOSUtil::calBase64Sha1WithData(content, secret);
+        });
+    HOSClient client(standIn.endpoint(), signer);
+    auto task = waitFor(client.putObject(putRequest("signed.txt", bytesOf("by the caller"))));
+    ASSERT_FALSE(task->error()) << task->error()->description();
+    auto puts = standIn.requests("PutObject");
+    ASSERT_EQ(puts.size(), 1u);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], puts[0].get("stringToSign")->asString());
+
+    HOSClient refusing(standIn.endpoint(), std::make_shared<HOSCustomSignerCredentialProvider>(
+                                                  [](const std::string&, platform::ErrorPtr* error) {
+                                                      *error = platform::Error::make(
+                                                          "signer", 42, platform::Dictionary{{"why", "locked"}});
+                                                      return std::optional<std::string>();
+                                                  }));
+    auto refused = waitFor(refusing.putObject(putRequest("unsigned.txt", bytesOf("x"))));
+    ASSERT_TRUE(refused->error());
+    EXPECT_EQ(refused->error()->domain(), HOSClientErrorDomain);
+    EXPECT_EQ(refused->error()->code(), HOSClientErrorCodeSignFailed);
+    EXPECT_EQ(refused->error()->userInfo().find("why")->asString(), "locked");
+    EXPECT_EQ(standIn.requests("PutObject").size(), 1u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // transfer, during it and during a back-off.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "HOSSDK/HOSErrors.h"
@@ -102,6 +103,34 @@ TEST_F(FailureTest, CrcMismatchFailsWithCode7BothWays) {
     auto part = waitFor(client->getObject(ranged));
     ASSERT_FALSE(part->error()) << part->error()->description();
     EXPECT_EQ(resultOf<HOSGetObjectResult>(part)->downloadedData()->size(), 10u);
+}
+
+// A file upload's CRC is read back from the file after the service answered;
+// when that read fails the caller hears the check did not happen (code 7
+// with the read error underneath), not a silent pass.
+TEST_F(FailureTest, AnUnreadableUploadFileAfterTheReplyIsReportedNotSkipped) {
+    TempDir dir;
+    const std::string path = dir.file("upload.bin");
+    const auto data = patternBytes(4096, 9);
+    writeFile(path, std::string(data.begin(), data.end()));
+    // The service holds its answer back long enough for the file to go
+    // after it was sent.
+    standIn.fault(R"({"match":{"op":"PutObject"},"delayMs":1500})");
+    auto request = std::make_shared<HOSPutObjectRequest>();
+    request->setBucketName(kBucket);
+    request->setObjectKey("from-file.bin");
+    request->setUploadingFileURL(platform::URL::fileURL(path));
+    auto task = client->putObject(request);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::remove(path.c_str());
+    waitFor(task);
+    ASSERT_TRUE(task->error());
+    EXPECT_EQ(task->error()->domain(), HOSClientErrorDomain);
+    EXPECT_EQ(task->error()->code(), HOSClientErrorCodeInvalidCRC);
+    EXPECT_TRUE(task->error()->underlying());
+    // The write itself happened.
+    ASSERT_EQ(standIn.requests("PutObject").size(), 1u);
+    EXPECT_EQ(standIn.requests("PutObject")[0].get("status")->intValue(), 200);
 }
 
 TEST_F(FailureTest, ConnectionCutMidBodyIsRetriedAndTheCrcStartsAfresh) {
