@@ -1,8 +1,9 @@
 // Fuzz target: one storage reply (status, header lines, body in chunks) fed
-// to the response parser of each object operation, and to the error mapping
-// of a failed reply. Checks properties, not just survival: the in-memory body
-// is the chunks joined, a GetObject's CRC-64 is the whole body's, and a
-// failed reply's error carries minus its status.
+// to the response parser of each operation type, and to the error mapping of
+// a failed reply. Checks properties, not just survival: a known type gives
+// either a result or the wrong-shape error, never both; the in-memory body is
+// the chunks joined, a GetObject's CRC-64 is the whole body's, and a failed
+// reply's error carries minus its status.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -25,9 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // size. Then header lines "name: value\n" up to an empty line; the rest is
     // the body.
     const int status = (data[0] << 8 | data[1]) % 1000;
-    const std::int64_t types[] = {HOSOperationTypeHeadObject, HOSOperationTypeGetObject, HOSOperationTypePutObject,
-                                  HOSOperationTypeAppendObject, HOSOperationTypeDeleteObject, 21, -1};
-    const std::int64_t type = types[(data[2] & 0x7f) % 7];
+    // 0-20 are the operation types; 21 and -1 stand for unknown ones.
+    const int pick = (data[2] & 0x7f) % 23;
+    const std::int64_t type = pick == 22 ? -1 : pick;
     const bool verify = data[2] & 0x80;
     const std::size_t chunk = data[3] + 1;
     const std::string rest(reinterpret_cast<const char*>(data + 4), size - 4);
@@ -56,7 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
         }
         auto result = parser.constructResultObject();
-        if ((type == 21 || type == -1) != !result) std::abort();
+        const bool unknown = type == 21 || type == -1;
+        if (unknown && (result || parser.resultError())) std::abort();
+        if (!unknown && !result == !parser.resultError()) std::abort();
+        if (parser.resultError() && parser.resultError()->code() != HOSClientErrorCodeInvalidResponse) std::abort();
         if (result) {
             if (result->httpResponseCode() != status) std::abort();
             (void)result->description();
