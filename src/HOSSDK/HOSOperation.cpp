@@ -434,18 +434,24 @@ void collectTriggerCallback(HOSRequest& base, HOSNetworkingRequestDelegate& stat
                      HOSUtil::constructHttpBodyForTriggerCallback(json(record.callbackParam()), json(record.callbackVar())));
 }
 
+// The paging fields the service and bucket listings share. NextMarker is
+// read for the service listing too: without it a truncated listing could
+// not be continued.
+template <class Result>
+void readPaging(const XmlReply& xml, Result& result) {
+    result.setPrefix(xml.text("Prefix"));
+    result.setMarker(xml.text("Marker"));
+    result.setNextMarker(xml.text("NextMarker"));
+    result.setMaxKeys(xml.int32("MaxKeys"));
+    result.setIsTruncated(xml.boolean("IsTruncated"));
+}
+
 HOSResultPtr makeGetService(const HOSResultSource& source) {
     auto result = std::make_shared<HOSGetServiceResult>();
     XmlReply xml(source);
     result->setOwnerId(xml.text("Owner/ID"));
     result->setOwnerDispName(xml.text("Owner/DisplayName"));
-    result->setPrefix(xml.text("Prefix"));
-    result->setMarker(xml.text("Marker"));
-    // Read like the other listings' markers: without it a truncated listing
-    // could not be continued.
-    result->setNextMarker(xml.text("NextMarker"));
-    result->setMaxKeys(xml.int32("MaxKeys"));
-    result->setIsTruncated(xml.boolean("IsTruncated"));
+    readPaging(xml, *result);
     result->setBuckets(xml.list("Buckets/Bucket"));
     logXml("Get service dict: %s", xml);
     return result;
@@ -461,31 +467,21 @@ HOSResultPtr makeGetBucket(const HOSResultSource& source) {
     auto result = std::make_shared<HOSGetBucketResult>();
     XmlReply xml(source);
     result->setBucketName(xml.text("Name"));
-    result->setPrefix(xml.text("Prefix"));
-    result->setMarker(xml.text("Marker"));
-    result->setNextMarker(xml.text("NextMarker"));
-    result->setMaxKeys(xml.int32("MaxKeys"));
+    readPaging(xml, *result);
     result->setDelimiter(xml.text("Delimiter"));
-    result->setIsTruncated(xml.boolean("IsTruncated"));
     result->setContents(xml.list("Contents"));
     result->setCommentPrefixes(xml.prefixes("CommonPrefixes"));
     logXml("Get bucket dict: %s", xml);
     return result;
 }
 
-HOSResultPtr makeGetBucketACL(const HOSResultSource& source) {
-    auto result = std::make_shared<HOSGetBucketACLResult>();
+// Bucket and object ACL replies share their shape; only the field differs.
+template <class Result, void (Result::*setGrant)(HOSOptString)>
+HOSResultPtr makeACL(const HOSResultSource& source) {
+    auto result = std::make_shared<Result>();
     XmlReply xml(source);
-    result->setAclGranted(xml.text("AccessControlList/Grant"));
-    logXml("get bucket acl dict: %s", xml);
-    return result;
-}
-
-HOSResultPtr makeGetObjectACL(const HOSResultSource& source) {
-    auto result = std::make_shared<HOSGetObjectACLResult>();
-    XmlReply xml(source);
-    result->setGrant(xml.text("AccessControlList/Grant"));
-    logXml("get object acl dict: %s", xml);
+    ((*result).*setGrant)(xml.text("AccessControlList/Grant"));
+    logXml("acl dict: %s", xml);
     return result;
 }
 
@@ -538,13 +534,14 @@ constexpr std::array kOperations{
     HOSOperation{HOSOperationTypeGetBucket, "GetBucket", "GET", HOSTarget::Bucket, HOSCrcRule::None, nullptr,
                  collectListing<HOSGetBucketRequest>, makeGetBucket},
     HOSOperation{HOSOperationTypeGetBucketACL, "GetBucketACL", "GET", HOSTarget::Bucket, HOSCrcRule::None, "acl",
-                 collectBucket<HOSGetBucketACLRequest>, makeGetBucketACL},
+                 collectBucket<HOSGetBucketACLRequest>, makeACL<HOSGetBucketACLResult, &HOSGetBucketACLResult::setAclGranted>},
     HOSOperation{HOSOperationTypeHeadObject, "HeadObject", "HEAD", HOSTarget::Object, HOSCrcRule::None, nullptr,
                  collectTarget<HOSHeadObjectRequest>, makeHead},
     HOSOperation{HOSOperationTypeGetObject, "GetObject", "GET", HOSTarget::Object, HOSCrcRule::Verify, nullptr,
                  collectGet, makeGet},
     HOSOperation{HOSOperationTypeGetObjectACL, "GetObjectACL", "GET", HOSTarget::Object, HOSCrcRule::None, "acl",
-                 collectNamedObject<HOSGetObjectACLRequest>, makeGetObjectACL},
+                 collectNamedObject<HOSGetObjectACLRequest>,
+                 makeACL<HOSGetObjectACLResult, &HOSGetObjectACLResult::setGrant>},
     HOSOperation{HOSOperationTypePutObject, "PutObject", "PUT", HOSTarget::Object, HOSCrcRule::Verify, nullptr,
                  collectPut, makePut},
     HOSOperation{HOSOperationTypePutObjectACL, "PutObjectACL", "PUT", HOSTarget::Object, HOSCrcRule::None, "acl",

@@ -88,6 +88,15 @@ private:
     int httpsPort_ = 0;
 };
 
+// A client of the stand-in with its permanent key pair.
+inline std::unique_ptr<HOSClient> clientOf(const StandIn& standIn,
+                                           std::shared_ptr<HOSClientConfiguration> configuration) {
+    return std::make_unique<HOSClient>(
+        standIn.endpoint(),
+        std::make_shared<HOSPlainTextAKSKPairCredentialProvider>(standIn.accessKeyId(), standIn.accessKeySecret()),
+        std::move(configuration));
+}
+
 // Maps the test domain and its bucket hosts to loopback for the test's life.
 class LoopbackResolver {
 public:

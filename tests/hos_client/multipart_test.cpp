@@ -19,10 +19,7 @@ class MultipartTest : public ::testing::Test {
 protected:
     void SetUp() override {
         configuration->setCrc64Verifiable(true);
-        client = std::make_unique<HOSClient>(
-            standIn.endpoint(),
-            std::make_shared<HOSPlainTextAKSKPairCredentialProvider>(standIn.accessKeyId(), standIn.accessKeySecret()),
-            configuration);
+        client = clientOf(standIn, configuration);
     }
 
     std::string initiate(const std::string& key, bool sequential = false) {

@@ -17,10 +17,7 @@ class ObjectTest : public ::testing::Test {
 protected:
     void SetUp() override {
         configuration->setCrc64Verifiable(true);
-        client = std::make_unique<HOSClient>(
-            standIn.endpoint(),
-            std::make_shared<HOSPlainTextAKSKPairCredentialProvider>(standIn.accessKeyId(), standIn.accessKeySecret()),
-            configuration);
+        client = clientOf(standIn, configuration);
     }
 
     HOSTaskPtr put(const std::string& key, const platform::Bytes& data) {

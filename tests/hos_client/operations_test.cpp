@@ -38,10 +38,7 @@ private:
 class OperationsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        client = std::make_unique<HOSClient>(
-            standIn.endpoint(),
-            std::make_shared<HOSPlainTextAKSKPairCredentialProvider>(standIn.accessKeyId(), standIn.accessKeySecret()),
-            configuration);
+        client = clientOf(standIn, configuration);
     }
 
     // The last logged request of an operation.
