@@ -16,14 +16,16 @@ namespace pellix::test {
 namespace {
 
 // A loopback HTTP listener the stand-in posts upload callbacks to. It
-// answers JSON that echoes the body it received.
+// answers JSON that echoes the body it received, or the fixed body given.
 class CallbackListener {
 public:
-    CallbackListener()
+    explicit CallbackListener(const std::string& contentType = "application/json", const std::string& fixed = {})
         : process_({"node", "-e",
+                    "const [type,fixed]=process.argv.slice(1);"
                     "require('http').createServer((q,s)=>{let b='';q.on('data',d=>b+=d);q.on('end',()=>{"
-                    "s.setHeader('Content-Type','application/json');s.end(JSON.stringify({got:b}))})})"
-                    ".listen(0,'127.0.0.1',function(){console.log('port '+this.address().port)})"}) {
+                    "s.setHeader('Content-Type',type);s.end(fixed||JSON.stringify({got:b}))})})"
+                    ".listen(0,'127.0.0.1',function(){console.log('port '+this.address().port)})",
+                    contentType, fixed}) {
         auto line = process_.waitForLine("^port (\\d+)$");
         if (!line) throw std::runtime_error("callback listener did not start: " + process_.errorOutput());
         port_ = std::stoi(*line);
@@ -393,6 +395,33 @@ TEST_F(OperationsTest, AFailedCallbackIs203AndTheWriteStays) {
     EXPECT_EQ(task->error()->code(), -203);
     EXPECT_EQ(task->error()->userInfo().find("Code")->asString(), "CallbackFailed");
     EXPECT_TRUE(client->doesObjectExistInBucket(kBucket, "cb.txt", nullptr));
+}
+
+// The reply relayed from a callback is the service's answer as far as the
+// client can tell: one of the wrong shape fails the operation clearly.
+TEST_F(OperationsTest, AReplyOfTheWrongShapeFailsTheOperationWithCode10) {
+    CallbackListener listener("application/xml",
+                              "<CompleteMultipartUploadResult><Location><Inner>x</Inner></Location>"
+                              "</CompleteMultipartUploadResult>");
+    auto init = onObject<HOSInitMultipartUploadRequest>("shape.bin");
+    const auto uploadId = *resultOf<HOSInitMultipartUploadResult>(waitFor(client->multipartUploadInit(init)))->uploadId();
+    auto part = std::make_shared<HOSUploadPartRequest>();
+    part->setBucketName(kBucket);
+    part->setObjectkey("shape.bin");
+    part->setUploadId(uploadId);
+    part->setPartNumber(1);
+    part->setUploadPartData(bytesOf("p"));
+    const auto eTag = resultOf<HOSUploadPartResult>(waitFor(client->uploadPart(part)))->eTag();
+    auto complete = onObject<HOSCompleteMultipartUploadRequest>("shape.bin");
+    complete->setUploadId(uploadId);
+    complete->setPartInfos(std::vector<HOSPartInfoPtr>{HOSPartInfo::partInfoWithPartNum(1, eTag, 1)});
+    complete->setCallbackParam(platform::Dictionary{{"callbackUrl", listener.url()}});
+    auto task = waitFor(client->completeMultipartUpload(complete));
+    ASSERT_TRUE(task->error());
+    EXPECT_EQ(task->error()->domain(), HOSClientErrorDomain);
+    EXPECT_EQ(task->error()->code(), HOSClientErrorCodeInvalidResponse);
+    EXPECT_NE(task->error()->userInfo().find(HOSErrorMessageKey)->asString().find("\"Location\""),
+              std::string::npos);
 }
 
 TEST_F(OperationsTest, ObjectPresenceForPresentAbsentAndFailingService) {
