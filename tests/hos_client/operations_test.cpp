@@ -140,16 +140,20 @@ TEST_F(OperationsTest, EveryOperationTypeSendsItsRowAndGivesItsResult) {
              EXPECT_EQ(std::dynamic_pointer_cast<HOSGetObjectResult>(r)->downloadedData(), bytesOf("alpha"));
          }},
         {HOSOperationTypePutObjectACL,
-         [&] { return client->putObjectACL(onObject<HOSPutObjectACLRequest>("walk/a.txt")); },
-         [&] { return std::string("/photos/walk/a.txt?acl"); }, {"x-hos-object-acl:default"},
+         [&] {
+             auto r = onObject<HOSPutObjectACLRequest>("walk/a.txt");
+             r->setAcl("public-read");
+             return client->putObjectACL(r);
+         },
+         [&] { return std::string("/photos/walk/a.txt?acl"); }, {"x-hos-object-acl:public-read"},
          [&](const HOSResultPtr& r) { EXPECT_TRUE(std::dynamic_pointer_cast<HOSPutObjectACLResult>(r)); }},
         {HOSOperationTypeGetObjectACL,
          [&] { return client->getObjectACL(onObject<HOSGetObjectACLRequest>("walk/a.txt")); },
          [&] { return std::string("/photos/walk/a.txt?acl"); }, {},
          [&](const HOSResultPtr& r) {
              auto acl = std::dynamic_pointer_cast<HOSGetObjectACLResult>(r);
-             EXPECT_EQ(acl->grant(), "default");
-             EXPECT_NE(acl->description().find("grant:default"), std::string::npos);
+             EXPECT_EQ(acl->grant(), "public-read");
+             EXPECT_NE(acl->description().find("grant:public-read"), std::string::npos);
          }},
         {HOSOperationTypeAppendObject,
          [&] {
@@ -395,6 +399,22 @@ TEST_F(OperationsTest, AFailedCallbackIs203AndTheWriteStays) {
     EXPECT_EQ(task->error()->code(), -203);
     EXPECT_EQ(task->error()->userInfo().find("Code")->asString(), "CallbackFailed");
     EXPECT_TRUE(client->doesObjectExistInBucket(kBucket, "cb.txt", nullptr));
+}
+
+TEST_F(OperationsTest, AnObjectACLGoesBackToDefaultWhenNoneIsGiven) {
+    ASSERT_FALSE(waitFor(client->putObject(putRequest("acl.txt", bytesOf("x"))))->error());
+    auto grantOf = [&] {
+        return resultOf<HOSGetObjectACLResult>(waitFor(client->getObjectACL(onObject<HOSGetObjectACLRequest>("acl.txt"))))
+            ->grant();
+    };
+    auto set = onObject<HOSPutObjectACLRequest>("acl.txt");
+    set->setAcl("private");
+    ASSERT_FALSE(waitFor(client->putObjectACL(set))->error());
+    EXPECT_EQ(grantOf(), "private");
+    ASSERT_FALSE(waitFor(client->putObjectACL(onObject<HOSPutObjectACLRequest>("acl.txt")))->error());
+    EXPECT_EQ(grantOf(), "default");
+    EXPECT_NE(lastRequest("PutObjectACL").get("stringToSign")->asString().find("\nx-hos-object-acl:default\n"),
+              std::string::npos);
 }
 
 // The reply relayed from a callback is the service's answer as far as the
