@@ -6,6 +6,7 @@
 #include "PellixLog/PellixLog.h"
 #include "PellixSipCallManager/PellixIncomingCallClass.h"
 #include "PellixSipCallManager/SipEngineManager.h"
+#include "PellixVideoView/PellixCameraRotation.h"
 #include "platform/Application.h"
 #include "platform/DispatchQueue.h"
 #include "platform/NotificationCenter.h"
@@ -56,8 +57,15 @@ void PellixSipCallManager::setupSipCallManagerData() {
                                 [this](const platform::Notification& n) { receiveSipEngineNotification(n.name()); });
     center.addObserverWithOwner(this, platform::Application::DidEnterBackgroundNotification, nullptr,
                                 [](const platform::Notification&) { engine().applicationDidEnterBackground(); });
+    center.addObserverWithOwner(this, platform::Application::WillResignActiveNotification, nullptr,
+                                [](const platform::Notification&) {
+                                    if (engine().inCalling()) pauseCurrentCall();
+                                });
     center.addObserverWithOwner(this, platform::Application::DidBecomeActiveNotification, nullptr,
-                                [](const platform::Notification&) { engine().applicationDidBecomeActive(); });
+                                [](const platform::Notification&) {
+                                    engine().applicationDidBecomeActive();
+                                    if (engine().inCalling()) resumeCurrentCall();
+                                });
     center.addObserverWithOwner(this, platform::Application::WillTerminateNotification, nullptr,
                                 [this](const platform::Notification&) {
                                     if (callDirection_ == PellixSipCallDirectionIncoming) {
@@ -290,10 +298,140 @@ void PellixSipCallManager::removeCTCallCenterMonitoring() {
     callCenter_.reset();
 }
 
-// The render views inside the containers are built by the video part of the
-// manager; until a call's video runs there is nothing to place or remove.
-void PellixSipCallManager::clearVideoUI() {}
-void PellixSipCallManager::configVideoUI() {}
+// ---------------------------------------------------------------- call video
+
+namespace {
+
+std::shared_ptr<client::RTCEAGLVideoView> pinRenderView(PellixVideoView& container,
+                                                        const std::shared_ptr<PellixSipCallManager>& delegate) {
+    auto view = client::RTCEAGLVideoView::create();
+    view->setTranslatesAutoresizingMaskIntoConstraints(false);
+    container.addSubview(view);
+    view->setDragEnable(false);
+    view->setDelegate(delegate);
+    const auto self = container.shared_from_this();
+    using A = platform::LayoutConstraint::Attribute;
+    for (auto a : {A::Leading, A::Trailing, A::Top, A::Bottom})
+        container.addConstraint({self, a, platform::LayoutConstraint::Relation::Equal, view, a, 1.0, 0.0});
+    return view;
+}
+
+void takeDown(std::shared_ptr<PellixVideoView>& container, std::shared_ptr<client::RTCEAGLVideoView>& view) {
+    if (container) {
+        for (auto sub : std::vector<std::shared_ptr<platform::View>>(container->subviews())) sub->removeFromSuperview();
+        container->removeFromSuperview();
+    }
+    container.reset();
+    view.reset();
+}
+
+int cameraAngle(client::RTCVideoEngine* video, std::int64_t selector) {
+    return video ? video->GetOrientation(selector == 1 ? 1 : 0) : 0;
+}
+
+std::shared_ptr<client::media::VideoRenderer> rendererOf(const std::shared_ptr<client::RTCEAGLVideoView>& view) {
+    return view ? view->externalRenderer() : nullptr;
+}
+
+}  // namespace
+
+void PellixSipCallManager::configVideoUI() {
+    const auto& self = sharedInstance();
+    if (self->localVideoBgView_) self->localRTCEAGLVideoView_ = pinRenderView(*self->localVideoBgView_, self);
+    if (self->remoteVideoBgView_) self->remoteRTCEAGLVideoView_ = pinRenderView(*self->remoteVideoBgView_, self);
+    for (auto* container : {self->localVideoBgView_.get(), self->remoteVideoBgView_.get()}) {
+        if (!container) continue;
+        container->layoutIfNeeded();
+        container->setNeedsLayout();
+    }
+}
+
+void PellixSipCallManager::clearVideoUI() {
+    const auto& self = sharedInstance();
+    takeDown(self->localVideoBgView_, self->localRTCEAGLVideoView_);
+    takeDown(self->remoteVideoBgView_, self->remoteRTCEAGLVideoView_);
+}
+
+void PellixSipCallManager::videoView(client::RTCEAGLVideoView* view, double width, double height) {
+    if (PellixLog::isLogEnable()) {
+        char buffer[256];
+        std::snprintf(buffer, sizeof buffer, "音视频--视频界面尺寸变化：宽度：%lf、高度：%lf", width, height);
+        PellixLog::debug(buffer);
+    }
+    if (view && view == localRTCEAGLVideoView_.get()) {
+        if (localVideoBgView_) localVideoBgView_->setNeedsLayout();
+    } else if (view && view == remoteRTCEAGLVideoView_.get()) {
+        if (remoteVideoBgView_) remoteVideoBgView_->setNeedsLayout();
+    }
+}
+
+std::int64_t PellixSipCallManager::localCameraOrientation() const {
+    auto* video = engine().gainRTCVideoEngine();
+    const int engineCameras = video ? video->NumberOfCaptureDevices() : 0;
+    return usableCameraSelector(static_cast<int>(localCameraOrientation_), engineCameras);
+}
+
+int PellixSipCallManager::gainCameraOrientation(int angle) {
+    return cameraRotation(angle, static_cast<int>(sharedInstance()->localCameraOrientation()));
+}
+
+void PellixSipCallManager::startVideo(client::VideoStream* video) {
+    const auto size = SipEngineManager::gainVideoSize();
+    const auto frameRate = SipEngineManager::gainFrameRate();
+    const auto bitrate = SipEngineManager::gainBitrate();
+    if (localRTCEAGLVideoView_) localRTCEAGLVideoView_->resetDisplay();
+    if (remoteRTCEAGLVideoView_) remoteRTCEAGLVideoView_->resetDisplay();
+    const auto camera = localCameraOrientation();
+    const int rotation = gainCameraOrientation(cameraAngle(engine().gainRTCVideoEngine(), camera));
+    video->Start(static_cast<int>(camera), 0, 0, rendererOf(localRTCEAGLVideoView_), rendererOf(remoteRTCEAGLVideoView_),
+                 rotation, static_cast<std::uint16_t>(size.width), static_cast<std::uint16_t>(size.height),
+                 static_cast<int>(bitrate), static_cast<int>(frameRate));
+    video->SetDirection(client::VideoStream::kSendRecv);
+    changeLocalRemoteVideoSize();
+}
+
+void PellixSipCallManager::drawVideoStream() {
+    const auto& self = sharedInstance();
+    auto* call = self->currentCall_;
+    if (!call || !call->SupportVideo()) return;
+    auto* video = videoStreamOf(call);
+    if (!video) return;
+    video->SetDirection(client::VideoStream::kStopped);
+    self->startVideo(video);
+}
+
+void PellixSipCallManager::pauseCurrentCall() {
+    auto* call = sharedInstance()->currentCall_;
+    if (!call || !call->SupportVideo()) return;
+    if (auto* video = videoStreamOf(call)) video->SetDirection(client::VideoStream::kInactive);
+}
+
+void PellixSipCallManager::resumeCurrentCall() {
+    const auto& self = sharedInstance();
+    auto* call = self->currentCall_;
+    if (!call || !call->SupportVideo()) return;
+    if (auto* video = videoStreamOf(call)) self->startVideo(video);
+}
+
+bool PellixSipCallManager::switchCameraDirection() {
+    const auto& self = sharedInstance();
+    auto* video = videoStreamOf(self->currentCall_);
+    if (!video) return false;
+    const auto selector = self->localCameraOrientation();
+    const int angle = cameraAngle(engine().gainRTCVideoEngine(), selector);
+    const int next = selector == 1 ? 0 : 1;
+    video->ChangeCapture(next, gainCameraOrientation(angle), 0, rendererOf(self->localRTCEAGLVideoView_));
+    self->localCameraOrientation_ = next;
+    changeLocalRemoteVideoSize();
+    return true;
+}
+
+void PellixSipCallManager::changeLocalRemoteVideoSize() {
+    const auto& self = sharedInstance();
+    auto* video = videoStreamOf(self->currentCall_);
+    if (!video) return;
+    video->SetRotation(gainCameraOrientation(cameraAngle(engine().gainRTCVideoEngine(), self->localCameraOrientation())));
+}
 
 // ---------------------------------------------------------------- registration events
 
@@ -449,6 +587,7 @@ void PellixSipCallManager::OnMediaStreamReady(client::Call*, std::int32_t mediaT
         }
         if (auto d = delegate()) d->sipVoiceMediaStreamReady();
     } else if (mediaType == client::kVideoStream) {
+        drawVideoStream();
         if (auto d = delegate()) d->sipVideoMediaStreamReady();
     } else if (mediaType == client::kDataStream) {
         if (auto d = delegate()) d->sipDataMediaStreamReady();

@@ -17,13 +17,15 @@
 #include "PellixSipCallManager/PellixSipCallDelegate.h"
 #include "PellixSipCallManager/SipEngineUIDelegates.h"
 #include "PellixVideoView/PellixVideoView.h"
+#include "SipEngineSDK/RTCEAGLVideoView.h"
 #include "platform/CallCenter.h"
 
 namespace pellix {
 
 class PellixSipCallManager final : public SipEngineUIRegistrationDelegate,
                                    public SipEngineUICallDelegate,
-                                   public VideoFrameInfoDelegate {
+                                   public VideoFrameInfoDelegate,
+                                   public client::RTCEAGLVideoViewDelegate {
 public:
     static const std::shared_ptr<PellixSipCallManager>& sharedInstance();
 
@@ -73,6 +75,29 @@ public:
     static bool switchVideoStreamDirection(std::int64_t direction);
     static bool switchVideoModeToAudioMode();
     static bool sendDTMFWithCode(const std::string& code);
+
+    // ---- call video: render views inside the host's containers
+    // Builds the render views inside the containers stored for the call.
+    static void configVideoUI();
+    // Empties the containers, takes them out of their superviews and lets
+    // them and the render views go.
+    static void clearVideoUI();
+    // Starts the current call's video stream drawing into both render views.
+    static void drawVideoStream();
+    // Stop and restart the video while the application is in the background.
+    static void pauseCurrentCall();
+    static void resumeCurrentCall();
+    static bool switchCameraDirection();
+    static int gainCameraOrientation(int angle);
+    // Reapplies the capture rotation to the running video stream.
+    static void changeLocalRemoteVideoSize();
+    // The camera selector in use, after the camera-count check.
+    std::int64_t localCameraOrientation() const;
+    const std::shared_ptr<client::RTCEAGLVideoView>& localRTCEAGLVideoView() const { return localRTCEAGLVideoView_; }
+    const std::shared_ptr<client::RTCEAGLVideoView>& remoteRTCEAGLVideoView() const { return remoteRTCEAGLVideoView_; }
+
+    // ---- RTCEAGLVideoViewDelegate
+    void videoView(client::RTCEAGLVideoView* view, double width, double height) override;
 
     // ---- cellular-call guard
     void startCTCallCenterMonitoring();
@@ -134,8 +159,8 @@ private:
     // What placing and answering both store before the call's views are built.
     void takeCallSettings(std::int64_t mediaCallType, bool microphone, bool speaker, std::int64_t cameraOrientation,
                           std::shared_ptr<PellixVideoView> local, std::shared_ptr<PellixVideoView> remote);
-    void clearVideoUI();
-    void configVideoUI();
+    // Resume's part of starting the video: everything but stopping it first.
+    void startVideo(client::VideoStream* video);
 
     client::Call* currentCall_ = nullptr;
     bool microphoneEnable_ = false;
@@ -147,6 +172,8 @@ private:
     std::int64_t localCameraOrientation_ = 0;
     std::shared_ptr<PellixVideoView> localVideoBgView_;
     std::shared_ptr<PellixVideoView> remoteVideoBgView_;
+    std::shared_ptr<client::RTCEAGLVideoView> localRTCEAGLVideoView_;
+    std::shared_ptr<client::RTCEAGLVideoView> remoteRTCEAGLVideoView_;
     std::int64_t localMediaCallType_ = 0;
     std::int64_t currentIncomingCallType_ = 0;
     std::optional<std::string> currentSipAccount_;

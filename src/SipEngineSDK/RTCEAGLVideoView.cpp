@@ -6,13 +6,13 @@ namespace client {
 
 class RTCEAGLVideoView::Renderer final : public media::VideoRenderer {
 public:
-    explicit Renderer(std::weak_ptr<RTCEAGLVideoView> view) : view_(std::move(view)) {}
+    explicit Renderer(std::weak_ptr<pellix::platform::View> view) : view_(std::move(view)) {}
     void renderFrame(const media::VideoFrame& frame) override {
-        if (auto v = view_.lock()) v->present(frame);
+        if (auto v = view_.lock()) static_cast<RTCEAGLVideoView&>(*v).present(frame);
     }
 
 private:
-    std::weak_ptr<RTCEAGLVideoView> view_;
+    std::weak_ptr<pellix::platform::View> view_;
 };
 
 std::shared_ptr<RTCEAGLVideoView> RTCEAGLVideoView::create() {
@@ -51,30 +51,45 @@ std::optional<media::VideoFrame> RTCEAGLVideoView::currentFrame() const {
     return frame_;
 }
 
+RTCEAGLVideoView::Size RTCEAGLVideoView::videoSize() const {
+    std::lock_guard lock(mutex_);
+    return {width_, height_};
+}
+
+void RTCEAGLVideoView::setFrameCallback(FrameCallback callback) {
+    std::lock_guard lock(mutex_);
+    frameCallback_ = callback ? std::make_shared<const FrameCallback>(std::move(callback)) : nullptr;
+}
+
 void RTCEAGLVideoView::present(const media::VideoFrame& frame) {
     if (frame.width <= 0 || frame.height <= 0 ||
         frame.rgba.size() != static_cast<std::size_t>(frame.width) * static_cast<std::size_t>(frame.height) * 4)
         return;
     bool resized;
+    std::shared_ptr<const FrameCallback> callback;
     {
         std::lock_guard lock(mutex_);
         resized = frame.width != width_ || frame.height != height_;
         width_ = frame.width;
         height_ = frame.height;
         frame_ = frame;
+        callback = frameCallback_;
     }
+    // Outside the lock, so the host may read the view from its callback.
+    if (callback) (*callback)(frame);
     if (!resized) return;
-    std::weak_ptr<RTCEAGLVideoView> weak = weak_from_this();
+    std::weak_ptr<pellix::platform::View> weak = weak_from_this();
     double w = frame.width, h = frame.height;
     pellix::platform::DispatchQueue::main()->async([weak, w, h] {
-        auto view = weak.lock();
-        if (!view) return;
+        auto locked = weak.lock();
+        if (!locked) return;
+        auto* view = static_cast<RTCEAGLVideoView*>(locked.get());
         std::shared_ptr<RTCEAGLVideoViewDelegate> d;
         {
             std::lock_guard lock(view->mutex_);
             d = view->delegate_.lock();
         }
-        if (d) d->videoView(view.get(), w, h);
+        if (d) d->videoView(view, w, h);
     });
 }
 

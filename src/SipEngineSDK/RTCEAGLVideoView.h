@@ -1,17 +1,23 @@
-// RTCEAGLVideoView: the engine's render view. The media draws decoded or
-// captured pictures into its externalRenderer(); the view keeps the latest
-// picture for the host to show and tells its delegate, on the main queue,
-// when the picture's size changes.
+// RTCEAGLVideoView: the engine's render view, a node of the host's view tree
+// (a call's PellixVideoView holds it). The media draws decoded or captured
+// pictures into its externalRenderer(); the view keeps the latest picture
+// and its size for the host to draw, hands every picture to the host's frame
+// callback, and tells its delegate, on the main queue, when the picture's
+// size changes.
 //
-// Threads: renderFrame() may come from any media thread; every other member
-// and the delegate call belong to the main thread.
+// Threads: renderFrame() and the frame callback run on a media thread;
+// currentFrame(), videoSize() and setFrameCallback() may be used from any
+// thread; the view-tree members and the delegate call belong to the main
+// thread.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 
 #include "SipEngineSDK/CallMedia.h"
+#include "platform/View.h"
 
 namespace client {
 
@@ -23,11 +29,11 @@ public:
     virtual void videoView(RTCEAGLVideoView* view, double width, double height) = 0;
 };
 
-class RTCEAGLVideoView : public std::enable_shared_from_this<RTCEAGLVideoView> {
+class RTCEAGLVideoView : public pellix::platform::View {
 public:
+    using FrameCallback = std::function<void(const media::VideoFrame&)>;
+
     static std::shared_ptr<RTCEAGLVideoView> create();
-    RTCEAGLVideoView(const RTCEAGLVideoView&) = delete;
-    RTCEAGLVideoView& operator=(const RTCEAGLVideoView&) = delete;
 
     // What the media draws into; holds the view weakly.
     std::shared_ptr<media::VideoRenderer> externalRenderer();
@@ -38,6 +44,14 @@ public:
     bool dragEnable() const;
 
     std::optional<media::VideoFrame> currentFrame() const;
+    struct Size {
+        int width = 0, height = 0;
+    };
+    // The size of the current picture; zero before the first one.
+    Size videoSize() const;
+    // Called with every picture the view accepts, after it is stored; an
+    // empty function stops the calls.
+    void setFrameCallback(FrameCallback callback);
 
 private:
     RTCEAGLVideoView() = default;
@@ -50,6 +64,7 @@ private:
     bool dragEnable_ = false;
     std::weak_ptr<RTCEAGLVideoViewDelegate> delegate_;
     std::shared_ptr<media::VideoRenderer> renderer_;
+    std::shared_ptr<const FrameCallback> frameCallback_;
 };
 
 }  // namespace client
