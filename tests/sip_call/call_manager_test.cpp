@@ -12,6 +12,7 @@
 #include "PellixSipCallManager/PellixSipCallManager.h"
 #include "PellixSipCallManager/SipEngineManager.h"
 #include "platform/Log.h"
+#include "platform/Device.h"
 #include "platform/RunLoop.h"
 
 namespace pellix::test {
@@ -25,15 +26,31 @@ struct FakeAudio : client::AudioStream {
     bool IsMuted() const override { return muted; }
     bool muted = false;
 };
+using Renderer = std::shared_ptr<client::media::VideoRenderer>;
+// Records the direction changes, starts and capture changes in one list so
+// their order shows.
 struct FakeVideo : client::VideoStream {
-    void Start(int, int, int, std::shared_ptr<client::media::VideoRenderer>, std::shared_ptr<client::media::VideoRenderer>, int,
-               uint16_t, uint16_t, int, int) override {}
-    void SetDirection(int d) override { direction = d; }
+    void Start(int camera, int, int, Renderer local, Renderer remote, int rotation, uint16_t w, uint16_t h, int bitrate,
+               int fps) override {
+        steps.push_back("start " + std::to_string(camera) + " " + std::to_string(rotation) + " " + std::to_string(w) + "x" +
+                        std::to_string(h) + " " + std::to_string(bitrate) + " " + std::to_string(fps));
+        localRenderer = std::move(local);
+        remoteRenderer = std::move(remote);
+    }
+    void SetDirection(int d) override {
+        direction = d;
+        steps.push_back("dir " + std::to_string(d));
+    }
     int GetDirection() const override { return direction; }
     void AddObserver(client::VideoStreamObserver*) override {}
-    void ChangeCapture(int, int, int, std::shared_ptr<client::media::VideoRenderer>) override {}
+    void ChangeCapture(int camera, int, int, Renderer local) override {
+        steps.push_back("capture " + std::to_string(camera));
+        localRenderer = std::move(local);
+    }
     void SetRotation(int) override {}
     int direction = 1;
+    std::vector<std::string> steps;
+    Renderer localRenderer, remoteRenderer;
 };
 struct FakeSession : client::MediaSession {
     client::VideoStream* GetVideoStream() override { return &video; }
@@ -388,6 +405,152 @@ TEST_F(CallManagerEvents, ReportsToAnUnsetDelegateAreDroppedButStateStillChanges
     m->OnCallEnded(&call);
     EXPECT_EQ(m->callDirection(), -1);
     EXPECT_TRUE(reports->seen.empty());
+}
+
+class CallVideo : public CallManagerEvents {
+protected:
+    void SetUp() override {
+        CallManagerEvents::SetUp();
+        freshContainers();
+    }
+    void freshContainers() {
+        window = std::make_shared<platform::View>();
+        local = PellixVideoView::create();
+        remote = PellixVideoView::create();
+        window->addSubview(local);
+        window->addSubview(remote);
+    }
+    void TearDown() override {
+        CallManagerEvents::TearDown();
+        platform::Device::currentDevice().setVideoCaptureDeviceCount(0);
+    }
+    // Answers a ringing incoming video call into the given containers and
+    // waits for the queued set-up.
+    void answerInto(std::shared_ptr<PellixVideoView> l, std::shared_ptr<PellixVideoView> r, bool video = true) {
+        incoming("1001", {}, video);
+        M::answerSipCallWithMediaCallType(video ? 2 : 1, true, true, 0, std::move(l), std::move(r));
+        platform::RunLoop::main()->runUntil([] { return false; }, 0.05);
+    }
+    std::shared_ptr<platform::View> window;
+    std::shared_ptr<PellixVideoView> local, remote;
+};
+
+client::media::VideoFrame picture(int w, int h) {
+    client::media::VideoFrame f;
+    f.width = w;
+    f.height = h;
+    f.rgba.assign(static_cast<std::size_t>(w) * h * 4, 0x40);
+    return f;
+}
+
+TEST_F(CallVideo, RenderViewsArePinnedIntoTheGivenContainersAndGoneWhenTheCallEnds) {
+    struct Row {
+        bool withLocal, withRemote;
+    };
+    for (const Row row : {Row{true, true}, Row{false, true}, Row{true, false}, Row{false, false}}) {
+        SCOPED_TRACE(::testing::Message() << "local " << row.withLocal << " remote " << row.withRemote);
+        freshContainers();
+        answerInto(row.withLocal ? local : nullptr, row.withRemote ? remote : nullptr);
+        const std::pair<std::shared_ptr<PellixVideoView>, std::shared_ptr<client::RTCEAGLVideoView>> pairs[] = {
+            {row.withLocal ? local : nullptr, m->localRTCEAGLVideoView()},
+            {row.withRemote ? remote : nullptr, m->remoteRTCEAGLVideoView()},
+        };
+        for (const auto& [container, view] : pairs) {
+            if (!container) {
+                EXPECT_EQ(view, nullptr) << "no container, no render view";
+                continue;
+            }
+            ASSERT_NE(view, nullptr);
+            EXPECT_EQ(container->subviews(), std::vector<std::shared_ptr<platform::View>>{view});
+            EXPECT_FALSE(view->translatesAutoresizingMaskIntoConstraints());
+            EXPECT_FALSE(view->dragEnable());
+            ASSERT_EQ(container->constraints().size(), 4u);
+            for (const auto& c : container->constraints()) {
+                EXPECT_EQ(c.firstItem.lock(), container);
+                EXPECT_EQ(c.secondItem.lock(), view);
+                EXPECT_EQ(c.firstAttribute, c.secondAttribute);
+                EXPECT_EQ(c.relation, platform::LayoutConstraint::Relation::Equal);
+            }
+            EXPECT_TRUE(container->needsLayout()) << "laid out once, then marked for the host's pass";
+        }
+        // Another call set-up replaces the views rather than stacking them.
+        if (row.withRemote) {
+            auto first = m->remoteRTCEAGLVideoView();
+            window->addSubview(remote);
+            M::answerSipCallWithMediaCallType(2, true, true, 0, nullptr, remote);
+            platform::RunLoop::main()->runUntil([] { return false; }, 0.05);
+            EXPECT_EQ(remote->subviews().size(), 1u);
+            EXPECT_NE(m->remoteRTCEAGLVideoView(), first);
+        }
+        m->OnCallEnded(&call);
+        for (const auto& [container, view] : pairs) {
+            if (!container) continue;
+            EXPECT_EQ(container->superview(), nullptr);
+            EXPECT_TRUE(container->subviews().empty());
+            EXPECT_TRUE(container->constraints().empty());
+        }
+        EXPECT_EQ(m->localRTCEAGLVideoView(), nullptr);
+        EXPECT_EQ(m->remoteRTCEAGLVideoView(), nullptr);
+    }
+}
+
+TEST_F(CallVideo, VideoReadyStartsTheStreamIntoTheRenderViewsAndPauseResumeStopAndRestartIt) {
+    answerInto(local, remote);
+    auto& video = call.session.video;
+    auto remoteView = m->remoteRTCEAGLVideoView();
+    ASSERT_NE(remoteView, nullptr);
+    remoteView->externalRenderer()->renderFrame(picture(4, 2));  // left over from an earlier stream
+    ASSERT_TRUE(remoteView->currentFrame());
+
+    m->OnMediaStreamReady(&call, 2);
+    const auto size = SipEngineManager::gainVideoSize();
+    const std::string start = "start 0 180 " + std::to_string(size.width) + "x" + std::to_string(size.height) + " " +
+                              std::to_string(static_cast<int>(SipEngineManager::gainBitrate())) + " " +
+                              std::to_string(static_cast<int>(SipEngineManager::gainFrameRate()));
+    EXPECT_EQ(video.steps, (std::vector<std::string>{"dir 4", start, "dir 1"}));
+    EXPECT_EQ(video.localRenderer, m->localRTCEAGLVideoView()->externalRenderer());
+    EXPECT_EQ(video.remoteRenderer, remoteView->externalRenderer());
+    EXPECT_FALSE(remoteView->currentFrame()) << "the display is reset before the stream starts";
+    EXPECT_EQ(reports->seen.back(), "video ready");
+
+    video.steps.clear();
+    M::pauseCurrentCall();
+    EXPECT_EQ(video.steps, std::vector<std::string>{"dir 0"});
+    video.steps.clear();
+    M::resumeCurrentCall();
+    EXPECT_EQ(video.steps, (std::vector<std::string>{start, "dir 1"})) << "resume does not stop the stream first";
+
+    // A remote picture of a new size marks the remote container for layout.
+    remote->layoutIfNeeded();
+    logs.clear();
+    video.remoteRenderer->renderFrame(picture(8, 6));
+    EXPECT_TRUE(platform::RunLoop::main()->runUntil([&] { return remote->needsLayout(); }, 5));
+    EXPECT_TRUE(logged("音视频--视频界面尺寸变化：宽度：8.000000、高度：6.000000"));
+
+    // An audio call has no video to draw, pause or resume.
+    m->OnCallEnded(&call);
+    video.steps.clear();
+    answerInto(local, remote, false);
+    m->OnMediaStreamReady(&call, 2);
+    M::pauseCurrentCall();
+    M::resumeCurrentCall();
+    EXPECT_TRUE(video.steps.empty());
+}
+
+TEST_F(CallVideo, SwitchingCameraMovesTheCaptureToTheOtherCamera) {
+    EXPECT_FALSE(M::switchCameraDirection()) << "no call";
+    answerInto(local, remote);
+    auto& video = call.session.video;
+    video.steps.clear();
+    ASSERT_TRUE(M::switchCameraDirection());
+    EXPECT_EQ(video.steps, std::vector<std::string>{"capture 1"});
+    EXPECT_EQ(video.localRenderer, m->localRTCEAGLVideoView()->externalRenderer());
+    // Without a second capture device the selector reads as camera 0 again,
+    // so the next switch goes to camera 1 once more.
+    platform::Device::currentDevice().setVideoCaptureDeviceCount(1);
+    EXPECT_EQ(m->localCameraOrientation(), 0);
+    ASSERT_TRUE(M::switchCameraDirection());
+    EXPECT_EQ(video.steps.back(), "capture 1");
 }
 
 }  // namespace

@@ -3,7 +3,11 @@
 
 #include "PellixVideoView/PellixCameraRotation.h"
 #include "PellixVideoView/PellixVideoView.h"
+#include "SipEngineSDK/RTCEAGLVideoView.h"
 #include "platform/Device.h"
+
+#include <atomic>
+#include <thread>
 
 namespace pellix {
 namespace {
@@ -65,6 +69,52 @@ TEST(VideoViewTest, MovingAViewKeepsOneParentAndRefusesCycles) {
     EXPECT_EQ(b->superview(), a);
     EXPECT_EQ(a->subviews().size(), 1u);
     EXPECT_TRUE(c->subviews().empty());
+}
+
+client::media::VideoFrame picture(int w, int h, std::size_t bytes) {
+    client::media::VideoFrame f;
+    f.width = w;
+    f.height = h;
+    f.rgba.assign(bytes, 0x11);
+    return f;
+}
+
+TEST(RenderViewDrawing, HostSeesEveryAcceptedPictureAndItsSizeUntilTheDisplayIsReset) {
+    auto container = PellixVideoView::create();
+    auto view = client::RTCEAGLVideoView::create();
+    container->addSubview(view);
+    EXPECT_EQ(view->superview(), container) << "the render view is a node of the same view tree";
+
+    std::vector<std::pair<int, int>> drawn;  // written on the media thread, read after join
+    std::atomic<int> sizeSeenInCallback{0};
+    view->setFrameCallback([&](const client::media::VideoFrame& f) {
+        drawn.emplace_back(f.width, f.height);
+        // The host may read the view from inside its callback.
+        sizeSeenInCallback = view->videoSize().width;
+    });
+    auto renderer = view->externalRenderer();
+    std::thread media([&] {
+        renderer->renderFrame(picture(4, 2, 4 * 2 * 4));
+        renderer->renderFrame(picture(4, 2, 3));  // bytes and size disagree: dropped
+        renderer->renderFrame(picture(6, 4, 6 * 4 * 4));
+    });
+    media.join();
+    EXPECT_EQ(drawn, (std::vector<std::pair<int, int>>{{4, 2}, {6, 4}}));
+    EXPECT_EQ(sizeSeenInCallback, 6);
+    EXPECT_EQ(view->videoSize().width, 6);
+    EXPECT_EQ(view->videoSize().height, 4);
+    ASSERT_TRUE(view->currentFrame());
+    EXPECT_EQ(view->currentFrame()->rgba.size(), 6u * 4 * 4);
+
+    view->resetDisplay();
+    EXPECT_FALSE(view->currentFrame());
+    EXPECT_EQ(view->videoSize().width, 0);
+    EXPECT_EQ(view->videoSize().height, 0);
+
+    view->setFrameCallback({});
+    renderer->renderFrame(picture(2, 2, 16));
+    EXPECT_EQ(drawn.size(), 2u) << "an empty callback stops the calls";
+    EXPECT_EQ(view->videoSize().width, 2);
 }
 
 class CameraRotationTest : public ::testing::Test {
