@@ -396,6 +396,7 @@ void PellixSipCallManager::drawVideoStream() {
     if (!call || !call->SupportVideo()) return;
     auto* video = videoStreamOf(call);
     if (!video) return;
+    self->videoDrawn_ = true;
     video->SetDirection(client::VideoStream::kStopped);
     self->startVideo(video);
 }
@@ -475,6 +476,7 @@ void PellixSipCallManager::OnNewCall(client::Call* call, std::int32_t direction,
                                      const std::optional<std::string>& callerID, bool supportVideo) {
     localMediaCallType_ = supportVideo ? PellixMediaCallTypeVideo : PellixMediaCallTypeAudio;
     isCallConnected_ = false;
+    videoDrawn_ = false;
     currentCall_ = call;
     currentSipAccount_ = callerID;
     std::optional<std::string> roomName;
@@ -587,7 +589,7 @@ void PellixSipCallManager::OnMediaStreamReady(client::Call*, std::int32_t mediaT
         }
         if (auto d = delegate()) d->sipVoiceMediaStreamReady();
     } else if (mediaType == client::kVideoStream) {
-        drawVideoStream();
+        if (!videoDrawn_) drawVideoStream();
         if (auto d = delegate()) d->sipVideoMediaStreamReady();
     } else if (mediaType == client::kDataStream) {
         if (auto d = delegate()) d->sipDataMediaStreamReady();

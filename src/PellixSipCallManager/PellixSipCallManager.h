@@ -174,6 +174,9 @@ private:
     std::shared_ptr<PellixVideoView> remoteVideoBgView_;
     std::shared_ptr<client::RTCEAGLVideoView> localRTCEAGLVideoView_;
     std::shared_ptr<client::RTCEAGLVideoView> remoteRTCEAGLVideoView_;
+    // Starting the stream rebuilds it, and a rebuilt stream reports ready
+    // again: the ready report draws only once per call.
+    bool videoDrawn_ = false;
     std::int64_t localMediaCallType_ = 0;
     std::int64_t currentIncomingCallType_ = 0;
     std::optional<std::string> currentSipAccount_;

@@ -12,6 +12,7 @@
 
 #include "PellixSipCallManager/PellixSipCallManager.h"
 #include "PellixSipCallManager/SipEngineManager.h"
+#include "SipEngineSDK/media/GstCallMedia.h"
 #include "platform/Application.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RunLoop.h"
@@ -93,6 +94,120 @@ TEST(CallManagerSipp, DoorStationRoomCallIsAudioAndTerminationWhileRingingDeclin
     ASSERT_TRUE(main->runUntil(pumped([&] { return m.callDirection() == -1; }), 10));
     ASSERT_TRUE(main->runUntil(pumped([&] { return !door.running(); }), 10));
     EXPECT_EQ(door.wait(), 0) << door.output() << door.errorOutput();
+    PellixSipCallManager::removeDelegate();
+}
+
+struct VideoSeen : Seen {
+    int remoteFps = 0, remoteSize = 0, videoReady = 0, connected = 0;
+    void sipRemoteVideoFps(std::int64_t fps, std::int64_t) override { remoteFps += fps > 0; }
+    void sipRemoteVideoScreenSizeChangeWidth(std::int64_t w, std::int64_t h) override { remoteSize += w > 0 && h > 0; }
+    void sipVideoMediaStreamReady() override { ++videoReady; }
+    void sipTheCallIsConnectedDirection(std::int64_t, bool, bool) override { ++connected; }
+};
+
+// Calls made while it lives capture from a generated picture and tone
+// instead of a camera and a sound card.
+class TestCamera {
+public:
+    TestCamera() : before_(client::media::callMediaFactory()) {
+        client::media::setCallMediaFactory([](const client::media::MediaSettings& settings) {
+            auto s = settings;
+            s.cameras = {"videotestsrc is-live=true pattern=ball ! video/x-raw,framerate=15/1"};
+            s.audio.sourceDescription = "audiotestsrc is-live=true wave=sine";
+            s.audio.sinkDescription = "fakesink";
+            return client::media::gstreamerCallMediaFactory()(s);
+        });
+    }
+    ~TestCamera() { client::media::setCallMediaFactory(before_); }
+
+private:
+    client::media::CallMediaFactory before_;
+};
+
+TEST(CallManagerSipp, AnsweredVideoCallDrawsTheEchoedPicturePausesInTheBackgroundAndSwitchesToAudio) {
+    SipEngineManager::setReachabilityHostName("localhost");
+    client::setText(SipEngineManager::config().transport.ipv4BindAddress, "127.0.0.1");
+    auto& m = *PellixSipCallManager::sharedInstance();
+    ASSERT_TRUE(SipEngineManager::sharedInstance()->isInitialized());
+    const int port = engineUdpPort();
+    if (port == 0) GTEST_SKIP() << "the engine's loopback port was not found";
+    TestCamera camera;
+
+    auto seen = std::make_shared<VideoSeen>();
+    PellixSipCallManager::registrationDelegate(seen);
+    TempDir dir;
+    Process door({"sipp", "-sf", sourceDir() + "/tests/sip_call/scenarios/uac_video_echo.xml", "-i", "127.0.0.1", "-p",
+                  std::to_string(freePort()), "-m", "1", "-nostdin", "-trace_err", "-error_file", dir.file("errors.log"),
+                  "-trace_msg", "-message_file", dir.file("messages.log"), "-timeout", "30", "-timeout_error", "-mi",
+                  "127.0.0.1", "-mp", std::to_string(freePort()), "-rtp_echo", "-s", "1001",
+                  "127.0.0.1:" + std::to_string(port)});
+    auto messages = [&] {
+        std::ifstream log(dir.file("messages.log"));
+        return std::string((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    };
+    auto main = platform::RunLoop::main();
+    auto until = [&](const std::function<bool()>& done, double seconds) {
+        return main->runUntil(
+            [&] {
+                SipEngineManager::sharedInstance()->handleTimer();
+                return done();
+            },
+            seconds);
+    };
+    ASSERT_TRUE(until([&] { return !seen->calls.empty(); }, 15)) << door.errorOutput();
+    EXPECT_EQ(seen->calls.front(), "new 1 1 10001 nil");
+    ASSERT_EQ(m.localMediaCallType(), 2);
+
+    auto window = std::make_shared<platform::View>();
+    auto local = PellixVideoView::create(), remote = PellixVideoView::create();
+    window->addSubview(local);
+    window->addSubview(remote);
+    PellixSipCallManager::answerSipCallWithMediaCallType(2, true, false, 0, local, remote);
+    ASSERT_TRUE(until([&] { return seen->connected > 0; }, 10)) << door.errorOutput();
+    // The video stream reports ready on its first packet either way; an echo
+    // sends nothing of its own, so start our camera as a host may.
+    PellixSipCallManager::drawVideoStream();
+    ASSERT_TRUE(until([&] { return seen->videoReady > 0; }, 10)) << door.errorOutput();
+    auto remoteView = m.remoteRTCEAGLVideoView();
+    ASSERT_NE(remoteView, nullptr);
+    ASSERT_EQ(remote->subviews(), std::vector<std::shared_ptr<platform::View>>{remoteView});
+
+    // Our own picture comes back through the door station's echo.
+    EXPECT_TRUE(until([&] { return remoteView->currentFrame().has_value() && seen->remoteFps > 0; }, 15))
+        << "frames " << remoteView->currentFrame().has_value() << " fps reports " << seen->remoteFps << "\n"
+        << messages();
+    ASSERT_NE(m.currentCall(), nullptr) << messages();
+    EXPECT_GT(remoteView->videoSize().width, 0);
+    EXPECT_GT(seen->remoteSize, 0);
+
+    auto* video = m.currentCall()->GetMediaSession()->GetVideoStream();
+    ASSERT_NE(video, nullptr);
+    auto& center = platform::NotificationCenter::defaultCenter();
+    center.post(platform::Application::WillResignActiveNotification, nullptr);
+    EXPECT_EQ(video->GetDirection(), client::VideoStream::kInactive);
+    center.post(platform::Application::DidBecomeActiveNotification, nullptr);
+    EXPECT_EQ(video->GetDirection(), client::VideoStream::kSendRecv);
+    EXPECT_FALSE(remoteView->currentFrame()) << "the display starts afresh";
+    EXPECT_TRUE(until([&] { return remoteView->currentFrame().has_value(); }, 10)) << "no picture after resuming";
+
+    ASSERT_TRUE(PellixSipCallManager::switchVideoModeToAudioMode());
+    EXPECT_EQ(video->GetDirection(), client::VideoStream::kRecvOnly);
+    // The door station sees the digit.
+    auto infoAnswered = [&] {
+        const std::string log = messages();
+        const auto info = log.find("INFO sip:");
+        return info != std::string::npos && log.find("SIP/2.0 200 OK", info) != std::string::npos;
+    };
+    ASSERT_TRUE(until(infoAnswered, 10)) << messages();
+    PellixSipCallManager::hangupCurrentCall();
+    ASSERT_TRUE(until([&] { return !door.running(); }, 10));
+    EXPECT_EQ(door.wait(), 0) << door.output() << door.errorOutput();
+    EXPECT_EQ(local->superview(), nullptr) << "the call's end takes the views down";
+
+    const std::string log = messages();
+    const auto info = log.find("INFO sip:");
+    ASSERT_NE(info, std::string::npos);
+    EXPECT_NE(log.find("Signal=7", info), std::string::npos);
     PellixSipCallManager::removeDelegate();
 }
 

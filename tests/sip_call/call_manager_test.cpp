@@ -512,6 +512,11 @@ TEST_F(CallVideo, VideoReadyStartsTheStreamIntoTheRenderViewsAndPauseResumeStopA
     EXPECT_EQ(video.remoteRenderer, remoteView->externalRenderer());
     EXPECT_FALSE(remoteView->currentFrame()) << "the display is reset before the stream starts";
     EXPECT_EQ(reports->seen.back(), "video ready");
+    // Starting rebuilds the stream and the rebuilt stream reports ready again:
+    // that report must not start it once more, or the video never settles.
+    m->OnMediaStreamReady(&call, 2);
+    EXPECT_EQ(video.steps.size(), 3u);
+    EXPECT_EQ(reports->seen.back(), "video ready");
 
     video.steps.clear();
     M::pauseCurrentCall();
