@@ -12,7 +12,6 @@
 namespace pellix::test {
 namespace {
 
-const auto* const kLoopbackSip = ::testing::AddGlobalTestEnvironment(new SipOnLoopback);
 
 class DoorCallJourney : public JourneyTest {};
 

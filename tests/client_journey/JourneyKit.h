@@ -23,6 +23,7 @@
 #include "SipEngineSDK/media/GstCallMedia.h"
 #include "platform/Application.h"
 #include "platform/Clock.h"
+#include "platform/Device.h"
 #include "platform/JSON.h"
 #include "sdk_pipeline/PipelineFixture.h"
 #include "support/MosquittoBroker.h"
