@@ -8,6 +8,7 @@
 
 #include "PellixMQTTManager/PellixDoorCallModel.h"
 #include "PellixSipCallManager/PellixSipCallManager.h"
+#include "platform/ManualClock.h"
 
 namespace pellix::test {
 namespace {
@@ -70,7 +71,7 @@ TEST_F(DoorCallJourney, AnsweredDoorCallCarriesSoundTellsTheRoomOpensTheDoorAndL
 
     PellixClient::hangupCurrentCall();
     ASSERT_TRUE(pumpAll([&] { return host_->saw("ends"); })) << sip_->messages();
-    EXPECT_EQ(sip_->count("BYE sip:"), 1) << sip_->messages();
+    EXPECT_TRUE(pumpAll([&] { return sip_->count("BYE sip:") == 1; })) << sip_->messages();
     EXPECT_FALSE(PellixClient::isExistCall());
     EXPECT_EQ(PellixClient::sharedInstance()->makeCallType(), -1);
 
@@ -83,6 +84,39 @@ TEST_F(DoorCallJourney, AnsweredDoorCallCarriesSoundTellsTheRoomOpensTheDoorAndL
         const std::string log = sip_->messages();
         return log.find("expires=0") != std::string::npos || log.find("Expires: 0") != std::string::npos;
     })) << sip_->messages();
+}
+
+// The host answers, but the door station only rings: the time-out the door
+// call started ends the call after 30 s, tells the host and cancels the SIP
+// call. The call data is reset before the host hears of it.
+TEST_F(DoorCallJourney, AnAnsweredDoorCallThatNeverConnectsIsGivenUpAfter30s) {
+    startPeers("door_station_rings.xml");
+    login();
+    publish(R"({"cmd":"makeCall","room_id":"5001"})");
+    ASSERT_TRUE(pumpAll([&] { return !host_->doorCalls.empty(); })) << broker_->log();
+    auto& client = *PellixClient::sharedInstance();
+    PellixClient::answerDoorMediaCallType(PellixMediaCallTypeAudio, kGateSip, nullptr);
+    ASSERT_TRUE(pumpAll([&] { return sip_->count("SIP/2.0 180 Ringing") >= 1; })) << sip_->messages();
+    EXPECT_TRUE(client.callTimeOutTimerRunning()) << "answering keeps the door call's time-out";
+    EXPECT_EQ(client.makeCallType(), 1);
+
+    auto clock = std::make_shared<platform::ManualClock>();
+    platform::Clock::setShared(clock);
+    clock->advance(29.5);
+    settleAll(0.2);
+    EXPECT_FALSE(host_->saw("hangup message"));
+    EXPECT_TRUE(PellixClient::isExistCall());
+
+    clock->advance(1);
+    ASSERT_TRUE(pumpAll([&] { return host_->saw("hangup message"); }));
+    EXPECT_EQ(host_->countOf("hangup message"), 1);
+    EXPECT_EQ(host_->makeCallTypeAtHangup, -1) << "the call data is reset before the host is told";
+    EXPECT_EQ(client.makeCallType(), -1);
+    EXPECT_FALSE(client.receiveCallToRoomID());
+    EXPECT_FALSE(client.callTimeOutTimerRunning());
+    ASSERT_TRUE(pumpAll([&] { return sip_->count("CANCEL sip:") >= 1 && !PellixClient::isExistCall(); }))
+        << sip_->messages();
+    EXPECT_FALSE(host_->saw("connected"));
 }
 
 }  // namespace

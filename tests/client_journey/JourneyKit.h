@@ -174,7 +174,10 @@ public:
         seen.push_back("door");
         doorCalls.push_back(std::move(call));
     }
-    void callDidHangupMessage() override { seen.push_back("hangup message"); }
+    void callDidHangupMessage() override {
+        seen.push_back("hangup message");
+        makeCallTypeAtHangup = PellixClient::sharedInstance()->makeCallType();
+    }
     void callDidRegistrationSuccess() override { seen.push_back("registered"); }
     void callDidRegistrationFailed(std::int64_t code, const std::optional<std::string>&) override {
         seen.push_back("registration failed " + std::to_string(code));
@@ -197,6 +200,7 @@ public:
 
     std::vector<std::string> seen;
     std::vector<std::shared_ptr<PellixDoorCallModel>> doorCalls;
+    std::optional<std::int64_t> makeCallTypeAtHangup;
 };
 
 // The peers and a registered SDK; login() logs the resident in.
