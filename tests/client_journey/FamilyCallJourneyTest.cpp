@@ -6,6 +6,7 @@
 #include "client_journey/JourneyKit.h"
 
 #include "PellixSipCallManager/PellixSipCallManager.h"
+#include "platform/ManualClock.h"
 
 namespace pellix::test {
 namespace {
@@ -95,6 +96,29 @@ TEST_F(FamilyCallJourney, HangingUpBeforeTheSipLegArrivesWithdrawsTheCallOnceOnT
     EXPECT_EQ(text(*message, "transactionID"), transaction);
     EXPECT_EQ(text(member(*message, "data"), "toSipNO"), "");
     EXPECT_TRUE(failures_.empty());
+}
+
+// Nobody takes the call within 30 s: the time-out resets the call data
+// before it handles the hang-up, so the host is told and the pending call is
+// given up without a withdrawal on the called room's topic.
+TEST_F(FamilyCallJourney, APendingCallThatTimesOutIsGivenUpWithoutAWithdrawal) {
+    startPeers("door_station.xml");
+    login();
+    TopicWatch neighbour(broker_->port(), "app/room_id/5002");
+    ASSERT_TRUE(broker_->waitFor({"watch-"})) << broker_->log();
+    placeFamilyCall(kNeighbourRoomNo);
+    auto& client = *PellixClient::sharedInstance();
+    ASSERT_TRUE(pumpAll([&] { return client.pellixCallModel() != nullptr; }));
+
+    auto clock = std::make_shared<platform::ManualClock>();
+    platform::Clock::setShared(clock);
+    clock->advance(PellixClient::kCallOutTimerNumber + 0.5);
+    ASSERT_TRUE(pumpAll([&] { return host_->saw("hangup message"); }));
+    EXPECT_EQ(host_->makeCallTypeAtHangup, -1);
+    EXPECT_FALSE(client.isHTTPMakeCallOther());
+    EXPECT_FALSE(client.pellixCallModel());
+    settleAll(0.5);
+    EXPECT_TRUE(neighbour.lines().empty()) << neighbour.lines().front();
 }
 
 TEST_F(FamilyCallJourney, ACallThePlatformRefusesFailsOnceAndLeavesNoCallBehind) {
