@@ -1,10 +1,13 @@
 #include "PellixClient/PellixClient.h"
 
+#include "PellixDataManager/PellixDataManagerPrivate.h"
 #include "PellixLog/PellixLog.h"
 #include "PellixMQTTManager/PellixDoorCallModel.h"
 #include "PellixMQTTManager/PellixMQTTManager.h"
 #include "PellixMQTTManager/PellixMqttMessageHandle.h"
 #include "PellixProxyInfo/PellixProxyInfo.h"
+#include "PellixSipCallManager/PellixSipCallManager.h"
+#include "platform/Device.h"
 #include "platform/DispatchQueue.h"
 #include "platform/RunLoop.h"
 #include "platform/Timer.h"
@@ -62,37 +65,137 @@ void PellixClient::addTokenInvalideObserver(const void* observer,
 
 void PellixClient::initPellixSDKWithUserInfo(const std::shared_ptr<PellixInitUserInfo>& userInfo) {
     if (!userInfo) return;
-    // SIP registration joins here with the SIP call manager. MQTT follows a
-    // moment later, as the registration's own start-up settles first.
-    platform::DispatchQueue::main()->after(kMqttConnectDelay, [userInfo] {
+    PellixSipCallManager::registrationDelegate(sharedInstance());
+    // The registrar is "<sip_domain>:<udp_port>". A record without a domain
+    // names no registrar: the domain stays empty and nothing is registered,
+    // rather than registering at a made-up host.
+    const auto& host = userInfo->sip_domain();
+    const std::string domain = host && !host->empty() ? *host + ":" + userInfo->udp_port().value_or("") : "";
+    PellixSipCallManager::registerSipAccount(userInfo->sip_no().value_or(""), "", userInfo->sip_password(), domain,
+                                             false, "", 0, false, false, kSipExpire, "", true, 0, "", "0", "", "0",
+                                             "", "");
+    // MQTT follows a moment later, once the registration has started. A
+    // logout (or a later login) in between wins: a session a logout closed
+    // is not reopened.
+    const auto login = ++loginGeneration_;
+    platform::DispatchQueue::main()->after(kMqttConnectDelay, [userInfo, login] {
+        if (sharedInstance()->loginGeneration_ != login) return;
         PellixMQTTManager::setDelegate(sharedInstance());
         PellixMQTTManager::conenctWithTopics(userInfo->topic(), userInfo->sip_no());
     });
 }
 
 void PellixClient::logoutCurrentAccount() {
+    ++loginGeneration_;
+    // The resident's call does not outlive the session.
+    if (sipCallExists()) PellixSipCallManager::hangupCurrentCall();
     clearPellixClientCallData();
     endCallTimeOutTimer();
     PellixMQTTManager::clearCurrentSession();
+    PellixSipCallManager::logoutSipAccount();
 }
 
-// The SIP call manager answers these once it joins the facade; until then
-// no SIP call exists.
-bool PellixClient::sipCallExists() { return false; }
-std::int64_t PellixClient::sipCallStatus() { return 0; }
-bool PellixClient::isExistCall() { return sipCallExists(); }
-bool PellixClient::isCalling() { return sipCallExists() && sipCallStatus() == kSipCallStateConnected; }
+bool PellixClient::sipCallExists() { return PellixSipCallManager::isExistCall(); }
+std::int64_t PellixClient::sipCallStatus() { return PellixSipCallManager::currentCallStatus(); }
+bool PellixClient::isExistCall() { return PellixSipCallManager::isExistCall(); }
+bool PellixClient::isCalling() { return PellixSipCallManager::isCalling(); }
 
-void PellixClient::hangupCurrentCall() { sharedInstance()->endOfCall(); }
+bool PellixClient::switchMicrophone(bool on) { return PellixSipCallManager::switchMicrophone(on); }
+bool PellixClient::switchSpeaker(bool on) { return PellixSipCallManager::switchSpeaker(on); }
+bool PellixClient::switchCameraDirection() { return PellixSipCallManager::switchCameraDirection(); }
+bool PellixClient::switchVideoModeToAudioMode() { return PellixSipCallManager::switchVideoModeToAudioMode(); }
 
-void PellixClient::rejectCurrentCall() { sharedInstance()->endOfCall(); }
+void PellixClient::makeEachFamilyAccessCallWithMediaCallType(
+    std::int64_t mediaCallType, bool localMicrophoneEnable, bool localSpeakerEnable,
+    std::int64_t localCameraOrientation, std::shared_ptr<PellixVideoView> localVideoView,
+    std::shared_ptr<PellixVideoView> remoteVideoView, const PellixText& fromRoomID, const PellixText& toRoomNo,
+    FailureBlock failure) {
+    auto& self = *sharedInstance();
+    self.makeCallType_ = 0;
+    self.isHTTPMakeCallOther_ = true;
+    self.httpMakeCallAnswered_ = false;
+    self.httpMakeCallMediaCallType_ = mediaCallType;
+    self.httpMakeCallLocalMicrophoneEnable_ = localMicrophoneEnable;
+    self.httpMakeCallLocalSpeakerEnable_ = localSpeakerEnable;
+    self.httpMakeCallLocalCameraOrientation_ = localCameraOrientation;
+    self.httpMakeCallLocalVideoView_ = std::move(localVideoView);
+    self.httpMakeCallRemoteVideoView_ = std::move(remoteVideoView);
+    const std::string callType = mediaCallType == PellixMediaCallTypeAudio ? "0" : "1";
+    PellixDataManagerPrivate::makeCall(
+        platform::Device::currentDevice().identifierForVendor(), fromRoomID, std::string(), toRoomNo, callType,
+        [failure = std::move(failure)](const std::shared_ptr<PellixCall>& call, const PellixErrorPtr& error) {
+            if (error) {
+                if (failure) failure(error);
+                clearPellixClientCallData();
+                return;
+            }
+            sharedInstance()->pellixCallModel_ = call;
+            sharedInstance()->startCallTimeOutTimer();
+        });
+}
+
+void PellixClient::makeDoorCallWithMediaCallType(std::int64_t mediaCallType, const std::string& remoteCallerNO,
+                                                 std::shared_ptr<PellixVideoView> remoteVideoView) {
+    sharedInstance()->makeCallType_ = 1;
+    PellixSipCallManager::makeCallWithCallType(1, mediaCallType, true, true, nullptr, 0, remoteCallerNO,
+                                               std::move(remoteVideoView));
+    sharedInstance()->startCallTimeOutTimer();
+}
+
+void PellixClient::answerEachFamilyAccessCallMediaCallType(std::int64_t mediaCallType, bool localMicrophoneEnable,
+                                                           bool localSpeakerEnable,
+                                                           std::int64_t localCameraOrientation,
+                                                           const std::string& remoteCallerNO,
+                                                           std::shared_ptr<PellixVideoView> localVideoView,
+                                                           std::shared_ptr<PellixVideoView> remoteVideoView) {
+    sharedInstance()->makeCallType_ = 0;
+    PellixSipCallManager::makeCallWithCallType(0, mediaCallType, localMicrophoneEnable, localSpeakerEnable,
+                                               std::move(localVideoView), localCameraOrientation, remoteCallerNO,
+                                               std::move(remoteVideoView));
+}
+
+void PellixClient::answerDoorMediaCallType(std::int64_t mediaCallType, const std::string& remoteCallerNO,
+                                           std::shared_ptr<PellixVideoView> remoteVideoView) {
+    // The incoming door call's time-out keeps running: it ends the call if
+    // the door station never connects.
+    sharedInstance()->makeCallType_ = 1;
+    PellixSipCallManager::makeCallWithCallType(1, mediaCallType, true, true, nullptr, 0, remoteCallerNO,
+                                               std::move(remoteVideoView));
+}
+
+void PellixClient::hangupCurrentCall() {
+    auto& self = *sharedInstance();
+    if (sipCallExists()) {
+        PellixSipCallManager::hangupCurrentCall();
+    } else if (const auto call = self.pellixCallModel_) {
+        // The family call's SIP leg has not arrived yet: withdraw the call on
+        // the called room's topic so its devices stop ringing.
+        PellixText room;
+        if (!call->toRoomId().isNull()) room = call->toRoomId().description();
+        PellixMQTTManager::publishCallEnd(std::string(), room, call->transactionId());
+    }
+    self.endOfCall();
+}
+
+void PellixClient::rejectCurrentCall() {
+    PellixSipCallManager::rejectCurrentCall();
+    sharedInstance()->endOfCall();
+}
 
 void PellixClient::clearPellixClientCallData() {
     auto& self = *sharedInstance();
     self.makeCallType_ = -1;
+    self.pellixCallModel_.reset();
     self.receiveCallToRoomID_.reset();
     self.isHTTPMakeCallOther_ = false;
     PellixMqttMessageHandle::sharedInstance()->clearTransaction();
+    self.httpMakeCallMediaCallType_ = -1;
+    self.httpMakeCallLocalMicrophoneEnable_ = false;
+    self.httpMakeCallLocalSpeakerEnable_ = false;
+    self.httpMakeCallLocalCameraOrientation_ = 0;
+    self.httpMakeCallLocalVideoView_.reset();
+    self.httpMakeCallRemoteVideoView_.reset();
+    self.httpMakeCallAnswered_ = false;
 }
 
 void PellixClient::startCallTimeOutTimer() {
@@ -174,6 +277,17 @@ void PellixClient::endOfCall() {
     clearPellixClientCallData();
 }
 
+void PellixClient::sipNewCallDirection(std::int64_t direction, std::int64_t, const std::optional<std::string>&,
+                                       const std::optional<std::string>&) {
+    // Only the family call's own SIP leg is taken: an incoming call, and
+    // only the first one while the call is pending.
+    if (!isHTTPMakeCallOther_ || httpMakeCallAnswered_ || direction != PellixSipCallDirectionIncoming) return;
+    httpMakeCallAnswered_ = true;
+    PellixSipCallManager::answerSipCallWithMediaCallType(
+        httpMakeCallMediaCallType_, httpMakeCallLocalMicrophoneEnable_, httpMakeCallLocalSpeakerEnable_,
+        httpMakeCallLocalCameraOrientation_, httpMakeCallLocalVideoView_, httpMakeCallRemoteVideoView_);
+}
+
 void PellixClient::sipRegistrationSuccess() {
     forward(CM::CallDidRegistrationSuccess, [](Host& h) { h.callDidRegistrationSuccess(); });
 }
@@ -199,6 +313,11 @@ void PellixClient::sipTheCalledPartyRings() {
     forward(CM::CallDidTheCalledPartyRings, [](Host& h) { h.callDidTheCalledPartyRings(); });
 }
 void PellixClient::sipTheCallIsConnectedDirection(std::int64_t, bool supportVideo, bool supportData) {
+    // An answered door call: the room's other devices stop ringing.
+    if (!isHTTPMakeCallOther_ && makeCallType_ != -1) {
+        PellixMQTTManager::publishCallConnected(PellixSipCallManager::getUserSipAccount(), receiveCallToRoomID_,
+                                                PellixMqttMessageHandle::sharedInstance()->transcationID());
+    }
     endCallTimeOutTimer();
     forward(CM::CallDidTheCallIsConnected,
             [&](Host& h) { h.callDidTheCallIsConnectedSupportVideo(supportVideo, supportData); });

@@ -3,13 +3,18 @@
 //
 // On creation it starts observing "PellixSDKClientInitUserInfo" (a user
 // record became available: the SIP account and the MQTT connection start
-// from it) and "PellixSDKClientLogout" (the resident logged out: calls end,
-// MQTT closes, SIP unregisters), so registration creates it before any user
+// from it) and "PellixSDKClientLogout" (the resident logged out: a SIP call
+// is hung up, MQTT closes, SIP unregisters), so registration creates it before any user
 // record can be posted. Observers run on the posting thread.
 //
 // It is the MQTT manager's delegate: door calls, remote hang-ups and notices
-// reach the host's PellixClientDelegate from here. It holds the little call
-// state those events consult, and the call time-out: one one-shot timer of
+// reach the host's PellixClientDelegate from here. It is the SIP call
+// manager's delegate too: SIP registration, call progress and media reach the
+// host's PellixCallManagerDelegate. A door call is answered by calling the
+// door station's SIP number; a family (room-to-room) call is placed through
+// the platform, whose SIP leg then reaches this device as an incoming call
+// that is answered at once. It holds the little call state those events
+// consult, and the call time-out: one one-shot timer of
 // callOutTimerNumber() seconds on the main run loop (the process clock, so a
 // test's manual clock drives it). The timer is stopped at logout and whenever
 // the call data is given up by a hang-up, a refusal or a time-out, so a stale
@@ -25,9 +30,12 @@
 #include <string>
 
 #include "PellixClient/PellixClientDelegate.h"
+#include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixCallRecords.h"
+#include "PellixDataManager/PellixNetServer/PellixError/PellixError.h"
 #include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixInitUserInfo.h"
 #include "PellixMQTTManager/PellixMQTTDelegate.h"
 #include "PellixSipCallManager/PellixSipCallDelegate.h"
+#include "PellixVideoView/PellixVideoView.h"
 #include "platform/NotificationCenter.h"
 
 namespace pellix {
@@ -45,6 +53,8 @@ public:
     static constexpr std::int64_t kCallOutTimerNumber = 30;
     // Delay between the SIP registration and the MQTT connection of a login.
     static constexpr double kMqttConnectDelay = 0.5;
+    // Lifetime of the SIP registration, seconds.
+    static constexpr std::int64_t kSipExpire = 1800;
 
     static const std::shared_ptr<PellixClient>& sharedInstance();
     // Creates the facade if needed; true when the session holds a user record.
@@ -62,13 +72,59 @@ public:
     static void addTokenInvalideObserver(const void* observer,
                                          std::function<void(const platform::Notification&)> handler);
 
+    // ---- placing and answering calls
+    // Media call types: 1 audio only, 2 audio and video. Views and camera
+    // orientation mean what the SIP call manager makes of them.
+
+    // Places a family (room-to-room) call from `fromRoomID` to the room
+    // numbered `toRoomNo` through the platform. Once the platform accepts it
+    // the time-out starts, and the call's SIP leg, arriving as an incoming
+    // SIP call, is answered at once with these settings. A refusal by the
+    // platform or the network reaches `failure` once, and the call is given
+    // up.
+    using FailureBlock = std::function<void(const PellixErrorPtr& error)>;
+    static void makeEachFamilyAccessCallWithMediaCallType(std::int64_t mediaCallType, bool localMicrophoneEnable,
+                                                          bool localSpeakerEnable,
+                                                          std::int64_t localCameraOrientation,
+                                                          std::shared_ptr<PellixVideoView> localVideoView,
+                                                          std::shared_ptr<PellixVideoView> remoteVideoView,
+                                                          const PellixText& fromRoomID, const PellixText& toRoomNo,
+                                                          FailureBlock failure);
+    // Calls the door station `remoteCallerNO` (microphone and speaker on, no
+    // local view) and starts the time-out.
+    static void makeDoorCallWithMediaCallType(std::int64_t mediaCallType, const std::string& remoteCallerNO,
+                                              std::shared_ptr<PellixVideoView> remoteVideoView);
+    // Answers a room-to-room call by calling the caller's SIP number.
+    static void answerEachFamilyAccessCallMediaCallType(std::int64_t mediaCallType, bool localMicrophoneEnable,
+                                                        bool localSpeakerEnable, std::int64_t localCameraOrientation,
+                                                        const std::string& remoteCallerNO,
+                                                        std::shared_ptr<PellixVideoView> localVideoView,
+                                                        std::shared_ptr<PellixVideoView> remoteVideoView);
+    // Answers the door call the host was told of (callDidReceiveDoor) by
+    // calling the door station `remoteCallerNO`, its doorCallerNO(). The
+    // time-out of the incoming door call keeps running until the call
+    // connects.
+    static void answerDoorMediaCallType(std::int64_t mediaCallType, const std::string& remoteCallerNO,
+                                        std::shared_ptr<PellixVideoView> remoteVideoView);
+
     // Ends the call in hand: the SIP call when one exists, else withdraws a
-    // family call this device placed; stops the time-out, resets the call data.
+    // family call this device placed ("hangUpCall" with an empty "toSipNO" on
+    // the called room's topic); stops the time-out, resets the call data.
     static void hangupCurrentCall();
-    // Refuses the call in hand; nothing is published.
+    // Refuses the call in hand (603 on an existing SIP call); nothing is
+    // published; stops the time-out, resets the call data.
     static void rejectCurrentCall();
+    // A SIP call object exists.
     static bool isExistCall();
+    // A SIP call exists and is connected.
     static bool isCalling();
+
+    // ---- the call in hand; each false without a current call
+    static bool switchMicrophone(bool on);
+    static bool switchSpeaker(bool on);
+    static bool switchCameraDirection();
+    // Stops sending video and tells the peer (DTMF "7").
+    static bool switchVideoModeToAudioMode();
 
     std::int64_t callOutTimerNumber() const { return callOutTimerNumber_; }
     // 0 room-to-room, 1 door station, -1 none (after a reset).
@@ -76,6 +132,9 @@ public:
     const std::optional<std::string>& receiveCallToRoomID() const { return receiveCallToRoomID_; }
     bool isHTTPMakeCallOther() const { return isHTTPMakeCallOther_; }
     bool callTimeOutTimerRunning() const { return callTimeOutTimer_ != nullptr; }
+    // The platform's record of the family call this device placed, until
+    // the call data is reset.
+    const std::shared_ptr<PellixCall>& pellixCallModel() const { return pellixCallModel_; }
 
     // PellixMQTTDelegate
     void mqttConnectedSuccess() override;
@@ -89,7 +148,12 @@ public:
 
     // PellixSipCallDelegate: call ends stop the time-out and reset the call
     // data, a connection stops the time-out; each event the host implements
-    // is forwarded to its PellixCallManagerDelegate.
+    // is forwarded to its PellixCallManagerDelegate. A new SIP call is not
+    // reported: while a family call placed here is pending, its incoming SIP
+    // leg is answered, once.
+    void sipNewCallDirection(std::int64_t direction, std::int64_t incomingCallType,
+                             const std::optional<std::string>& callerSipID,
+                             const std::optional<std::string>& remoteCallName) override;
     void sipRegistrationSuccess() override;
     void sipRegistrationFailed(std::int64_t code, const std::optional<std::string>& message) override;
     void sipTheCallIsCanceledDirection(std::int64_t direction) override;
@@ -144,9 +208,24 @@ private:
     }
     void endOfCall();
 
+    // The settings of the pending family call, for answering its SIP leg.
+    std::int64_t httpMakeCallMediaCallType_ = -1;
+    bool httpMakeCallLocalMicrophoneEnable_ = false;
+    bool httpMakeCallLocalSpeakerEnable_ = false;
+    std::int64_t httpMakeCallLocalCameraOrientation_ = 0;
+    std::shared_ptr<PellixVideoView> httpMakeCallLocalVideoView_;
+    std::shared_ptr<PellixVideoView> httpMakeCallRemoteVideoView_;
+    // The pending family call's SIP leg has been answered: a second incoming
+    // call is not taken for it.
+    bool httpMakeCallAnswered_ = false;
+
+    // Counts logins and logouts: the delayed MQTT connect of a login that a
+    // logout overtook is dropped.
+    std::uint64_t loginGeneration_ = 0;
     std::int64_t callOutTimerNumber_ = 0;
     std::int64_t makeCallType_ = 0;
     bool isHTTPMakeCallOther_ = false;
+    std::shared_ptr<PellixCall> pellixCallModel_;
     std::optional<std::string> receiveCallToRoomID_;
     std::shared_ptr<platform::Timer> callTimeOutTimer_;
     std::weak_ptr<PellixClientDelegate> clientDelegate_;
