@@ -366,12 +366,14 @@ int main(int argc, char** argv) {
     auto done = DispatchSemaphore::create(0);
 
     int status = 0;
+    // Kept alive here until the main loop has stopped: the facade holds its
+    // delegates weakly, and the host's own timers refer to it.
+    std::shared_ptr<ExampleHost> host;
     if (!mqttPort) {
         status = loginOnly(done);
     } else {
-        // Kept alive here: the facade holds its delegates weakly.
         const std::string loudspeaker = std::string(argv[2]) + "/loudspeaker.raw";
-        auto host = std::make_shared<ExampleHost>(loudspeaker, done);
+        host = std::make_shared<ExampleHost>(loudspeaker, done);
         DispatchQueue::main()->async([host, loudspeaker] {
             // The SIP server of this example is on loopback: bind the SIP
             // engine there, and judge the network by the loopback route

@@ -102,14 +102,14 @@ udp_bound() { grep -q "^ *[0-9]*: [0-9A-F]*:$(printf '%04X' "$1") " /proc/net/ud
 printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$mqtt_port" > "$tmp/mosquitto.conf"
 mosquitto -v -c "$tmp/mosquitto.conf" > "$tmp/mosquitto.log" 2>&1 &
 pids+=($!)
-wait_for 10 "mosquitto" tcp_open "$mqtt_port" || { cat "$tmp/mosquitto.log" >&2; exit 1; }
+wait_for 30 "mosquitto" tcp_open "$mqtt_port" || { cat "$tmp/mosquitto.log" >&2; exit 1; }
 
 # -timeout bounds the door station's life should anything hang.
 sipp -sf "$root/examples/door_station.xml" -i 127.0.0.1 -p "$sip_port" -mi 127.0.0.1 -mp "$media_port" \
     -rtp_echo -nostdin -trace_logs -log_file "$tmp/door.log" -trace_err -error_file "$tmp/door.err" \
     -timeout 180 -timeout_error > "$tmp/sipp.out" 2>&1 &
 pids+=($!)
-wait_for 10 "sipp" udp_bound "$sip_port" || { cat "$tmp/sipp.out" >&2; exit 1; }
+wait_for 30 "sipp" udp_bound "$sip_port" || { cat "$tmp/sipp.out" >&2; exit 1; }
 touch "$tmp/door.log"
 
 node "$root/tests/peers/platform/server.js" --cert "$tmp/leaf.pem" --key "$tmp/leaf.key" --port 0 \
@@ -117,14 +117,14 @@ node "$root/tests/peers/platform/server.js" --cert "$tmp/leaf.pem" --key "$tmp/l
     > "$tmp/standin.out" 2> "$tmp/standin.err" &
 pids+=($!)
 standin_listening() { grep -q '^listening [0-9]*$' "$tmp/standin.out"; }
-wait_for 10 "the platform stand-in" standin_listening || { cat "$tmp/standin.err" >&2; exit 1; }
+wait_for 30 "the platform stand-in" standin_listening || { cat "$tmp/standin.err" >&2; exit 1; }
 port=$(sed -n 's/^listening \([0-9]*\)$/\1/p' "$tmp/standin.out")
 
 # Another device of room 5001, listening on the room's topic.
 mosquitto_sub -h 127.0.0.1 -p "$mqtt_port" -i room-5001-panel -q 1 -t app/room_id/5001 > "$tmp/room.out" 2>&1 &
 pids+=($!)
 panel_subscribed() { grep -q "Received SUBSCRIBE from room-5001-panel" "$tmp/mosquitto.log"; }
-wait_for 10 "the room's other device" panel_subscribed
+wait_for 30 "the room's other device" panel_subscribed
 
 t0=${EPOCHREALTIME/./}
 stamp() {
