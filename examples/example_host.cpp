@@ -206,7 +206,7 @@ public:
     void callDidTheCallIsConnectedSupportVideo(bool video, bool) override {
         step("call connected", std::string("callDidTheCallIsConnectedSupportVideo: video ") + (video ? "yes" : "no") +
                                    ", isCalling " + (PellixClient::isCalling() ? "yes" : "no"));
-        listenForTone(std::chrono::steady_clock::now() + std::chrono::seconds(10));
+        listenForTone(std::chrono::steady_clock::now() + std::chrono::seconds(15));
     }
     void callDidVoiceMediaStreamReady() override { step("voice stream ready", "callDidVoiceMediaStreamReady"); }
     void callDidTheCallEnds() override {
@@ -373,6 +373,8 @@ int main(int argc, char** argv) {
         status = loginOnly(done);
     } else {
         const std::string loudspeaker = std::string(argv[2]) + "/loudspeaker.raw";
+        // What an earlier run played must not pass for this call's sound.
+        std::remove(loudspeaker.c_str());
         host = std::make_shared<ExampleHost>(loudspeaker, done);
         DispatchQueue::main()->async([host, loudspeaker] {
             // The SIP server of this example is on loopback: bind the SIP
