@@ -127,6 +127,43 @@ TEST_F(FacadeEvents, LoginConnectsTheRoomTopicsAndADoorCallReachesTheHostThenTim
     PellixMQTTManager::setDelegate({});
 }
 
+// A logout that comes before the login's delayed MQTT connect must not be
+// followed by a connection for the logged-out resident.
+TEST_F(FacadeEvents, ALogoutRightAfterLoginLeavesMqttClosed) {
+    test::MosquittoBroker broker(pumpingBroker());
+    PellixGlobleConfig::sharedInstance()->setMqttServer("127.0.0.1");
+    PellixGlobleConfig::sharedInstance()->setMqttPort(static_cast<std::uint32_t>(broker.port()));
+    platform::Application::sharedApplication().setState(platform::Application::State::Active);
+    auto& center = platform::NotificationCenter::defaultCenter();
+    center.post(PellixClient::kInitUserInfoNotification, PellixProxyInfo::sharedInstance()->userInfo());
+    center.post(PellixClient::kLogoutNotification, nullptr);
+    pumpFor(PellixClient::kMqttConnectDelay + 1);
+    EXPECT_EQ(broker.count({"as 1001"}), 0) << broker.log();
+    EXPECT_FALSE(PellixMQTTManager::sharedInstance()->session());
+
+    // The next login connects as usual.
+    center.post(PellixClient::kInitUserInfoNotification, PellixProxyInfo::sharedInstance()->userInfo());
+    EXPECT_TRUE(broker.waitFor({"as 1001"})) << broker.log();
+    center.post(PellixClient::kLogoutNotification, nullptr);
+    PellixMQTTManager::setDelegate({});
+}
+
+TEST_F(FacadeEvents, WithoutACallTheSwitchesRefuseAndAHangUpOnlyResets) {
+    EXPECT_FALSE(PellixClient::isExistCall());
+    EXPECT_FALSE(PellixClient::isCalling());
+    EXPECT_FALSE(PellixClient::switchMicrophone(true));
+    EXPECT_FALSE(PellixClient::switchSpeaker(false));
+    EXPECT_FALSE(PellixClient::switchCameraDirection());
+    EXPECT_FALSE(PellixClient::switchVideoModeToAudioMode());
+    client().doorIncomingMessage(doorCall("8001", "34"));
+    PellixClient::hangupCurrentCall();
+    EXPECT_EQ(client().makeCallType(), -1);
+    EXPECT_FALSE(client().receiveCallToRoomID());
+    EXPECT_FALSE(client().pellixCallModel());
+    EXPECT_FALSE(client().callTimeOutTimerRunning());
+    EXPECT_EQ(host_->seen, std::vector<std::string>{"door"}) << "a local hang-up is not reported as a remote one";
+}
+
 TEST_F(FacadeEvents, DoorCallsTheHostDoesNotTakeStartNoTimer) {
     struct Case {
         const char* name;

@@ -6,6 +6,7 @@
 #include "SipEngineSDK/CallMedia.h"
 #include "SipEngineSDK/media/GstSupport.h"
 #include "support/TestSupport.h"
+#include "support/ToneAnalysis.h"
 
 #include <gtest/gtest.h>
 
@@ -42,15 +43,11 @@ private:
     int count_ = 0;
 };
 
-// Size of a file, 0 while it does not exist.
-size_t fileSize(const std::string& path);
-
-// 16-bit mono samples of a raw little-endian file.
-std::vector<int16_t> readSamples(const std::string& path, size_t skipSamples = 0);
-// Share of the signal's power at `frequency` (about 1 for a pure tone there).
-double toneShare(const std::vector<int16_t>& samples, double rate, double frequency);
-// Root mean square, full scale 1.0.
-double rms(const std::vector<int16_t>& samples);
+// File size and tone analysis, shared with the other media-carrying tests.
+using test::fileSize;
+using test::readSamples;
+using test::rms;
+using test::toneShare;
 
 // A UDP socket on a loopback address; port 0 lets the kernel choose.
 class UdpSocket {

@@ -2,6 +2,7 @@
 
 #include "PellixDataManager/PellixDataManagerPrivate.h"
 #include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixResponseImage.h"
+#include "PellixDataManager/PellixNetServer/RequestParams/PellixRootParam.h"
 #include "PellixProxyInfo/PellixProxyInfo.h"
 #include "platform/NotificationCenter.h"
 
@@ -89,6 +90,11 @@ void PellixNetServices::refreshAndResend(const std::shared_ptr<PellixBaseRequest
         store->appId(), store->secretKey(), store->package_name(),
         [param, bodyType, success, failure](bool ok, const PellixErrorPtr&) {
             if (ok) {
+                // A record that carries its own token (the family call's)
+                // would send the refused one again: it takes the fresh one.
+                if (auto root = std::dynamic_pointer_cast<PellixRootParam>(param); root && root->token()) {
+                    if (auto token = PellixProxyInfo::sharedInstance()->token()) root->setToken(token->token());
+                }
                 send(param, bodyType, success, failure, true);
                 return;
             }
