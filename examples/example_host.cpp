@@ -132,10 +132,9 @@ public:
 
     // What the host saw, in order; the journey succeeded when it saw all of it.
     static constexpr const char* kSteps[] = {
-        "registered with the platform",  "logged in",       "SIP account registered",
-        "door call received",            "answered",        "door station rings",
-        "call connected",                "voice stream ready", "own tone heard back",
-        "door opened",                   "call ended",      "logged out",
+        "registered with the platform", "logged in",          "SIP account registered", "door call received",
+        "answered",                     "door station rings", "call connected",         "voice stream ready",
+        "own tone heard back",          "door opened",        "call ended",             "logged out",
         "SIP account unregistered",
     };
 
@@ -179,8 +178,9 @@ public:
     // ---- PellixClientDelegate
     void callDidReceiveDoor(std::shared_ptr<PellixDoorCallModel> call) override {
         door_ = call;
-        step("door call received", "callDidReceiveDoor: door " + text(call->doorID()) + " " + text(call->doorName()) +
-                                       " (SIP " + text(call->doorCallerNO()) + ") calls room " + text(call->appRoomID()));
+        step("door call received", "callDidReceiveDoor: door " + text(call->doorID()) + " " +
+                                       text(call->doorName()) + " (SIP " + text(call->doorCallerNO()) +
+                                       ") calls room " + text(call->appRoomID()));
         // Answering calls the door station back; the remote view shows its
         // picture on a video call (this station sends audio only).
         PellixClient::answerDoorMediaCallType(kAudioOnly, call->doorCallerNO().value_or(""), remoteView_);
@@ -270,14 +270,13 @@ private:
     }
 
     void openDoor() {
-        PellixDataManager::openDoorWithRoomId(door_->appRoomID(), door_->doorID(),
-                                              [this](bool opened, const PellixErrorPtr& error) {
-                                                  if (!opened) return fail("opening the door failed: " + describe(error));
-                                                  step("door opened", "openDoorWithRoomId " + text(door_->appRoomID()) +
-                                                                          " door " + text(door_->doorID()));
-                                                  say("hangs up (hangupCurrentCall)");
-                                                  PellixClient::hangupCurrentCall();
-                                              });
+        auto opened = [this](bool ok, const PellixErrorPtr& error) {
+            if (!ok) return fail("opening the door failed: " + describe(error));
+            step("door opened", "openDoorWithRoomId " + text(door_->appRoomID()) + " door " + text(door_->doorID()));
+            say("hangs up (hangupCurrentCall)");
+            PellixClient::hangupCurrentCall();
+        };
+        PellixDataManager::openDoorWithRoomId(door_->appRoomID(), door_->doorID(), opened);
     }
 
     // The facade unregisters SIP on logout; the phone has left the SIP
