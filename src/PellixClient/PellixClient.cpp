@@ -75,7 +75,8 @@ void PellixClient::initPellixSDKWithUserInfo(const std::shared_ptr<PellixInitUse
                                              false, "", 0, false, false, kSipExpire, "", true, 0, "", "0", "", "0",
                                              "", "");
     // MQTT follows a moment later, once the registration has started. A
-    // logout in between wins: the session it closed is not reopened.
+    // logout (or a later login) in between wins: a session a logout closed
+    // is not reopened.
     const auto login = ++loginGeneration_;
     platform::DispatchQueue::main()->after(kMqttConnectDelay, [userInfo, login] {
         if (sharedInstance()->loginGeneration_ != login) return;
@@ -86,6 +87,8 @@ void PellixClient::initPellixSDKWithUserInfo(const std::shared_ptr<PellixInitUse
 
 void PellixClient::logoutCurrentAccount() {
     ++loginGeneration_;
+    // The resident's call does not outlive the session.
+    if (sipCallExists()) PellixSipCallManager::hangupCurrentCall();
     clearPellixClientCallData();
     endCallTimeOutTimer();
     PellixMQTTManager::clearCurrentSession();

@@ -3,8 +3,8 @@
 //
 // On creation it starts observing "PellixSDKClientInitUserInfo" (a user
 // record became available: the SIP account and the MQTT connection start
-// from it) and "PellixSDKClientLogout" (the resident logged out: calls end,
-// MQTT closes, SIP unregisters), so registration creates it before any user
+// from it) and "PellixSDKClientLogout" (the resident logged out: a SIP call
+// is hung up, MQTT closes, SIP unregisters), so registration creates it before any user
 // record can be posted. Observers run on the posting thread.
 //
 // It is the MQTT manager's delegate: door calls, remote hang-ups and notices

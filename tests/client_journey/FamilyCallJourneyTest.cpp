@@ -24,7 +24,7 @@ protected:
     std::vector<PellixErrorPtr> failures_;
 };
 
-TEST_F(FamilyCallJourney, TheCallsSipLegIsAnsweredAtOnceCarriesSoundAndTellsNoRoom) {
+TEST_F(FamilyCallJourney, TheCallsSipLegIsAnsweredAtOnceCarriesSoundTellsNoRoomAndEndsAtLogout) {
     ToneCalls tone;
     startPeers("door_station.xml");
     login();
@@ -56,7 +56,10 @@ TEST_F(FamilyCallJourney, TheCallsSipLegIsAnsweredAtOnceCarriesSoundAndTellsNoRo
     EXPECT_FALSE(client.callTimeOutTimerRunning());
     EXPECT_TRUE(pumpAll([&] { return tone.heardTone(); }, 20)) << "played " << fileSize(tone.played()) << " bytes";
 
-    PellixClient::hangupCurrentCall();
+    // Logging out ends the call.
+    std::optional<bool> loggedOut;
+    PellixDataManager::loginoutWithCompletion([&](bool ok, const PellixErrorPtr&) { loggedOut = ok; });
+    ASSERT_TRUE(pumpAll([&] { return loggedOut.has_value(); }));
     ASSERT_TRUE(pumpAll([&] { return !leg->running(); })) << leg->messages();
     EXPECT_EQ(leg->wait(), 0) << leg->messages() << leg->errors();
     EXPECT_EQ(leg->count("BYE sip:"), 1);

@@ -45,10 +45,7 @@ inline constexpr const char* kGateSip = "8007001";
 // The engine must come up on loopback, whichever test touches it first.
 class SipOnLoopback : public ::testing::Environment {
 public:
-    void SetUp() override {
-        SipEngineManager::setReachabilityHostName("localhost");
-        client::setText(SipEngineManager::config().transport.ipv4BindAddress, "127.0.0.1");
-    }
+    void SetUp() override { sipEngineOnLoopback(); }
 };
 
 // Pumps the main queue, and the SIP engine with it: a test that swaps the

@@ -17,6 +17,7 @@
 #include "PellixLog/PellixLog.h"
 #include "PellixProxyInfo/PellixFileManager.h"
 #include "PellixProxyInfo/PellixProxyInfo.h"
+#include "PellixSipCallManager/SipEngineManager.h"
 #include "platform/JSON.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
@@ -59,10 +60,20 @@ inline std::string shellOutput(const std::string& command) {
     return out;
 }
 
-// The platform stand-in, started with the given certificate pair.
+// A login registers the user record's SIP account, which brings the SIP
+// engine up: it must bind and probe on loopback only. Takes effect when the
+// engine starts, so it is set before anything can start it.
+inline void sipEngineOnLoopback() {
+    SipEngineManager::setReachabilityHostName("localhost");
+    client::setText(SipEngineManager::config().transport.ipv4BindAddress, "127.0.0.1");
+}
+
+// The platform stand-in, started with the given certificate pair. Its user
+// record names a SIP registrar on loopback, so the engine stays there too.
 class PlatformStandIn {
 public:
     explicit PlatformStandIn(const TestCerts::Pair& pair, std::vector<std::string> extra = {}) {
+        sipEngineOnLoopback();
         std::vector<std::string> argv{"node", sourceDir() + "/tests/peers/platform/server.js", "--cert", pair.cert,
                                       "--key", pair.key, "--port", "0", "--broker-port", "8883"};
         argv.insert(argv.end(), extra.begin(), extra.end());
