@@ -1,25 +1,91 @@
 #!/usr/bin/env bash
 # Starts the local peers the example host talks to, runs it, stops them.
 #
-# The platform stand-in runs on a free loopback port with a throwaway CA and
-# leaf certificate made here; the example host trusts that CA through
-# SSL_CERT_FILE and keeps its files in a temporary home.
+#   examples/run.sh [build dir]
+#
+# The peers, all on free loopback ports:
+# - the platform stand-in (HTTPS, with a throwaway CA and leaf made here; the
+#   example host trusts that CA through SSL_CERT_FILE and keeps its files in a
+#   temporary home). Its user record names the broker and the SIP server below.
+# - mosquitto, the broker of the door-call messages.
+# - sipp as the door station and its SIP server (examples/door_station.xml):
+#   it registers the resident's phone, answers its call with -rtp_echo and
+#   sees the BYE and the un-REGISTER.
+# - mosquitto_sub as another device of the resident's room 5001: it shows
+#   the door call and the "hangUpCall" the host's facade publishes when the
+#   call connects.
+# Once the host's session has subscribed its room topic and the phone is
+# registered, the stand-in publishes the door call of door 7001 to room 5001.
+#
+# The peers' lines carry the milliseconds since the host was started, as the
+# host's own lines do (PELLIX_EXAMPLE_T0_US tells the host that moment). The last line is the host's exit status; the script
+# exits with it, or with 1 when a peer missed a step the host cannot see.
 set -euo pipefail
 build=${1:-build}
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 tmp=$(mktemp -d)
-standin_pid=""
-broker_pid=""
-door_pid=""
+pids=()
 cleanup() {
-    for pid in $door_pid $broker_pid $standin_pid; do
+    local pid
+    for pid in "${pids[@]}"; do
         kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${pids[@]}"; do
         wait "$pid" 2>/dev/null || true
     done
     rm -rf "$tmp"
 }
 trap cleanup EXIT
+
+# Free loopback ports: the broker's TCP port, the SIP server's UDP port and
+# four UDP ports in a row for sipp's echo (audio RTP/RTCP, video RTP/RTCP).
+read -r mqtt_port sip_port media_port < <(python3 - <<'EOF'
+import socket
+def free(kind):
+    s = socket.socket(socket.AF_INET, kind)
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+def free_run():
+    for _ in range(100):
+        base = free(socket.SOCK_DGRAM) & ~3
+        if not 1024 < base < 60000:
+            continue
+        try:
+            held = []
+            for p in range(base, base + 4):
+                s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+                held.append(s)
+                s.bind(("127.0.0.1", p))
+            return base
+        except OSError:
+            pass
+        finally:
+            for s in held:
+                s.close()
+    raise SystemExit("no free UDP ports")
+sip = free(socket.SOCK_DGRAM)
+media = free_run()
+while media <= sip <= media + 3:
+    media = free_run()
+print(free(socket.SOCK_STREAM), sip, media)
+EOF
+)
+
+wait_for() {  # seconds, what, command...
+    local tries=$(( $1 * 10 )) what=$2
+    shift 2
+    for _ in $(seq 1 "$tries"); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    echo "$what did not start" >&2
+    return 1
+}
+tcp_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+udp_bound() { grep -q "^ *[0-9]*: [0-9A-F]*:$(printf '%04X' "$1") " /proc/net/udp; }
 
 (
     cd "$tmp"
@@ -33,44 +99,91 @@ trap cleanup EXIT
         -extfile ext.cnf 2>/dev/null
 )
 
-node "$root/tests/peers/platform/server.js" --cert "$tmp/leaf.pem" --key "$tmp/leaf.key" --port 0 \
-    > "$tmp/standin.out" 2> "$tmp/standin.err" &
-standin_pid=$!
-port=""
-for _ in $(seq 1 100); do
-    port=$(sed -n 's/^listening \([0-9]*\)$/\1/p' "$tmp/standin.out")
-    [ -n "$port" ] && break
-    sleep 0.1
-done
-if [ -z "$port" ]; then
-    echo "the platform stand-in did not start:" >&2
-    cat "$tmp/standin.err" >&2
-    exit 1
-fi
-
-# A local broker for the door-call messages, on a free loopback port.
-mqtt_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$mqtt_port" > "$tmp/mosquitto.conf"
 mosquitto -v -c "$tmp/mosquitto.conf" > "$tmp/mosquitto.log" 2>&1 &
-broker_pid=$!
+pids+=($!)
+wait_for 30 "mosquitto" tcp_open "$mqtt_port" || { cat "$tmp/mosquitto.log" >&2; exit 1; }
 
-# The door station: once the resident's session has subscribed its room
-# topic, it publishes a door call there.
+# -timeout bounds the door station's life should anything hang.
+sipp -sf "$root/examples/door_station.xml" -i 127.0.0.1 -p "$sip_port" -mi 127.0.0.1 -mp "$media_port" \
+    -rtp_echo -nostdin -trace_logs -log_file "$tmp/door.log" -trace_err -error_file "$tmp/door.err" \
+    -timeout 180 -timeout_error > "$tmp/sipp.out" 2>&1 &
+pids+=($!)
+wait_for 30 "sipp" udp_bound "$sip_port" || { cat "$tmp/sipp.out" >&2; exit 1; }
+touch "$tmp/door.log"
+
+node "$root/tests/peers/platform/server.js" --cert "$tmp/leaf.pem" --key "$tmp/leaf.key" --port 0 \
+    --broker-port "$mqtt_port" --sip-host 127.0.0.1 --sip-port "$sip_port" \
+    > "$tmp/standin.out" 2> "$tmp/standin.err" &
+pids+=($!)
+standin_listening() { grep -q '^listening [0-9]*$' "$tmp/standin.out"; }
+wait_for 30 "the platform stand-in" standin_listening || { cat "$tmp/standin.err" >&2; exit 1; }
+port=$(sed -n 's/^listening \([0-9]*\)$/\1/p' "$tmp/standin.out")
+
+# Another device of room 5001, listening on the room's topic.
+mosquitto_sub -h 127.0.0.1 -p "$mqtt_port" -i room-5001-panel -q 1 -t app/room_id/5001 > "$tmp/room.out" 2>&1 &
+pids+=($!)
+panel_subscribed() { grep -q "Received SUBSCRIBE from room-5001-panel" "$tmp/mosquitto.log"; }
+wait_for 30 "the room's other device" panel_subscribed
+
+t0=${EPOCHREALTIME/./}
+stamp() {
+    local now=${EPOCHREALTIME/./}
+    printf '[%6d ms] %s\n' $(( (now - t0) / 1000 )) "$1"
+}
+# Prints a peer's lines as they appear; tail ends with this script.
+follow() {  # prefix file
+    tail --pid=$$ -n +1 -F "$2" 2>/dev/null | while IFS= read -r line; do stamp "$1$line"; done
+}
+follow "door station: " "$tmp/door.log" &
+follow "room 5001, another device, receives: " "$tmp/room.out" &
+
+# The platform: once the resident's session (MQTT client id = its SIP number)
+# has subscribed and the phone is registered at the SIP server, a visitor
+# presses the bell of door 7001 and the platform sends the door call.
 (
-    for _ in $(seq 1 300); do
-        grep -q "Received SUBSCRIBE" "$tmp/mosquitto.log" 2>/dev/null && break
+    for _ in $(seq 1 600); do
+        grep -q "Received SUBSCRIBE from 1000101" "$tmp/mosquitto.log" &&
+            grep -q "REGISTER of 1000101 accepted" "$tmp/door.log" && break
         sleep 0.1
     done
-    topic=$(sed -n 's/^  topic  *\([^,]*\).*$/\1/p' "$tmp/host.out" | head -1)
-    mosquitto_pub -h 127.0.0.1 -p "$mqtt_port" -q 1 -t "$topic" -m \
-        '{"cmd":"makeCall","transactionID":"tx-example","expiredAt":4102444800,"data":{"incomingType":1,"doorSipNO":"8001","doorName":"Front gate","doorGuid":"g-1","appRoomID":"'"${topic##*/}"'"}}'
-    echo "[door station] published a door call on $topic" >&2
+    stamp "platform: a visitor rings door 7001 (南大门) for room 5001; the platform publishes the door call"
+    curl -sS -o /dev/null --cacert "$tmp/ca.pem" -H 'Content-Type: application/json' \
+        -d '{"cmd":"makeCall","room_id":"5001","qos":1}' "https://127.0.0.1:$port/__admin/publish" ||
+        stamp "platform: publishing the door call failed"
 ) &
-door_pid=$!
+pids+=($!)
 
 mkdir -p "$tmp/home"
 status=0
-SSL_CERT_FILE="$tmp/ca.pem" "$build/examples/pellix_example" "$port" "$tmp/home" "$mqtt_port" \
-    | tee "$tmp/host.out" || status=$?
+PELLIX_EXAMPLE_T0_US=$t0 SSL_CERT_FILE="$tmp/ca.pem" "$build/examples/pellix_example" "$port" "$tmp/home" "$mqtt_port" \
+    || status=$?
+
+# What the host cannot see for itself: the door station's side of the call
+# and the message that stops the room's other devices ringing.
+door_steps=("REGISTER of 1000101 accepted" "INVITE from sip:1000101 to sip:8007001" "answered;"
+    "BYE from the phone" "un-REGISTER of 1000101")
+door_saw_all() {
+    local s
+    for s in "${door_steps[@]}"; do grep -qF "$s" "$tmp/door.log" || return 1; done
+}
+hangups() { grep -c '"cmd":"hangUpCall".*"toSipNO":"1000101"' "$tmp/room.out" || true; }
+peers=0
+wait_for 5 "" door_saw_all 2>/dev/null || true
+sleep 0.2  # the last peer lines are printed
+for s in "${door_steps[@]}"; do
+    grep -qF "$s" "$tmp/door.log" || { echo "door station never saw: $s"; peers=1; }
+done
+if [ "$(hangups)" != 1 ]; then
+    echo "room 5001's other device received $(hangups) \"hangUpCall\" messages for 1000101 instead of one"
+    peers=1
+fi
+if [ "$peers" != 0 ] && [ -s "$tmp/door.err" ]; then
+    echo "door station errors:"
+    cat "$tmp/door.err"
+    echo
+fi
+[ "$peers" = 0 ] && echo "peers: the door station saw the whole call and room 5001's other device one \"hangUpCall\""
 echo "example host exit status: $status"
+[ "$status" = 0 ] && exit "$peers"
 exit "$status"
