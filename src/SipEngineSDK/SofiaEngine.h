@@ -47,7 +47,12 @@ public:
     std::chrono::steady_clock::time_point nextKeepAlive{};
     int authAttempts = 0;
     bool unregistering = false;
+    bool inFlight = false;  // a REGISTER of ours awaits its final answer
     bool wanted = false;   // registered or being registered at the host's request
+    // The registration's Call-ID and last CSeq: a handle made afresh after a
+    // transport rebuild goes on with the same registration.
+    std::string callId;
+    uint32_t lastCSeq = 0;
 };
 
 class SofiaVideoStream final : public VideoStream {
@@ -226,6 +231,12 @@ private:
     void registrationFailed(SofiaProfile& profile, int status, const char* phrase);
     std::unique_ptr<media::CallMedia> makeMedia();
     void destroyRetired();
+    bool createNua();
+    // Closes sofia's transports (with the stack that owns them), binds new
+    // ones and registers again what was registered or being registered.
+    void rebuildTransport();
+    bool hasLiveCalls() const;
+    bool registrationInFlight() const;
     // OPTIONS to the registrar of each registered profile that asks for it,
     // every keep-alive interval.
     void keepAlive();
@@ -240,6 +251,16 @@ private:
     bool reachable_ = true;
     bool autoRinging_ = false;
     std::string localAddress_;
+    std::string contactUrl_;      // where sofia binds
+    std::string stunServer_;
+    // Transport reset: asked for, done at the next ProcessEvents() outside
+    // sofia's callbacks, once no call needs the dialogs of the old stack and
+    // no REGISTER awaits its answer on it.
+    bool resetPending_ = false;
+    bool rebuilding_ = false;
+    int resetStreak_ = 0;         // rebuilds since the last successful registration
+    std::optional<std::chrono::steady_clock::time_point> reRegisterAt_;
+    std::chrono::steady_clock::time_point rebindRetryAt_{};
     std::string userAgent_;
     std::string resolvConf_;
     std::vector<std::string> dnsServers_;
