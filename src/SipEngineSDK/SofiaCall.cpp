@@ -310,8 +310,15 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
         return;
     }
     case nua_r_info:
+        if (status < 200) return;
         if (status >= 300)
             pellix::platform::Log::write("[SipEngine] DTMF INFO refused: " + std::to_string(status));
+        if (call.infosInFlight_ > 0 && --call.infosInFlight_ == 0 && call.queuedUpdate_) {
+            bool video = *call.queuedUpdate_;
+            call.queuedUpdate_.reset();
+            if (!call.ended_ && !call.hangingUp_ && call.handle_) call.sendUpdate(video);
+            else call.updating_ = false;
+        }
         return;
     default:
         return;
@@ -415,12 +422,23 @@ bool SofiaCall::Hangup() {
 bool SofiaCall::UpdateMedia(bool video) {
     if (ended_ || !handle_ || !connected_ || updating_ || hangingUp_) return false;
     if (video && engine_.codecs(media::StreamKind::Video).empty()) return false;
+    updating_ = true;
+    if (infosInFlight_ > 0) {
+        // sofia holds an INVITE asked for while an INFO is unanswered and
+        // never sends it: it goes out once the INFOs are answered.
+        queuedUpdate_ = video;
+        return true;
+    }
+    sendUpdate(video);
+    return true;
+}
+
+void SofiaCall::sendUpdate(bool video) {
     wantVideo_ = video;
     ++sdpVersion_;
     updating_ = true;
     std::string o = offer(video);
     nua_invite(handle_, SOATAG_USER_SDP_STR(o.c_str()), TAG_END());
-    return true;
 }
 
 bool SofiaCall::SendDtmf(int, const char* tones, int) {
@@ -432,6 +450,7 @@ bool SofiaCall::SendDtmf(int, const char* tones, int) {
         std::string body = headers::writeDtmfRelay(tone);
         nua_info(handle_, SIPTAG_CONTENT_TYPE_STR("application/dtmf-relay"), SIPTAG_PAYLOAD_STR(body.c_str()),
                  TAG_END());
+        ++infosInFlight_;
         sent = true;
     }
     return sent;

@@ -120,6 +120,8 @@ private:
     // hands the agreed streams to the media.
     void applyMedia();
     void applyVideoPlan();
+    // Sends the re-INVITE of a media update.
+    void sendUpdate(bool video);
 
     SofiaEngine& engine_;
     SofiaProfile* profile_ = nullptr;   // outgoing: the caller's account, for challenges
@@ -132,7 +134,9 @@ private:
     bool wantVideo_ = false;
     bool answered_ = false;     // incoming: 200 sent; outgoing: 200 received
     bool hangingUp_ = false;
-    bool updating_ = false;     // our re-INVITE in flight
+    bool updating_ = false;     // our re-INVITE in flight or waiting for the INFOs
+    int infosInFlight_ = 0;     // DTMF INFOs not yet answered
+    std::optional<bool> queuedUpdate_;   // re-INVITE (video on/off) held until they are
     bool remoteUpdating_ = false;
     bool reported1xx_[2] = {false, false};
     bool ended_ = false;

@@ -98,8 +98,12 @@ TEST(CallManagerSipp, DoorStationRoomCallIsAudioAndTerminationWhileRingingDeclin
 }
 
 struct VideoSeen : Seen {
-    int remoteFps = 0, remoteSize = 0, videoReady = 0, connected = 0;
-    void sipRemoteVideoFps(std::int64_t fps, std::int64_t) override { remoteFps += fps > 0; }
+    int remoteFps = 0, remoteSize = 0, videoReady = 0, connected = 0, rateReports = 0;
+    void sipRemoteVideoFps(std::int64_t fps, std::int64_t) override {
+        remoteFps += fps > 0;
+        ++rateReports;
+    }
+    void sipLocalVideoFps(std::int64_t, std::int64_t) override { ++rateReports; }
     void sipRemoteVideoScreenSizeChangeWidth(std::int64_t w, std::int64_t h) override { remoteSize += w > 0 && h > 0; }
     void sipVideoMediaStreamReady() override { ++videoReady; }
     void sipTheCallIsConnectedDirection(std::int64_t, bool, bool) override { ++connected; }
@@ -199,6 +203,21 @@ TEST(CallManagerSipp, AnsweredVideoCallDrawsTheEchoedPicturePausesInTheBackgroun
         return info != std::string::npos && log.find("SIP/2.0 200 OK", info) != std::string::npos;
     };
     ASSERT_TRUE(until(infoAnswered, 10)) << messages();
+    // Then the offer without video, once the INFO is done with.
+    auto reinviteAnswered = [&] {
+        const std::string log = messages();
+        const auto info = log.find("INFO sip:");
+        const auto reinvite = log.find("INVITE sip:", info);
+        return reinvite != std::string::npos && log.find("SIP/2.0 200 OK", reinvite) != std::string::npos;
+    };
+    ASSERT_TRUE(until(reinviteAnswered, 10)) << messages();
+    // The agreed session has no video: its pipeline stops and so do its
+    // statistics.
+    ASSERT_TRUE(until([&] { return m.currentCall() && !m.currentCall()->SupportVideo(); }, 10)) << messages();
+    const int reportsAfterSwitch = seen->rateReports;
+    until([] { return false; }, 2.5);
+    EXPECT_EQ(seen->rateReports, reportsAfterSwitch) << "video statistics after the video stopped";
+    ASSERT_NE(m.currentCall(), nullptr) << "the call goes on as audio";
     PellixSipCallManager::hangupCurrentCall();
     ASSERT_TRUE(until([&] { return !door.running(); }, 10));
     EXPECT_EQ(door.wait(), 0) << door.output() << door.errorOutput();
