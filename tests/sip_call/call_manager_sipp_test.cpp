@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <fstream>
 #include <functional>
@@ -45,6 +50,17 @@ int engineUdpPort() {
         if (local.rfind("0100007F:", 0) == 0 && inodes.count(inode)) return std::stoi(local.substr(9), nullptr, 16);
     }
     return 0;
+}
+
+bool udpPortTaken(int port) {
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    bool taken = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0;
+    ::close(fd);
+    return taken;
 }
 
 struct Seen : PellixSipCallDelegate {
@@ -94,6 +110,67 @@ TEST(CallManagerSipp, DoorStationRoomCallIsAudioAndTerminationWhileRingingDeclin
     ASSERT_TRUE(main->runUntil(pumped([&] { return m.callDirection() == -1; }), 10));
     ASSERT_TRUE(main->runUntil(pumped([&] { return !door.running(); }), 10));
     EXPECT_EQ(door.wait(), 0) << door.output() << door.errorOutput();
+    PellixSipCallManager::removeDelegate();
+}
+
+TEST(CallManagerSipp, PlacedCallOffersVideoForEveryMediaTypeButAudio) {
+    SipEngineManager::setReachabilityHostName("localhost");
+    client::setText(SipEngineManager::config().transport.ipv4BindAddress, "127.0.0.1");
+    auto& m = *PellixSipCallManager::sharedInstance();
+    ASSERT_TRUE(SipEngineManager::sharedInstance()->isInitialized());
+    auto seen = std::make_shared<Seen>();
+    PellixSipCallManager::registrationDelegate(seen);
+    auto main = platform::RunLoop::main();
+    auto until = [&](const std::function<bool()>& done, double seconds) {
+        return main->runUntil(
+            [&] {
+                SipEngineManager::sharedInstance()->handleTimer();
+                return done();
+            },
+            seconds);
+    };
+    struct Case {
+        std::int64_t mediaCallType;
+        bool video;
+    };
+    for (const Case c : {Case{1, false}, Case{2, true}, Case{0, true}}) {
+        SCOPED_TRACE("media call type " + std::to_string(c.mediaCallType));
+        seen->calls.clear();
+        TempDir dir;
+        const int port = freePort();
+        // The door station is busy: the offer is all this needs of it.
+        Process callee({"sipp", "-sf", sourceDir() + "/tests/sip_engine/scenarios/uas_busy.xml", "-i", "127.0.0.1",
+                        "-p", std::to_string(port), "-m", "1", "-nostdin", "-trace_err", "-error_file",
+                        dir.file("errors.log"), "-trace_msg", "-message_file", dir.file("messages.log"), "-timeout",
+                        "20", "-timeout_error", "-mi", "127.0.0.1", "-mp", std::to_string(freePort())});
+        // A request sent before sipp has bound its port would bounce.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!udpPortTaken(port) && callee.running() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        auto* profile = SipEngineManager::sharedInstance()->gainCurrentSipProfile();
+        ASSERT_NE(profile, nullptr);
+        profile->SetUserName("1001");
+        profile->SetDomain(("127.0.0.1:" + std::to_string(port)).c_str());
+        PellixSipCallManager::makeCallWithCallType(1, c.mediaCallType, true, false, PellixVideoView::create(), 0,
+                                                   "2001", PellixVideoView::create());
+        ASSERT_TRUE(until([&] { return !seen->calls.empty() && seen->calls.back() == "rejected"; }, 15))
+            << callee.errorOutput();
+        EXPECT_EQ(seen->calls.front(), "new 2 " + std::to_string(m.currentIncomingCallType()) + " 2001 nil");
+        ASSERT_TRUE(until([&] { return !callee.running(); }, 10));
+        EXPECT_EQ(callee.wait(), 0) << callee.errorOutput();
+        std::ifstream in(dir.file("messages.log"));
+        const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto invite = log.find("INVITE sip:2001@");
+        ASSERT_NE(invite, std::string::npos) << log;
+        const std::string offer = log.substr(invite, log.find("-----", invite) - invite);
+        EXPECT_NE(offer.find("m=audio "), std::string::npos) << offer;
+        if (c.video) {
+            EXPECT_NE(offer.find("m=video "), std::string::npos) << offer;
+            EXPECT_EQ(offer.find("m=video 0 "), std::string::npos) << offer;
+        } else {
+            EXPECT_EQ(offer.find("m=video"), std::string::npos) << offer;
+        }
+    }
     PellixSipCallManager::removeDelegate();
 }
 
