@@ -1,10 +1,10 @@
 // A whole call through the engine against sipp as the door station, whose
 // media port echoes our RTP: the tone we capture must come back through the
 // network, the jitter buffer and the decoder, and silence when muted.
+#include <algorithm>
+
 #include "MediaTestKit.h"
 #include "SipEngineSDK/SipEngine.h"
-
-#include <algorithm>
 #include "SipEngineSDK/media/GstCallMedia.h"
 
 namespace pellix::test::media {
