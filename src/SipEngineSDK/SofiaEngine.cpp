@@ -498,7 +498,9 @@ void SofiaEngine::Unregister(SipProfile* p) {
 
 void SofiaEngine::Refresh(SipProfile* p) {
     SofiaProfile* profile = profileOf(p);
-    if (!profile || !nua_ || !profile->handle || !profile->wanted || !reachable_) return;
+    // A rebuilt transport leaves the account without a handle until it
+    // registers again; that is made here if need be.
+    if (!profile || !nua_ || !profile->wanted || !reachable_ || (!profile->handle && !usable(*profile))) return;
     sendRegister(*profile, false);
 }
 
@@ -507,7 +509,7 @@ void SofiaEngine::SetNetworkReachable(bool reachable) {
     reachable_ = reachable;
     if (reachable && wasDown)
         for (auto& [name, p] : profiles_)
-            if (p->wanted && p->handle) sendRegister(*p, false);
+            if (p->wanted && nua_ && (p->handle || usable(*p))) sendRegister(*p, false);
 }
 
 bool SofiaEngine::IsRegistered(SipProfile* p) {

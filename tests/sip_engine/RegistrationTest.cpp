@@ -136,6 +136,29 @@ TEST(SipRegistration, UnavailableRegistrarRebuildsTheTransportAndTheNextRegister
     EXPECT_LT(std::stol(cseqs[1]), std::stol(cseqs[2])) << cseqs[1] << " / " << cseqs[2];
 }
 
+TEST(SipRegistration, RebuildWhileTheNetworkIsDownRegistersWhenItComesBack) {
+    auto registrar = Sipp::server("register_unavailable");
+    TestEngine engine;
+    struct DownAfter503 : ResetOn503 {
+        using ResetOn503::ResetOn503;
+        void OnRegistrationFailed(client::SipProfile* p, int code, const char* reason) override {
+            ResetOn503::OnRegistrationFailed(p, code, reason);
+            engine->GetRegistrationManager()->SetNetworkReachable(false);
+        }
+    } resetter(engine.get());
+    engine->GetRegistrationManager()->AddObserver(&resetter);
+    auto* profile = engine.profile(registrar->port());
+    engine->GetRegistrationManager()->Register(profile);
+    ASSERT_TRUE(engine.pumpUntil([&] { return resetter.resets == 1; })) << registrar->errors();
+    engine.pumpFor(std::chrono::milliseconds(300));
+    EXPECT_FALSE(engine.recorder().has("registered")) << "registered while the network was down";
+    engine->GetRegistrationManager()->SetNetworkReachable(true);
+    ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("registered"); })) << registrar->messages();
+    engine->GetRegistrationManager()->Unregister(profile);
+    ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("cleared"); })) << registrar->messages();
+    EXPECT_EQ(registrar->wait(), 0) << registrar->errors();
+}
+
 TEST(SipRegistration, RegistrarThatStaysUnavailableIsAskedAgainLessAndLessOften) {
     auto registrar = Sipp::server("register_unavailable_always");
     TestEngine engine;
