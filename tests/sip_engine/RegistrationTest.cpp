@@ -159,6 +159,30 @@ TEST(SipRegistration, RebuildWhileTheNetworkIsDownRegistersWhenItComesBack) {
     EXPECT_EQ(registrar->wait(), 0) << registrar->errors();
 }
 
+TEST(SipRegistration, TransportResetDuringACallWaitsForTheCallToEnd) {
+    auto callee = Sipp::server("uas_update");
+    TestEngine engine;
+    auto& rec = engine.recorder();
+    const auto before = udpSocketsOnPort(engine.port());
+    client::Call* call = engine->GetCallManager()->MakeCall(engine.profile(callee->port()), "2001", "ios-app", false,
+                                                            1, true, 0, {});
+    ASSERT_NE(call, nullptr);
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.reached(client::Call::kConnected); })) << callee->errors();
+    engine->ResetTransport();
+    engine.pumpFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(udpSocketsOnPort(engine.port()), before) << "the call's transport went away under it";
+    // The dialog still works: a re-INVITE is answered, the BYE too.
+    ASSERT_TRUE(call->UpdateMedia(false));
+    ASSERT_TRUE(engine.pumpUntil([&] { return !call->SupportVideo(); })) << callee->errors();
+    EXPECT_TRUE(call->Hangup());
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.reached(client::Call::kEnded); }));
+    EXPECT_EQ(callee->wait(), 0) << callee->errors();
+    ASSERT_TRUE(engine.pumpUntil([&] {
+        auto now = udpSocketsOnPort(engine.port());
+        return !now.empty() && now != before;
+    })) << "the reset was not done once the call had ended";
+}
+
 TEST(SipRegistration, RegistrarThatStaysUnavailableIsAskedAgainLessAndLessOften) {
     auto registrar = Sipp::server("register_unavailable_always");
     TestEngine engine;
