@@ -6,6 +6,7 @@
 #include <sofia-sip/sip_status.h>
 #include <sofia-sip/soa_tag.h>
 #include <sofia-sip/su_tag_io.h>
+#include <sofia-sip/su_uniqueid.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -198,6 +199,14 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
             authenticate(call.handle_, sip, *call.profile_, call.authAttempts_))
             return;
         if (call.updating_ || call.connected_) {
+            if (status == 491 && call.updating_ && call.connected_) {
+                // Both ends offered at once (a far end of ours answers the
+                // digit 7 with its own re-INVITE): try again after a random
+                // wait, longer for the end that made the call, so one wins.
+                const int ms = static_cast<int>(call.direction_ == Call::kOutgoing ? 2100 + su_random() % 1900 : su_random() % 2000);
+                call.retryUpdateAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+                return;
+            }
             if (status >= 200) call.updating_ = false;
             return;
         }
@@ -258,9 +267,15 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
         int cs = -1;
         char const* l = nullptr;
         char const* r = nullptr;
-        tl_gets(tags, NUTAG_CALLSTATE_REF(cs), SOATAG_LOCAL_SDP_STR_REF(l), SOATAG_REMOTE_SDP_STR_REF(r), TAG_END());
+        int answerReceived = 0, answerSent = 0;
+        tl_gets(tags, NUTAG_CALLSTATE_REF(cs), SOATAG_LOCAL_SDP_STR_REF(l), SOATAG_REMOTE_SDP_STR_REF(r),
+                NUTAG_ANSWER_RECV_REF(answerReceived), NUTAG_ANSWER_SENT_REF(answerSent), TAG_END());
         if (l) call.localSdp_ = l;
         if (r) call.remoteSdp_ = r;
+        // During the call, only a finished offer and answer changes the
+        // media: an offer of ours that is still out, or was refused (a 491
+        // when both ends offered at once), changes nothing.
+        if (call.connected_ && (answerReceived || answerSent) && cs != nua_callstate_terminated) call.applyMedia();
         if ((cs == nua_callstate_calling || cs == nua_callstate_proceeding) && call.direction_ == Call::kOutgoing &&
             !call.reported1xx_[0] && !call.hangingUp_) {
             // nua keeps 100 Trying to itself; the INVITE on its way is what
@@ -268,7 +283,7 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
             call.reported1xx_[0] = true;
             reportState(call, Call::kProcessing);
         } else if (cs == nua_callstate_ready) {
-            call.applyMedia();
+            if (!call.connected_) call.applyMedia();
             if (!call.connected_) {
                 if (call.hangingUp_) return;
                 call.connected_ = true;

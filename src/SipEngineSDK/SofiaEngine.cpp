@@ -252,6 +252,13 @@ void SofiaEngine::ProcessEvents() {
         deferred_.pop_front();
         work();
     }
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& c : calls_)
+        if (c->retryUpdateAt_ && now >= *c->retryUpdateAt_) {
+            c->retryUpdateAt_.reset();
+            if (!c->ended_ && !c->hangingUp_ && c->handle_) c->sendUpdate(c->wantVideo_);
+            else c->updating_ = false;
+        }
     for (int i = 0; i < 8 && !quiet_; ++i) su_root_step(root_, 0);
     keepAlive();
     std::vector<media::MediaEvent> events;

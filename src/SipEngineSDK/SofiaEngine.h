@@ -137,6 +137,7 @@ private:
     bool updating_ = false;     // our re-INVITE in flight or waiting for the INFOs
     int infosInFlight_ = 0;     // DTMF INFOs not yet answered
     std::optional<bool> queuedUpdate_;   // re-INVITE (video on/off) held until they are
+    std::optional<std::chrono::steady_clock::time_point> retryUpdateAt_;   // after a 491
     bool remoteUpdating_ = false;
     bool reported1xx_[2] = {false, false};
     bool ended_ = false;
