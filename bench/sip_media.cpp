@@ -5,8 +5,12 @@
 // Each subject talks to the same kind of gst-launch peer, which is not
 // measured. Reported: CPU seconds per second of call for each side after a
 // warm-up, and the ratio media / gst-launch. Then 100 short calls one after
-// the other, with the resident memory after the 10th and the 100th.
+// the other, with the resident memory after the 10th and the 100th. Last,
+// the audio delay of a whole call through the engine against sipp as the door
+// station echoing our RTP: from a tone's onset leaving the microphone to its
+// onset reaching the loudspeaker, next to the jitter buffer's latency.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -15,8 +19,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -24,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "SipEngineSDK/SipEngine.h"
 #include "SipEngineSDK/media/GstCallMedia.h"
 
 extern char** environ;
@@ -56,24 +67,28 @@ uint16_t freeEvenPort() {
     return 0;
 }
 
-// A gst-launch-1.0 process, stopped and reaped on destruction.
-class GstLaunch {
+// A child process, stopped and reaped on destruction.
+class Spawned {
 public:
-    explicit GstLaunch(const std::string& description) {
-        std::vector<std::string> words = {"gst-launch-1.0", "-q"};
-        std::istringstream in(description);
-        for (std::string w; in >> w;) words.push_back(w);
+    // `quiet`: its standard output goes to /dev/null.
+    explicit Spawned(std::vector<std::string> words, bool quiet = false) {
         std::vector<char*> argv;
         for (auto& w : words) argv.push_back(w.data());
         argv.push_back(nullptr);
-        if (posix_spawnp(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (quiet) posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
     }
-    ~GstLaunch() {
+    ~Spawned() {
         if (pid_ <= 0) return;
         ::kill(pid_, SIGTERM);
         int status = 0;
         ::waitpid(pid_, &status, 0);
     }
+    Spawned(const Spawned&) = delete;
+    Spawned& operator=(const Spawned&) = delete;
     // User + system CPU seconds so far.
     double cpu() const {
         std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
@@ -88,6 +103,20 @@ public:
 
 private:
     pid_t pid_ = -1;
+};
+
+// A gst-launch-1.0 pipeline.
+class GstLaunch : public Spawned {
+public:
+    explicit GstLaunch(const std::string& description) : Spawned(words(description)) {}
+
+private:
+    static std::vector<std::string> words(const std::string& description) {
+        std::vector<std::string> out = {"gst-launch-1.0", "-q"};
+        std::istringstream in(description);
+        for (std::string w; in >> w;) out.push_back(w);
+        return out;
+    }
 };
 
 double selfCpu() {
@@ -245,6 +274,154 @@ void BM_Media_100Calls(benchmark::State& state) {
     state.counters["rss_after_100_MB"] = static_cast<double>(afterHundred) / 1024;
 }
 
+// Onsets of a tone in 8 kHz 16-bit mono sound read from a pipe: the moment
+// the first loud sample after at least 100 ms of quiet was produced, taking
+// each read as ending now.
+class OnsetClock {
+public:
+    explicit OnsetClock(int fd) : fd_(fd), thread_([this] { run(); }) {}
+    ~OnsetClock() { thread_.join(); }
+    std::vector<std::chrono::steady_clock::time_point> onsets() {
+        std::lock_guard lock(mutex_);
+        return onsets_;
+    }
+
+private:
+    void run() {
+        int16_t samples[4096];
+        size_t quiet = 0;
+        for (;;) {
+            const ssize_t n = ::read(fd_, samples, sizeof samples);
+            if (n <= 0) return;
+            const auto now = std::chrono::steady_clock::now();
+            const size_t count = static_cast<size_t>(n) / 2;
+            for (size_t i = 0; i < count; ++i) {
+                if (std::abs(samples[i]) < 2000) {
+                    ++quiet;
+                    continue;
+                }
+                if (quiet >= 800) {
+                    std::lock_guard lock(mutex_);
+                    onsets_.push_back(now - std::chrono::microseconds((count - i) * 125));
+                }
+                quiet = 0;
+            }
+        }
+    }
+    int fd_;
+    std::mutex mutex_;
+    std::vector<std::chrono::steady_clock::time_point> onsets_;
+    std::thread thread_;
+};
+
+void BM_Engine_EchoLoopAudioDelay(benchmark::State& state) {
+    // Ticks of 40 ms of 1 kHz every half second: the "sent" pipe taps them
+    // as the source produces them, the "heard" pipe gets what the sink plays
+    // (in step with the clock, as a loudspeaker would).
+    int sent[2], heard[2];
+    if (::pipe(sent) != 0 || ::pipe(heard) != 0) {
+        state.SkipWithError("no pipes");
+        return;
+    }
+    const std::string source =
+        "audiotestsrc is-live=true wave=ticks freq=1000 sine-periods-per-tick=40 tick-interval=500000000 volume=0.5 "
+        "samplesperbuffer=160 ! audio/x-raw,format=S16LE,rate=8000,channels=1 ! tee name=sent sent. ! queue ! "
+        "fdsink fd=" + std::to_string(sent[1]) + " sync=false async=false sent. ! queue";
+    // A sink that syncs to the clock plays each buffer its processing
+    // deadline (GStreamer's default: 20 ms) after the pipeline's latency;
+    // the argument sets it, to show the call path's own share apart.
+    const std::string sink = "audio/x-raw,format=S16LE,channels=1,rate=8000 ! fdsink sync=true processing-deadline=" +
+                             std::to_string(state.range(0) * 1000000) + " fd=" + std::to_string(heard[1]);
+    int latencyMs = 0;
+    client::media::setCallMediaFactory([&](const MediaSettings& settings) {
+        auto s = settings;
+        s.audio.sourceDescription = source;
+        s.audio.sinkDescription = sink;
+        latencyMs = s.jitterBufferMs;
+        return gstreamerCallMediaFactory()(s);
+    });
+    std::vector<double> delays;
+    {
+        OnsetClock sentClock(sent[0]), heardClock(heard[0]);
+        client::Config config;
+        const uint16_t enginePort = freeEvenPort();
+        config.transport.udpPort = enginePort;
+        client::setText(config.transport.ipv4BindAddress, "127.0.0.1");
+        client::setText(config.media.audioCodecs, "PCMU,PCMA");
+        client::setText(config.media.videoCodecs, "H264");
+        auto* engine = client::SipEngineFactory::Create(config);
+        struct Calls : client::CallStateObserver {
+            void OnCallStateChange(client::Call* c, client::Call::CallState s) override {
+                if (s == client::Call::kNewCall) call = c;
+                if (s == client::Call::kEnded || s == client::Call::kFailed || s == client::Call::kCancel) ended = true;
+            }
+            void OnDtmf(client::Call*, const char*) override {}
+            void OnMediaStreamUpdate(client::Call*, client::CallMediaStreamType, client::Call::MediaDirection) override {}
+            client::Call* call = nullptr;
+            bool ended = false;
+        } calls;
+        auto pumpUntil = [&](const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+            const auto until = std::chrono::steady_clock::now() + timeout;
+            while (!done() && std::chrono::steady_clock::now() < until) {
+                engine->ProcessEvents();
+                std::this_thread::sleep_for(5ms);
+            }
+            return done();
+        };
+        if (engine->Initialize()) {
+            engine->GetCallManager()->AddObserver(&calls);
+            engine->GetCallManager()->SetAutoRinging(1);
+            Spawned door({"sipp", "-sf", std::string(PELLIX_SOURCE_DIR) + "/tests/sip_media/scenarios/uac_audio_echo.xml",
+                          "-i", "127.0.0.1", "-p", std::to_string(freeEvenPort()), "-m", "1", "-nostdin",
+                          "-timeout", "60", "-mi", "127.0.0.1", "-mp", std::to_string(freeEvenPort()), "-rtp_echo",
+                          "-s", "1001", "127.0.0.1:" + std::to_string(enginePort)},
+                         true);
+            for (auto _ : state) {
+                if (!pumpUntil([&] { return calls.call != nullptr; }, 20s)) {
+                    state.SkipWithError("sipp did not call");
+                    break;
+                }
+                calls.call->Answer(true, false);
+                const auto start = std::chrono::steady_clock::now();
+                pumpUntil([] { return false; }, kWarmUp + kMeasure * 2);
+                calls.call->Hangup();
+                pumpUntil([&] { return calls.ended; }, 5s);
+                const auto sentAt = sentClock.onsets();
+                for (const auto& h : heardClock.onsets()) {
+                    if (h < start + kWarmUp) continue;
+                    // The tick that left last before this one arrived.
+                    auto s = std::upper_bound(sentAt.begin(), sentAt.end(), h);
+                    if (s == sentAt.begin()) continue;
+                    const double ms = std::chrono::duration<double, std::milli>(h - *std::prev(s)).count();
+                    if (ms < 400) delays.push_back(ms);
+                }
+            }
+        }
+        client::SipEngineFactory::Delete(engine);
+        client::media::setCallMediaFactory({});
+        ::close(sent[1]);
+        ::close(heard[1]);
+    }
+    ::close(sent[0]);
+    ::close(heard[0]);
+    if (delays.empty()) {
+        state.SkipWithError("no tone came back");
+        return;
+    }
+    std::sort(delays.begin(), delays.end());
+    const double median = delays[delays.size() / 2];
+    state.counters["onsets"] = static_cast<double>(delays.size());
+    state.counters["delay_median_ms"] = median;
+    state.counters["delay_min_ms"] = delays.front();
+    state.counters["delay_max_ms"] = delays.back();
+    state.counters["jitter_latency_ms"] = latencyMs;
+    state.counters["sink_deadline_ms"] = static_cast<double>(state.range(0));
+    std::printf("Echo loop audio delay (sink processing deadline %ld ms): median %.1f ms (min %.1f, max %.1f, %zu onsets); jitter buffer latency %d ms; "
+                "median - latency %.1f ms (goal within 20 ms)\n",
+                static_cast<long>(state.range(0)), median, delays.front(), delays.back(), delays.size(), latencyMs,
+                median - latencyMs);
+}
+
 }  // namespace
 
 BENCHMARK(BM_Media_AudioPcmuCall)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
@@ -252,6 +429,7 @@ BENCHMARK(BM_GstLaunch_AudioPcmuCall)->Iterations(1)->Unit(benchmark::kSecond)->
 BENCHMARK(BM_Media_Video640x480H264Call)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_GstLaunch_Video640x480H264Call)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_Media_100Calls)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_Engine_EchoLoopAudioDelay)->Arg(20)->Arg(0)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 int main(int argc, char** argv) {
     if (!ensureGstreamer()) return 1;

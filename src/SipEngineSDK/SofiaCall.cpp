@@ -6,6 +6,7 @@
 #include <sofia-sip/sip_status.h>
 #include <sofia-sip/soa_tag.h>
 #include <sofia-sip/su_tag_io.h>
+#include <sofia-sip/su_uniqueid.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -198,6 +199,14 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
             authenticate(call.handle_, sip, *call.profile_, call.authAttempts_))
             return;
         if (call.updating_ || call.connected_) {
+            if (status == 491 && call.updating_ && call.connected_) {
+                // Both ends offered at once (a far end of ours answers the
+                // digit 7 with its own re-INVITE): try again after a random
+                // wait, longer for the end that made the call, so one wins.
+                const int ms = static_cast<int>(call.direction_ == Call::kOutgoing ? 2100 + su_random() % 1900 : su_random() % 2000);
+                call.retryUpdateAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+                return;
+            }
             if (status >= 200) call.updating_ = false;
             return;
         }
@@ -258,9 +267,15 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
         int cs = -1;
         char const* l = nullptr;
         char const* r = nullptr;
-        tl_gets(tags, NUTAG_CALLSTATE_REF(cs), SOATAG_LOCAL_SDP_STR_REF(l), SOATAG_REMOTE_SDP_STR_REF(r), TAG_END());
+        int answerReceived = 0, answerSent = 0;
+        tl_gets(tags, NUTAG_CALLSTATE_REF(cs), SOATAG_LOCAL_SDP_STR_REF(l), SOATAG_REMOTE_SDP_STR_REF(r),
+                NUTAG_ANSWER_RECV_REF(answerReceived), NUTAG_ANSWER_SENT_REF(answerSent), TAG_END());
         if (l) call.localSdp_ = l;
         if (r) call.remoteSdp_ = r;
+        // During the call, only a finished offer and answer changes the
+        // media: an offer of ours that is still out, or was refused (a 491
+        // when both ends offered at once), changes nothing.
+        if (call.connected_ && (answerReceived || answerSent) && cs != nua_callstate_terminated) call.applyMedia();
         if ((cs == nua_callstate_calling || cs == nua_callstate_proceeding) && call.direction_ == Call::kOutgoing &&
             !call.reported1xx_[0] && !call.hangingUp_) {
             // nua keeps 100 Trying to itself; the INVITE on its way is what
@@ -268,7 +283,7 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
             call.reported1xx_[0] = true;
             reportState(call, Call::kProcessing);
         } else if (cs == nua_callstate_ready) {
-            call.applyMedia();
+            if (!call.connected_) call.applyMedia();
             if (!call.connected_) {
                 if (call.hangingUp_) return;
                 call.connected_ = true;
@@ -310,8 +325,15 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
         return;
     }
     case nua_r_info:
+        if (status < 200) return;
         if (status >= 300)
             pellix::platform::Log::write("[SipEngine] DTMF INFO refused: " + std::to_string(status));
+        if (call.infosInFlight_ > 0 && --call.infosInFlight_ == 0 && call.queuedUpdate_) {
+            bool video = *call.queuedUpdate_;
+            call.queuedUpdate_.reset();
+            if (!call.ended_ && !call.hangingUp_ && call.handle_) call.sendUpdate(video);
+            else call.updating_ = false;
+        }
         return;
     default:
         return;
@@ -415,12 +437,23 @@ bool SofiaCall::Hangup() {
 bool SofiaCall::UpdateMedia(bool video) {
     if (ended_ || !handle_ || !connected_ || updating_ || hangingUp_) return false;
     if (video && engine_.codecs(media::StreamKind::Video).empty()) return false;
+    updating_ = true;
+    if (infosInFlight_ > 0) {
+        // sofia holds an INVITE asked for while an INFO is unanswered and
+        // never sends it: it goes out once the INFOs are answered.
+        queuedUpdate_ = video;
+        return true;
+    }
+    sendUpdate(video);
+    return true;
+}
+
+void SofiaCall::sendUpdate(bool video) {
     wantVideo_ = video;
     ++sdpVersion_;
     updating_ = true;
     std::string o = offer(video);
     nua_invite(handle_, SOATAG_USER_SDP_STR(o.c_str()), TAG_END());
-    return true;
 }
 
 bool SofiaCall::SendDtmf(int, const char* tones, int) {
@@ -432,6 +465,7 @@ bool SofiaCall::SendDtmf(int, const char* tones, int) {
         std::string body = headers::writeDtmfRelay(tone);
         nua_info(handle_, SIPTAG_CONTENT_TYPE_STR("application/dtmf-relay"), SIPTAG_PAYLOAD_STR(body.c_str()),
                  TAG_END());
+        ++infosInFlight_;
         sent = true;
     }
     return sent;

@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdarg>
@@ -173,23 +174,27 @@ bool SofiaEngine::Initialize() {
         out << in.rdbuf();
     }
 
-    std::string stun;
     if (config_.media.enableStun && config_.media.stunServer[0])
-        stun = textOf(config_.media.stunServer) + ":" + std::to_string(config_.media.stunPort);
+        stunServer_ = textOf(config_.media.stunServer) + ":" + std::to_string(config_.media.stunPort);
     userAgent_ = textOf(config_.userAgent);
-    nua_ = nua_create(root_, nuaCallback, this, NUTAG_URL((url + ";transport=udp").c_str()),
+    contactUrl_ = url + ";transport=udp";
+    if (!createNua()) {
+        log("cannot bind " + url);
+        return false;
+    }
+    return true;
+}
+
+bool SofiaEngine::createNua() {
+    nua_ = nua_create(root_, nuaCallback, this, NUTAG_URL(contactUrl_.c_str()),
                       NUTAG_USER_AGENT(userAgent_.c_str()), NUTAG_AUTOALERT(0), NUTAG_AUTOANSWER(0),
                       NUTAG_ENABLEINVITE(1), NUTAG_ALLOW("INFO"),
                       // No OPTIONS to ourselves through the registrar, no
                       // re-registering on NAT guesses: only what we ask goes out.
                       NUTAG_OUTBOUND("no-validate no-natify no-options-keepalive"),
                       TAG_IF(!resolvConf_.empty(), SRESTAG_RESOLV_CONF(resolvConf_.c_str())),
-                      TAG_IF(!stun.empty(), STUNTAG_SERVER(stun.c_str())), TAG_END());
-    if (!nua_) {
-        log("cannot bind " + url);
-        return false;
-    }
-    return true;
+                      TAG_IF(!stunServer_.empty(), STUNTAG_SERVER(stunServer_.c_str())), TAG_END());
+    return nua_ != nullptr;
 }
 
 void SofiaEngine::Terminate() {
@@ -235,11 +240,25 @@ void SofiaEngine::Terminate() {
 void SofiaEngine::ProcessEvents() {
     if (!root_ || quiet_) return;
     destroyRetired();
+    if (resetPending_ && !hasLiveCalls() && !registrationInFlight() && std::chrono::steady_clock::now() >= rebindRetryAt_)
+        rebuildTransport();
+    if (reRegisterAt_ && std::chrono::steady_clock::now() >= *reRegisterAt_) {
+        reRegisterAt_.reset();
+        for (auto& [name, p] : profiles_)
+            if (p->wanted && !p->inFlight && nua_ && reachable_) sendRegister(*p, false);
+    }
     while (!deferred_.empty() && !quiet_) {
         auto work = std::move(deferred_.front());
         deferred_.pop_front();
         work();
     }
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& c : calls_)
+        if (c->retryUpdateAt_ && now >= *c->retryUpdateAt_) {
+            c->retryUpdateAt_.reset();
+            if (!c->ended_ && !c->hangingUp_ && c->handle_) c->sendUpdate(c->wantVideo_);
+            else c->updating_ = false;
+        }
     for (int i = 0; i < 8 && !quiet_; ++i) su_root_step(root_, 0);
     keepAlive();
     std::vector<media::MediaEvent> events;
@@ -259,14 +278,63 @@ void SofiaEngine::destroyRetired() {
 }
 
 void SofiaEngine::ResetTransport() {
-    if (!nua_) return;
-    // Re-applying the contact URL makes nua close its transports and bind
-    // them again; it sends nothing by itself.
-    std::string bind = localAddress_.empty() ? "*" : localAddress_;
-    int port = config_.transport.udpPort;
-    std::string url = "sip:" + bind + ":" + (port > 0 && port < 65536 ? std::to_string(port) : std::string("*")) +
-                      ";transport=udp";
-    nua_set_params(nua_, NUTAG_URL(url.c_str()), TAG_END());
+    // Asked from inside a registration failure, that is from inside sofia's
+    // own callback: the stack cannot be taken down there.
+    if (!root_ || quiet_) return;
+    resetPending_ = true;
+}
+
+bool SofiaEngine::hasLiveCalls() const {
+    return std::any_of(calls_.begin(), calls_.end(), [](const auto& c) { return !c->ended_; });
+}
+
+bool SofiaEngine::registrationInFlight() const {
+    return std::any_of(profiles_.begin(), profiles_.end(), [](const auto& p) { return p.second->inFlight; });
+}
+
+void SofiaEngine::rebuildTransport() {
+    resetPending_ = false;
+    // Re-applying the same contact URL leaves sofia's sockets as they are;
+    // only a new stack binds new ones. The old one goes with everything made
+    // on it: registration handles (their Call-ID and CSeq stay on the
+    // profile; a live registration is withdrawn by the old stack as its
+    // handle goes) and the handles of calls that have ended. Nothing is in
+    // flight: the rebuild waits for calls and registration answers.
+    for (auto& [name, p] : profiles_) {
+        for (auto** h : {&p->handle, &p->keepAliveHandle})
+            if (*h) {
+                nua_handle_destroy(*h);
+                *h = nullptr;
+            }
+        p->handleIdentity.clear();
+        p->registered = false;
+        p->nextKeepAlive = {};
+    }
+    if (nua_) {
+        rebuilding_ = true;
+        for (auto* nh : zombies_) nua_handle_destroy(nh);
+        zombies_.clear();
+        shutdownDone_ = false;
+        nua_shutdown(nua_);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!shutdownDone_ && std::chrono::steady_clock::now() < deadline) su_root_step(root_, 20);
+        nua_destroy(nua_);
+        nua_ = nullptr;
+        userAgent_ = textOf(config_.userAgent);
+        rebuilding_ = false;
+    }
+    if (!createNua()) {
+        log("cannot bind " + contactUrl_ + " again; retrying");
+        resetPending_ = true;
+        rebindRetryAt_ = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        return;
+    }
+    // A registrar that keeps answering 503 would otherwise be asked again
+    // at once after every rebuild: the wait doubles from the second rebuild
+    // in a row, up to a minute.
+    ++resetStreak_;
+    auto wait = std::chrono::seconds(resetStreak_ <= 1 ? 0 : std::min(64, 1 << (resetStreak_ - 1)));
+    reRegisterAt_ = std::chrono::steady_clock::now() + wait;
 }
 
 void SofiaEngine::AddDnsServer(const char* address) {
@@ -374,6 +442,7 @@ void SofiaEngine::Register(SipProfile* p) {
 void SofiaEngine::sendRegister(SofiaProfile& profile, bool unregister) {
     applyUserAgent();
     std::string expires = std::to_string(profile.expires > 0 ? profile.expires : 3600);
+    const bool fresh = !profile.handle;
     if (!profile.handle) {
         // Everything that stays the same for the account is set once on its
         // handle: sofia copies the strings of each request's tags into the
@@ -387,6 +456,7 @@ void SofiaEngine::sendRegister(SofiaProfile& profile, bool unregister) {
             proxyUrl = (proxy.rfind("sip:", 0) == 0 ? proxy : "sip:" + proxy) + transportParam(profile.transport);
         profile.handle = nua_handle(
             nua_, &profile.owner, SIPTAG_TO_STR(id.c_str()), SIPTAG_FROM_STR(id.c_str()),
+            TAG_IF(!profile.callId.empty(), SIPTAG_CALL_ID_STR(profile.callId.c_str())),
             NUTAG_REGISTRAR(registrar.c_str()), TAG_IF(!proxyUrl.empty(), NUTAG_PROXY(proxyUrl.c_str())),
             NUTAG_M_USERNAME(textOf(profile.userName).c_str()), SIPTAG_EXPIRES_STR(expires.c_str()),
             // sofia's own keep-alive holds memory for every REGISTER until
@@ -401,11 +471,18 @@ void SofiaEngine::sendRegister(SofiaProfile& profile, bool unregister) {
     }
     profile.authAttempts = 0;
     profile.unregistering = unregister;
+    profile.inFlight = true;
+    // A handle made for a registration that already has a Call-ID goes on
+    // counting from its last CSeq, as registrars expect of one registration.
+    // sofia sends the number after the one given; one more leaves room for
+    // the withdrawal the old stack sent as the old handle went.
+    std::string cseq;
+    if (fresh && profile.lastCSeq) cseq = std::to_string(profile.lastCSeq + 1) + " REGISTER";
     if (unregister) {
-        nua_unregister(profile.handle, TAG_END());
+        nua_unregister(profile.handle, TAG_IF(!cseq.empty(), SIPTAG_CSEQ_STR(cseq.c_str())), TAG_END());
         return;
     }
-    nua_register(profile.handle, TAG_END());
+    nua_register(profile.handle, TAG_IF(!cseq.empty(), SIPTAG_CSEQ_STR(cseq.c_str())), TAG_END());
 }
 
 void SofiaEngine::keepAlive() {
@@ -428,7 +505,9 @@ void SofiaEngine::Unregister(SipProfile* p) {
 
 void SofiaEngine::Refresh(SipProfile* p) {
     SofiaProfile* profile = profileOf(p);
-    if (!profile || !nua_ || !profile->handle || !profile->wanted || !reachable_) return;
+    // A rebuilt transport leaves the account without a handle until it
+    // registers again; that is made here if need be.
+    if (!profile || !nua_ || !profile->wanted || !reachable_ || (!profile->handle && !usable(*profile))) return;
     sendRegister(*profile, false);
 }
 
@@ -437,7 +516,7 @@ void SofiaEngine::SetNetworkReachable(bool reachable) {
     reachable_ = reachable;
     if (reachable && wasDown)
         for (auto& [name, p] : profiles_)
-            if (p->wanted && p->handle) sendRegister(*p, false);
+            if (p->wanted && nua_ && (p->handle || usable(*p))) sendRegister(*p, false);
 }
 
 bool SofiaEngine::IsRegistered(SipProfile* p) {
@@ -472,8 +551,11 @@ void SofiaEngine::registrationFailed(SofiaProfile& profile, int status, const ch
 
 void SofiaEngine::onRegister(SofiaProfile& profile, bool unregister, int status, const char* phrase,
                              sip_t const* sip) {
+    if (sip && sip->sip_call_id && sip->sip_call_id->i_id) profile.callId = sip->sip_call_id->i_id;
+    if (sip && sip->sip_cseq) profile.lastCSeq = sip->sip_cseq->cs_seq;
     if (status < 200) return;
     if ((status == 401 || status == 407) && authenticate(profile.handle, sip, profile, profile.authAttempts)) return;
+    profile.inFlight = false;
     if (status >= 300) {
         registrationFailed(profile, status, phrase);
         return;
@@ -486,6 +568,7 @@ void SofiaEngine::onRegister(SofiaProfile& profile, bool unregister, int status,
         return;
     }
     profile.registered = true;
+    resetStreak_ = 0;
     for (auto* o : registrationObservers_)
         if (!quiet_) o->OnRegistrationSuccess(&profile);
 }
@@ -499,7 +582,7 @@ void SofiaEngine::onEvent(int event, int status, const char* phrase, nua_handle_
         if (status >= 200) shutdownDone_ = true;
         return;
     }
-    if (quiet_) return;
+    if (quiet_ || rebuilding_) return;
     auto* owner = static_cast<HandleOwner*>(hmagic);
     if (zombies_.count(nh)) {
         if (event == nua_i_state) {

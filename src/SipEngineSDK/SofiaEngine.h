@@ -47,7 +47,12 @@ public:
     std::chrono::steady_clock::time_point nextKeepAlive{};
     int authAttempts = 0;
     bool unregistering = false;
+    bool inFlight = false;  // a REGISTER of ours awaits its final answer
     bool wanted = false;   // registered or being registered at the host's request
+    // The registration's Call-ID and last CSeq: a handle made afresh after a
+    // transport rebuild goes on with the same registration.
+    std::string callId;
+    uint32_t lastCSeq = 0;
 };
 
 class SofiaVideoStream final : public VideoStream {
@@ -115,6 +120,8 @@ private:
     // hands the agreed streams to the media.
     void applyMedia();
     void applyVideoPlan();
+    // Sends the re-INVITE of a media update.
+    void sendUpdate(bool video);
 
     SofiaEngine& engine_;
     SofiaProfile* profile_ = nullptr;   // outgoing: the caller's account, for challenges
@@ -127,7 +134,10 @@ private:
     bool wantVideo_ = false;
     bool answered_ = false;     // incoming: 200 sent; outgoing: 200 received
     bool hangingUp_ = false;
-    bool updating_ = false;     // our re-INVITE in flight
+    bool updating_ = false;     // our re-INVITE in flight or waiting for the INFOs
+    int infosInFlight_ = 0;     // DTMF INFOs not yet answered
+    std::optional<bool> queuedUpdate_;   // re-INVITE (video on/off) held until they are
+    std::optional<std::chrono::steady_clock::time_point> retryUpdateAt_;   // after a 491
     bool remoteUpdating_ = false;
     bool reported1xx_[2] = {false, false};
     bool ended_ = false;
@@ -226,6 +236,12 @@ private:
     void registrationFailed(SofiaProfile& profile, int status, const char* phrase);
     std::unique_ptr<media::CallMedia> makeMedia();
     void destroyRetired();
+    bool createNua();
+    // Closes sofia's transports (with the stack that owns them), binds new
+    // ones and registers again what was registered or being registered.
+    void rebuildTransport();
+    bool hasLiveCalls() const;
+    bool registrationInFlight() const;
     // OPTIONS to the registrar of each registered profile that asks for it,
     // every keep-alive interval.
     void keepAlive();
@@ -240,6 +256,16 @@ private:
     bool reachable_ = true;
     bool autoRinging_ = false;
     std::string localAddress_;
+    std::string contactUrl_;      // where sofia binds
+    std::string stunServer_;
+    // Transport reset: asked for, done at the next ProcessEvents() outside
+    // sofia's callbacks, once no call needs the dialogs of the old stack and
+    // no REGISTER awaits its answer on it.
+    bool resetPending_ = false;
+    bool rebuilding_ = false;
+    int resetStreak_ = 0;         // rebuilds since the last successful registration
+    std::optional<std::chrono::steady_clock::time_point> reRegisterAt_;
+    std::chrono::steady_clock::time_point rebindRetryAt_{};
     std::string userAgent_;
     std::string resolvConf_;
     std::vector<std::string> dnsServers_;

@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <fstream>
 #include <functional>
@@ -45,6 +50,17 @@ int engineUdpPort() {
         if (local.rfind("0100007F:", 0) == 0 && inodes.count(inode)) return std::stoi(local.substr(9), nullptr, 16);
     }
     return 0;
+}
+
+bool udpPortTaken(int port) {
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    bool taken = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0;
+    ::close(fd);
+    return taken;
 }
 
 struct Seen : PellixSipCallDelegate {
@@ -97,9 +113,74 @@ TEST(CallManagerSipp, DoorStationRoomCallIsAudioAndTerminationWhileRingingDeclin
     PellixSipCallManager::removeDelegate();
 }
 
+TEST(CallManagerSipp, PlacedCallOffersVideoForEveryMediaTypeButAudio) {
+    SipEngineManager::setReachabilityHostName("localhost");
+    client::setText(SipEngineManager::config().transport.ipv4BindAddress, "127.0.0.1");
+    auto& m = *PellixSipCallManager::sharedInstance();
+    ASSERT_TRUE(SipEngineManager::sharedInstance()->isInitialized());
+    auto seen = std::make_shared<Seen>();
+    PellixSipCallManager::registrationDelegate(seen);
+    auto main = platform::RunLoop::main();
+    auto until = [&](const std::function<bool()>& done, double seconds) {
+        return main->runUntil(
+            [&] {
+                SipEngineManager::sharedInstance()->handleTimer();
+                return done();
+            },
+            seconds);
+    };
+    struct Case {
+        std::int64_t mediaCallType;
+        bool video;
+    };
+    for (const Case c : {Case{1, false}, Case{2, true}, Case{0, true}}) {
+        SCOPED_TRACE("media call type " + std::to_string(c.mediaCallType));
+        seen->calls.clear();
+        TempDir dir;
+        const int port = freePort();
+        // The door station is busy: the offer is all this needs of it.
+        Process callee({"sipp", "-sf", sourceDir() + "/tests/sip_engine/scenarios/uas_busy.xml", "-i", "127.0.0.1",
+                        "-p", std::to_string(port), "-m", "1", "-nostdin", "-trace_err", "-error_file",
+                        dir.file("errors.log"), "-trace_msg", "-message_file", dir.file("messages.log"), "-timeout",
+                        "20", "-timeout_error", "-mi", "127.0.0.1", "-mp", std::to_string(freePort())});
+        // A request sent before sipp has bound its port would bounce.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!udpPortTaken(port) && callee.running() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        auto* profile = SipEngineManager::sharedInstance()->gainCurrentSipProfile();
+        ASSERT_NE(profile, nullptr);
+        profile->SetUserName("1001");
+        profile->SetDomain(("127.0.0.1:" + std::to_string(port)).c_str());
+        PellixSipCallManager::makeCallWithCallType(1, c.mediaCallType, true, false, PellixVideoView::create(), 0,
+                                                   "2001", PellixVideoView::create());
+        ASSERT_TRUE(until([&] { return !seen->calls.empty() && seen->calls.back() == "rejected"; }, 15))
+            << callee.errorOutput();
+        EXPECT_EQ(seen->calls.front(), "new 2 " + std::to_string(m.currentIncomingCallType()) + " 2001 nil");
+        ASSERT_TRUE(until([&] { return !callee.running(); }, 10));
+        EXPECT_EQ(callee.wait(), 0) << callee.errorOutput();
+        std::ifstream in(dir.file("messages.log"));
+        const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto invite = log.find("INVITE sip:2001@");
+        ASSERT_NE(invite, std::string::npos) << log;
+        const std::string offer = log.substr(invite, log.find("-----", invite) - invite);
+        EXPECT_NE(offer.find("m=audio "), std::string::npos) << offer;
+        if (c.video) {
+            EXPECT_NE(offer.find("m=video "), std::string::npos) << offer;
+            EXPECT_EQ(offer.find("m=video 0 "), std::string::npos) << offer;
+        } else {
+            EXPECT_EQ(offer.find("m=video"), std::string::npos) << offer;
+        }
+    }
+    PellixSipCallManager::removeDelegate();
+}
+
 struct VideoSeen : Seen {
-    int remoteFps = 0, remoteSize = 0, videoReady = 0, connected = 0;
-    void sipRemoteVideoFps(std::int64_t fps, std::int64_t) override { remoteFps += fps > 0; }
+    int remoteFps = 0, remoteSize = 0, videoReady = 0, connected = 0, rateReports = 0;
+    void sipRemoteVideoFps(std::int64_t fps, std::int64_t) override {
+        remoteFps += fps > 0;
+        ++rateReports;
+    }
+    void sipLocalVideoFps(std::int64_t, std::int64_t) override { ++rateReports; }
     void sipRemoteVideoScreenSizeChangeWidth(std::int64_t w, std::int64_t h) override { remoteSize += w > 0 && h > 0; }
     void sipVideoMediaStreamReady() override { ++videoReady; }
     void sipTheCallIsConnectedDirection(std::int64_t, bool, bool) override { ++connected; }
@@ -199,6 +280,21 @@ TEST(CallManagerSipp, AnsweredVideoCallDrawsTheEchoedPicturePausesInTheBackgroun
         return info != std::string::npos && log.find("SIP/2.0 200 OK", info) != std::string::npos;
     };
     ASSERT_TRUE(until(infoAnswered, 10)) << messages();
+    // Then the offer without video, once the INFO is done with.
+    auto reinviteAnswered = [&] {
+        const std::string log = messages();
+        const auto info = log.find("INFO sip:");
+        const auto reinvite = log.find("INVITE sip:", info);
+        return reinvite != std::string::npos && log.find("SIP/2.0 200 OK", reinvite) != std::string::npos;
+    };
+    ASSERT_TRUE(until(reinviteAnswered, 10)) << messages();
+    // The agreed session has no video: its pipeline stops and so do its
+    // statistics.
+    ASSERT_TRUE(until([&] { return m.currentCall() && !m.currentCall()->SupportVideo(); }, 10)) << messages();
+    const int reportsAfterSwitch = seen->rateReports;
+    until([] { return false; }, 2.5);
+    EXPECT_EQ(seen->rateReports, reportsAfterSwitch) << "video statistics after the video stopped";
+    ASSERT_NE(m.currentCall(), nullptr) << "the call goes on as audio";
     PellixSipCallManager::hangupCurrentCall();
     ASSERT_TRUE(until([&] { return !door.running(); }, 10));
     EXPECT_EQ(door.wait(), 0) << door.output() << door.errorOutput();

@@ -1,9 +1,60 @@
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
 
 #include "SipTestKit.h"
 
 namespace pellix::test {
 namespace {
+
+// Inodes of this process's UDP sockets bound to `port`: a rebuilt transport
+// shows up as a new socket on the same port.
+std::set<std::string> udpSocketsOnPort(int port) {
+    std::set<std::string> own;
+    if (DIR* fds = ::opendir("/proc/self/fd")) {
+        while (dirent* e = ::readdir(fds)) {
+            char target[128] = {};
+            std::string path = std::string("/proc/self/fd/") + e->d_name;
+            auto n = ::readlink(path.c_str(), target, sizeof target - 1);
+            std::string t(target, n > 0 ? static_cast<std::size_t>(n) : 0);
+            if (t.rfind("socket:[", 0) == 0) own.insert(t.substr(8, t.size() - 9));
+        }
+        ::closedir(fds);
+    }
+    std::set<std::string> out;
+    std::ifstream udp("/proc/self/net/udp");
+    std::string line;
+    std::getline(udp, line);
+    while (std::getline(udp, line)) {
+        std::istringstream in(line);
+        std::string slot, local, remote, st, queues, timer, retr, uid, timeout, inode;
+        in >> slot >> local >> remote >> st >> queues >> timer >> retr >> uid >> timeout >> inode;
+        auto colon = local.find(':');
+        if (colon != std::string::npos && std::stoi(local.substr(colon + 1), nullptr, 16) == port && own.count(inode))
+            out.insert(inode);
+    }
+    return out;
+}
+
+// What the call manager does on a registration failure with 503.
+struct ResetOn503 : client::RegistrationObserver {
+    explicit ResetOn503(client::SipEngine* e) : engine(e) {}
+    void OnRegistrationProgress(client::SipProfile*) override {}
+    void OnRegistrationSuccess(client::SipProfile*) override {}
+    void OnRegistrationCleared(client::SipProfile*) override {}
+    void OnRegistrationFailed(client::SipProfile*, int code, const char*) override {
+        if (code == 503) {
+            ++resets;
+            engine->ResetTransport();
+        }
+    }
+    client::SipEngine* engine;
+    int resets = 0;
+};
 
 TEST(SipRegistration, DigestChallengeThenSuccessThenUnregister) {
     auto registrar = Sipp::server("register_digest");
@@ -18,7 +69,7 @@ TEST(SipRegistration, DigestChallengeThenSuccessThenUnregister) {
     // registration usable: the un-REGISTER still goes out and is answered.
     engine->ResetTransport();
     engine->GetRegistrationManager()->Unregister(profile);
-    ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("cleared"); })) << registrar->errors();
+    ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("cleared"); })) << registrar->errors() << registrar->messages();
     EXPECT_FALSE(engine->GetRegistrationManager()->IsRegistered(profile));
     EXPECT_EQ(registrar->wait(), 0) << registrar->errors();
     std::string log = registrar->messages();
@@ -43,6 +94,106 @@ TEST(SipRegistration, WrongPasswordAndForbiddenReachTheObserverWithCodeAndText) 
         EXPECT_EQ(engine.recorder().events[1], c.expected);
         EXPECT_FALSE(engine->GetRegistrationManager()->IsRegistered(profile));
     }
+}
+
+TEST(SipRegistration, UnavailableRegistrarRebuildsTheTransportAndTheNextRegisterSucceeds) {
+    auto registrar = Sipp::server("register_unavailable");
+    TestEngine engine;
+    ResetOn503 resetter(engine.get());
+    engine->GetRegistrationManager()->AddObserver(&resetter);
+    const auto before = udpSocketsOnPort(engine.port());
+    ASSERT_FALSE(before.empty());
+    auto* profile = engine.profile(registrar->port());
+    engine->GetRegistrationManager()->Register(profile);
+    ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("registered"); }, std::chrono::seconds(20)))
+        << registrar->errors() << registrar->messages();
+    EXPECT_EQ(engine.recorder().events,
+              (std::vector<std::string>{"progress", "failed 503 Service Unavailable", "registered"}));
+    EXPECT_EQ(resetter.resets, 1);
+    EXPECT_TRUE(engine->GetRegistrationManager()->IsRegistered(profile));
+    const auto after = udpSocketsOnPort(engine.port());
+    ASSERT_FALSE(after.empty()) << "the engine listens on its port again";
+    for (const auto& inode : after) EXPECT_EQ(before.count(inode), 0u) << "socket " << inode << " was not rebuilt";
+    engine->GetRegistrationManager()->Unregister(profile);
+    ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("cleared"); })) << registrar->messages();
+    EXPECT_EQ(registrar->wait(), 0) << registrar->errors();
+    // Same registration, later request: the Call-ID stays, the CSeq grows.
+    const std::string log = registrar->messages();
+    std::vector<std::string> callIds, cseqs;
+    for (std::size_t at = 0; (at = log.find("REGISTER sip:", at)) != std::string::npos; ++at) {
+        auto field = [&](const std::string& name) {
+            auto p = log.find("\n" + name + ":", at);
+            auto e = log.find('\n', p + 1);
+            return p == std::string::npos ? std::string() : log.substr(p + name.size() + 2, e - p - name.size() - 2);
+        };
+        callIds.push_back(field("Call-ID"));
+        cseqs.push_back(field("CSeq"));
+    }
+    ASSERT_EQ(callIds.size(), 3u) << log;
+    EXPECT_EQ(callIds[0], callIds[1]);
+    EXPECT_EQ(callIds[1], callIds[2]);
+    EXPECT_LT(std::stol(cseqs[0]), std::stol(cseqs[1])) << cseqs[0] << " / " << cseqs[1];
+    EXPECT_LT(std::stol(cseqs[1]), std::stol(cseqs[2])) << cseqs[1] << " / " << cseqs[2];
+}
+
+TEST(SipRegistration, RebuildWhileTheNetworkIsDownRegistersWhenItComesBack) {
+    auto registrar = Sipp::server("register_unavailable");
+    TestEngine engine;
+    struct DownAfter503 : ResetOn503 {
+        using ResetOn503::ResetOn503;
+        void OnRegistrationFailed(client::SipProfile* p, int code, const char* reason) override {
+            ResetOn503::OnRegistrationFailed(p, code, reason);
+            engine->GetRegistrationManager()->SetNetworkReachable(false);
+        }
+    } resetter(engine.get());
+    engine->GetRegistrationManager()->AddObserver(&resetter);
+    auto* profile = engine.profile(registrar->port());
+    engine->GetRegistrationManager()->Register(profile);
+    ASSERT_TRUE(engine.pumpUntil([&] { return resetter.resets == 1; })) << registrar->errors();
+    engine.pumpFor(std::chrono::milliseconds(300));
+    EXPECT_FALSE(engine.recorder().has("registered")) << "registered while the network was down";
+    engine->GetRegistrationManager()->SetNetworkReachable(true);
+    ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("registered"); })) << registrar->messages();
+    engine->GetRegistrationManager()->Unregister(profile);
+    ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("cleared"); })) << registrar->messages();
+    EXPECT_EQ(registrar->wait(), 0) << registrar->errors();
+}
+
+TEST(SipRegistration, TransportResetDuringACallWaitsForTheCallToEnd) {
+    auto callee = Sipp::server("uas_update");
+    TestEngine engine;
+    auto& rec = engine.recorder();
+    const auto before = udpSocketsOnPort(engine.port());
+    client::Call* call = engine->GetCallManager()->MakeCall(engine.profile(callee->port()), "2001", "ios-app", false,
+                                                            1, true, 0, {});
+    ASSERT_NE(call, nullptr);
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.reached(client::Call::kConnected); })) << callee->errors();
+    engine->ResetTransport();
+    engine.pumpFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(udpSocketsOnPort(engine.port()), before) << "the call's transport went away under it";
+    // The dialog still works: a re-INVITE is answered, the BYE too.
+    ASSERT_TRUE(call->UpdateMedia(false));
+    ASSERT_TRUE(engine.pumpUntil([&] { return !call->SupportVideo(); })) << callee->errors();
+    EXPECT_TRUE(call->Hangup());
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.reached(client::Call::kEnded); }));
+    EXPECT_EQ(callee->wait(), 0) << callee->errors();
+    ASSERT_TRUE(engine.pumpUntil([&] {
+        auto now = udpSocketsOnPort(engine.port());
+        return !now.empty() && now != before;
+    })) << "the reset was not done once the call had ended";
+}
+
+TEST(SipRegistration, RegistrarThatStaysUnavailableIsAskedAgainLessAndLessOften) {
+    auto registrar = Sipp::server("register_unavailable_always");
+    TestEngine engine;
+    ResetOn503 resetter(engine.get());
+    engine->GetRegistrationManager()->AddObserver(&resetter);
+    engine->GetRegistrationManager()->Register(engine.profile(registrar->port()));
+    // First answer, the retry right after the first rebuild, the next one
+    // 2 s later; the one after that waits 4 s more.
+    engine.pumpFor(std::chrono::milliseconds(3500));
+    EXPECT_GE(resetter.resets, 2) << registrar->errors();
+    EXPECT_LE(resetter.resets, 3) << registrar->messages();
 }
 
 TEST(SipRegistration, ClosedPortFailsWithTransportError) {
