@@ -23,6 +23,16 @@ constexpr std::size_t kMinSettingLength = 2;
 // The request timeout the pipeline applies when none is configured.
 constexpr double kDefaultRequestTimeout = 15;
 
+std::atomic<std::size_t> pendingFetches{0};
+
+// Counts one credential fetch for as long as it lives.
+struct PendingFetch {
+    PendingFetch() { ++pendingFetches; }
+    ~PendingFetch() { --pendingFetches; }
+    PendingFetch(const PendingFetch&) = delete;
+    PendingFetch& operator=(const PendingFetch&) = delete;
+};
+
 const char* const kBuiltInFolders[] = {"apk_packages", "contact_management", "head_portrait", "id_cards",
                                        "visitor_images"};
 
@@ -42,6 +52,14 @@ std::string withoutHyphens(std::string text) {
 }
 
 void onMain(std::function<void()> block) { platform::DispatchQueue::main()->async(std::move(block)); }
+
+// A task that was cancelled or raised carries no error, but stored nothing.
+bool succeeded(const HOSTaskPtr& task) { return !task->error() && !task->isCancelled() && !task->isFaulted(); }
+
+std::string failureText(const HOSTaskPtr& task) {
+    if (const auto error = task->error()) return error->description();
+    return task->isCancelled() ? "cancelled" : "faulted";
+}
 
 }  // namespace
 
@@ -95,6 +113,8 @@ void PellixHalvaneUploadAndDownloadTool::_setupConfigHalvaneClient() {
     halvaneClient_ = std::make_shared<HOSClient>(halvane_EndPoint(), provider, configuration);
 }
 
+std::size_t PellixHalvaneUploadAndDownloadTool::pendingCredentialFetches() { return pendingFetches.load(); }
+
 HOSFederationTokenPtr PellixHalvaneUploadAndDownloadTool::fetchFederationToken() {
     // The platform's answer arrives on the main queue: waiting for it there
     // would wait for ever.
@@ -102,8 +122,11 @@ HOSFederationTokenPtr PellixHalvaneUploadAndDownloadTool::fetchFederationToken()
         PellixLog::debug("storage credentials are not fetched on the main thread");
         return nullptr;
     }
+    // Counted until the platform's answer (or its failure) has been handled,
+    // even when this getter stopped waiting for it earlier.
     struct Slot {
         std::mutex lock;
+        std::unique_ptr<PendingFetch> pending = std::make_unique<PendingFetch>();
         HOSFederationTokenPtr token;
         std::shared_ptr<platform::DispatchSemaphore> done = platform::DispatchSemaphore::create(0);
     };
@@ -128,6 +151,10 @@ HOSFederationTokenPtr PellixHalvaneUploadAndDownloadTool::fetchFederationToken()
                     }
                     sharedManager()->__configBaseSetting();
                 }
+                {
+                    std::lock_guard guard(slot->lock);
+                    slot->pending.reset();
+                }
                 slot->done->signal();
             });
     });
@@ -142,12 +169,15 @@ HOSFederationTokenPtr PellixHalvaneUploadAndDownloadTool::fetchFederationToken()
 }
 
 void PellixHalvaneUploadAndDownloadTool::refreshHalvaneConfiguration() {
-    platform::DispatchQueue::global()->async([] {
+    auto pending = std::make_shared<PendingFetch>();
+    platform::DispatchQueue::global()->async([pending]() mutable {
         auto provider =
             std::dynamic_pointer_cast<HOSFederationCredentialProvider>(sharedManager()->halvaneClient()->credentialProvider());
-        if (!provider) return;
-        provider->setCachedToken(nullptr);
-        provider->getToken(nullptr);
+        if (provider) {
+            provider->setCachedToken(nullptr);
+            provider->getToken(nullptr);
+        }
+        pending.reset();
     });
 }
 
@@ -181,8 +211,8 @@ void PellixHalvaneUploadAndDownloadTool::__uploadImageData(const platform::Bytes
     request->setContentType(std::string("image/png"));
     tool->halvaneClient()->putObject(request)->continueWithBlock(
         [imageObjectKey, success, failure](const HOSTaskPtr& task) -> std::any {
-            if (const auto error = task->error()) {
-                PellixLog::debug("upload of " + imageObjectKey + " failed: " + error->description());
+            if (!succeeded(task)) {
+                PellixLog::debug("upload of " + imageObjectKey + " failed: " + failureText(task));
                 if (failure) onMain(failure);
             } else if (success) {
                 onMain([success, imageObjectKey] { success(imageObjectKey); });
@@ -269,7 +299,9 @@ void PellixHalvaneUploadAndDownloadTool::downloadWithImageObjectKey(const Pellix
         // download asked for after this starts afresh.
         auto waiters = PellixHalvaneDownloadManager::sharedManager().safelyRemoveWithKey(key);
         std::optional<platform::Bytes> data;
-        if (!task->error()) {
+        if (!succeeded(task)) {
+            PellixLog::debug("download of " + key + " failed: " + failureText(task));
+        } else {
             const auto* result = task->resultAs<HOSResultPtr>();
             auto get = result ? std::dynamic_pointer_cast<HOSGetObjectResult>(*result) : nullptr;
             data = get && get->downloadedData() ? *get->downloadedData() : platform::Bytes();

@@ -27,6 +27,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <atomic>
+#include <cstddef>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -90,6 +92,11 @@ public:
 
     // The credential getter the storage client calls (see above).
     static HOSFederationTokenPtr fetchFederationToken();
+
+    // Credential fetches asked for and not yet ended: refreshes from the
+    // moment they are asked for, getters while they wait. A host (or a test)
+    // that must not leave one behind drives the main queue until it is 0.
+    static std::size_t pendingCredentialFetches();
 
 private:
     PellixHalvaneUploadAndDownloadTool();

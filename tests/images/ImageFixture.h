@@ -5,6 +5,11 @@
 // The platform hands out the credentials the store itself issued (a forced
 // answer of "/sdk/v1/halvane_tokens"), so every signed storage request is
 // checked against what the SDK fetched from the platform.
+//
+// The tool's storage client keeps the endpoint it was made with for the
+// life of the process, so one store serves every test of the program (made
+// on first use, stopped at exit) and is reset before each test; the tool is
+// always made while the user record names that store.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,6 +24,7 @@
 #include "HOSManager/Public/PellixUploadAndDownloadImageTool.h"
 #include "PellixDataManager/PellixDataManagerPrivate.h"
 #include "hos_client/StandIn.h"
+#include "HOSSDK/NSDate+HOS.h"
 #include "platform/Clock.h"
 #include "sdk_pipeline/PipelineFixture.h"
 
@@ -44,19 +50,45 @@ inline void setUser(const PellixText& endpoint, const PellixText& bucket) {
     PellixProxyInfo::sharedInstance()->setUserInfo(user);
 }
 
+// The store every test of the program shares.
+inline StandIn& sharedStore() {
+    static StandIn store;
+    return store;
+}
+
+// The image tool on the shared store for the resident 42, with nothing held
+// from an earlier test: no reply, no cached token, no clock skew.
+inline const std::shared_ptr<PellixHalvaneUploadAndDownloadTool>& toolOnSharedStore() {
+    setUser(sharedStore().endpoint(), std::string(kBucket));
+    const auto& tool = PellixHalvaneUploadAndDownloadTool::sharedManager();
+    tool->__configBaseSetting();
+    PellixHalvaneDownloadManager::sharedManager().setAliModel(nullptr);
+    if (auto provider = std::dynamic_pointer_cast<HOSFederationCredentialProvider>(
+            tool->halvaneClient()->credentialProvider()))
+        provider->setCachedToken(nullptr);
+    hos_setClockSkew(0);
+    return tool;
+}
+
 class ImageToolTest : public PipelineTest {
 protected:
     void SetUp() override {
         PipelineTest::SetUp();
         if (HasFatalFailure()) return;
-        store_ = std::make_unique<StandIn>();
+        store_ = &sharedStore();
+        store_->admin("POST", "/__admin/reset");
+        store_->admin("POST", "/__admin/buckets", std::string(R"({"name":")") + kBucket + "\"}");
         resolver_ = std::make_unique<LoopbackResolver>();
-        setUser(store_->endpoint(), kBucket);
+        toolOnSharedStore();
         fetchToken();
         answerCredentials(3600);
     }
 
-    void TearDown() override { platform::Clock::setShared(nullptr); }
+    void TearDown() override {
+        PipelineTest::TearDown();
+        platform::Clock::setShared(nullptr);
+        hos_setClockSkew(0);
+    }
 
     void fetchToken() {
         bool done = false, ok = false;
@@ -137,7 +169,7 @@ protected:
     static constexpr const char* kDefaultDirectory =
         R"({"apk_packages":"apk_packages","contact_management":"contact_management","head_portrait":"head_portrait","id_cards":"id_cards","visitor_images":"visitor_images"})";
 
-    std::unique_ptr<StandIn> store_;
+    StandIn* store_ = nullptr;
     std::unique_ptr<LoopbackResolver> resolver_;
 };
 

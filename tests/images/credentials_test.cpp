@@ -63,7 +63,8 @@ TEST(ImageCredentialExpiry, LocalExpiryIsReadInTheDevicesZoneAndUnreadableReplie
     }
 
     auto& manager = M::sharedManager();
-    manager.setAliModel(replyOf(R"({"token":{"Credentials":{"AccessKeyId":"a","Expiration":"2026-12-10T13:34:12+0000"}}})"));
+    manager.setAliModel(
+        replyOf(R"({"token":{"Credentials":{"AccessKeyId":"a","Expiration":"2026-12-10T13:34:12+0000"}}})"));
     ASSERT_TRUE(manager.aliModel());
     EXPECT_EQ(manager.aliModel()->localExpiration().value_or(""), "2026-12-10 21:34");
     for (const char* json : {R"({"token":{"Credentials":{"AccessKeyId":"a","AccessKeySecret":"b","SecurityToken":"c"}}})",
@@ -194,7 +195,9 @@ TEST(ImageToolSettings, ShortUserRecordValuesKeepTheBuiltInEndpointAndBucket) {
     };
     const std::string defEndpoint = kHalvaneUploadDownloadTool_EndPoint;
     const std::string defBucket = kHalvaneUploadDownloadTool_BucketName;
-    const auto& tool = PellixHalvaneUploadAndDownloadTool::sharedManager();
+    TempDir home;
+    platform::Paths::setHomeDirectory(home.path());
+    const auto& tool = toolOnSharedStore();
     EXPECT_EQ(defBucket, "pellixstorage");
     for (const Case& c : {Case{std::nullopt, std::nullopt, defEndpoint, defBucket},
                           Case{std::string("ab"), std::string("xy"), defEndpoint, defBucket},
@@ -208,9 +211,14 @@ TEST(ImageToolSettings, ShortUserRecordValuesKeepTheBuiltInEndpointAndBucket) {
     PellixProxyInfo::sharedInstance()->setUserInfo(nullptr);
     tool->__configBaseSetting();
     EXPECT_EQ(tool->halvane_EndPoint(), defEndpoint);
+    // The client itself keeps the endpoint it was made with.
+    EXPECT_EQ(tool->halvaneClient()->endpoint(), sharedStore().endpoint());
+    toolOnSharedStore();
 }
 
 TEST(ImageKeys, FolderByTypeUserDayAndAUniqueName) {
+    TempDir home;
+    platform::Paths::setHomeDirectory(home.path());
     setUser(std::string("abc"), std::string("xyz"));
     PellixHalvaneDownloadManager::sharedManager().setAliModel(nullptr);
     struct Case {
