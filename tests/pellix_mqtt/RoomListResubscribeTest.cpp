@@ -52,6 +52,8 @@ protected:
         PellixMQTTManager::setDelegate(recorder_);
     }
     void TearDown() override {
+        // The login's storage-credential fetch ends against this stand-in.
+        test::pump([] { return PellixHalvaneUploadAndDownloadTool::pendingCredentialFetches() == 0; }, 30);
         PellixMQTTManager::clearCurrentSession();
         PellixMQTTManager::setDelegate({});
         PellixProxyInfo::sharedInstance()->setUserInfo(nullptr);

@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+#include "HOSManager/PellixHalvaneDownloadManager.h"
+#include "HOSManager/PellixHalvaneUploadAndDownloadTool.h"
 #include "PellixEnvironmenConfig/PellixGlobleConfig.h"
 #include "PellixLog/PellixLog.h"
 #include "PellixProxyInfo/PellixFileManager.h"
@@ -140,6 +142,7 @@ inline void resetSdkSession() {
     store->setPushToken(std::nullopt);
     store->setAppId(std::nullopt);
     store->setSecretKey(std::nullopt);
+    PellixHalvaneDownloadManager::sharedManager().setAliModel(nullptr);
     PellixLog::enableLog();
 }
 
@@ -158,6 +161,13 @@ protected:
         }
         PellixGlobleConfig::sharedInstance()->setPellixSDKMode(2);
         PellixGlobleConfig::sharedInstance()->setRequestTimeout(10);
+    }
+
+    // A login (or a replayed user record) fetches storage credentials in the
+    // background; it ends here, against this test's stand-in, rather than
+    // in a later test of the same program.
+    void TearDown() override {
+        pump([] { return PellixHalvaneUploadAndDownloadTool::pendingCredentialFetches() == 0; }, 30);
     }
 
     // Pumps the main queue until `done` holds (or 15 s pass).
