@@ -45,6 +45,23 @@ void PellixDataManagerPrivate::refreshhAccessTokenWithAppId(const PellixText& ap
         });
 }
 
+void PellixDataManagerPrivate::getHalvaneTokenCompletion(HalvaneCompletion completion) {
+    PellixNetServices::getPellixSDKData(
+        std::make_shared<PellixGetHalvane>(), PellixRecordClass::of<PXHalvaneInfoClassModel>(),
+        [completion](const std::shared_ptr<PellixBaseResponse>& response) {
+            auto records = response->bodyRecords<PXHalvaneInfoClassModel>();
+            if (!completion) return;
+            if (records.empty()) {
+                completion(nullptr, PellixError::errorWithCode(500, PellixError::tableMessage(500)));
+                return;
+            }
+            completion(records.front(), nullptr);
+        },
+        [completion](const PellixErrorPtr& error) {
+            if (completion) completion(nullptr, error);
+        });
+}
+
 void PellixDataManagerPrivate::makeCall(const PellixText& deviceGuid, const PellixText& fromRoomId,
                                         const PellixText& toRoomId, const PellixText& toRoomNo,
                                         const PellixText& callType, CallCompletion completion) {

@@ -1,6 +1,7 @@
 // PellixDataManagerPrivate: the SDK's internal platform operations: the
-// token fetch (registration and the expired-token path) and the family
-// call's request (the client facade).
+// token fetch (registration and the expired-token path), the storage
+// credentials (the image tool) and the family call's request (the client
+// facade).
 //
 // Completions run on the main queue, exactly once.
 #pragma once
@@ -12,6 +13,7 @@
 
 #include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixCallRecords.h"
 #include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixToken.h"
+#include "PellixDataManager/PellixNetServer/PellixBaseResponse/PXHalvaneInfoClassModel.h"
 #include "PellixDataManager/PellixNetServer/PellixError/PellixError.h"
 #include "PellixDataManager/PellixNetServer/PellixRecordFields.h"
 
@@ -25,6 +27,8 @@ public:
     static constexpr const char* kSignKeyAESIV = "kqvmzhtrwpxlbnjd";
 
     using BoolCompletion = std::function<void(bool success, const PellixErrorPtr& error)>;
+    using HalvaneCompletion =
+        std::function<void(const std::shared_ptr<PXHalvaneInfoClassModel>& info, const PellixErrorPtr& error)>;
     using CallCompletion = std::function<void(const std::shared_ptr<PellixCall>& call, const PellixErrorPtr& error)>;
 
     // Fetches a token ("/sdk/v2/token") without a completeness check; on
@@ -38,6 +42,12 @@ public:
     // The signing key hidden in a token's "sign_key"; nullopt only when it
     // does not decrypt (an empty key decrypts to "", which signs as "").
     static std::optional<std::string> decryptSignKey(const std::string& signKey);
+
+    // Fetches storage credentials ("/sdk/v1/halvane_tokens") with the held
+    // token; completes with the answer's first record and no error, or with
+    // null and the error. An answer without a record fails with 500, so the
+    // image tool never takes an empty answer for credentials.
+    static void getHalvaneTokenCompletion(HalvaneCompletion completion);
 
     // Places the family call ("v1/call") with the held token, no user id and
     // the given device GUID, rooms and call type; completes with the answer's

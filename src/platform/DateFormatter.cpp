@@ -47,6 +47,25 @@ std::optional<std::string> DateFormatter::format(double date, std::string_view p
     return text;
 }
 
+std::optional<double> DateFormatter::parse(std::string_view text, std::string_view pattern) {
+    const icu::UnicodeString upattern =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(pattern.data(), static_cast<int32_t>(pattern.size())));
+    const icu::UnicodeString utext =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UDateFormat, decltype(&udat_close)> formatter(
+        udat_open(UDAT_PATTERN, UDAT_PATTERN, nullptr, nullptr, -1, upattern.getBuffer(), upattern.length(), &status),
+        &udat_close);
+    if (U_FAILURE(status) || !formatter) return std::nullopt;
+    // Lenient reading would turn "2026-13-40" into a date in the next year.
+    udat_setLenient(formatter.get(), false);
+    int32_t position = 0;
+    status = U_ZERO_ERROR;
+    const UDate millis = udat_parse(formatter.get(), utext.getBuffer(), utext.length(), &position, &status);
+    if (U_FAILURE(status) || position != utext.length() || !std::isfinite(millis)) return std::nullopt;
+    return millis / 1000.0;
+}
+
 bool DateFormatter::setDefaultTimeZone(std::string_view zoneID) {
     const icu::UnicodeString id = icu::UnicodeString::fromUTF8(icu::StringPiece(zoneID.data(), static_cast<int32_t>(zoneID.size())));
     std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createTimeZone(id));

@@ -26,6 +26,11 @@ public:
     // device's locale and time zone.
     static std::optional<std::string> format(double date, std::string_view pattern);
 
+    // Reads `text` by `pattern` in the device's locale and time zone (a zone
+    // in the text, "Z" → "+0800", wins): seconds since 1970-01-01 UTC, or
+    // std::nullopt unless the whole text matches the pattern strictly.
+    static std::optional<double> parse(std::string_view text, std::string_view pattern);
+
     // Makes `zoneID` ("UTC", "Asia/Shanghai", ...) the device's time zone for
     // every later format(); false (nothing changed) for an unknown ID.
     static bool setDefaultTimeZone(std::string_view zoneID);

@@ -1,26 +1,30 @@
 #include "HOSManager/Public/PellixUploadAndDownloadImageTool.h"
 
-#include "platform/DispatchQueue.h"
+#include "HOSManager/PellixHalvaneUploadAndDownloadTool.h"
 
 namespace pellix {
 
-// Until the storage tool lands every call fails on the main queue, so callers
-// written against this interface already see exactly one outcome.
-void PellixUploadAndDownloadImageTool::uploadImageData(const platform::Bytes&, std::int64_t, UploadSuccess,
-                                                       UploadFailure failure) {
-    if (failure) platform::DispatchQueue::main()->async([failure] { failure(); });
+void PellixUploadAndDownloadImageTool::uploadImageData(const platform::Bytes& imageData, std::int64_t directoryType,
+                                                       UploadSuccess success, UploadFailure failure) {
+    PellixHalvaneUploadAndDownloadTool::uploadImageData(imageData, directoryType, std::move(success),
+                                                        std::move(failure));
 }
 
-void PellixUploadAndDownloadImageTool::uploadImageDatas(const std::vector<platform::Bytes>&, std::int64_t,
-                                                        UploadsSuccess, UploadFailure failure) {
-    if (failure) platform::DispatchQueue::main()->async([failure] { failure(); });
+void PellixUploadAndDownloadImageTool::uploadImageDatas(const std::vector<platform::Bytes>& imageDatas,
+                                                        std::int64_t directoryType, UploadsSuccess success,
+                                                        UploadFailure failure) {
+    PellixHalvaneUploadAndDownloadTool::uploadImageDatas(imageDatas, directoryType, std::move(success),
+                                                         std::move(failure));
 }
 
-void PellixUploadAndDownloadImageTool::downloadWithImageObjectKey(const PellixText& imageObjectKey, DownloadSuccess,
-                                                                  DownloadFailure failure) {
-    if (failure) platform::DispatchQueue::main()->async([failure, imageObjectKey] { failure(imageObjectKey); });
+void PellixUploadAndDownloadImageTool::downloadWithImageObjectKey(const PellixText& imageObjectKey,
+                                                                  DownloadSuccess success, DownloadFailure failure) {
+    PellixHalvaneUploadAndDownloadTool::downloadWithImageObjectKey(imageObjectKey, std::move(success),
+                                                                   std::move(failure));
 }
 
-void PellixUploadAndDownloadImageTool::pellixUploadAndDownloadConfiguration() {}
+void PellixUploadAndDownloadImageTool::pellixUploadAndDownloadConfiguration() {
+    PellixHalvaneUploadAndDownloadTool::refreshHalvaneConfiguration();
+}
 
 }  // namespace pellix
