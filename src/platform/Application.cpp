@@ -61,6 +61,16 @@ void Application::postOnMain(const char* name) {
     onMain([this, name] { NotificationCenter::defaultCenter().post(name, static_cast<const void*>(this)); });
 }
 
+bool Application::isNetworkActivityIndicatorVisible() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return networkActivityIndicatorVisible_;
+}
+
+void Application::setNetworkActivityIndicatorVisible(bool visible) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    networkActivityIndicatorVisible_ = visible;
+}
+
 void Application::finishLaunching() { postOnMain(DidFinishLaunchingNotification); }
 
 void Application::terminate() { postOnMain(WillTerminateNotification); }

@@ -23,6 +23,9 @@
 // it calls `expireBackgroundTasks()`, which runs the outstanding handlers on the
 // main queue; a handler is expected to end its task.
 //
+// Network-activity indicator: a flag the library raises around requests the
+// user waits on and lowers when they end; the host may show it.
+//
 // Thread-safety: all members from any thread.
 #pragma once
 
@@ -64,6 +67,9 @@ public:
     void expireBackgroundTasks();
     std::size_t backgroundTaskCount() const;
 
+    bool isNetworkActivityIndicatorVisible() const;
+    void setNetworkActivityIndicatorVisible(bool visible);
+
 private:
     Application() = default;
     void applyOnMain(State state);
@@ -71,6 +77,7 @@ private:
 
     mutable std::mutex mutex_;
     State state_ = State::Active;
+    bool networkActivityIndicatorVisible_ = false;
     BackgroundTaskIdentifier nextTask_ = 1;
     std::map<BackgroundTaskIdentifier, std::function<void()>> tasks_;
 };

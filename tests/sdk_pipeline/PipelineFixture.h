@@ -155,7 +155,7 @@ protected:
         pipelineCerts();
         platform::Paths::setHomeDirectory(home_.path());
         resetSdkSession();
-        standIn_ = std::make_unique<PlatformStandIn>(pipelineCerts().leaf);
+        standIn_ = std::make_unique<PlatformStandIn>(pipelineCerts().leaf, standInArgs_);
         for (std::uint64_t row = 0; row < 3; ++row) {
             PellixGlobleConfig::setEnvironment(row, {standIn_->baseURL(), "127.0.0.1", 1883});
         }
@@ -180,6 +180,8 @@ protected:
     }
 
     TempDir home_;
+    // Extra flags of the stand-in, set by a derived fixture before SetUp.
+    std::vector<std::string> standInArgs_;
     std::unique_ptr<PlatformStandIn> standIn_;
 };
 
