@@ -417,6 +417,65 @@ TEST_F(ResumableUpload, AnUploadTheServiceNoLongerKnowsStartsAgain) {
     EXPECT_EQ(objectCrc("gone.bin"), std::to_string(hos_crc64(data)));
 }
 
+// Cancelled after the first part: the run ends with code 5; with
+// deleteUploadIdOnCancelling the upload and both files go, without it they
+// stay and a later run finishes the upload.
+TEST_F(ResumableUpload, CancellingKeepsOrGivesUpTheUploadAsAsked) {
+    int round = 0;
+    for (bool deleteOnCancel : {true, false}) {
+        SCOPED_TRACE(deleteOnCancel);
+        const std::string key = "cancel" + std::to_string(round) + ".bin";
+        makeFile(3, 900, 40 + round++);
+        standIn.admin("DELETE", "/__admin/requests");
+        auto r = request(key);
+        r->setDeleteUploadIdOnCancelling(deleteOnCancel);
+        r->setUploadProgress([r = r.get()](std::int64_t, std::int64_t, std::int64_t) { r->cancel(); });
+        auto task = run(r, true);
+        ASSERT_TRUE(task->error());
+        EXPECT_EQ(task->error()->domain(), HOSClientErrorDomain);
+        EXPECT_EQ(task->error()->code(), HOSClientErrorCodeTaskCancelled);
+        EXPECT_EQ(sentParts(), (std::multiset<int>{1}));
+        ASSERT_TRUE(r->uploadId());
+        if (deleteOnCancel) {
+            EXPECT_TRUE(recordFiles().empty());
+            EXPECT_FALSE(partInfoFilesOf(*r->uploadId()));
+            EXPECT_EQ(standIn.requests("AbortMultipartUpload").size(), 1u);
+            EXPECT_TRUE(storedParts(key).empty());
+            continue;
+        }
+        EXPECT_EQ(recordedUploadId(), *r->uploadId());
+        EXPECT_TRUE(partInfoFilesOf(*r->uploadId()));
+        EXPECT_TRUE(standIn.requests("AbortMultipartUpload").empty());
+        standIn.admin("DELETE", "/__admin/requests");
+        auto done = run(request(key), true);
+        ASSERT_FALSE(done->error()) << done->error()->description();
+        EXPECT_EQ(sentParts(), (std::multiset<int>{2, 3}));
+        EXPECT_EQ(objectCrc(key), std::to_string(hos_crc64(data)));
+    }
+}
+
+// The service's CRC-64 of the completed object differs from the parts'
+// fold: reported as code 7, with the object already in place and the record
+// files already gone.
+TEST_F(ResumableUpload, AWholeObjectCrcMismatchIsReportedAfterCompletion) {
+    makeFile(2, 4000, 50);
+    standIn.fault(R"({"match":{"op":"CompleteMultipartUpload"},"crc":"wrong"})");
+    auto r = request("mismatch.bin");
+    auto task = run(r, false);
+    ASSERT_TRUE(task->error());
+    EXPECT_EQ(task->error()->domain(), HOSClientErrorDomain);
+    EXPECT_EQ(task->error()->code(), HOSClientErrorCodeInvalidCRC);
+    const auto crc = hos_crc64(data);
+    const std::string expected = "local_crc64(" + std::to_string(crc) + ") is not equal to remote_crc64(" +
+                                 std::to_string(crc ^ 1) + ")!";
+    const auto* message = task->error()->userInfo().find(HOSErrorMessageKey);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->asString(), expected);
+    EXPECT_EQ(objectCrc("mismatch.bin"), std::to_string(crc));
+    EXPECT_TRUE(recordFiles().empty());
+    EXPECT_FALSE(partInfoFilesOf(*r->uploadId()));
+}
+
 // The uploading process is killed while part 3 hangs at the service; every
 // other part was recorded on the way and a new run sends only part 3.
 TEST_F(ResumableUpload, AKilledUploaderIsResumedByTheNextProcess) {
