@@ -218,6 +218,11 @@ std::any MultipartRun::run() {
         if (abortIt) {
             store_.reset();
             abort();
+            // Only a resumable run could ever read the part information
+            // again; left behind, it would stay in the documents directory
+            // for good.
+            if (!resumable_)
+                if (auto partInfoPath = hosPartInfoFilePath(uploadId)) HOSPartInfoStore::remove(*partInfoPath);
         } else {
             closeStore();
         }

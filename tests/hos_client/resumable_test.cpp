@@ -300,6 +300,25 @@ TEST_F(ResumableUpload, MultipartUploadSendsEveryPartAndChecksTheWholeObject) {
     EXPECT_TRUE(storedParts("whole.bin").empty());
 }
 
+// A failing part ends a plain multipart run with that part's error after
+// the other parts were sent, and the upload is aborted with nothing left
+// behind.
+TEST_F(ResumableUpload, AFailingPartAbortsAPlainMultipartRun) {
+    makeFile(4, 100, 60);
+    standIn.fault(R"({"match":{"op":"UploadPart","partNumber":"2"},"status":500,"times":0})");
+    auto r = request("failing.bin");
+    auto task = waitFor(client->multipartUpload(r));
+    ASSERT_TRUE(task->error());
+    EXPECT_EQ(task->error()->domain(), HOSServerErrorDomain);
+    EXPECT_EQ(task->error()->code(), -500);
+    EXPECT_EQ(sentParts(), (std::multiset<int>{1, 3, 4}));
+    EXPECT_EQ(standIn.requests("AbortMultipartUpload").size(), 1u);
+    EXPECT_TRUE(storedParts("failing.bin").empty());
+    ASSERT_TRUE(r->uploadId());
+    EXPECT_FALSE(partInfoFilesOf(*r->uploadId()));
+    EXPECT_TRUE(recordFiles().empty());
+}
+
 // An initiation answered without an id: going on would send every part as a
 // plain write of the object.
 TEST_F(ResumableUpload, AnInitiationWithoutUploadIdStopsBeforeAnyPart) {
