@@ -8,6 +8,7 @@
 #include "HOSSDK/HOSErrors.h"
 #include "HOSSDK/HOSFileLog/HOSLog.h"
 #include "HOSSDK/HOSHttpResponseParser.h"
+#include "HOSSDK/HOSPartInfoStore.h"
 #include "HOSSDK/HOSRequestInterceptor.h"
 #include "HOSSDK/HOSUtil.h"
 #include "HOSSDK/NSDate+HOS.h"
@@ -255,7 +256,7 @@ HOSTaskPtr HOSClient::abortMultipartUpload(const std::shared_ptr<HOSMultipartUpl
         removeIfPresent(recordPath);
         if (request->uploadId()) {
             if (auto partInfoPath = hosPartInfoFilePath(*request->uploadId()))
-                removeIfPresent(*partInfoPath);
+                HOSPartInfoStore::remove(*partInfoPath);
             else
                 HOS_LOG_DEBUG("[HOSSDKError]: %s", "the upload id is not a file name; no part information removed");
         }

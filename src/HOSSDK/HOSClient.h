@@ -93,6 +93,36 @@ public:
     HOSTaskPtr abortMultipartUpload(const std::shared_ptr<HOSMultipartUploadRequest>& request, bool sequential,
                                     bool resumable);
 
+    // Uploads of a local file in numbered parts. Each checks the request on
+    // the caller's thread (a failure is the returned task's error) and runs
+    // on hosOperationExecutor(): initiate (or find the upload again), send
+    // the parts the service does not have (up to 5 at a time, or one after
+    // another when sequential), complete with the parts in order and, with
+    // CRC-64 on, compare the whole object's CRC-64, folded from the parts',
+    // with the service's. The result is an HOSResumableUploadResult.
+    // A resumable run with a record directory keeps the upload id in a record
+    // file there and the parts' CRC-64 in a part-information file (see
+    // HOSPartInfoStore), so a later run with the same file, bucket, key, part
+    // size, sequential flag and CRC setting continues where this one stopped.
+    // `uploadProgress` gets (bytes of the part just sent, bytes at the
+    // service so far, file size) after each part, and once (0, bytes found,
+    // file size) when a run resumes.
+    HOSTaskPtr multipartUpload(const std::shared_ptr<HOSMultipartUploadRequest>& request);
+    HOSTaskPtr resumableUpload(const std::shared_ptr<HOSResumableUploadRequest>& request);
+    HOSTaskPtr sequentialMultipartUpload(const std::shared_ptr<HOSResumableUploadRequest>& request);
+    // The engine behind the three; a resumable run needs an
+    // HOSResumableUploadRequest (else client code 3).
+    HOSTaskPtr multipartUpload(const std::shared_ptr<HOSMultipartUploadRequest>& request, bool resumable,
+                               bool sequential);
+
+    static constexpr std::uint64_t kMinimumPartSize = 102400;
+    static constexpr std::uint64_t kMaximumPartCount = 5000;
+    static constexpr int kParallelPartCount = 5;
+    // The part count of a file; above kMaximumPartCount parts the request's
+    // part size grows to fileSize / kMaximumPartCount (rounded down) and the
+    // last of exactly kMaximumPartCount parts carries the remainder.
+    static std::uint64_t judgePartSizeForMultipartRequest(HOSMultipartUploadRequest& request, std::uint64_t fileSize);
+
     // URLs that let any HTTP client GET an object. Both tasks are normally
     // finished when the call returns; nothing is sent except what the
     // credential provider needs to obtain a token. The constrain URL is
@@ -154,8 +184,8 @@ inline constexpr const char* kHOSPartInfosDirectoryName = "hos_partInfos_storage
 // upload and for CRC-64.
 std::string hosResumableRecordFilePath(const HOSMultipartUploadRequest& record, const std::string& directory,
                                        bool sequential);
-// The part-information file of an upload; none when the id is not a plain
-// file name (empty, ".", "..", or holding a slash or NUL), so no path built
+// The part-information file of an upload (its journal is the same path plus
+// ".journal", see HOSPartInfoStore); none when the id is not a plain file name (empty, ".", "..", or holding a slash or NUL), so no path built
 // from it can leave the folder.
 std::optional<std::string> hosPartInfoFilePath(const std::string& uploadId);
 

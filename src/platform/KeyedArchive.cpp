@@ -49,7 +49,10 @@ bool KeyedArchive::write(const std::filesystem::path& path, const Dictionary& ro
     options.allowNull = true;
     auto data = BinaryPropertyList::write(Value(root), error, options);
     if (!data) return false;
+    return writeFileAtomically(path, *data, error);
+}
 
+bool KeyedArchive::writeFileAtomically(const std::filesystem::path& path, const Bytes& data, ErrorPtr* error) {
     std::filesystem::path dir = path.parent_path();
     if (dir.empty()) dir = ".";
     // Same folder as the target, so the rename cannot cross file systems.
@@ -67,7 +70,7 @@ bool KeyedArchive::write(const std::filesystem::path& path, const Dictionary& ro
         return false;
     };
     if (::fchmod(fd, 0600) != 0) return abandon("cannot set file mode");
-    if (!writeAll(fd, *data)) return abandon("cannot write");
+    if (!writeAll(fd, data)) return abandon("cannot write");
     if (::fsync(fd) != 0) return abandon("cannot flush");
     if (::close(fd) != 0) {
         int err = errno;

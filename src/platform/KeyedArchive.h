@@ -37,6 +37,10 @@ public:
     // "NSCocoaErrorDomain" (code 3852 for a value that cannot be archived,
     // 512 for a file-system failure, with the errno text as reason).
     static bool write(const std::filesystem::path& path, const Dictionary& root, ErrorPtr* error = nullptr);
+    // The same atomic replacement for any bytes (temporary file in the same
+    // folder, fsync, mode 0600, rename, folder fsync), with the same errors.
+    static bool writeFileAtomically(const std::filesystem::path& path, const Bytes& data,
+                                    ErrorPtr* error = nullptr);
 
     // The archived dictionary, or std::nullopt when there is no readable archive.
     static std::optional<Dictionary> read(const std::filesystem::path& path);

@@ -1014,6 +1014,10 @@ async function handleService(world, req, res, ctx) {
     const code = ctx.fault.code || DEFAULT_CODES[status] || 'ForcedError';
     return sendError(ctx, new ServiceError(status, code, ctx.fault.message || `Forced by the test (${code})`));
   }
+  if (ctx.fault && typeof ctx.fault.replyBody === 'string') {
+    drain(req);
+    return send(ctx, 200, { 'Content-Type': 'application/xml' }, Buffer.from(ctx.fault.replyBody, 'utf8'));
+  }
   if (!ctx.op) {
     throw new ServiceError(405, 'MethodNotAllowed', `${req.method} is not supported on this resource`);
   }

@@ -459,7 +459,16 @@ test('fault knobs: forced status, failing part k, missing or bad Date, wrong or 
   const stored = (await C.admin(server, 'GET', `uploads?bucket=${BUCKET}`)).json.find((u) => u.uploadId === id);
   assert.deepEqual(stored.parts.map((p) => p.partNumber), [1, 3], 'a failed part is not stored');
 
-  const log = (await C.admin(server, 'GET', 'requests')).json;
+  // A forced reply body: 200 with the text as sent, nothing performed.
+  const uploadsBefore = (await C.admin(server, 'GET', `uploads?bucket=${BUCKET}`)).json.length;
+  const forcedBody = '<InitiateMultipartUploadResult><UploadId></UploadId></InitiateMultipartUploadResult>';
+  await C.admin(server, 'POST', 'faults', { match: { op: 'InitMultipartUpload' }, replyBody: forcedBody });
+  const forced = await C.send(server, { method: 'POST', bucket: BUCKET, key: 'fp', query: { uploads: '' }, creds });
+  assert.equal(forced.status, 200);
+  assert.equal(forced.text, forcedBody);
+  assert.equal((await C.admin(server, 'GET', `uploads?bucket=${BUCKET}`)).json.length, uploadsBefore);
+
+  const log = (await C.admin(server, 'GET', 'requests')).json.filter((e) => e.op === 'UploadPart');
   const last = log[log.length - 1];
   assert.equal(last.op, 'UploadPart');
   assert.equal(last.status, 500);

@@ -1,0 +1,239 @@
+// The storage client's resumable upload next to its plain put, through one
+// object-store stand-in (tests/peers/hos) on loopback, CRC-64 checking on:
+// - a 1 GiB plain put of a file;
+// - a 1 GiB resumable upload of the same file with a part size of 214748
+//   bytes, which would need 5,001 parts and so is sent as exactly 5,000
+//   (the last one carrying the remainder), recording every part's CRC-64 in
+//   the part-information file and folding them into the whole object's.
+// Reports MB/s of each and the ratio resumable / plain.
+//
+// Then the cost of recording one finished part in the part-information file,
+// for 5,000 parts in a row: the journal (one appended line per part) next to
+// rewriting the whole file per part (an atomic replacement of the property
+// list, as a file of all parts so far), in microseconds per part at
+// different part numbers. The journal's figure should not grow with the
+// part number; the rewrite's does. Numbers from a shared machine are noisy:
+// compare figures from the same run only.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "HOSSDK/HOSClient.h"
+#include "HOSSDK/HOSNetworkingRequestDelegate.h"
+#include "HOSSDK/HOSPartInfoStore.h"
+#include "LoggedPeer.h"
+#include "platform/KeyedArchive.h"
+#include "platform/Paths.h"
+#include "platform/PropertyList.h"
+
+using namespace pellix;
+using pellix::bench::spawnWithLog;
+using pellix::bench::waitForLogLine;
+
+namespace {
+
+constexpr std::int64_t kGiB = 1ll << 30;
+constexpr std::uint64_t kPartSize = 214748;  // 1 GiB / 5000, rounded down
+constexpr int kParts = 5000;
+constexpr const char* kDomain = "test.hos.halvane.com";
+constexpr const char* kBucket = "bench";
+
+std::string gDir, gSource, gKeyId, gSecret;
+int gPort = 0;
+pid_t gServer = -1;
+std::map<std::string, double> gSeconds;
+
+std::string sourceDir() {
+    if (const char* s = std::getenv("PELLIX_SOURCE_DIR")) return s;
+    return std::filesystem::path(__FILE__).parent_path().parent_path().string();
+}
+
+bool startStandIn() {
+    char tmpl[] = "/tmp/pellix-hos-resumable-XXXXXX";
+    if (!mkdtemp(tmpl)) return false;
+    gDir = tmpl;
+    // Part-information files go under the documents directory of this home.
+    std::filesystem::create_directories(gDir + "/home");
+    platform::Paths::setHomeDirectory(gDir + "/home");
+    const std::string log = gDir + "/server.out";
+    std::filesystem::create_directories(gDir + "/store");
+    gServer = spawnWithLog({"node", sourceDir() + "/tests/peers/hos/server.js", "--port", "0", "--dir",
+                            gDir + "/store", "--bucket", kBucket},
+                           log);
+    if (gServer < 0) return false;
+    const std::regex line(R"re("http":(\d+).*"accessKeyId":"([^"]+)","accessKeySecret":"([^"]+)")re");
+    if (auto m = waitForLogLine(log, line, 300)) {
+        gPort = std::stoi((*m)[1]);
+        gKeyId = (*m)[2];
+        gSecret = (*m)[3];
+    }
+    if (!gPort) return false;
+    gSource = gDir + "/source.bin";
+    std::ofstream out(gSource, std::ios::binary);
+    std::vector<char> block(1 << 20);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 31 + 7);
+    for (int i = 0; i < 1024; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    return static_cast<bool>(out);
+}
+
+std::unique_ptr<HOSClient> makeClient() {
+    HOSNetworkingRequestDelegate::setHostResolver([](const std::string&) { return std::string("127.0.0.1"); });
+    auto configuration = std::make_shared<HOSClientConfiguration>();
+    configuration->setCrc64Verifiable(true);
+    configuration->setTimeoutIntervalForRequest(120);
+    return std::make_unique<HOSClient>(std::string("http://") + kDomain + ":" + std::to_string(gPort),
+                                       std::make_shared<HOSPlainTextAKSKPairCredentialProvider>(gKeyId, gSecret),
+                                       configuration);
+}
+
+void waitTask(const HOSTaskPtr& task, benchmark::State& state) {
+    std::promise<void> done;
+    task->continueWithBlock([&](const HOSTaskPtr&) -> std::any {
+        done.set_value();
+        return std::any();
+    });
+    done.get_future().wait();
+    if (task->error()) state.SkipWithError(task->error()->description().c_str());
+}
+
+template <class F>
+double timed(F&& f) {
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void report(benchmark::State& state, const std::string& name, double seconds) {
+    state.SetIterationTime(seconds);
+    gSeconds[name] = seconds;
+    state.counters["MB/s"] = kGiB / seconds / 1e6;
+    if (name == "resumable" && gSeconds.count("put")) state.counters["x_put"] = seconds / gSeconds["put"];
+}
+
+void BM_PlainPut(benchmark::State& state) {
+    auto client = makeClient();
+    for (auto _ : state) {
+        auto request = std::make_shared<HOSPutObjectRequest>();
+        request->setBucketName(kBucket);
+        request->setObjectKey("plain");
+        request->setUploadingFileURL(platform::URL::fileURL(gSource));
+        report(state, "put", timed([&] { waitTask(client->putObject(request), state); }));
+    }
+}
+
+void BM_ResumableUpload5000Parts(benchmark::State& state) {
+    auto client = makeClient();
+    for (auto _ : state) {
+        std::filesystem::create_directories(gDir + "/records");
+        auto request = std::make_shared<HOSResumableUploadRequest>();
+        request->setBucketName(kBucket);
+        request->setObjectKey("resumable");
+        request->setUploadingFileURL(platform::URL::fileURL(gSource));
+        request->setPartSize(kPartSize);
+        request->setRecordDirectoryPath(gDir + "/records");
+        int parts = 0;
+        request->setUploadProgress([&](std::int64_t, std::int64_t, std::int64_t) { ++parts; });
+        report(state, "resumable", timed([&] { waitTask(client->resumableUpload(request), state); }));
+        state.counters["parts"] = parts;
+    }
+}
+
+// The parts of the resumable run, as the engine records them.
+HOSPartInfo partOf(int n) {
+    return HOSPartInfo(n, "\"0123456789ABCDEF0123456789ABCDEF\"", std::int64_t(kPartSize),
+                       0x9E3779B97F4A7C15ull * std::uint64_t(n));
+}
+
+// Microseconds per part over windows of part numbers.
+void windows(benchmark::State& state, const std::vector<double>& perPart) {
+    for (int from : {1, 1001, 2501, 4501}) {
+        double sum = 0;
+        int n = 0;
+        for (int i = from; i < from + 500 && i <= int(perPart.size()); ++i, ++n) sum += perPart[std::size_t(i - 1)];
+        if (n) state.counters["us@" + std::to_string(from)] = sum / n * 1e6;
+    }
+}
+
+void BM_PartInfoJournalPerPart(benchmark::State& state) {
+    for (auto _ : state) {
+        const std::string path = gDir + "/journal-bench";
+        HOSPartInfoStore::remove(path);
+        HOSPartInfoStore store(path);
+        store.open();
+        std::vector<double> perPart;
+        perPart.reserve(kParts);
+        double total = 0;
+        for (int n = 1; n <= kParts; ++n) {
+            const double s = timed([&] { store.record(partOf(n)); });
+            perPart.push_back(s);
+            total += s;
+        }
+        const double fold = timed([&] { store.close(); });
+        state.SetIterationTime(total + fold);
+        windows(state, perPart);
+        state.counters["close_ms"] = fold * 1e3;
+        HOSPartInfoStore::remove(path);
+    }
+}
+
+// The whole file rewritten atomically per part. Sampled: 50 parts at each
+// window, with the dictionary of all parts before them in place.
+void BM_PartInfoRewritePerPart(benchmark::State& state) {
+    for (auto _ : state) {
+        const std::string path = gDir + "/rewrite-bench";
+        std::vector<double> perPart(kParts, 0);
+        double total = 0;
+        for (int from : {1, 1001, 2501, 4501}) {
+            platform::Dictionary parts;
+            for (int n = 1; n < from; ++n) parts.append(std::to_string(n), HOSPartInfoStore::entryOf(partOf(n)));
+            for (int n = from; n < from + 50; ++n) {
+                const double s = timed([&] {
+                    parts.set(std::to_string(n), HOSPartInfoStore::entryOf(partOf(n)));
+                    auto bytes = platform::PropertyList::write(platform::Value(parts),
+                                                               platform::PropertyList::Format::XML);
+                    platform::KeyedArchive::writeFileAtomically(path, *bytes);
+                });
+                perPart[std::size_t(n - 1)] = s;
+                total += s;
+            }
+        }
+        state.SetIterationTime(total);
+        for (int from : {1, 1001, 2501, 4501}) {
+            double sum = 0;
+            for (int n = from; n < from + 50; ++n) sum += perPart[std::size_t(n - 1)];
+            state.counters["us@" + std::to_string(from)] = sum / 50 * 1e6;
+        }
+        std::filesystem::remove(path);
+    }
+}
+
+BENCHMARK(BM_PlainPut)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResumableUpload5000Parts)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PartInfoJournalPerPart)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PartInfoRewritePerPart)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (!startStandIn()) {
+        std::fprintf(stderr, "the storage stand-in did not start\n");
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    kill(gServer, SIGTERM);
+    waitpid(gServer, nullptr, 0);
+    std::filesystem::remove_all(gDir);
+    return 0;
+}
