@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -19,6 +20,14 @@
 extern char** environ;
 
 namespace pellix::bench {
+
+// The source tree, where the peers live: $PELLIX_SOURCE_DIR, else the one
+// the benchmark was built from. (Not this file's __FILE__: the compiler sees
+// a path relative to the build folder, wrong from any other directory.)
+inline std::string sourceDir() {
+    if (const char* s = std::getenv("PELLIX_SOURCE_DIR")) return s;
+    return PELLIX_SOURCE_DIR;
+}
 
 // Starts args[0] (looked up on PATH) with its standard output written to
 // `log`; the pid, or -1 when it cannot be started.

@@ -47,11 +47,6 @@ int gPort = 0;
 pid_t gServer = -1;
 std::map<std::string, double> gRate;
 
-std::string sourceDir() {
-    if (const char* s = std::getenv("PELLIX_SOURCE_DIR")) return s;
-    return std::filesystem::path(__FILE__).parent_path().parent_path().string();
-}
-
 double residentBytes() {
     std::ifstream in("/proc/self/status");
     std::string line;
@@ -101,7 +96,7 @@ bool startStandIn() {
     gDir = tmpl;
     const std::string log = gDir + "/server.out";
     std::filesystem::create_directories(gDir + "/store");
-    gServer = spawnWithLog({"node", sourceDir() + "/tests/peers/hos/server.js", "--port", "0", "--dir",
+    gServer = spawnWithLog({"node", pellix::bench::sourceDir() + "/tests/peers/hos/server.js", "--port", "0", "--dir",
                             gDir + "/store"},
                            log);
     if (gServer < 0) return false;

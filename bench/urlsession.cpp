@@ -55,11 +55,6 @@ std::map<std::string, double> gRate;    // benchmark name → requests/s or byte
 std::map<std::string, double> gMemory;  // benchmark name → peak resident bytes
 std::map<std::string, double> gCpu;     // benchmark name → CPU seconds per request
 
-std::string sourceDir() {
-    if (const char* s = std::getenv("PELLIX_SOURCE_DIR")) return s;
-    return std::filesystem::path(__FILE__).parent_path().parent_path().string();
-}
-
 // The peak resident memory of a running process (its own, from exec on).
 long processPeak(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -146,7 +141,7 @@ bool startServer() {
     // The session's default trust handling reads the same anchor as curl.
     setenv("SSL_CERT_FILE", gCert.c_str(), 1);
     std::string log = gDir + "/server.out";
-    gServer = spawnWithLog({"node", sourceDir() + "/tests/peers/https/server.js", "--port", "0", "--cert", gCert,
+    gServer = spawnWithLog({"node", pellix::bench::sourceDir() + "/tests/peers/https/server.js", "--port", "0", "--cert", gCert,
                             "--key", key},
                            log);
     if (gServer < 0) return false;

@@ -12,6 +12,8 @@
 
 #include "HOSSDK/aos_crc64_detail.h"
 
+#include <array>
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 // GCC 12's AVX-512 intrinsics start some results from a deliberately
@@ -78,8 +80,25 @@ PELLIX_CLMUL_TARGET inline __m128i appendTail(__m128i acc, const unsigned char* 
     return _mm_xor_si128(fold(head, key(k128)), rest);
 }
 
-// Folds the single accumulator over the remaining bytes and reduces it with
-// the table code. Returns the bare register.
+// The CRC register after one 16-byte block from a zero register, that is
+// block * x^64 mod P. The block's first quadword L stands for L * x^128 mod P
+// after one product (by x^128 mod P, one factor x left to the product), whose
+// low half joins the second quadword H; that quadword times x^64 mod P is one
+// table step, and the product's high half is already reduced. One product
+// and one table step instead of two dependent table steps through memory.
+PELLIX_CLMUL_TARGET inline std::uint64_t reduce(__m128i acc) {
+    constexpr FoldKey k64 = foldKey(64);
+    const __m128i r = _mm_clmulepi64_si128(acc, key(k64), 0x00);
+    const auto v = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_xor_si128(r, _mm_unpackhi_epi64(acc, acc))));
+    const auto high = static_cast<std::uint64_t>(_mm_extract_epi64(r, 1));
+    using crc64_detail::kLittle;
+    return kLittle[7][v & 0xFF] ^ kLittle[6][(v >> 8) & 0xFF] ^ kLittle[5][(v >> 16) & 0xFF] ^
+           kLittle[4][(v >> 24) & 0xFF] ^ kLittle[3][(v >> 32) & 0xFF] ^ kLittle[2][(v >> 40) & 0xFF] ^
+           kLittle[1][(v >> 48) & 0xFF] ^ kLittle[0][v >> 56] ^ high;
+}
+
+// Folds the single accumulator over the remaining bytes and reduces it.
+// Returns the bare register.
 PELLIX_CLMUL_TARGET std::uint64_t finish(__m128i acc, const unsigned char* p, std::size_t n) {
     const __m128i k = key(k128);
     while (n >= 16) {
@@ -88,21 +107,54 @@ PELLIX_CLMUL_TARGET std::uint64_t finish(__m128i acc, const unsigned char* p, st
         n -= 16;
     }
     if (n) acc = appendTail(acc, p + n, n);
-    alignas(16) unsigned char block[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(block), acc);
-    return crc64_detail::updateRaw(0, block, 16);
+    return reduce(acc);
+}
+
+// Keys that fold a block forward by 1 to 15 blocks (index j: j * 128 bits).
+struct alignas(16) KeyPair {
+    std::uint64_t lo, hi;
+};
+constexpr std::array<KeyPair, 16> kBlockKeys = [] {
+    std::array<KeyPair, 16> keys{};
+    for (unsigned j = 1; j < 16; ++j) keys[j] = {foldKey(128 * j).lo, foldKey(128 * j).hi};
+    return keys;
+}();
+
+// Bare register in, bare register out; 16 <= n < 256. Every whole block but
+// the last is folded straight to the last one with its own key, so the
+// products are independent of each other instead of a chain.
+PELLIX_CLMUL_TARGET std::uint64_t clmulShort(std::uint64_t c, const unsigned char* p, std::size_t n) {
+    const std::size_t blocks = n / 16;
+    const unsigned char* last = p + 16 * (blocks - 1);
+    __m128i first = _mm_xor_si128(load(p), _mm_cvtsi64_si128(static_cast<long long>(c)));
+    __m128i acc;
+    if (blocks == 1) {
+        acc = first;
+    } else {
+        acc = _mm_xor_si128(load(last), fold(first, load(reinterpret_cast<const unsigned char*>(&kBlockKeys[blocks - 1]))));
+        // Two sums, so the additions do not wait on each other either.
+        __m128i other = _mm_setzero_si128();
+        std::size_t i = 1;
+        for (; i + 1 < blocks - 1; i += 2) {
+            acc = _mm_xor_si128(acc, fold(load(p + 16 * i),
+                                          load(reinterpret_cast<const unsigned char*>(&kBlockKeys[blocks - 1 - i]))));
+            other = _mm_xor_si128(other, fold(load(p + 16 * (i + 1)), load(reinterpret_cast<const unsigned char*>(
+                                                                          &kBlockKeys[blocks - 2 - i]))));
+        }
+        if (i < blocks - 1)
+            acc = _mm_xor_si128(acc, fold(load(p + 16 * i),
+                                          load(reinterpret_cast<const unsigned char*>(&kBlockKeys[blocks - 1 - i]))));
+        acc = _mm_xor_si128(acc, other);
+    }
+    const std::size_t r = n % 16;
+    if (r) acc = appendTail(acc, p + n, r);
+    return reduce(acc);
 }
 
 // Bare register in, bare register out; n >= 16.
 PELLIX_CLMUL_TARGET std::uint64_t clmulRaw(std::uint64_t c, const unsigned char* p, std::size_t n) {
+    if (n < 256) return clmulShort(c, p, n);
     const __m128i init = _mm_cvtsi64_si128(static_cast<long long>(c));
-    if (n < 64) return finish(_mm_xor_si128(load(p), init), p + 16, n - 16);
-    if (n < 128) {
-        // Four independent products instead of a chain of three.
-        __m128i acc = _mm_xor_si128(fold(_mm_xor_si128(load(p), init), key(k384)), fold(load(p + 16), key(k256)));
-        acc = _mm_xor_si128(acc, _mm_xor_si128(fold(load(p + 32), key(k128)), load(p + 48)));
-        return finish(acc, p + 64, n - 64);
-    }
     __m128i a0 = _mm_xor_si128(load(p), init), a1 = load(p + 16), a2 = load(p + 32), a3 = load(p + 48),
             a4 = load(p + 64), a5 = load(p + 80), a6 = load(p + 96), a7 = load(p + 112);
     p += 128;

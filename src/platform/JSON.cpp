@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <unordered_map>
 #include <vector>
 
@@ -35,11 +36,20 @@ std::string around(std::string_view text, std::size_t offset) {
 }
 
 // Builds Values straight from the parser's events.
+//
+// The members of every open container wait in two scratch stacks (one of
+// object members, one of array elements) that live for the whole parse, and
+// a container is built when it closes, with its storage allocated once at its
+// exact size. Growing each container one member at a time instead cost a
+// reallocation per doubling of every object and array, and a large answer
+// holds hundreds of thousands of them.
 class ValueBuilder {
 public:
     using json = nlohmann::json;
 
-    ValueBuilder(std::size_t maxDepth, bool fragmentsAllowed) : maxDepth_(maxDepth), fragments_(fragmentsAllowed) {}
+    ValueBuilder(std::size_t maxDepth, bool fragmentsAllowed) : maxDepth_(maxDepth), fragments_(fragmentsAllowed) {
+        stack_.reserve(16);
+    }
 
     bool null() { return add(Value()); }
     bool boolean(bool b) { return add(Value(b)); }
@@ -51,16 +61,40 @@ public:
         if (!std::isfinite(d)) return fail(Failure::NumberOutOfRange);
         return add(Value(static_cast<double>(d)));
     }
-    bool string(json::string_t& s) { return add(Value(std::move(s))); }
+    // Copied rather than moved: the copy is one allocation of the exact
+    // size, while taking the lexer's buffer makes it grow a new one, step by
+    // step, for the next long string.
+    bool string(json::string_t& s) { return add(Value(std::string(s))); }
     bool binary(json::binary_t&) { return fail(Failure::Syntax); }
 
-    bool start_object(std::size_t) { return open(Value(Dictionary())); }
+    bool start_object(std::size_t) { return open(true); }
     bool key(json::string_t& k) {
-        stack_.back().key = std::move(k);
+        Frame& top = stack_.back();
+        const std::size_t count = members_.size() - top.start;
+        if (count < kIndexFrom) {
+            // Small objects: a repeated key replaces the earlier value in place.
+            for (std::size_t i = top.start; i < members_.size(); ++i) {
+                if (members_[i].first == k) {
+                    top.slot = i;
+                    return true;
+                }
+            }
+        } else {
+            if (top.index.empty()) {
+                for (std::size_t i = top.start; i < members_.size(); ++i) top.index.emplace(members_[i].first, i);
+            }
+            auto [it, inserted] = top.index.emplace(k, members_.size());
+            if (!inserted) {
+                top.slot = it->second;
+                return true;
+            }
+        }
+        top.slot = members_.size();
+        members_.emplace_back(std::string(k), Value());
         return true;
     }
     bool end_object() { return close(); }
-    bool start_array(std::size_t) { return open(Value(Array())); }
+    bool start_array(std::size_t) { return open(false); }
     bool end_array() { return close(); }
 
     bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) {
@@ -81,8 +115,9 @@ public:
 
 private:
     struct Frame {
-        Value container;
-        std::string key;
+        bool object;
+        std::size_t start;      // its first member in members_ or elements_
+        std::size_t slot = 0;   // object: the member the next value goes to
         // Key positions once an object grows large, so duplicate keys are
         // found without a linear search per member.
         std::unordered_map<std::string, std::size_t> index;
@@ -94,16 +129,31 @@ private:
         return false;
     }
 
-    bool open(Value container) {
+    bool open(bool object) {
         if (stack_.size() >= maxDepth_) return fail(Failure::TooDeep);
-        stack_.push_back(Frame{std::move(container), {}, {}});
+        stack_.push_back(Frame{object, object ? members_.size() : elements_.size(), 0, {}});
         return true;
     }
 
     bool close() {
-        Frame frame = std::move(stack_.back());
+        const Frame& top = stack_.back();
+        const std::size_t start = top.start;
+        Value container;
+        if (top.object) {
+            Dictionary d;
+            d.reserve(members_.size() - start);
+            for (std::size_t i = start; i < members_.size(); ++i)
+                d.append(std::move(members_[i].first), std::move(members_[i].second));
+            members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(start), members_.end());
+            container = Value(std::move(d));
+        } else {
+            Array a(std::make_move_iterator(elements_.begin() + static_cast<std::ptrdiff_t>(start)),
+                    std::make_move_iterator(elements_.end()));
+            elements_.erase(elements_.begin() + static_cast<std::ptrdiff_t>(start), elements_.end());
+            container = Value(std::move(a));
+        }
         stack_.pop_back();
-        return add(std::move(frame.container), true);
+        return add(std::move(container), true);
     }
 
     bool add(Value v, bool container = false) {
@@ -112,32 +162,19 @@ private:
             root_ = std::move(v);
             return true;
         }
-        Frame& top = stack_.back();
-        if (top.container.isArray()) {
-            top.container.asArray().push_back(std::move(v));
-            return true;
-        }
-        Dictionary& d = top.container.asDictionary();
-        if (d.size() < kIndexFrom) {
-            // Small objects: a repeated key replaces the earlier value in place.
-            d.set(std::move(top.key), std::move(v));
-            if (d.size() == kIndexFrom) {
-                std::size_t i = 0;
-                for (const auto& e : d) top.index.emplace(e.first, i++);
-            }
-            return true;
-        }
-        auto [it, inserted] = top.index.emplace(top.key, d.size());
-        if (inserted)
-            d.append(std::move(top.key), std::move(v));
+        const Frame& top = stack_.back();
+        if (top.object)
+            members_[top.slot].second = std::move(v);
         else
-            (d.begin() + static_cast<std::ptrdiff_t>(it->second))->second = std::move(v);
+            elements_.push_back(std::move(v));
         return true;
     }
 
     std::size_t maxDepth_;
     bool fragments_;
     std::vector<Frame> stack_;
+    std::vector<Dictionary::Entry> members_;
+    std::vector<Value> elements_;
     Value root_;
     Failure failure_ = Failure::None;
     std::size_t errorPosition_ = 0;

@@ -44,6 +44,8 @@ public:
     // Appends without looking for an existing key (for readers that already
     // know the key is new, so building a large dictionary stays linear).
     void append(std::string key, Value value);
+    // Room for `count` entries in all, so that many appends allocate once.
+    void reserve(std::size_t count);
     // Inserts a null when absent.
     Value& operator[](std::string_view key);
     bool erase(std::string_view key);
@@ -156,6 +158,7 @@ private:
 };
 
 inline void Dictionary::clear() { entries_.clear(); }
+inline void Dictionary::reserve(std::size_t count) { entries_.reserve(count); }
 inline std::size_t Dictionary::size() const { return entries_.size(); }
 inline bool Dictionary::empty() const { return entries_.empty(); }
 inline Dictionary::const_iterator Dictionary::begin() const { return entries_.begin(); }

@@ -13,6 +13,10 @@ struct XMLParser::Impl {
     bool inCDATA = false;
     bool aborted = false;
     std::string cdata;
+    // The name and text handed to the delegate, reused from event to event
+    // so that delivering one costs no allocation once they have grown.
+    std::string name;
+    std::string text;
     // A failure found by our own handlers (refused entity, nesting, thrown callback).
     std::int64_t ownCode = 0;
     std::string ownMessage;
@@ -55,15 +59,15 @@ struct XMLParser::Impl {
         }
         Dictionary attributes;
         for (std::size_t i = 0; attrs[i] && attrs[i + 1]; i += 2) attributes.set(attrs[i], Value(attrs[i + 1]));
-        std::string n(name);
-        s.call([&](XMLParserDelegate& d) { d.didStartElement(s.owner, n, attributes); });
+        s.name.assign(name);
+        s.call([&](XMLParserDelegate& d) { d.didStartElement(s.owner, s.name, attributes); });
     }
 
     static void onEnd(void* user, const XML_Char* name) {
         Impl& s = from(user);
         if (s.depth > 0) --s.depth;
-        std::string n(name);
-        s.call([&](XMLParserDelegate& d) { d.didEndElement(s.owner, n); });
+        s.name.assign(name);
+        s.call([&](XMLParserDelegate& d) { d.didEndElement(s.owner, s.name); });
     }
 
     static void onText(void* user, const XML_Char* text, int len) {
@@ -72,8 +76,8 @@ struct XMLParser::Impl {
             s.cdata.append(text, static_cast<std::size_t>(len));
             return;
         }
-        std::string t(text, static_cast<std::size_t>(len));
-        s.call([&](XMLParserDelegate& d) { d.foundCharacters(s.owner, t); });
+        s.text.assign(text, static_cast<std::size_t>(len));
+        s.call([&](XMLParserDelegate& d) { d.foundCharacters(s.owner, s.text); });
     }
 
     static void onComment(void* user, const XML_Char* text) {
@@ -194,8 +198,9 @@ bool XMLParser::parse() {
     } while (offset < data_.size());
 
     if (ok && s.ownCode == 0 && !s.aborted) {
-        s.line = static_cast<std::int64_t>(XML_GetCurrentLineNumber(s.parser));
-        s.column = static_cast<std::int64_t>(XML_GetCurrentColumnNumber(s.parser));
+        // No position is taken here: without an error, lineNumber() and
+        // columnNumber() ask expat, which counts lines only when asked (a
+        // scan over the whole document).
         s.call([&](XMLParserDelegate& d) { d.parserDidEndDocument(*this); });
         return s.ownCode == 0;  // the end-document callback itself may have thrown
     }

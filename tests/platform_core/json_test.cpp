@@ -93,6 +93,28 @@ TEST(JSON, RepeatedKeysKeepTheLastValueAtTheFirstPosition) {
     EXPECT_EQ(big.get("k5")->asString(), "again");
 }
 
+// Containers inside containers, arrays and objects interleaved, each closing
+// with exactly its own members, in document order; a repeated key whose new
+// value is itself a container, in a small object and in an indexed one.
+TEST(JSON, NestedContainersKeepTheirOwnMembersInOrder) {
+    EXPECT_EQ(JSON::write(parseOK(R"({"a":[1,{"b":[2,[]],"c":{}},[3]],"d":{"e":[{"f":null}],"g":true},)"
+                                  R"("a":{"h":[4,{"i":"j"}]},"k":[]})"))
+                  .value(),
+              R"({"a":{"h":[4,{"i":"j"}]},"d":{"e":[{"f":null}],"g":true},"k":[]})");
+
+    std::string text = R"([{"x":[[],{}]},{)";
+    std::string expected = R"([{"x":[[],{}]},{)";
+    for (int i = 0; i < 40; ++i) {
+        const std::string member = "\"k" + std::to_string(i) + "\":[" + std::to_string(i) + ",{\"n\":" +
+                                   std::to_string(i) + "}]";
+        text += member + ",";
+        expected += (i == 7 ? std::string(R"("k7":{"again":[7]})") : member) + (i < 39 ? "," : "");
+    }
+    text += R"("k7":{"again":[7]}},[{}]])";
+    expected += R"(},[{}]])";
+    EXPECT_EQ(JSON::write(parseOK(text)).value(), expected);
+}
+
 TEST(JSON, FragmentsOnlyWhenAllowed) {
     struct Case {
         const char* text;

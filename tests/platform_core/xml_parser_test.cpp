@@ -139,6 +139,25 @@ TEST(XMLParser, MalformedDocumentsGiveCodeAndPosition) {
     }
 }
 
+// After a clean parse the position is the end of the document, the same as
+// the end-document callback saw.
+TEST(XMLParser, PositionAfterACleanParseIsTheEnd) {
+    struct AtEnd : XMLParserDelegate {
+        std::int64_t line = 0, column = 0;
+        void parserDidEndDocument(XMLParser& p) override {
+            line = p.lineNumber();
+            column = p.columnNumber();
+        }
+    } atEnd;
+    XMLParser parser(std::string_view("<a>\n  <b>x</b>\n  <c/>\n</a>  "));
+    parser.setDelegate(&atEnd);
+    ASSERT_TRUE(parser.parse());
+    EXPECT_EQ(parser.lineNumber(), 4);
+    EXPECT_EQ(parser.columnNumber(), 6);
+    EXPECT_EQ(atEnd.line, 4);
+    EXPECT_EQ(atEnd.column, 6);
+}
+
 TEST(XMLParser, NestingCap) {
     auto nested = [](int depth) {
         std::string s;
