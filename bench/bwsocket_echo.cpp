@@ -5,6 +5,7 @@
 // MiB/s or messages/s, and the process's resident memory after each
 // repetition (it should stay flat). Skipped when the peer's packages are
 // not installed. Figures on a shared machine are noisy.
+#include "LoggedPeer.h"
 #include <benchmark/benchmark.h>
 
 #include <signal.h>
@@ -30,14 +31,7 @@ using pellix::BWWebSocket;
 using pellix::platform::Bytes;
 using pellix::platform::Value;
 
-// The source tree: $PELLIX_SOURCE_DIR, else the parent of the build folder
-// this program sits in (build-bench/bench/bench_bwsocket_echo).
-std::string peerDir() {
-    if (const char* top = std::getenv("PELLIX_SOURCE_DIR")) return std::string(top) + "/tests/peers/ws";
-    std::error_code ec;
-    const auto exe = std::filesystem::canonical("/proc/self/exe", ec);
-    return (exe.parent_path().parent_path().parent_path() / "tests/peers/ws").string();
-}
+std::string peerDir() { return pellix::bench::sourceDir() + "/tests/peers/ws"; }
 const std::string kPeerDir = peerDir();
 constexpr int kWindow = 4;
 constexpr int kSmallWindow = 64;

@@ -54,10 +54,7 @@ int gPort = 0;
 pid_t gServer = -1;
 std::map<std::string, double> gSeconds;
 
-std::string sourceDir() {
-    if (const char* s = std::getenv("PELLIX_SOURCE_DIR")) return s;
-    return std::filesystem::path(__FILE__).parent_path().parent_path().string();
-}
+using pellix::bench::sourceDir;
 
 bool startStandIn() {
     char tmpl[] = "/tmp/pellix-hos-resumable-XXXXXX";
