@@ -32,76 +32,31 @@
 #include "HOSSDK/HOSClient.h"
 #include "HOSSDK/HOSNetworkingRequestDelegate.h"
 #include "HOSSDK/HOSPartInfoStore.h"
-#include "LoggedPeer.h"
+#include "HosBenchStandIn.h"
 #include "platform/KeyedArchive.h"
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
 
 using namespace pellix;
-using pellix::bench::spawnWithLog;
-using pellix::bench::waitForLogLine;
 
 namespace {
 
-constexpr std::int64_t kGiB = 1ll << 30;
+constexpr std::int64_t kGiB = pellix::bench::HosBenchStandIn::kGiB;
 constexpr std::uint64_t kPartSize = 214748;  // 1 GiB / 5000, rounded down
 constexpr int kParts = 5000;
-constexpr const char* kDomain = "test.hos.halvane.com";
 constexpr const char* kBucket = "bench";
 
-std::string gDir, gSource, gKeyId, gSecret;
-int gPort = 0;
-pid_t gServer = -1;
+pellix::bench::HosBenchStandIn gHos;
 std::map<std::string, double> gSeconds;
+using pellix::bench::waitTask;
 
-using pellix::bench::sourceDir;
-
+// Part-information files go under the documents directory of a home in the
+// stand-in's folder.
 bool startStandIn() {
-    char tmpl[] = "/tmp/pellix-hos-resumable-XXXXXX";
-    if (!mkdtemp(tmpl)) return false;
-    gDir = tmpl;
-    // Part-information files go under the documents directory of this home.
-    std::filesystem::create_directories(gDir + "/home");
-    platform::Paths::setHomeDirectory(gDir + "/home");
-    const std::string log = gDir + "/server.out";
-    std::filesystem::create_directories(gDir + "/store");
-    gServer = spawnWithLog({"node", sourceDir() + "/tests/peers/hos/server.js", "--port", "0", "--dir",
-                            gDir + "/store", "--bucket", kBucket},
-                           log);
-    if (gServer < 0) return false;
-    const std::regex line(R"re("http":(\d+).*"accessKeyId":"([^"]+)","accessKeySecret":"([^"]+)")re");
-    if (auto m = waitForLogLine(log, line, 300)) {
-        gPort = std::stoi((*m)[1]);
-        gKeyId = (*m)[2];
-        gSecret = (*m)[3];
-    }
-    if (!gPort) return false;
-    gSource = gDir + "/source.bin";
-    std::ofstream out(gSource, std::ios::binary);
-    std::vector<char> block(1 << 20);
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 31 + 7);
-    for (int i = 0; i < 1024; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
-    return static_cast<bool>(out);
-}
-
-std::unique_ptr<HOSClient> makeClient() {
-    HOSNetworkingRequestDelegate::setHostResolver([](const std::string&) { return std::string("127.0.0.1"); });
-    auto configuration = std::make_shared<HOSClientConfiguration>();
-    configuration->setCrc64Verifiable(true);
-    configuration->setTimeoutIntervalForRequest(120);
-    return std::make_unique<HOSClient>(std::string("http://") + kDomain + ":" + std::to_string(gPort),
-                                       std::make_shared<HOSPlainTextAKSKPairCredentialProvider>(gKeyId, gSecret),
-                                       configuration);
-}
-
-void waitTask(const HOSTaskPtr& task, benchmark::State& state) {
-    std::promise<void> done;
-    task->continueWithBlock([&](const HOSTaskPtr&) -> std::any {
-        done.set_value();
-        return std::any();
-    });
-    done.get_future().wait();
-    if (task->error()) state.SkipWithError(task->error()->description().c_str());
+    if (!gHos.start("pellix-hos-resumable", {"--bucket", kBucket})) return false;
+    std::filesystem::create_directories(gHos.dir + "/home");
+    platform::Paths::setHomeDirectory(gHos.dir + "/home");
+    return gHos.writeSource();
 }
 
 template <class F>
@@ -119,26 +74,26 @@ void report(benchmark::State& state, const std::string& name, double seconds) {
 }
 
 void BM_PlainPut(benchmark::State& state) {
-    auto client = makeClient();
+    auto client = gHos.client();
     for (auto _ : state) {
         auto request = std::make_shared<HOSPutObjectRequest>();
         request->setBucketName(kBucket);
         request->setObjectKey("plain");
-        request->setUploadingFileURL(platform::URL::fileURL(gSource));
+        request->setUploadingFileURL(platform::URL::fileURL(gHos.source));
         report(state, "put", timed([&] { waitTask(client->putObject(request), state); }));
     }
 }
 
 void BM_ResumableUpload5000Parts(benchmark::State& state) {
-    auto client = makeClient();
+    auto client = gHos.client();
     for (auto _ : state) {
-        std::filesystem::create_directories(gDir + "/records");
+        std::filesystem::create_directories(gHos.dir + "/records");
         auto request = std::make_shared<HOSResumableUploadRequest>();
         request->setBucketName(kBucket);
         request->setObjectKey("resumable");
-        request->setUploadingFileURL(platform::URL::fileURL(gSource));
+        request->setUploadingFileURL(platform::URL::fileURL(gHos.source));
         request->setPartSize(kPartSize);
-        request->setRecordDirectoryPath(gDir + "/records");
+        request->setRecordDirectoryPath(gHos.dir + "/records");
         int parts = 0;
         request->setUploadProgress([&](std::int64_t, std::int64_t, std::int64_t) { ++parts; });
         report(state, "resumable", timed([&] { waitTask(client->resumableUpload(request), state); }));
@@ -164,7 +119,7 @@ void windows(benchmark::State& state, const std::vector<double>& perPart) {
 
 void BM_PartInfoJournalPerPart(benchmark::State& state) {
     for (auto _ : state) {
-        const std::string path = gDir + "/journal-bench";
+        const std::string path = gHos.dir + "/journal-bench";
         HOSPartInfoStore::remove(path);
         HOSPartInfoStore store(path);
         store.open();
@@ -188,7 +143,7 @@ void BM_PartInfoJournalPerPart(benchmark::State& state) {
 // window, with the dictionary of all parts before them in place.
 void BM_PartInfoRewritePerPart(benchmark::State& state) {
     for (auto _ : state) {
-        const std::string path = gDir + "/rewrite-bench";
+        const std::string path = gHos.dir + "/rewrite-bench";
         std::vector<double> perPart(kParts, 0);
         double total = 0;
         for (int from : {1, 1001, 2501, 4501}) {
@@ -229,8 +184,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     benchmark::RunSpecifiedBenchmarks();
-    kill(gServer, SIGTERM);
-    waitpid(gServer, nullptr, 0);
-    std::filesystem::remove_all(gDir);
+    gHos.stop();
     return 0;
 }

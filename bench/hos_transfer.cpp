@@ -28,23 +28,19 @@
 
 #include "HOSSDK/HOSClient.h"
 #include "HOSSDK/HOSNetworkingRequestDelegate.h"
-#include "LoggedPeer.h"
+#include "HosBenchStandIn.h"
 
 extern char** environ;
 
 using namespace pellix;
-using pellix::bench::spawnWithLog;
-using pellix::bench::waitForLogLine;
 
 namespace {
 
-constexpr std::int64_t kGiB = 1ll << 30;
-constexpr const char* kDomain = "test.hos.halvane.com";
+constexpr std::int64_t kGiB = pellix::bench::HosBenchStandIn::kGiB;
 constexpr const char* kBucket = "bench";
 
-std::string gDir, gSource, gKeyId, gSecret;
-int gPort = 0;
-pid_t gServer = -1;
+pellix::bench::HosBenchStandIn gHos;
+using pellix::bench::waitTask;
 std::map<std::string, double> gRate;
 
 double residentBytes() {
@@ -91,53 +87,13 @@ int run(const std::vector<std::string>& args) {
 }
 
 bool startStandIn() {
-    char tmpl[] = "/tmp/pellix-hos-bench-XXXXXX";
-    if (!mkdtemp(tmpl)) return false;
-    gDir = tmpl;
-    const std::string log = gDir + "/server.out";
-    std::filesystem::create_directories(gDir + "/store");
-    gServer = spawnWithLog({"node", pellix::bench::sourceDir() + "/tests/peers/hos/server.js", "--port", "0", "--dir",
-                            gDir + "/store"},
-                           log);
-    if (gServer < 0) return false;
-    const std::regex line(R"re("http":(\d+).*"accessKeyId":"([^"]+)","accessKeySecret":"([^"]+)")re");
-    if (auto m = waitForLogLine(log, line, 300)) {
-        gPort = std::stoi((*m)[1]);
-        gKeyId = (*m)[2];
-        gSecret = (*m)[3];
-    }
-    if (!gPort) return false;
+    if (!gHos.start("pellix-hos-bench")) return false;
     // Anonymous reads and writes, so curl moves the same bytes unsigned.
-    const std::string admin = "http://127.0.0.1:" + std::to_string(gPort) + "/__admin/buckets";
+    const std::string admin = "http://127.0.0.1:" + std::to_string(gHos.port) + "/__admin/buckets";
     if (run({"curl", "-sf", "-X", "POST", "-H", "Content-Type: application/json", "-d",
              std::string(R"({"name":")") + kBucket + R"(","acl":"public-read-write"})", admin}) != 0)
         return false;
-    gSource = gDir + "/source.bin";
-    std::ofstream out(gSource, std::ios::binary);
-    std::vector<char> block(1 << 20);
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 31 + 7);
-    for (int i = 0; i < 1024; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
-    return static_cast<bool>(out);
-}
-
-std::unique_ptr<HOSClient> makeClient() {
-    HOSNetworkingRequestDelegate::setHostResolver([](const std::string&) { return std::string("127.0.0.1"); });
-    auto configuration = std::make_shared<HOSClientConfiguration>();
-    configuration->setCrc64Verifiable(true);
-    configuration->setTimeoutIntervalForRequest(120);
-    return std::make_unique<HOSClient>(std::string("http://") + kDomain + ":" + std::to_string(gPort),
-                                       std::make_shared<HOSPlainTextAKSKPairCredentialProvider>(gKeyId, gSecret),
-                                       configuration);
-}
-
-void waitTask(const HOSTaskPtr& task, benchmark::State& state) {
-    std::promise<void> done;
-    task->continueWithBlock([&](const HOSTaskPtr&) -> std::any {
-        done.set_value();
-        return std::any();
-    });
-    done.get_future().wait();
-    if (task->error()) state.SkipWithError(task->error()->description().c_str());
+    return gHos.writeSource();
 }
 
 void report(benchmark::State& state, const std::string& name, double seconds, double growth) {
@@ -160,9 +116,9 @@ double timed(F&& f) {
 
 void BM_CurlUploadFromFile(benchmark::State& state) {
     for (auto _ : state) {
-        const std::string url = "http://127.0.0.1:" + std::to_string(gPort) + "/" + kBucket + "/curl-up";
+        const std::string url = "http://127.0.0.1:" + std::to_string(gHos.port) + "/" + kBucket + "/curl-up";
         double s = timed([&] {
-            if (run({"curl", "-sf", "-T", gSource, url}) != 0) state.SkipWithError("curl upload failed");
+            if (run({"curl", "-sf", "-T", gHos.source, url}) != 0) state.SkipWithError("curl upload failed");
         });
         report(state, "curl/upload", s, -1);
     }
@@ -171,7 +127,7 @@ void BM_CurlUploadFromFile(benchmark::State& state) {
 // One client transfer, timed and with its resident-memory growth.
 void clientRun(benchmark::State& state, const std::string& name,
                const std::function<HOSTaskPtr(HOSClient&)>& transfer) {
-    auto client = makeClient();
+    auto client = gHos.client();
     for (auto _ : state) {
         double s = 0;
         double growth = residentGrowthDuring([&] { s = timed([&] { waitTask(transfer(*client), state); }); });
@@ -191,14 +147,14 @@ void BM_ClientUploadFromFile(benchmark::State& state) {
         auto request = std::make_shared<HOSPutObjectRequest>();
         request->setBucketName(kBucket);
         request->setObjectKey("object");
-        request->setUploadingFileURL(platform::URL::fileURL(gSource));
+        request->setUploadingFileURL(platform::URL::fileURL(gHos.source));
         return client.putObject(request);
     });
 }
 
 void BM_CurlDownloadToMemory(benchmark::State& state) {
     for (auto _ : state) {
-        const std::string url = "http://127.0.0.1:" + std::to_string(gPort) + "/" + kBucket + "/object";
+        const std::string url = "http://127.0.0.1:" + std::to_string(gHos.port) + "/" + kBucket + "/object";
         double s = timed([&] {
             if (run({"curl", "-sf", "-o", "/dev/null", url}) != 0) state.SkipWithError("curl download failed");
         });
@@ -212,21 +168,21 @@ void BM_ClientDownloadToMemory(benchmark::State& state) {
 
 void BM_CurlDownloadToFile(benchmark::State& state) {
     for (auto _ : state) {
-        const std::string url = "http://127.0.0.1:" + std::to_string(gPort) + "/" + kBucket + "/object";
+        const std::string url = "http://127.0.0.1:" + std::to_string(gHos.port) + "/" + kBucket + "/object";
         double s = timed([&] {
-            if (run({"curl", "-sf", "-o", gDir + "/curl-down.bin", url}) != 0)
+            if (run({"curl", "-sf", "-o", gHos.dir + "/curl-down.bin", url}) != 0)
                 state.SkipWithError("curl download failed");
         });
-        std::filesystem::remove(gDir + "/curl-down.bin");
+        std::filesystem::remove(gHos.dir + "/curl-down.bin");
         report(state, "curl/file", s, -1);
     }
 }
 
 void BM_ClientDownloadToFile(benchmark::State& state) {
     clientRun(state, "client/file", [](HOSClient& client) {
-        std::filesystem::remove(gDir + "/client-down.bin");
+        std::filesystem::remove(gHos.dir + "/client-down.bin");
         auto request = getRequest();
-        request->setDownloadToFileURL(platform::URL::fileURL(gDir + "/client-down.bin"));
+        request->setDownloadToFileURL(platform::URL::fileURL(gHos.dir + "/client-down.bin"));
         return client.getObject(request);
     });
 }
@@ -248,8 +204,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     benchmark::RunSpecifiedBenchmarks();
-    kill(gServer, SIGTERM);
-    waitpid(gServer, nullptr, 0);
-    std::filesystem::remove_all(gDir);
+    gHos.stop();
     return 0;
 }

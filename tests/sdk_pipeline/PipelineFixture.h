@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -15,6 +16,7 @@
 
 #include "HOSManager/PellixHalvaneDownloadManager.h"
 #include "HOSManager/PellixHalvaneUploadAndDownloadTool.h"
+#include "PellixDataManager/PellixDataManager.h"
 #include "PellixEnvironmenConfig/PellixGlobleConfig.h"
 #include "PellixLog/PellixLog.h"
 #include "PellixProxyInfo/PellixFileManager.h"
@@ -146,6 +148,22 @@ inline void resetSdkSession() {
     PellixLog::enableLog();
 }
 
+// What one flag completion (success flag, error) reported, and how often.
+struct FlagOutcome {
+    int calls = 0;
+    bool ok = false;
+    PellixErrorPtr error;
+    PellixDataManager::Completion block() {
+        return [this](bool s, const PellixErrorPtr& e) {
+            ++calls;
+            ok = s;
+            error = e;
+        };
+    }
+    std::int64_t code() const { return error ? error->errorCode() : 0; }
+    std::string message() const { return error && error->message() ? *error->message() : "<none>"; }
+};
+
 class PipelineTest : public ::testing::Test {
 protected:
     static constexpr const char* kAppId = "px-test-app-0001";
@@ -168,6 +186,20 @@ protected:
     // in a later test of the same program.
     void TearDown() override {
         pump([] { return PellixHalvaneUploadAndDownloadTool::pendingCredentialFetches() == 0; }, 30);
+    }
+
+    // Registers the app and logs the stand-in's resident in; a fatal failure
+    // when either is refused.
+    void registerAndLogIn() {
+        FlagOutcome registered;
+        PellixDataManager::registSDKWithAppId(kAppId, kSecret, nullptr, registered.block());
+        ASSERT_TRUE(pump([&] { return registered.calls > 0; }));
+        ASSERT_TRUE(registered.ok) << registered.message();
+        FlagOutcome loggedIn;
+        PellixDataManager::loginSDKWithNationCode(std::nullopt, std::string("13800138000"), std::nullopt,
+                                                  loggedIn.block());
+        ASSERT_TRUE(pump([&] { return loggedIn.calls > 0; }));
+        ASSERT_TRUE(loggedIn.ok) << loggedIn.message();
     }
 
     // Pumps the main queue until `done` holds (or 15 s pass).

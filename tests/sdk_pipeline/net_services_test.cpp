@@ -27,21 +27,8 @@ class SdkPipelineNetServices : public test::PipelineTest {
 protected:
     // Registers (token fetch) and logs the test resident in.
     void logIn() {
-        bool ok = false, done = false;
-        PellixDataManager::registSDKWithAppId(kAppId, kSecret, nullptr, [&](bool s, const PellixErrorPtr&) {
-            ok = s;
-            done = true;
-        });
-        ASSERT_TRUE(pump([&] { return done; }));
-        ASSERT_TRUE(ok);
-        done = false;
-        PellixDataManager::loginSDKWithNationCode(std::nullopt, std::string("13800138000"), std::nullopt,
-                                                  [&](bool s, const PellixErrorPtr&) {
-                                                      ok = s;
-                                                      done = true;
-                                                  });
-        ASSERT_TRUE(pump([&] { return done; }));
-        ASSERT_TRUE(ok);
+        registerAndLogIn();
+        if (HasFatalFailure()) return;
         // Login also fetches storage credentials for the image tool; that
         // request ends before the log is cleared so it shows in no count.
         ASSERT_TRUE(pump([] { return PellixHalvaneDownloadManager::sharedManager().aliModel() != nullptr; }));

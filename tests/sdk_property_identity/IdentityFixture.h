@@ -67,22 +67,8 @@ protected:
         answerCredentials();
         PellixOCRAPIManager::setOCRURLString(standIn_->baseURL() + "/ocr/v1/ocridcard");
         PellixTempMemoryCache::sharedInstance()->clearIdentifyCardInformation();
-        int calls = 0;
-        bool ok = false;
-        PellixDataManager::registSDKWithAppId(kAppId, kSecret, nullptr, [&](bool s, const PellixErrorPtr&) {
-            ++calls;
-            ok = s;
-        });
-        ASSERT_TRUE(pump([&] { return calls > 0; }));
-        ASSERT_TRUE(ok);
-        calls = 0;
-        PellixDataManager::loginSDKWithNationCode(std::nullopt, std::string("13800138000"), std::nullopt,
-                                                  [&](bool s, const PellixErrorPtr&) {
-                                                      ++calls;
-                                                      ok = s;
-                                                  });
-        ASSERT_TRUE(pump([&] { return calls > 0; }));
-        ASSERT_TRUE(ok);
+        registerAndLogIn();
+        if (HasFatalFailure()) return;
         PellixLog::enableLog();
     }
     void TearDown() override {
@@ -123,17 +109,7 @@ protected:
     }
 };
 
-// One flag completion's outcome.
-struct Outcome {
-    int calls = 0;
-    bool ok = false;
-    PellixErrorPtr error;
-    PellixDataManager::Completion block() {
-        return [this](bool s, const PellixErrorPtr& e) {
-            ++calls;
-            ok = s;
-            error = e;
-        };
+using Outcome = FlagOutcome;
     }
     std::int64_t code() const { return error ? error->errorCode() : 0; }
     std::string message() const { return error && error->message() ? *error->message() : "<none>"; }

@@ -193,22 +193,8 @@ class OperationsWalk : public test::PipelineTest, public ::testing::WithParamInt
 protected:
     void SetUp() override {
         test::PipelineTest::SetUp();
-        int calls = 0;
-        bool ok = false;
-        PellixDataManager::registSDKWithAppId(kAppId, kSecret, nullptr, [&](bool s, const PellixErrorPtr&) {
-            ++calls;
-            ok = s;
-        });
-        ASSERT_TRUE(pump([&] { return calls > 0; }));
-        ASSERT_TRUE(ok);
-        calls = 0;
-        PellixDataManager::loginSDKWithNationCode(std::nullopt, std::string("13800138000"), std::nullopt,
-                                                  [&](bool s, const PellixErrorPtr&) {
-                                                      ++calls;
-                                                      ok = s;
-                                                  });
-        ASSERT_TRUE(pump([&] { return calls > 0; }));
-        ASSERT_TRUE(ok);
+        registerAndLogIn();
+        if (HasFatalFailure()) return;
         standIn_->admin("DELETE", "/__admin/requests");
     }
 };
