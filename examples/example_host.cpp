@@ -11,8 +11,12 @@
 // a door call arrives; the host answers it, which calls the door station;
 // the station answers and echoes the host's microphone (a 1 kHz tone), which
 // the host hears back in its loudspeaker (a file in the home folder); the
-// host opens the door through the platform, hangs up and logs out, and waits
-// until the SIP server has let the phone go.
+// host opens the door through the platform and hangs up. Then it reports a
+// broken hall light to the property office: it stores a photograph with the
+// image tool (which gives the object key), sends a property message with the
+// photograph, and downloads the stored photograph by its key, checking it
+// byte for byte. Last it logs out and waits until the SIP server has let the
+// phone go.
 //
 // Each step is printed with the milliseconds since start. The exit status is
 // 0 only when every step happened; every wait is bounded.
@@ -27,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "HOSManager/Public/PellixUploadAndDownloadImageTool.h"
+#include "HOSSDK/HOSNetworkingRequestDelegate.h"
 #include "PellixClient/PellixClient.h"
 #include "PellixClient/PellixSDKVersion.h"
 #include "PellixDataManager/PellixDataManager.h"
@@ -100,6 +106,8 @@ void printUser(const PellixInitUserInfo& user) {
 // The host's microphone is a tone of this pitch, and its loudspeaker a file
 // of what it plays: 16-bit mono samples at 8 kHz.
 constexpr double kToneHz = 1000;
+// The object store's test domain (run.sh starts the store stand-in with it).
+constexpr const char* kStoreDomain = "test.hos.halvane.com";
 constexpr int kSampleRate = 8000;
 
 // Amplitude (of 32767) of the tone in the last quarter second written to
@@ -134,8 +142,8 @@ public:
     static constexpr const char* kSteps[] = {
         "registered with the platform", "logged in",          "SIP account registered", "door call received",
         "answered",                     "door station rings", "call connected",         "voice stream ready",
-        "own tone heard back",          "door opened",        "call ended",             "logged out",
-        "SIP account unregistered",
+        "own tone heard back",          "door opened",        "call ended",             "photograph stored",
+        "property message sent",        "photograph read back", "logged out",           "SIP account unregistered",
     };
 
     bool implements(PellixClientDelegate::Method method) const override {
@@ -212,11 +220,7 @@ public:
     void callDidTheCallEnds() override {
         if (!seen("door opened")) return fail("callDidTheCallEnds before the host hung up");
         step("call ended", "callDidTheCallEnds");
-        PellixDataManager::loginoutWithCompletion([this](bool out, const PellixErrorPtr& error) {
-            if (!out) return fail("logout failed: " + describe(error));
-            step("logged out");
-            waitForUnregistration(std::chrono::steady_clock::now() + std::chrono::seconds(5));
-        });
+        storePhotograph();
     }
 
     // Called on the main queue once the host is done (or has given up).
@@ -228,6 +232,7 @@ public:
 
 private:
     static constexpr std::int64_t kAudioOnly = 1;
+    static constexpr std::int64_t kPropertyContactFolder = 1;
 
     bool seen(const std::string& name) const {
         for (std::size_t i = 0; i < std::size(kSteps); ++i)
@@ -277,6 +282,64 @@ private:
             PellixClient::hangupCurrentCall();
         };
         PellixDataManager::openDoorWithRoomId(door_->appRoomID(), door_->doorID(), opened);
+    }
+
+    // The photograph of the broken light: any bytes do for the object store.
+    static platform::Bytes photograph() {
+        platform::Bytes bytes(24 * 1024);
+        std::uint32_t x = 5001;
+        for (auto& b : bytes) {
+            x = x * 1103515245u + 12345u;
+            b = static_cast<std::uint8_t>(x >> 16);
+        }
+        return bytes;
+    }
+
+    // Completions of the image tool run on the main queue, like the
+    // facade's; a missing one is caught by main's overall wait.
+    void storePhotograph() {
+        PellixUploadAndDownloadImageTool::uploadImageData(
+            photograph(), kPropertyContactFolder,
+            [this](const std::string& key) {
+                step("photograph stored", "uploadImageData: object key " + key);
+                sendPropertyMessage(key);
+            },
+            [this] { fail("uploadImageData: the photograph was not stored"); });
+    }
+
+    void sendPropertyMessage(const std::string& key) {
+        const PellixText room = door_->appRoomID();
+        auto sent = [this, key, room](bool ok, const PellixErrorPtr& error) {
+            if (!ok) return fail("the property message was refused: " + describe(error));
+            step("property message sent", "contactPropertyWithRoomId: room " + text(room) +
+                                              ", \"楼道灯坏了\" with one photograph");
+            readBack(key);
+        };
+        PellixDataManager::contactPropertyWithRoomId(
+            room, std::string("楼道灯坏了"), platform::Value(platform::Array{platform::Value(photograph())}),
+            std::string("1"), sent);
+    }
+
+    void readBack(const std::string& key) {
+        PellixDataManager::downloadWithImageObjectKey(
+            key,
+            [this](const platform::Bytes& data, const std::string& got) {
+                if (data != photograph())
+                    return fail("downloadWithImageObjectKey: " + got + " came back as " + std::to_string(data.size()) +
+                                " different bytes");
+                step("photograph read back", "downloadWithImageObjectKey: " + std::to_string(data.size()) +
+                                                 " bytes, the same as stored");
+                logOut();
+            },
+            [this](const PellixText& got) { fail("downloadWithImageObjectKey: " + text(got) + " was not read"); });
+    }
+
+    void logOut() {
+        PellixDataManager::loginoutWithCompletion([this](bool out, const PellixErrorPtr& error) {
+            if (!out) return fail("logout failed: " + describe(error));
+            step("logged out");
+            waitForUnregistration(std::chrono::steady_clock::now() + std::chrono::seconds(5));
+        });
     }
 
     // The facade unregisters SIP on logout; the phone has left the SIP
@@ -381,6 +444,15 @@ int main(int argc, char** argv) {
             // rather than by a public host name. Both before the first login.
             client::setText(SipEngineManager::config().transport.ipv4BindAddress, "127.0.0.1");
             SipEngineManager::setReachabilityHostName("localhost");
+            // The object store is a stand-in on loopback that answers for
+            // its test domain, which the platform's user record names.
+            HOSNetworkingRequestDelegate::setHostResolver([](const std::string& host) {
+                const std::string domain = kStoreDomain;
+                const bool ours = host == domain || (host.size() > domain.size() + 1 &&
+                                                     host.compare(host.size() - domain.size(), domain.size(), domain) == 0 &&
+                                                     host[host.size() - domain.size() - 1] == '.');
+                return ours ? std::string("127.0.0.1") : host;
+            });
             useToneAndFileForSound(loudspeaker);
             PellixClient::registClientDelegate(host);
             PellixClient::registCallManagerDelegate(host);
@@ -395,6 +467,7 @@ int main(int argc, char** argv) {
             ok = finished && host->succeeded();
             PellixClient::removeClientDelegate();
             PellixClient::removeCallManagerDelegate();
+            HOSNetworkingRequestDelegate::setHostResolver(nullptr);
         });
         status = ok ? 0 : 1;
     }

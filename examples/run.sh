@@ -11,6 +11,9 @@
 # - sipp as the door station and its SIP server (examples/door_station.xml):
 #   it registers the resident's phone, answers its call with -rtp_echo and
 #   sees the BYE and the un-REGISTER.
+# - the object-store stand-in (plain HTTP, answering for its test domain,
+#   which the host maps to 127.0.0.1): the platform's user record names it,
+#   and the platform hands out storage credentials the store issued.
 # - mosquitto_sub as another device of the resident's room 5001: it shows
 #   the door call and the "hangUpCall" the host's facade publishes when the
 #   call connects.
@@ -112,13 +115,31 @@ pids+=($!)
 wait_for 30 "sipp" udp_bound "$sip_port" || { cat "$tmp/sipp.out" >&2; exit 1; }
 touch "$tmp/door.log"
 
+node "$root/tests/peers/hos/server.js" --port 0 --bucket photos > "$tmp/store.out" 2> "$tmp/store.err" &
+pids+=($!)
+store_listening() { grep -q '^{.*"http":[0-9]*' "$tmp/store.out"; }
+wait_for 30 "the object store" store_listening || { cat "$tmp/store.err" >&2; exit 1; }
+store_port=$(sed -n 's/^{.*"http":\([0-9]*\).*$/\1/p' "$tmp/store.out")
+store_domain=$(sed -n 's/^{.*"domain":"\([^"]*\)".*$/\1/p' "$tmp/store.out")
+
 node "$root/tests/peers/platform/server.js" --cert "$tmp/leaf.pem" --key "$tmp/leaf.key" --port 0 \
     --broker-port "$mqtt_port" --sip-host 127.0.0.1 --sip-port "$sip_port" \
+    --hos-endpoint "http://$store_domain:$store_port" --hos-bucket photos \
     > "$tmp/standin.out" 2> "$tmp/standin.err" &
 pids+=($!)
 standin_listening() { grep -q '^listening [0-9]*$' "$tmp/standin.out"; }
 wait_for 30 "the platform stand-in" standin_listening || { cat "$tmp/standin.err" >&2; exit 1; }
 port=$(sed -n 's/^listening \([0-9]*\)$/\1/p' "$tmp/standin.out")
+
+# The platform's storage credentials are ones the store issued, so that the
+# store accepts the host's signed requests.
+credentials=$(curl -fsS -X POST -H 'Content-Type: application/json' -d '{"ttlSeconds":3600}' \
+    "http://127.0.0.1:$store_port/__admin/tokens")
+curl -fsS -o /dev/null --cacert "$tmp/ca.pem" -H 'Content-Type: application/json' \
+    -d '{"path":"/sdk/v1/halvane_tokens","times":0,"data":{"remote_directory":{"apk_packages":"apk_packages",'\
+'"contact_management":"contact_management","head_portrait":"head_portrait","id_cards":"id_cards",'\
+'"visitor_images":"visitor_images"},"token":{"Credentials":'"$credentials"'}}}' \
+    "https://127.0.0.1:$port/__admin/rules"
 
 # Another device of room 5001, listening on the room's topic.
 mosquitto_sub -h 127.0.0.1 -p "$mqtt_port" -i room-5001-panel -q 1 -t app/room_id/5001 > "$tmp/room.out" 2>&1 &
@@ -178,12 +199,20 @@ if [ "$(hangups)" != 1 ]; then
     echo "room 5001's other device received $(hangups) \"hangUpCall\" messages for 1000101 instead of one"
     peers=1
 fi
+# The photograph the host stored and the one its property message carried.
+photographs=$(curl -sS "http://127.0.0.1:$store_port/__admin/objects?bucket=photos" |
+    grep -o '"key":"contact_management/' | wc -l || true)
+if [ "$photographs" != 2 ]; then
+    echo "the object store holds $photographs property-contact photographs instead of two"
+    peers=1
+fi
 if [ "$peers" != 0 ] && [ -s "$tmp/door.err" ]; then
     echo "door station errors:"
     cat "$tmp/door.err"
     echo
 fi
-[ "$peers" = 0 ] && echo "peers: the door station saw the whole call and room 5001's other device one \"hangUpCall\""
+[ "$peers" = 0 ] && echo "peers: the door station saw the whole call, room 5001's other device one \"hangUpCall\"" \
+    "and the object store holds two photographs"
 echo "example host exit status: $status"
 [ "$status" = 0 ] && exit "$peers"
 exit "$status"
