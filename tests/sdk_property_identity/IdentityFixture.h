@@ -109,10 +109,7 @@ protected:
     }
 };
 
+// One flag completion's outcome.
 using Outcome = FlagOutcome;
-    }
-    std::int64_t code() const { return error ? error->errorCode() : 0; }
-    std::string message() const { return error && error->message() ? *error->message() : "<none>"; }
-};
 
 }  // namespace pellix::test

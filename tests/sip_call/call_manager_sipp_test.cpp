@@ -26,29 +26,22 @@
 namespace pellix::test {
 namespace {
 
+// Pumps the main loop, driving the engine's timer, until `done` holds.
+bool until(const std::function<bool()>& done, double seconds) {
+    return platform::RunLoop::main()->runUntil(
+        [&] {
+            SipEngineManager::sharedInstance()->handleTimer();
+            return done();
+        },
+        seconds);
+}
+
 // The engine binds an ephemeral UDP port on 127.0.0.1: find it among this
 // process's own sockets.
 int engineUdpPort() {
-    std::set<std::string> inodes;
-    if (DIR* fds = ::opendir("/proc/self/fd")) {
-        while (dirent* e = ::readdir(fds)) {
-            char target[128] = {};
-            std::string path = std::string("/proc/self/fd/") + e->d_name;
-            auto n = ::readlink(path.c_str(), target, sizeof target - 1);
-            std::string t(target, n > 0 ? static_cast<std::size_t>(n) : 0);
-            if (t.rfind("socket:[", 0) == 0) inodes.insert(t.substr(8, t.size() - 9));
-        }
-        ::closedir(fds);
-    }
-    std::ifstream udp("/proc/self/net/udp");
-    std::string line;
-    std::getline(udp, line);
-    while (std::getline(udp, line)) {
-        std::istringstream in(line);
-        std::string slot, local, remote, st, queues, timer, retr, uid, timeout, inode;
-        in >> slot >> local >> remote >> st >> queues >> timer >> retr >> uid >> timeout >> inode;
-        if (local.rfind("0100007F:", 0) == 0 && inodes.count(inode)) return std::stoi(local.substr(9), nullptr, 16);
-    }
+    // /proc prints 127.0.0.1 as 0100007F on this little-endian machine.
+    for (const auto& socket : test::ownUdpSockets())
+        if (socket.address == 0x0100007F) return socket.port;
     return 0;
 }
 
@@ -120,15 +113,6 @@ TEST(CallManagerSipp, PlacedCallOffersVideoForEveryMediaTypeButAudio) {
     ASSERT_TRUE(SipEngineManager::sharedInstance()->isInitialized());
     auto seen = std::make_shared<Seen>();
     PellixSipCallManager::registrationDelegate(seen);
-    auto main = platform::RunLoop::main();
-    auto until = [&](const std::function<bool()>& done, double seconds) {
-        return main->runUntil(
-            [&] {
-                SipEngineManager::sharedInstance()->handleTimer();
-                return done();
-            },
-            seconds);
-    };
     struct Case {
         std::int64_t mediaCallType;
         bool video;
@@ -225,15 +209,6 @@ TEST(CallManagerSipp, AnsweredVideoCallDrawsTheEchoedPicturePausesInTheBackgroun
     auto messages = [&] {
         std::ifstream log(dir.file("messages.log"));
         return std::string((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-    };
-    auto main = platform::RunLoop::main();
-    auto until = [&](const std::function<bool()>& done, double seconds) {
-        return main->runUntil(
-            [&] {
-                SipEngineManager::sharedInstance()->handleTimer();
-                return done();
-            },
-            seconds);
     };
     ASSERT_TRUE(until([&] { return !seen->calls.empty(); }, 15)) << door.errorOutput();
     EXPECT_EQ(seen->calls.front(), "new 1 1 10001 nil");

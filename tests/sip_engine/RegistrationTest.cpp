@@ -14,29 +14,9 @@ namespace {
 // Inodes of this process's UDP sockets bound to `port`: a rebuilt transport
 // shows up as a new socket on the same port.
 std::set<std::string> udpSocketsOnPort(int port) {
-    std::set<std::string> own;
-    if (DIR* fds = ::opendir("/proc/self/fd")) {
-        while (dirent* e = ::readdir(fds)) {
-            char target[128] = {};
-            std::string path = std::string("/proc/self/fd/") + e->d_name;
-            auto n = ::readlink(path.c_str(), target, sizeof target - 1);
-            std::string t(target, n > 0 ? static_cast<std::size_t>(n) : 0);
-            if (t.rfind("socket:[", 0) == 0) own.insert(t.substr(8, t.size() - 9));
-        }
-        ::closedir(fds);
-    }
     std::set<std::string> out;
-    std::ifstream udp("/proc/self/net/udp");
-    std::string line;
-    std::getline(udp, line);
-    while (std::getline(udp, line)) {
-        std::istringstream in(line);
-        std::string slot, local, remote, st, queues, timer, retr, uid, timeout, inode;
-        in >> slot >> local >> remote >> st >> queues >> timer >> retr >> uid >> timeout >> inode;
-        auto colon = local.find(':');
-        if (colon != std::string::npos && std::stoi(local.substr(colon + 1), nullptr, 16) == port && own.count(inode))
-            out.insert(inode);
-    }
+    for (const auto& socket : test::ownUdpSockets())
+        if (socket.port == port) out.insert(socket.inode);
     return out;
 }
 

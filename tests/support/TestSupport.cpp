@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -235,6 +237,35 @@ NamespaceRun runSelfInPrivateNetworkNamespace(const std::string& gtestFilter, st
     result.status = child.wait();
     result.output = child.output() + child.errorOutput();
     return result;
+}
+
+
+std::vector<OwnUdpSocket> ownUdpSockets() {
+    std::set<std::string> own;
+    if (DIR* fds = ::opendir("/proc/self/fd")) {
+        while (dirent* e = ::readdir(fds)) {
+            char target[128] = {};
+            std::string path = std::string("/proc/self/fd/") + e->d_name;
+            auto n = ::readlink(path.c_str(), target, sizeof target - 1);
+            std::string t(target, n > 0 ? static_cast<std::size_t>(n) : 0);
+            if (t.rfind("socket:[", 0) == 0) own.insert(t.substr(8, t.size() - 9));
+        }
+        ::closedir(fds);
+    }
+    std::vector<OwnUdpSocket> out;
+    std::ifstream udp("/proc/self/net/udp");
+    std::string line;
+    std::getline(udp, line);
+    while (std::getline(udp, line)) {
+        std::istringstream in(line);
+        std::string slot, local, remote, st, queues, timer, retr, uid, timeout, inode;
+        in >> slot >> local >> remote >> st >> queues >> timer >> retr >> uid >> timeout >> inode;
+        const auto colon = local.find(':');
+        if (colon == std::string::npos || !own.count(inode)) continue;
+        out.push_back({inode, static_cast<std::uint32_t>(std::stoul(local.substr(0, colon), nullptr, 16)),
+                       std::stoi(local.substr(colon + 1), nullptr, 16)});
+    }
+    return out;
 }
 
 }  // namespace pellix::test

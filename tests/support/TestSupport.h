@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -30,6 +31,15 @@ private:
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int freePort();
+
+// The IPv4 UDP sockets this process holds, read from /proc: the socket's
+// inode, its local address (network order, as /proc prints it) and port.
+struct OwnUdpSocket {
+    std::string inode;
+    std::uint32_t address = 0;
+    int port = 0;
+};
+std::vector<OwnUdpSocket> ownUdpSockets();
 
 // A listening socket on 127.0.0.1 at a port the kernel picks (stored in
 // `port`); throws std::runtime_error when it cannot listen.
