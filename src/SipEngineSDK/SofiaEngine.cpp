@@ -333,7 +333,7 @@ void SofiaEngine::rebuildTransport() {
     // at once after every rebuild: the wait doubles from the second rebuild
     // in a row, up to a minute.
     ++resetStreak_;
-    auto wait = std::chrono::seconds(resetStreak_ <= 1 ? 0 : std::min(64, 1 << (resetStreak_ - 1)));
+    auto wait = std::chrono::seconds(resetStreak_ <= 1 ? 0 : 1 << std::min(resetStreak_ - 1, 6));
     reRegisterAt_ = std::chrono::steady_clock::now() + wait;
 }
 
