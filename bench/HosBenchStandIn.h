@@ -9,9 +9,11 @@
 #include <unistd.h>
 
 #include <any>
+#include <cstdio>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <memory>
 #include <regex>
@@ -96,6 +98,20 @@ inline void waitTask(const HOSTaskPtr& task, benchmark::State& state) {
     });
     done.get_future().wait();
     if (task->error()) state.SkipWithError(task->error()->description().c_str());
+}
+
+// A benchmark program's main: brings the stand-in up with `start`, runs the
+// benchmarks, takes it down.
+inline int runAgainstStandIn(int argc, char** argv, HosBenchStandIn& hos, const std::function<bool()>& start) {
+    benchmark::Initialize(&argc, argv);
+    if (!start()) {
+        std::fprintf(stderr, "the storage stand-in did not start\n");
+        hos.stop();
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    hos.stop();
+    return 0;
 }
 
 }  // namespace pellix::bench

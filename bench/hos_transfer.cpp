@@ -197,13 +197,4 @@ BENCHMARK(BM_ClientDownloadToFile)->UseManualTime()->Iterations(1)->Unit(benchma
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (!startStandIn()) {
-        std::fprintf(stderr, "the storage stand-in did not start\n");
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    gHos.stop();
-    return 0;
-}
+int main(int argc, char** argv) { return pellix::bench::runAgainstStandIn(argc, argv, gHos, startStandIn); }

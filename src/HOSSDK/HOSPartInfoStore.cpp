@@ -19,30 +19,9 @@ namespace pellix {
 
 namespace {
 
-// Larger files are not read: no upload has that many parts.
-constexpr std::uintmax_t kMaxFileSize = 64u << 20;
-
-std::optional<platform::Bytes> readWhole(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uintmax_t>(st.st_size) > kMaxFileSize)
-        return std::nullopt;
-    platform::Bytes data(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < data.size()) {
-        ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    data.resize(got);
-    return data;
-}
+// Larger files than the archive's bound are not read: no upload has that
+// many parts.
+std::optional<platform::Bytes> readWhole(const std::string& path) { return platform::KeyedArchive::readFileBounded(path); }
 
 template <class T>
 bool parseNumber(std::string_view text, T& out) {

@@ -93,33 +93,35 @@ bool KeyedArchive::writeFileAtomically(const std::filesystem::path& path, const 
     return true;
 }
 
+std::optional<Bytes> KeyedArchive::readFileBounded(const std::filesystem::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uintmax_t>(st.st_size) > kMaxFileSize)
+        return std::nullopt;
+    Bytes data(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    while (got < data.size()) {
+        ssize_t n = ::read(fd, data.data() + got, data.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;  // shrank under us: judge what is there
+        got += static_cast<std::size_t>(n);
+    }
+    data.resize(got);
+    return data;
+}
+
 std::optional<Dictionary> KeyedArchive::read(const std::filesystem::path& path) {
     try {
-        Bytes data;
-        {
-            int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-            if (fd < 0) return std::nullopt;
-            struct Closer {
-                int fd;
-                ~Closer() { ::close(fd); }
-            } closer{fd};
-            struct stat st {};
-            if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
-                static_cast<std::uintmax_t>(st.st_size) > kMaxFileSize)
-                return std::nullopt;
-            data.resize(static_cast<std::size_t>(st.st_size));
-            std::size_t got = 0;
-            while (got < data.size()) {
-                ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) break;  // shrank under us: judge what is there
-                got += static_cast<std::size_t>(n);
-            }
-            data.resize(got);
-        }
+        auto data = readFileBounded(path);
+        if (!data || data->empty()) return std::nullopt;
         BinaryPropertyList::Options options;
         options.allowNull = true;
-        auto v = BinaryPropertyList::read(data, nullptr, options);
+        auto v = BinaryPropertyList::read(*data, nullptr, options);
         if (!v || !v->isDictionary()) return std::nullopt;
         return std::move(v->asDictionary());
     } catch (const std::bad_alloc&) {

@@ -42,6 +42,11 @@ public:
     static bool writeFileAtomically(const std::filesystem::path& path, const Bytes& data,
                                     ErrorPtr* error = nullptr);
 
+    // A regular file's whole content, or std::nullopt when it cannot be
+    // opened, is not a regular file or is larger than kMaxFileSize; a file
+    // that shrinks while it is read gives what was there.
+    static std::optional<Bytes> readFileBounded(const std::filesystem::path& path);
+
     // The archived dictionary, or std::nullopt when there is no readable archive.
     static std::optional<Dictionary> read(const std::filesystem::path& path);
 

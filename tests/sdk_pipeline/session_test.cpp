@@ -15,18 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 using platform::Value;
 
-struct Result {
-    int calls = 0;
-    bool ok = false;
-    PellixErrorPtr error;
-    PellixDataManager::Completion block() {
-        return [this](bool s, const PellixErrorPtr& e) {
-            ++calls;
-            ok = s;
-            error = e;
-        };
-    }
-};
+using Result = test::FlagOutcome;
 
 class SdkPipelineSession : public test::PipelineTest {
 protected:
