@@ -21,7 +21,18 @@ protected:
             PellixMediaCallTypeAudio, true, true, 0, nullptr, nullptr, std::string(kHomeRoom), roomNo,
             [this](const PellixErrorPtr& error) { failures_.push_back(error); });
     }
+    // Logs in, watches the neighbour's room topic and places a family call
+    // there; returns once the call's record is in hand.
+    void placeWatchedCallToNeighbour() {
+        startPeers("door_station.xml");
+        login();
+        neighbour_ = std::make_unique<TopicWatch>(broker_->port(), "app/room_id/5002");
+        ASSERT_TRUE(broker_->waitFor({"watch-"})) << broker_->log();
+        placeFamilyCall(kNeighbourRoomNo);
+        ASSERT_TRUE(pumpAll([] { return PellixClient::sharedInstance()->pellixCallModel() != nullptr; }));
+    }
     std::vector<PellixErrorPtr> failures_;
+    std::unique_ptr<TopicWatch> neighbour_;
 };
 
 TEST_F(FamilyCallJourney, TheCallsSipLegIsAnsweredAtOnceCarriesSoundTellsNoRoomAndEndsAtLogout) {
@@ -72,14 +83,10 @@ TEST_F(FamilyCallJourney, TheCallsSipLegIsAnsweredAtOnceCarriesSoundTellsNoRoomA
 }
 
 TEST_F(FamilyCallJourney, HangingUpBeforeTheSipLegArrivesWithdrawsTheCallOnceOnTheCalledRoom) {
-    startPeers("door_station.xml");
-    login();
-    TopicWatch neighbour(broker_->port(), "app/room_id/5002");
-    ASSERT_TRUE(broker_->waitFor({"watch-"})) << broker_->log();
-
-    placeFamilyCall(kNeighbourRoomNo);
+    placeWatchedCallToNeighbour();
+    if (HasFatalFailure()) return;
+    auto& neighbour = *neighbour_;
     auto& client = *PellixClient::sharedInstance();
-    ASSERT_TRUE(pumpAll([&] { return client.pellixCallModel() != nullptr; }));
     const std::string transaction = client.pellixCallModel()->transactionId().value_or("");
     ASSERT_FALSE(transaction.empty());
 
@@ -105,13 +112,10 @@ TEST_F(FamilyCallJourney, HangingUpBeforeTheSipLegArrivesWithdrawsTheCallOnceOnT
 // before it handles the hang-up, so the host is told and the pending call is
 // given up without a withdrawal on the called room's topic.
 TEST_F(FamilyCallJourney, APendingCallThatTimesOutIsGivenUpWithoutAWithdrawal) {
-    startPeers("door_station.xml");
-    login();
-    TopicWatch neighbour(broker_->port(), "app/room_id/5002");
-    ASSERT_TRUE(broker_->waitFor({"watch-"})) << broker_->log();
-    placeFamilyCall(kNeighbourRoomNo);
+    placeWatchedCallToNeighbour();
+    if (HasFatalFailure()) return;
+    auto& neighbour = *neighbour_;
     auto& client = *PellixClient::sharedInstance();
-    ASSERT_TRUE(pumpAll([&] { return client.pellixCallModel() != nullptr; }));
 
     auto clock = std::make_shared<platform::ManualClock>();
     platform::Clock::setShared(clock);
