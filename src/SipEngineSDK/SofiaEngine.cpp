@@ -5,6 +5,7 @@
 #include <gst/gst.h>
 #include <netdb.h>
 #include <sofia-sip/msg_header.h>
+#include <sofia-sip/nta_tag.h>
 #include <sofia-sip/nua.h>
 #include <sofia-sip/nua_tag.h>
 #include <sofia-sip/sip_header.h>
@@ -15,6 +16,7 @@
 #include <sofia-sip/su.h>
 #include <sofia-sip/su_log.h>
 #include <sofia-sip/su_wait.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -193,8 +195,14 @@ bool SofiaEngine::createNua() {
                       // re-registering on NAT guesses: only what we ask goes out.
                       NUTAG_OUTBOUND("no-validate no-natify no-options-keepalive"),
                       TAG_IF(!resolvConf_.empty(), SRESTAG_RESOLV_CONF(resolvConf_.c_str())),
-                      TAG_IF(!stunServer_.empty(), STUNTAG_SERVER(stunServer_.c_str())), TAG_END());
+                      TAG_IF(!stunServer_.empty(), STUNTAG_SERVER(stunServer_.c_str())),
+                      TAG_IF(transactionTimeoutMs_ != 0, NTATAG_SIP_T1X64(transactionTimeoutMs_)), TAG_END());
     return nua_ != nullptr;
+}
+
+void SofiaEngine::setTransactionTimeout(unsigned ms) {
+    transactionTimeoutMs_ = ms;
+    if (nua_) nua_set_params(nua_, NTATAG_SIP_T1X64(ms ? ms : 64 * 500), TAG_END());
 }
 
 void SofiaEngine::Terminate() {
@@ -530,6 +538,14 @@ bool SofiaEngine::authenticate(nua_handle_t* nh, sip_t const* sip, const SipProf
     if (!au || !au->au_scheme) return false;
     char const* realm = msg_params_find(au->au_params, "realm=");
     if (!realm) return false;
+    // A challenge to the request that carried our answer refuses the
+    // credentials, unless it only says our nonce went stale. Answering it
+    // again would only earn sofia's own "no matching challenge" (904) in
+    // place of the server's answer, so the server's answer is what the
+    // host hears.
+    char const* stale = msg_params_find(au->au_params, "stale=");
+    const bool onlyStale = stale && (strcasecmp(stale, "true") == 0 || strcasecmp(stale, "\"true\"") == 0);
+    if (attempts > 0 && !onlyStale) return false;
     std::string user = textOf(profile.authName);
     if (user.empty()) user = textOf(profile.userName);
     std::string realmText = realm;

@@ -212,6 +212,9 @@ public:
 
     // Interval of the registration keep-alive (30 s unless changed).
     void setKeepAliveInterval(unsigned ms) { keepAliveMs_ = ms; }
+    // How long a request waits for its final answer before it fails with
+    // 408 (SIP's 64 x T1, 32 s, unless changed); 0 restores that.
+    void setTransactionTimeout(unsigned ms);
 
     // For the calls.
     nua_s* nua() const { return nua_; }
@@ -278,6 +281,7 @@ private:
     std::deque<std::function<void()>> deferred_;
     int nextCallId_ = 1;
     unsigned keepAliveMs_ = 30000;
+    unsigned transactionTimeoutMs_ = 0;
 };
 
 }  // namespace client

@@ -39,6 +39,43 @@ TEST(SipOutgoingCall, AnsweredCallRunsThroughItsStatesAndEndsOnTheFarEndsBye) {
     EXPECT_NE(invite.find("Subject: ios-app"), std::string::npos);
 }
 
+TEST(SipOutgoingCall, ProxyChallengeOnTheInviteIsAnsweredWithTheAccountsCredentials) {
+    auto callee = Sipp::server("uas_proxy_auth");
+    TestEngine engine;
+    auto& rec = engine.recorder();
+    Call* call = engine->GetCallManager()->MakeCall(engine.profile(callee->port()), "2001", "ios-app", false, 1, false,
+                                                    0, {});
+    ASSERT_NE(call, nullptr);
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.reached(Call::kConnected) || call->GetErrorCode() != 0; }))
+        << callee->errors();
+    // The challenge itself is nothing the host hears of.
+    EXPECT_EQ(rec.states, (std::vector<int>{0, 4, 6}));
+    EXPECT_TRUE(call->Hangup());
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.reached(Call::kEnded); }));
+    EXPECT_EQ(callee->wait(), 0) << callee->errors();
+    const std::string log = callee->messages();
+    EXPECT_EQ(digestProblem(log, "Proxy-Authorization", "INVITE", "secret"), "");
+}
+
+TEST(SipOutgoingCall, ProxyThatChallengesTheAnswerAgainFailsTheCallWithItsOwnStatus) {
+    auto callee = Sipp::server("uas_proxy_auth_refused");
+    TestEngine engine;
+    auto& rec = engine.recorder();
+    Call* call = engine->GetCallManager()->MakeCall(engine.profile(callee->port(), "1001", "wrong"), "2001", "ios-app",
+                                                    false, 1, false, 0, {});
+    ASSERT_NE(call, nullptr);
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.reached(Call::kFailed); })) << callee->errors();
+    EXPECT_EQ(call->GetErrorCode(), 407);
+    EXPECT_STREQ(call->GetErrorReason(), "Proxy Authentication Required");
+    EXPECT_EQ(callee->wait(), 0) << callee->errors();
+    engine.pumpFor(std::chrono::milliseconds(20));
+    EXPECT_TRUE(engine->GetCallManager()->GetCalls().empty());
+    const std::string log = callee->messages();
+    std::size_t invites = 0;
+    for (std::size_t at = 0; (at = log.find("\nINVITE sip:", at)) != std::string::npos; ++at) ++invites;
+    EXPECT_EQ(invites, 2u) << "the refused credentials were sent again\n" << log;
+}
+
 TEST(SipOutgoingCall, AudioOnlyCallOffersNoVideo) {
     auto callee = Sipp::server("uas_busy");
     TestEngine engine;

@@ -1,11 +1,13 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <set>
 #include <sstream>
 
+#include "SipEngineSDK/SofiaEngine.h"
 #include "SipTestKit.h"
 
 namespace pellix::test {
@@ -57,14 +59,35 @@ TEST(SipRegistration, DigestChallengeThenSuccessThenUnregister) {
     EXPECT_NE(log.find("Expires: 0"), std::string::npos) << log;
 }
 
+TEST(SipRegistration, ProxyChallengeIsAnsweredWithTheAccountsCredentials) {
+    auto registrar = Sipp::server("register_proxy_digest");
+    TestEngine engine;
+    auto* profile = engine.profile(registrar->port());
+    engine->GetRegistrationManager()->Register(profile);
+    ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("registered"); }))
+        << registrar->errors() << registrar->messages();
+    EXPECT_EQ(engine.recorder().events, (std::vector<std::string>{"progress", "registered"}));
+    engine->GetRegistrationManager()->Unregister(profile);
+    ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("cleared"); })) << registrar->messages();
+    EXPECT_EQ(registrar->wait(), 0) << registrar->errors();
+    // The answer to a proxy's challenge goes in Proxy-Authorization, not in
+    // the registrar's own header.
+    const std::string log = registrar->messages();
+    EXPECT_EQ(digestProblem(log, "Proxy-Authorization", "REGISTER", "secret"), "");
+    EXPECT_EQ(log.find("\nAuthorization:"), std::string::npos) << log;
+}
+
 TEST(SipRegistration, WrongPasswordAndForbiddenReachTheObserverWithCodeAndText) {
     struct Case {
         const char* scenario;
         const char* password;
         const char* expected;
+        std::size_t registers;   // what the registrar receives in all
     };
-    for (const Case& c : {Case{"register_forbidden", "secret", "failed 403 Forbidden"},
-                          Case{"register_digest", "wrong", "failed 403 Forbidden"}}) {
+    for (const Case& c : {Case{"register_forbidden", "secret", "failed 403 Forbidden", 1},
+                          Case{"register_digest", "wrong", "failed 403 Forbidden", 2},
+                          // refused credentials are not sent again
+                          Case{"register_rechallenge", "wrong", "failed 401 Unauthorized", 2}}) {
         SCOPED_TRACE(std::string(c.scenario) + " / " + c.password);
         auto registrar = Sipp::server(c.scenario);
         TestEngine engine;
@@ -73,6 +96,11 @@ TEST(SipRegistration, WrongPasswordAndForbiddenReachTheObserverWithCodeAndText) 
         ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().events.size() >= 2; })) << registrar->errors();
         EXPECT_EQ(engine.recorder().events[1], c.expected);
         EXPECT_FALSE(engine->GetRegistrationManager()->IsRegistered(profile));
+        EXPECT_EQ(registrar->wait(), 0) << registrar->errors();
+        const std::string log = registrar->messages();
+        std::size_t registers = 0;
+        for (std::size_t at = 0; (at = log.find("\nREGISTER sip:", at)) != std::string::npos; ++at) ++registers;
+        EXPECT_EQ(registers, c.registers) << log;
     }
 }
 
@@ -174,6 +202,89 @@ TEST(SipRegistration, RegistrarThatStaysUnavailableIsAskedAgainLessAndLessOften)
     engine.pumpFor(std::chrono::milliseconds(3500));
     EXPECT_GE(resetter.resets, 2) << registrar->errors();
     EXPECT_LE(resetter.resets, 3) << registrar->messages();
+}
+
+TEST(SipRegistration, ShortRegistrationIsRefreshedBeforeItRunsOut) {
+    auto registrar = Sipp::server("register_short_expiry");
+    TestEngine engine;
+    struct Times : client::RegistrationObserver {
+        void OnRegistrationProgress(client::SipProfile*) override {}
+        void OnRegistrationSuccess(client::SipProfile*) override { at.push_back(std::chrono::steady_clock::now()); }
+        void OnRegistrationCleared(client::SipProfile*) override {}
+        void OnRegistrationFailed(client::SipProfile*, int, const char*) override {}
+        std::vector<std::chrono::steady_clock::time_point> at;
+    } times;
+    engine->GetRegistrationManager()->AddObserver(&times);
+    auto* profile = engine.profile(registrar->port());
+    engine->GetRegistrationManager()->Register(profile);
+    // The registrar grants 4 s: the refresh is due well before that, and
+    // not at once either (a client that re-registers on every answer floods
+    // its registrar).
+    ASSERT_TRUE(engine.pumpUntil([&] { return times.at.size() >= 2; }, std::chrono::seconds(15)))
+        << registrar->errors() << registrar->messages();
+    const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(times.at[1] - times.at[0]);
+    EXPECT_LT(gap, std::chrono::milliseconds(4000));
+    EXPECT_GT(gap, std::chrono::milliseconds(250));
+    EXPECT_TRUE(engine->GetRegistrationManager()->IsRegistered(profile));
+    EXPECT_FALSE(engine.recorder().has("failed")) << ::testing::PrintToString(engine.recorder().events);
+    engine->GetRegistrationManager()->Unregister(profile);
+    ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("cleared"); })) << registrar->messages();
+    EXPECT_EQ(registrar->wait(), 0) << registrar->errors();
+    // One registration throughout: same Call-ID, a new CSeq for each request.
+    const std::string log = registrar->messages();
+    std::vector<std::string> callIds, cseqs;
+    for (std::size_t at = 0; (at = log.find("REGISTER sip:", at)) != std::string::npos; ++at) {
+        auto field = [&](const std::string& name) {
+            auto p = log.find("\n" + name + ":", at);
+            auto e = log.find('\n', p + 1);
+            return p == std::string::npos ? std::string() : log.substr(p + name.size() + 2, e - p - name.size() - 2);
+        };
+        callIds.push_back(field("Call-ID"));
+        cseqs.push_back(field("CSeq"));
+    }
+    ASSERT_EQ(callIds.size(), 3u) << log;
+    EXPECT_EQ(callIds[0], callIds[1]);
+    EXPECT_EQ(callIds[1], callIds[2]);
+    EXPECT_LT(std::stol(cseqs[0]), std::stol(cseqs[1]));
+    EXPECT_LT(std::stol(cseqs[1]), std::stol(cseqs[2]));
+}
+
+TEST(SipRegistration, RegistrarThatNeverAnswersFailsWithATimeOutAndNothingHangs) {
+    // A port that takes the REGISTERs and never answers any of them.
+    int port = 0;
+    const int silent = bindLoopbackUdp(port);
+    ASSERT_GE(silent, 0);
+    auto registersSeen = [&, seen = 0]() mutable {
+        char buf[65536];
+        ssize_t n;
+        while ((n = ::recv(silent, buf, sizeof(buf), 0)) > 0)
+            if (std::string_view(buf, static_cast<std::size_t>(n)).rfind("REGISTER ", 0) == 0) ++seen;
+        return seen;
+    };
+    TestEngine engine;
+    // SIP's 32 s, cut so the test does not wait that long.
+    static_cast<client::SofiaEngine*>(engine.get())->setTransactionTimeout(3000);
+    auto* profile = engine.profile(port);
+    engine->GetRegistrationManager()->Register(profile);
+    int registers = 0;
+    ASSERT_TRUE(engine.pumpUntil(
+        [&] {
+            registers = registersSeen();
+            return engine.recorder().events.size() >= 2;
+        },
+        std::chrono::seconds(30)));
+    EXPECT_EQ(engine.recorder().events[1], "failed 408 Request Timeout");
+    EXPECT_FALSE(engine->GetRegistrationManager()->IsRegistered(profile));
+    EXPECT_GT(registers, 1) << "the REGISTER was never sent again over UDP";
+    // The engine is still there for the host: a later attempt goes out at
+    // once, and the engine shuts down without waiting for it.
+    engine->GetRegistrationManager()->Refresh(profile);
+    const int before = registers;
+    ASSERT_TRUE(engine.pumpUntil([&] { return registersSeen() > before; }, std::chrono::seconds(5)));
+    const auto start = std::chrono::steady_clock::now();
+    engine.destroy();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    ::close(silent);
 }
 
 TEST(SipRegistration, ClosedPortFailsWithTransportError) {

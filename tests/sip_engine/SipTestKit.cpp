@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "platform/Crypto.h"
+
 namespace pellix::test {
 
 int bindLoopbackUdp(int& port) {
@@ -99,6 +101,41 @@ std::string Sipp::errors() const {
     } catch (...) {
         return process_->output() + process_->errorOutput();
     }
+}
+
+namespace {
+
+std::string md5Hex(const std::string& text) {
+    auto digest = platform::crypto::md5(text);
+    std::string out;
+    static const char* const kDigits = "0123456789abcdef";
+    for (auto b : digest.value_or(platform::Bytes{})) {
+        out += kDigits[b >> 4];
+        out += kDigits[b & 15];
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string digestProblem(const std::string& log, const std::string& header, const std::string& method,
+                          const std::string& password) {
+    const auto at = log.find("\n" + header + ": Digest ");
+    if (at == std::string::npos) return "no " + header + " header";
+    const std::string line = log.substr(at + 1, log.find('\n', at + 1) - at - 1);
+    auto param = [&](const std::string& name) {
+        auto p = line.find(" " + name + "=");
+        if (p == std::string::npos) p = line.find("," + name + "=");
+        if (p == std::string::npos) return std::string();
+        p += name.size() + 2;
+        if (p < line.size() && line[p] == '"') return line.substr(p + 1, line.find('"', p + 1) - p - 1);
+        return line.substr(p, line.find_first_of(",\r", p) - p);
+    };
+    const std::string user = param("username"), realm = param("realm"), nonce = param("nonce"), uri = param("uri");
+    const std::string expected =
+        md5Hex(md5Hex(user + ":" + realm + ":" + password) + ":" + nonce + ":" + md5Hex(method + ":" + uri));
+    if (param("response") != expected) return "response " + param("response") + ", expected " + expected + " in " + line;
+    return {};
 }
 
 bool Recorder::has(const std::string& e) const { return std::find(events.begin(), events.end(), e) != events.end(); }

@@ -42,6 +42,12 @@ private:
     std::unique_ptr<Process> process_;
 };
 
+// Checks the first digest answer in sipp's message log sent in `header`
+// ("Authorization" or "Proxy-Authorization"): "" when its response is the one
+// `password` gives for `method`, else what is wrong with it.
+std::string digestProblem(const std::string& log, const std::string& header, const std::string& method,
+                          const std::string& password);
+
 struct Recorder : client::RegistrationObserver, client::CallStateObserver, client::VideoStreamObserver {
     void OnRegistrationProgress(client::SipProfile*) override { events.push_back("progress"); }
     void OnRegistrationSuccess(client::SipProfile*) override { events.push_back("registered"); }
