@@ -283,12 +283,17 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
             call.reported1xx_[0] = true;
             reportState(call, Call::kProcessing);
         } else if (cs == nua_callstate_ready) {
-            if (!call.connected_) call.applyMedia();
             if (!call.connected_) {
                 if (call.hangingUp_) return;
+                // The host hears of the connected call (with the streams
+                // the two ends agreed) before the media start: starting
+                // them takes tens of milliseconds, which the call's set-up
+                // would otherwise wait for.
+                call.planMedia();
                 call.connected_ = true;
                 call.answered_ = true;
                 reportState(call, Call::kConnected);
+                if (!call.ended_ && !call.hangingUp_ && !quiet_) call.startMedia();
             } else if (call.remoteUpdating_) {
                 call.remoteUpdating_ = false;
                 reportState(call, Call::kRemoteUpdated);
@@ -364,6 +369,11 @@ std::string SofiaCall::offer(bool video) {
 }
 
 void SofiaCall::applyMedia() {
+    planMedia();
+    startMedia();
+}
+
+void SofiaCall::planMedia() {
     if (!media_ || localSdp_.empty() || remoteSdp_.empty()) return;
     auto l = sdp::parse(localSdp_);
     auto r = sdp::parse(remoteSdp_);
@@ -372,16 +382,26 @@ void SofiaCall::applyMedia() {
     auto video = sdp::plan(*l, *r, media::StreamKind::Video, engine_.codecs(media::StreamKind::Video));
     if (!samePlan(audio, audioPlan_)) {
         audioPlan_ = audio;
-        media_->apply(audioPlan_);
+        audioPlanPending_ = true;
     }
     if (!samePlan(video, videoPlan_)) {
         videoPlan_ = video;
-        applyVideoPlan();
+        videoPlanPending_ = true;
     }
     video_ = videoPlan_.active;
 }
 
+void SofiaCall::startMedia() {
+    if (!media_) return;
+    if (audioPlanPending_) {
+        audioPlanPending_ = false;
+        media_->apply(audioPlan_);
+    }
+    if (videoPlanPending_) applyVideoPlan();
+}
+
 void SofiaCall::applyVideoPlan() {
+    videoPlanPending_ = false;
     if (!media_) return;
     media::StreamPlan p = videoPlan_;
     p.direction = static_cast<media::Direction>(static_cast<int>(p.direction) &

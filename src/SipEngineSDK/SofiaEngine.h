@@ -117,8 +117,12 @@ private:
     bool ended() const { return ended_; }
     std::string offer(bool video);
     // Takes the SDP texts of a nua state event and, once the call is up,
-    // hands the agreed streams to the media.
+    // hands the agreed streams to the media: planMedia() agrees them (and
+    // with them the call's video flag), startMedia() hands what changed to
+    // the media; applyMedia() does both.
     void applyMedia();
+    void planMedia();
+    void startMedia();
     void applyVideoPlan();
     // Sends the re-INVITE of a media update.
     void sendUpdate(bool video);
@@ -152,6 +156,7 @@ private:
     std::string errorReason_;
     std::string localSdp_, remoteSdp_;
     media::StreamPlan audioPlan_, videoPlan_;
+    bool audioPlanPending_ = false, videoPlanPending_ = false;   // agreed, not yet handed to the media
     std::unique_ptr<media::CallMedia> media_;
     SofiaVideoStream videoStream_{*this};
     SofiaAudioStream audioStream_{*this};

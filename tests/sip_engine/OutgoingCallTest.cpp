@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "SipEngineSDK/CallMedia.h"
 #include "SipTestKit.h"
 
 namespace pellix::test {
@@ -37,6 +38,72 @@ TEST(SipOutgoingCall, AnsweredCallRunsThroughItsStatesAndEndsOnTheFarEndsBye) {
     EXPECT_NE(invite.find("m=video "), std::string::npos);
     EXPECT_NE(invite.find("a=rtpmap:96 H264/90000"), std::string::npos);
     EXPECT_NE(invite.find("Subject: ios-app"), std::string::npos);
+}
+
+// The null media, counting the streams handed to it.
+class CountingMedia final : public client::media::CallMedia {
+public:
+    CountingMedia(const client::media::MediaSettings& settings, std::shared_ptr<int> applied)
+        : inner_(client::media::makeNullCallMedia(settings)), applied_(std::move(applied)) {}
+    uint16_t localPort(client::media::StreamKind kind) const override { return inner_->localPort(kind); }
+    void apply(const client::media::StreamPlan& plan) override {
+        ++*applied_;
+        inner_->apply(plan);
+    }
+    void setAudioMute(bool mute) override { inner_->setAudioMute(mute); }
+    void startVideo(const client::media::VideoCapture& capture) override { inner_->startVideo(capture); }
+    void changeCapture(int camera, int rotation, std::shared_ptr<client::media::VideoRenderer> r) override {
+        inner_->changeCapture(camera, rotation, std::move(r));
+    }
+    void setRotation(int rotation) override { inner_->setRotation(rotation); }
+    void poll(std::vector<client::media::MediaEvent>& out) override { inner_->poll(out); }
+
+private:
+    std::unique_ptr<client::media::CallMedia> inner_;
+    std::shared_ptr<int> applied_;
+};
+
+TEST(SipOutgoingCall, ConnectedIsReportedWithTheAgreedVideoBeforeTheMediaStart) {
+    // Starting real media takes tens of milliseconds; the host hears of the
+    // connected call first, already knowing whether it has video.
+    auto applied = std::make_shared<int>(0);
+    client::media::setCallMediaFactory([applied](const client::media::MediaSettings& settings) {
+        return std::make_unique<CountingMedia>(settings, applied);
+    });
+    struct Restore {
+        ~Restore() { client::media::setCallMediaFactory({}); }
+    } restore;
+    struct Case {
+        const char* scenario;
+        bool video;
+        int streams;
+    };
+    for (const Case& c : {Case{"uas_answer_video", true, 2}, Case{"uas_answer_audio_only", false, 1}}) {
+        SCOPED_TRACE(c.scenario);
+        *applied = 0;
+        auto callee = Sipp::server(c.scenario);
+        TestEngine engine;
+        auto& rec = engine.recorder();
+        int appliedAtConnect = -1;
+        bool videoAtConnect = false;
+        rec.onState = [&](Call* connected, Call::CallState state) {
+            if (state != Call::kConnected) return;
+            appliedAtConnect = *applied;
+            videoAtConnect = connected->SupportVideo();
+        };
+        Call* call = engine->GetCallManager()->MakeCall(engine.profile(callee->port()), "2001", "ios-app", false, 1,
+                                                        true, 0, {});
+        ASSERT_NE(call, nullptr);
+        ASSERT_TRUE(engine.pumpUntil([&] { return rec.reached(Call::kConnected); })) << callee->errors();
+        EXPECT_EQ(appliedAtConnect, 0);
+        EXPECT_EQ(videoAtConnect, c.video);
+        // Then the streams start, and the host hears of each one agreed.
+        ASSERT_TRUE(engine.pumpUntil([&] { return static_cast<int>(rec.media.size()) == c.streams; }));
+        EXPECT_EQ(*applied, 2) << "an audio and a video plan, active or not";
+        EXPECT_TRUE(call->Hangup());
+        ASSERT_TRUE(engine.pumpUntil([&] { return rec.reached(Call::kEnded); }));
+        EXPECT_EQ(callee->wait(), 0) << callee->errors();
+    }
 }
 
 TEST(SipOutgoingCall, ProxyChallengeOnTheInviteIsAnsweredWithTheAccountsCredentials) {
