@@ -237,9 +237,13 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
         }
         call.errorCode_ = status;
         call.errorReason_ = phrase ? phrase : "";
+        nua_handle_t* const nh = call.handle_;
         if (call.hangingUp_ || status == 487) reportState(call, Call::kCancel);
         else if (status == 486 || status == 600 || status == 603 || status == 480) reportState(call, Call::kRejected);
         else reportState(call, Call::kFailed);
+        // A challenge left unanswered keeps the call's handle waiting for
+        // credentials instead of ending its dialog.
+        if ((status == 401 || status == 407) && zombies_.erase(nh)) abandoned_.push_back(nh);
         return;
     }
     case nua_i_invite: {

@@ -209,6 +209,7 @@ void SofiaEngine::Terminate() {
     quiet_ = true;
     deferred_.clear();
     if (nua_) {
+        destroyAbandoned();
         shutdownDone_ = false;
         nua_shutdown(nua_);
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
@@ -248,6 +249,7 @@ void SofiaEngine::Terminate() {
 void SofiaEngine::ProcessEvents() {
     if (!root_ || quiet_) return;
     destroyRetired();
+    destroyAbandoned();
     if (resetPending_ && !hasLiveCalls() && !registrationInFlight() && std::chrono::steady_clock::now() >= rebindRetryAt_)
         rebuildTransport();
     if (reRegisterAt_ && std::chrono::steady_clock::now() >= *reRegisterAt_) {
@@ -285,6 +287,11 @@ void SofiaEngine::destroyRetired() {
     std::erase_if(calls_, [](const std::unique_ptr<SofiaCall>& c) { return c->ended_; });
 }
 
+void SofiaEngine::destroyAbandoned() {
+    for (auto* nh : abandoned_) nua_handle_destroy(nh);
+    abandoned_.clear();
+}
+
 void SofiaEngine::ResetTransport() {
     // Asked from inside a registration failure, that is from inside sofia's
     // own callback: the stack cannot be taken down there.
@@ -320,6 +327,7 @@ void SofiaEngine::rebuildTransport() {
     }
     if (nua_) {
         rebuilding_ = true;
+        destroyAbandoned();
         for (auto* nh : zombies_) nua_handle_destroy(nh);
         zombies_.clear();
         shutdownDone_ = false;
@@ -572,6 +580,17 @@ void SofiaEngine::onRegister(SofiaProfile& profile, bool unregister, int status,
     if (status < 200) return;
     if ((status == 401 || status == 407) && authenticate(profile.handle, sip, profile, profile.authAttempts)) return;
     profile.inFlight = false;
+    if ((status == 401 || status == 407) && profile.handle) {
+        // The next registration makes a new handle that goes on with the
+        // same Call-ID and CSeq.
+        for (auto** h : {&profile.handle, &profile.keepAliveHandle})
+            if (*h) {
+                abandoned_.push_back(*h);
+                *h = nullptr;
+            }
+        profile.handleIdentity.clear();
+        profile.nextKeepAlive = {};
+    }
     if (status >= 300) {
         registrationFailed(profile, status, phrase);
         return;

@@ -244,6 +244,7 @@ private:
     void registrationFailed(SofiaProfile& profile, int status, const char* phrase);
     std::unique_ptr<media::CallMedia> makeMedia();
     void destroyRetired();
+    void destroyAbandoned();
     bool createNua();
     // Closes sofia's transports (with the stack that owns them), binds new
     // ones and registers again what was registered or being registered.
@@ -281,6 +282,10 @@ private:
     std::map<std::string, std::unique_ptr<SofiaProfile>> profiles_;
     std::vector<std::unique_ptr<SofiaCall>> calls_;
     std::set<nua_handle_s*> zombies_;   // handles of ended calls, freed when sofia is done with them
+    // Handles whose request was challenged with credentials we will not give
+    // again: sofia would hold the request open for them (and its shutdown
+    // would wait on it), so they are freed at the next ProcessEvents().
+    std::vector<nua_handle_s*> abandoned_;
     std::vector<RegistrationObserver*> registrationObservers_;
     std::vector<CallStateObserver*> callObservers_;
     std::deque<std::function<void()>> deferred_;

@@ -277,10 +277,18 @@ TEST(SipRegistration, RegistrarThatNeverAnswersFailsWithATimeOutAndNothingHangs)
     EXPECT_FALSE(engine->GetRegistrationManager()->IsRegistered(profile));
     EXPECT_GT(registers, 1) << "the REGISTER was never sent again over UDP";
     // The engine is still there for the host: a later attempt goes out at
-    // once, and the engine shuts down without waiting for it.
+    // once and ends the same way; then the engine shuts down at once.
     engine->GetRegistrationManager()->Refresh(profile);
     const int before = registers;
     ASSERT_TRUE(engine.pumpUntil([&] { return registersSeen() > before; }, std::chrono::seconds(5)));
+    ASSERT_TRUE(engine.pumpUntil(
+        [&] {
+            registersSeen();
+            return std::count(engine.recorder().events.begin(), engine.recorder().events.end(),
+                              "failed 408 Request Timeout") == 2;
+        },
+        std::chrono::seconds(30)))
+        << ::testing::PrintToString(engine.recorder().events);
     const auto start = std::chrono::steady_clock::now();
     engine.destroy();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
