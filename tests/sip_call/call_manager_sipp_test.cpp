@@ -39,6 +39,10 @@ bool until(const std::function<bool()>& done, double seconds) {
 // The engine binds an ephemeral UDP port on 127.0.0.1: find it among this
 // process's own sockets.
 int engineUdpPort() {
+    // A transport reset asked for earlier (a registration failure with 503
+    // does) is done at the engine's next turn and binds a new port: let it
+    // happen before looking.
+    SipEngineManager::sharedInstance()->handleTimer();
     // /proc prints 127.0.0.1 as 0100007F on this little-endian machine.
     for (const auto& socket : test::ownUdpSockets())
         if (socket.address == 0x0100007F) return socket.port;
