@@ -1,13 +1,17 @@
 // The SIP engine against sipp on loopback:
 // - call set-up: 200 calls one after the other, time from MakeCall to the
-//   connected state (6), next to sipp's own caller against the same called
-//   party in the same run (INVITE sent to 200 received, from the time stamps
-//   of sipp's message log); each call is hung up before the next;
+//   host hearing of the connected state (6), next to sipp's own caller
+//   against the same called party in the same run (INVITE sent to 200
+//   received, from the time stamps of sipp's message log); each call is hung
+//   up before the next; the engine's calls once with the null media and once
+//   with GStreamer media (test sources and sinks) as the SDK runs them;
 // - memory: 1,000 cycles of register, call, hang up, unregister; heap in use
-//   and resident memory after the first 100 and after all of them, each
-//   time once sofia's finished transactions have timed out (SIP keeps them
-//   up to 32 s to absorb retransmissions, so memory read right after a burst
-//   counts them).
+//   (and its peak during the cycles) and resident memory after the first 100
+//   and after all of them, each time once sofia's finished transactions have
+//   timed out (SIP keeps them up to 32 s to absorb retransmissions, so memory
+//   read right after a burst counts them); last, resident memory once the
+//   allocator has handed its free pages back (malloc_trim), which tells
+//   memory in use from memory the allocator keeps.
 // The engine is pumped without pause here (the SDK pumps it every 50 ms),
 // so the figure is the engine's own latency, not the pump's.
 #include <benchmark/benchmark.h>
@@ -30,6 +34,7 @@
 #include <vector>
 
 #include "SipEngineSDK/SipEngine.h"
+#include "SipEngineSDK/media/GstCallMedia.h"
 
 extern char** environ;
 
@@ -114,7 +119,11 @@ private:
 struct Watch : client::CallStateObserver, client::RegistrationObserver {
     int state = -1;
     int registration = 0;   // 1 registered, 2 cleared, 3 failed
-    void OnCallStateChange(client::Call*, client::Call::CallState s) override { state = s; }
+    Clock::time_point connectedAt{};   // when the host heard of state 6
+    void OnCallStateChange(client::Call*, client::Call::CallState s) override {
+        state = s;
+        if (s == client::Call::kConnected) connectedAt = Clock::now();
+    }
     void OnDtmf(client::Call*, const char*) override {}
     void OnMediaStreamUpdate(client::Call*, client::CallMediaStreamType, client::Call::MediaDirection) override {}
     void OnRegistrationProgress(client::SipProfile*) override {}
@@ -155,7 +164,7 @@ struct Engine {
         client::Call* c = engine->GetCallManager()->MakeCall(profile, "service", "", false, 1, false, 0, {});
         if (!c || !pumpUntil([&] { return watch.state == 6 || watch.state == 2 || watch.state == 3; })) return -1;
         if (watch.state != 6) return -1;
-        double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        double ms = std::chrono::duration<double, std::milli>(watch.connectedAt - start).count();
         c->Hangup();
         pumpUntil([&] { return watch.state == 7; });
         engine->ProcessEvents();
@@ -202,7 +211,11 @@ double percentile(std::vector<double> v, double p) {
     return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
 }
 
-long heapInUseKb() { return static_cast<long>(mallinfo2().uordblks / 1024); }
+// In use in the arenas and in chunks mapped on their own.
+long heapInUseKb() {
+    auto m = mallinfo2();
+    return static_cast<long>((m.uordblks + m.hblkhd) / 1024);
+}
 
 long rssKb() {
     std::ifstream f("/proc/self/statm");
@@ -233,18 +246,38 @@ void BM_CallSetUp(benchmark::State& state) {
         int uasPort = freeUdpPort();
         Sipp uas({"-sn", "uas", "-p", std::to_string(uasPort), "-m", std::to_string(calls)}, dir);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        Engine e;
-        auto* profile = e.engine->GetSipProfileManager()->CreateProfile("bench");
-        profile->SetUserName("1001");
-        profile->SetDomain(("127.0.0.1:" + std::to_string(uasPort)).c_str());
-        std::vector<double> ours;
-        for (int i = 0; i < calls; ++i) {
-            double ms = e.call(profile);
-            if (ms >= 0) ours.push_back(ms);
-        }
+        auto ourCalls = [&](int port) {
+            Engine e;
+            auto* profile = e.engine->GetSipProfileManager()->CreateProfile("bench");
+            profile->SetUserName("1001");
+            profile->SetDomain(("127.0.0.1:" + std::to_string(port)).c_str());
+            std::vector<double> times;
+            for (int i = 0; i < calls; ++i) {
+                double ms = e.call(profile);
+                if (ms >= 0) times.push_back(ms);
+            }
+            return times;
+        };
+        std::vector<double> ours = ourCalls(uasPort);
         state.counters["calls_connected"] = static_cast<double>(ours.size());
         state.counters["ours_p50_ms"] = percentile(ours, 0.5);
         state.counters["ours_p95_ms"] = percentile(ours, 0.95);
+        {
+            int mediaUasPort = freeUdpPort();
+            Sipp mediaUas({"-sn", "uas", "-p", std::to_string(mediaUasPort), "-m", std::to_string(calls)}, dir);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            client::media::setCallMediaFactory([](const client::media::MediaSettings& settings) {
+                auto s = settings;
+                s.audio.sourceDescription = "audiotestsrc is-live=true wave=sine";
+                s.audio.sinkDescription = "fakesink";
+                return client::media::gstreamerCallMediaFactory()(s);
+            });
+            std::vector<double> withMedia = ourCalls(mediaUasPort);
+            client::media::setCallMediaFactory({});
+            state.counters["media_calls_connected"] = static_cast<double>(withMedia.size());
+            state.counters["media_p50_ms"] = percentile(withMedia, 0.5);
+            state.counters["media_p95_ms"] = percentile(withMedia, 0.95);
+        }
         state.counters["sipp_p50_ms"] = percentile(sippTimes, 0.5);
         state.counters["sipp_p95_ms"] = percentile(sippTimes, 0.95);
         state.counters["sipp_calls"] = static_cast<double>(sippTimes.size());
@@ -272,7 +305,7 @@ void BM_RegisterCallHangUpMemory(benchmark::State& state) {
         auto* caller = e.engine->GetSipProfileManager()->CreateProfile("caller");
         caller->SetUserName("1001");
         caller->SetDomain(("127.0.0.1:" + std::to_string(uasPort)).c_str());
-        long rss100 = 0, heap100 = 0;
+        long rss100 = 0, heap100 = 0, peak = 0;
         auto settle = [&] { e.pumpUntil([] { return false; }, 35); };
         int failures = 0;
         for (int i = 0; i < cycles; ++i) {
@@ -283,6 +316,7 @@ void BM_RegisterCallHangUpMemory(benchmark::State& state) {
             e.watch.registration = 0;
             e.engine->GetRegistrationManager()->Unregister(reg);
             failures += !e.pumpUntil([&] { return e.watch.registration != 0; }) || e.watch.registration != 2;
+            peak = std::max(peak, heapInUseKb());
             if (i == 99) {
                 settle();
                 rss100 = rssKb();
@@ -295,6 +329,9 @@ void BM_RegisterCallHangUpMemory(benchmark::State& state) {
         state.counters["heap_after_1000_kb"] = static_cast<double>(heapInUseKb());
         state.counters["rss_after_100_kb"] = static_cast<double>(rss100);
         state.counters["rss_after_1000_kb"] = static_cast<double>(rssKb());
+        state.counters["heap_peak_kb"] = static_cast<double>(peak);
+        malloc_trim(0);
+        state.counters["rss_after_1000_trimmed_kb"] = static_cast<double>(rssKb());
     }
     fs::remove_all(dir);
 }
