@@ -104,6 +104,38 @@ TEST(SipRegistration, WrongPasswordAndForbiddenReachTheObserverWithCodeAndText) 
     }
 }
 
+TEST(SipRegistration, RegisteringAgainAfterRefusedCredentialsGoesOnWithTheSameRegistration) {
+    auto registrar = Sipp::server("register_rechallenge_then_accept");
+    TestEngine engine;
+    auto& rec = engine.recorder();
+    auto* profile = engine.profile(registrar->port(), "1001", "wrong");
+    engine->GetRegistrationManager()->Register(profile);
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.has("failed 401 Unauthorized"); })) << registrar->errors();
+    engine.profile(registrar->port(), "1001", "secret");
+    engine->GetRegistrationManager()->Register(profile);
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.has("registered"); }))
+        << registrar->errors() << ::testing::PrintToString(rec.events);
+    engine->GetRegistrationManager()->Unregister(profile);
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.has("cleared"); })) << registrar->messages();
+    EXPECT_EQ(registrar->wait(), 0) << registrar->errors();
+    const std::string log = registrar->messages();
+    std::vector<std::string> callIds, cseqs;
+    for (std::size_t at = 0; (at = log.find("REGISTER sip:", at)) != std::string::npos; ++at) {
+        auto field = [&](const std::string& name) {
+            auto p = log.find("\n" + name + ":", at);
+            auto e = log.find('\n', p + 1);
+            return p == std::string::npos ? std::string() : log.substr(p + name.size() + 2, e - p - name.size() - 2);
+        };
+        callIds.push_back(field("Call-ID"));
+        cseqs.push_back(field("CSeq"));
+    }
+    ASSERT_EQ(callIds.size(), 5u) << log;
+    for (std::size_t i = 1; i < callIds.size(); ++i) {
+        EXPECT_EQ(callIds[i], callIds[0]) << i;
+        EXPECT_LT(std::stol(cseqs[i - 1]), std::stol(cseqs[i])) << cseqs[i - 1] << " / " << cseqs[i];
+    }
+}
+
 TEST(SipRegistration, UnavailableRegistrarRebuildsTheTransportAndTheNextRegisterSucceeds) {
     auto registrar = Sipp::server("register_unavailable");
     TestEngine engine;
