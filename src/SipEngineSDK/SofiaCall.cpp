@@ -130,7 +130,10 @@ Call* SofiaEngine::MakeCall(SipProfile* p, const char* callee, const char* subje
             if (ch != '"' && ch != '\\') name += ch;
         from = "\"" + name + "\" " + from;
     }
-    c->handle_ = nua_handle(nua_, &c->owner_, SIPTAG_TO_STR(to.c_str()), SIPTAG_FROM_STR(from.c_str()), TAG_END());
+    // Given the address our SDP names, sofia's offer-answer engine does not
+    // list the host's interfaces (twice) to find one for every call.
+    c->handle_ = nua_handle(nua_, &c->owner_, SIPTAG_TO_STR(to.c_str()), SIPTAG_FROM_STR(from.c_str()),
+                            SOATAG_ADDRESS(c->sdpAddress_.c_str()), TAG_END());
     if (!c->handle_) return nullptr;
     std::string block = headers::writeBlock(headers);
     std::string subj = subject ? subject : "";

@@ -194,6 +194,9 @@ bool SofiaEngine::createNua() {
                       // No OPTIONS to ourselves through the registrar, no
                       // re-registering on NAT guesses: only what we ask goes out.
                       NUTAG_OUTBOUND("no-validate no-natify no-options-keepalive"),
+                      // Where signalling is bound to one address, so are the
+                      // media: the offer-answer engine need not look for one.
+                      TAG_IF(!localAddress_.empty(), SOATAG_ADDRESS(localAddress_.c_str())),
                       TAG_IF(!resolvConf_.empty(), SRESTAG_RESOLV_CONF(resolvConf_.c_str())),
                       TAG_IF(!stunServer_.empty(), STUNTAG_SERVER(stunServer_.c_str())),
                       TAG_IF(transactionTimeoutMs_ != 0, NTATAG_SIP_T1X64(transactionTimeoutMs_)), TAG_END());
