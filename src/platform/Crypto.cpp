@@ -126,40 +126,54 @@ const EVP_CIPHER* aesCipher(CipherMode mode, std::size_t keyLength) {
     return nullptr;
 }
 
-std::optional<Bytes> aesRun(bool encrypt, CipherMode mode, Padding padding, ByteView key, ByteView iv,
-                            ByteView data) {
+// The context for one run, or nullptr when the arguments are refused.
+std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter> aesContext(bool encrypt, CipherMode mode, Padding padding,
+                                                             ByteView key, ByteView iv, std::size_t size) {
     const EVP_CIPHER* cipher = aesCipher(mode, key.size());
-    if (!cipher) return std::nullopt;
-    if (!iv.empty() && iv.size() != 16) return std::nullopt;
-    if (mode == CipherMode::CFB128 && padding == Padding::PKCS7) return std::nullopt;
-    if (mode == CipherMode::CBC && (padding == Padding::None || !encrypt) && data.size() % 16 != 0)
-        return std::nullopt;
-    if (mode == CipherMode::CBC && !encrypt && padding == Padding::PKCS7 && data.empty()) return std::nullopt;
+    if (!cipher) return nullptr;
+    if (!iv.empty() && iv.size() != 16) return nullptr;
+    if (mode == CipherMode::CFB128 && padding == Padding::PKCS7) return nullptr;
+    if (mode == CipherMode::CBC && (padding == Padding::None || !encrypt) && size % 16 != 0) return nullptr;
+    if (mode == CipherMode::CBC && !encrypt && padding == Padding::PKCS7 && size == 0) return nullptr;
 
     static const std::uint8_t kZeroIV[16] = {};
     std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter> ctx(EVP_CIPHER_CTX_new());
-    if (!ctx) return std::nullopt;
+    if (!ctx) return nullptr;
     if (EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key.data(), iv.empty() ? kZeroIV : iv.data(), encrypt ? 1 : 0) !=
         1)
-        return std::nullopt;
-    if (EVP_CIPHER_CTX_set_padding(ctx.get(), padding == Padding::PKCS7 ? 1 : 0) != 1) return std::nullopt;
+        return nullptr;
+    if (EVP_CIPHER_CTX_set_padding(ctx.get(), padding == Padding::PKCS7 ? 1 : 0) != 1) return nullptr;
+    return ctx;
+}
 
-    Bytes out(data.size() + 16);
+// Runs data[0..size) through the context into out (which may be data itself
+// when nothing is padded); the bytes written, or nullopt on failure.
+std::optional<std::size_t> aesUpdate(EVP_CIPHER_CTX* ctx, const std::uint8_t* data, std::size_t size,
+                                     std::uint8_t* out) {
     std::size_t written = 0;
     std::size_t offset = 0;
-    while (offset < data.size()) {
-        std::size_t n = std::min(kSlice, data.size() - offset);
+    while (offset < size) {
+        std::size_t n = std::min(kSlice, size - offset);
         int produced = 0;
-        if (EVP_CipherUpdate(ctx.get(), out.data() + written, &produced, data.data() + offset, static_cast<int>(n)) != 1)
+        if (EVP_CipherUpdate(ctx, out + written, &produced, data + offset, static_cast<int>(n)) != 1)
             return std::nullopt;
         written += static_cast<std::size_t>(produced);
         offset += n;
     }
     int tail = 0;
     // Fails on bad PKCS#7 padding when decrypting.
-    if (EVP_CipherFinal_ex(ctx.get(), out.data() + written, &tail) != 1) return std::nullopt;
-    written += static_cast<std::size_t>(tail);
-    out.resize(written);
+    if (EVP_CipherFinal_ex(ctx, out + written, &tail) != 1) return std::nullopt;
+    return written + static_cast<std::size_t>(tail);
+}
+
+std::optional<Bytes> aesRun(bool encrypt, CipherMode mode, Padding padding, ByteView key, ByteView iv,
+                            ByteView data) {
+    auto ctx = aesContext(encrypt, mode, padding, key, iv, data.size());
+    if (!ctx) return std::nullopt;
+    Bytes out(data.size() + 16);
+    auto written = aesUpdate(ctx.get(), data.data(), data.size(), out.data());
+    if (!written) return std::nullopt;
+    out.resize(*written);
     return out;
 }
 
@@ -171,6 +185,13 @@ std::optional<Bytes> aesEncrypt(CipherMode mode, Padding padding, ByteView key, 
 
 std::optional<Bytes> aesDecrypt(CipherMode mode, Padding padding, ByteView key, ByteView iv, ByteView data) {
     return aesRun(false, mode, padding, key, iv, data);
+}
+
+bool aesDecryptInPlace(CipherMode mode, ByteView key, ByteView iv, std::span<std::uint8_t> data) {
+    auto ctx = aesContext(false, mode, Padding::None, key, iv, data.size());
+    // Without padding the output is exactly as long as the input, so it can
+    // take the input's place block by block.
+    return ctx && aesUpdate(ctx.get(), data.data(), data.size(), data.data()).has_value();
 }
 
 // ---------------------------------------------------------------------------

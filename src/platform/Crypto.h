@@ -86,6 +86,10 @@ enum class Padding { None, PKCS7 };
 // equals input length, and Padding::PKCS7 is refused with it.
 std::optional<Bytes> aesEncrypt(CipherMode mode, Padding padding, ByteView key, ByteView iv, ByteView data);
 std::optional<Bytes> aesDecrypt(CipherMode mode, Padding padding, ByteView key, ByteView iv, ByteView data);
+// aesDecrypt without padding, the plain text written over the cipher text
+// (for large inputs, where a second buffer costs more than the decryption);
+// false when refused or failed, the bytes then undefined.
+bool aesDecryptInPlace(CipherMode mode, ByteView key, ByteView iv, std::span<std::uint8_t> data);
 
 // Bytes from the system's secure generator; std::nullopt if it fails.
 std::optional<Bytes> randomBytes(std::size_t count);

@@ -1,5 +1,6 @@
 #include "platform/JSON.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <iterator>
@@ -64,11 +65,12 @@ public:
     // Copied rather than moved: the copy is one allocation of the exact
     // size, while taking the lexer's buffer makes it grow a new one, step by
     // step, for the next long string.
-    bool string(json::string_t& s) { return add(Value(std::string(s))); }
+    bool string(json::string_t& s) { return text(s); }
+    bool text(std::string_view s) { return add(Value(std::string(s))); }
     bool binary(json::binary_t&) { return fail(Failure::Syntax); }
 
     bool start_object(std::size_t) { return open(true); }
-    bool key(json::string_t& k) {
+    bool key(std::string_view k) {
         Frame& top = stack_.back();
         const std::size_t count = members_.size() - top.start;
         if (count < kIndexFrom) {
@@ -83,7 +85,7 @@ public:
             if (top.index.empty()) {
                 for (std::size_t i = top.start; i < members_.size(); ++i) top.index.emplace(members_[i].first, i);
             }
-            auto [it, inserted] = top.index.emplace(k, members_.size());
+            auto [it, inserted] = top.index.emplace(std::string(k), members_.size());
             if (!inserted) {
                 top.slot = it->second;
                 return true;
@@ -179,6 +181,274 @@ private:
     Failure failure_ = Failure::None;
     std::size_t errorPosition_ = 0;
     std::string parserMessage_;
+};
+
+// Reads a document straight from its text into the builder, for the common
+// case: an object or array of well-formed members. It gives up (false) at the
+// first byte it is not certain of, valid or not, and JSON::parse then reads
+// the text again with the full reader, which decides every doubtful case and
+// words every error. Whatever this reader accepts, the full reader accepts
+// with the same values: the same grammar, UTF-8 taken by the same ranges,
+// integers kept while they fit 64 bits and correctly rounded doubles. It
+// exists because the full reader keeps every token's characters for its error
+// messages and costs several times as much per byte, on answers that run to
+// megabytes.
+class FastReader {
+public:
+    FastReader(std::string_view text, ValueBuilder& builder)
+        : p_(text.data()), end_(text.data() + text.size()), b_(builder) {}
+
+    bool read() {
+        skipSpace();
+        if (p_ == end_ || (*p_ != '{' && *p_ != '[')) return false;
+        std::vector<bool> objects;  // kind of each open container, innermost last
+    value:
+        if (p_ == end_) return false;
+        switch (*p_) {
+        case '{':
+            ++p_;
+            if (!b_.start_object(0)) return false;
+            skipSpace();
+            if (p_ != end_ && *p_ == '}') {
+                ++p_;
+                if (!b_.end_object()) return false;
+                goto next;
+            }
+            objects.push_back(true);
+            goto key;
+        case '[':
+            ++p_;
+            if (!b_.start_array(0)) return false;
+            skipSpace();
+            if (p_ != end_ && *p_ == ']') {
+                ++p_;
+                if (!b_.end_array()) return false;
+                goto next;
+            }
+            objects.push_back(false);
+            goto value;
+        case '"': {
+            std::string_view s;
+            if (!string(s) || !b_.text(s)) return false;
+            goto next;
+        }
+        case 't':
+            if (!literal("true") || !b_.boolean(true)) return false;
+            goto next;
+        case 'f':
+            if (!literal("false") || !b_.boolean(false)) return false;
+            goto next;
+        case 'n':
+            if (!literal("null") || !b_.null()) return false;
+            goto next;
+        default:
+            if (!number()) return false;
+            goto next;
+        }
+    key: {
+        if (p_ == end_ || *p_ != '"') return false;
+        std::string_view k;
+        if (!string(k) || !b_.key(k)) return false;
+        skipSpace();
+        if (p_ == end_ || *p_ != ':') return false;
+        ++p_;
+        skipSpace();
+        goto value;
+    }
+    next:
+        skipSpace();
+        if (objects.empty()) return p_ == end_;
+        if (p_ == end_) return false;
+        if (*p_ == ',') {
+            ++p_;
+            skipSpace();
+            if (objects.back()) goto key;
+            goto value;
+        }
+        if (*p_ == (objects.back() ? '}' : ']')) {
+            ++p_;
+            const bool object = objects.back();
+            objects.pop_back();
+            if (!(object ? b_.end_object() : b_.end_array())) return false;
+            goto next;
+        }
+        return false;
+    }
+
+private:
+    void skipSpace() {
+        while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+    }
+
+    bool literal(std::string_view word) {
+        if (static_cast<std::size_t>(end_ - p_) < word.size() || std::string_view(p_, word.size()) != word)
+            return false;
+        p_ += word.size();
+        return true;
+    }
+
+    static unsigned char byte(const char* p) { return static_cast<unsigned char>(*p); }
+
+    // Length of the well-formed UTF-8 sequence of two to four bytes at p_,
+    // or 0 (the ranges of RFC 3629: no overlong forms, no surrogates, nothing
+    // above U+10FFFF).
+    std::size_t sequence() const {
+        const std::size_t left = static_cast<std::size_t>(end_ - p_);
+        const unsigned char c = byte(p_);
+        auto cont = [&](std::size_t i, unsigned char lo = 0x80, unsigned char hi = 0xBF) {
+            return i < left && byte(p_ + i) >= lo && byte(p_ + i) <= hi;
+        };
+        if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+        if (c == 0xE0) return cont(1, 0xA0) && cont(2) ? 3 : 0;
+        if ((c >= 0xE1 && c <= 0xEC) || c == 0xEE || c == 0xEF) return cont(1) && cont(2) ? 3 : 0;
+        if (c == 0xED) return cont(1, 0x80, 0x9F) && cont(2) ? 3 : 0;
+        if (c == 0xF0) return cont(1, 0x90) && cont(2) && cont(3) ? 4 : 0;
+        if (c >= 0xF1 && c <= 0xF3) return cont(1) && cont(2) && cont(3) ? 4 : 0;
+        if (c == 0xF4) return cont(1, 0x80, 0x8F) && cont(2) && cont(3) ? 4 : 0;
+        return 0;
+    }
+
+    // Four hex digits after "\u" at p_.
+    bool hex4(std::uint32_t& value) {
+        if (end_ - p_ < 4) return false;
+        value = 0;
+        for (int i = 0; i < 4; ++i) {
+            const char c = *p_++;
+            std::uint32_t d;
+            if (c >= '0' && c <= '9') d = static_cast<std::uint32_t>(c - '0');
+            else if (c >= 'a' && c <= 'f') d = static_cast<std::uint32_t>(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F') d = static_cast<std::uint32_t>(c - 'A' + 10);
+            else return false;
+            value = value << 4 | d;
+        }
+        return true;
+    }
+
+    // The string at p_ (on its opening quote): a view of the text itself, or
+    // of scratch_ once an escape has to be undone.
+    bool string(std::string_view& out) {
+        const char* start = ++p_;
+        bool escaped = false;
+        for (;;) {
+            // Plain printable ASCII, the bulk of any text.
+            while (p_ != end_ && byte(p_) >= 0x20 && byte(p_) < 0x80 && *p_ != '"' && *p_ != '\\') ++p_;
+            if (p_ == end_) return false;
+            const unsigned char c = byte(p_);
+            if (c == '"') break;
+            if (c < 0x20) return false;  // control characters must be escaped
+            if (c >= 0x80) {
+                const std::size_t n = sequence();
+                if (n == 0) return false;
+                p_ += n;
+                continue;
+            }
+            // A backslash: from here on the string is built in scratch_.
+            if (!escaped) scratch_.clear();
+            scratch_.append(start, p_);
+            escaped = true;
+            if (++p_ == end_) return false;
+            const char e = *p_++;
+            switch (e) {
+            case '"': scratch_ += '"'; break;
+            case '\\': scratch_ += '\\'; break;
+            case '/': scratch_ += '/'; break;
+            case 'b': scratch_ += '\b'; break;
+            case 'f': scratch_ += '\f'; break;
+            case 'n': scratch_ += '\n'; break;
+            case 'r': scratch_ += '\r'; break;
+            case 't': scratch_ += '\t'; break;
+            case 'u': {
+                std::uint32_t cp;
+                if (!hex4(cp)) return false;
+                if (cp >= 0xDC00 && cp <= 0xDFFF) return false;
+                if (cp >= 0xD800 && cp <= 0xDBFF) {
+                    std::uint32_t low;
+                    if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u') return false;
+                    p_ += 2;
+                    if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                }
+                appendUTF8(cp);
+                break;
+            }
+            default: return false;
+            }
+            start = p_;
+        }
+        if (escaped) {
+            scratch_.append(start, p_);
+            out = scratch_;
+        } else {
+            out = std::string_view(start, static_cast<std::size_t>(p_ - start));
+        }
+        ++p_;
+        return true;
+    }
+
+    void appendUTF8(std::uint32_t cp) {
+        if (cp < 0x80) {
+            scratch_ += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            scratch_ += static_cast<char>(0xC0 | (cp >> 6));
+            scratch_ += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            scratch_ += static_cast<char>(0xE0 | (cp >> 12));
+            scratch_ += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            scratch_ += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            scratch_ += static_cast<char>(0xF0 | (cp >> 18));
+            scratch_ += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            scratch_ += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            scratch_ += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+
+    static bool digit(const char* p) { return *p >= '0' && *p <= '9'; }
+
+    // A number at p_: an integer while it fits 64 bits (unsigned above
+    // INT64_MAX), otherwise a double; one out of a double's range is left to
+    // the full reader.
+    bool number() {
+        const char* start = p_;
+        if (*p_ == '-') ++p_;
+        if (p_ == end_ || !digit(p_)) return false;
+        if (*p_ == '0') {
+            ++p_;
+        } else {
+            while (p_ != end_ && digit(p_)) ++p_;
+        }
+        bool integer = true;
+        if (p_ != end_ && *p_ == '.') {
+            integer = false;
+            if (++p_ == end_ || !digit(p_)) return false;
+            while (p_ != end_ && digit(p_)) ++p_;
+        }
+        if (p_ != end_ && (*p_ == 'e' || *p_ == 'E')) {
+            integer = false;
+            if (++p_ != end_ && (*p_ == '+' || *p_ == '-')) ++p_;
+            if (p_ == end_ || !digit(p_)) return false;
+            while (p_ != end_ && digit(p_)) ++p_;
+        }
+        if (integer) {
+            if (*start == '-') {
+                std::int64_t i;
+                if (std::from_chars(start, p_, i).ec == std::errc()) return b_.number_integer(i);
+            } else {
+                std::uint64_t u;
+                if (std::from_chars(start, p_, u).ec == std::errc()) return b_.number_unsigned(u);
+            }
+        }
+        double d;
+        const auto [end, ec] = std::from_chars(start, p_, d);
+        if (ec != std::errc() || end != p_ || !std::isfinite(d)) return false;
+        static const nlohmann::json::string_t kNoText;
+        return b_.number_float(d, kNoText);
+    }
+
+    const char* p_;
+    const char* end_;
+    ValueBuilder& b_;
+    std::string scratch_;
 };
 
 std::string describeSyntaxError(std::string_view text, const ValueBuilder& b) {
@@ -308,6 +578,14 @@ std::optional<Value> JSON::parse(std::string_view text, unsigned options, ErrorP
     // precedes it and call the rest garbage.
     std::size_t nul = text.find('\0');
     std::string_view body = nul == std::string_view::npos ? text : text.substr(0, nul);
+    {
+        ValueBuilder fast(maxDepth, (options & kFragmentsAllowed) != 0);
+        if (FastReader(body, fast).read() && fast.failure() == ValueBuilder::Failure::None) {
+            if (nul == std::string_view::npos) return fast.takeRoot();
+            if (error) *error = makeError(kErrorCodeRead, "Garbage at end" + around(text, nul));
+            return std::nullopt;
+        }
+    }
     ValueBuilder builder(maxDepth, (options & kFragmentsAllowed) != 0);
     bool ok = nlohmann::json::sax_parse(body.begin(), body.end(), &builder, nlohmann::json::input_format_t::json,
                                         /*strict=*/true, /*ignore_comments=*/false);

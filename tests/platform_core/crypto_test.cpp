@@ -146,6 +146,11 @@ TEST(Crypto, AesKnownAnswersFromSP800_38A) {
         auto dec = aesDecrypt(c.mode, Padding::None, unhex(c.key), unhex(iv), unhex(c.cipher));
         ASSERT_TRUE(dec);
         EXPECT_EQ(hex(*dec), plain);
+        // The same four blocks decrypted over themselves: each block's cipher
+        // text is still needed to undo the next one.
+        Bytes inPlace = unhex(c.cipher);
+        ASSERT_TRUE(aesDecryptInPlace(c.mode, unhex(c.key), unhex(iv), inPlace));
+        EXPECT_EQ(hex(inPlace), plain);
     }
     // CFB128 is a stream mode: 15 bytes in, the first 15 bytes of the vector out.
     Bytes plainBytes = unhex(plain);
@@ -208,6 +213,11 @@ TEST(Crypto, AesRefusesBadParametersInsteadOfGuessing) {
         auto r = c.encrypt ? aesEncrypt(c.mode, c.padding, c.key, c.iv, c.data)
                            : aesDecrypt(c.mode, c.padding, c.key, c.iv, c.data);
         EXPECT_FALSE(r);
+        // In place, only the unpadded cases apply; they are refused alike.
+        if (c.padding == Padding::None) {
+            Bytes data = c.data;
+            EXPECT_FALSE(aesDecryptInPlace(c.mode, c.key, c.iv, data));
+        }
     }
 }
 

@@ -3,7 +3,10 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "platform/JSON.h"
 
@@ -202,4 +205,161 @@ TEST(JSON, WriterRefusesValuesJSONCannotHold) {
     }
     EXPECT_TRUE(JSON::isValidJSONObject(Value(Dictionary{{"a", 1}})));
     EXPECT_FALSE(JSON::isValidJSONObject(Value("top-level text")));
+}
+
+namespace {
+
+// The same document as a Value, from nlohmann's own DOM reader: the reader
+// under test must accept exactly what it accepts, with the same values.
+Value fromReference(const nlohmann::json& j) {
+    switch (j.type()) {
+    case nlohmann::json::value_t::null: return Value();
+    case nlohmann::json::value_t::boolean: return Value(j.get<bool>());
+    case nlohmann::json::value_t::number_integer: return Value(j.get<std::int64_t>());
+    case nlohmann::json::value_t::number_unsigned: return Value(j.get<std::uint64_t>());
+    case nlohmann::json::value_t::number_float: return Value(j.get<double>());
+    case nlohmann::json::value_t::string: return Value(j.get<std::string>());
+    case nlohmann::json::value_t::array: {
+        Array a;
+        for (const auto& e : j) a.push_back(fromReference(e));
+        return a;
+    }
+    case nlohmann::json::value_t::object: {
+        Dictionary d;
+        for (const auto& [k, v] : j.items()) d.set(k, fromReference(v));
+        return d;
+    }
+    default: return Value("unexpected");
+    }
+}
+
+void expectSameAsReference(const std::string& text) {
+    SCOPED_TRACE(testing::Message() << "text: " << testing::PrintToString(text));
+    const auto reference = nlohmann::json::parse(text, nullptr, false);
+    ErrorPtr error;
+    const auto ours = JSON::parse(text, JSON::kFragmentsAllowed, &error);
+    ASSERT_EQ(ours.has_value(), !reference.is_discarded()) << (error ? debugText(error) : "");
+    if (ours) {
+        EXPECT_EQ(*ours, fromReference(reference));
+    } else {
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), 3840);
+    }
+}
+
+// Random documents of every kind of member, then the same with a few bytes
+// changed, deleted or repeated.
+class DocumentMaker {
+public:
+    explicit DocumentMaker(unsigned seed) : rng_(seed) {}
+
+    std::string document() {
+        std::string out;
+        value(out, 0);
+        return space() + out + space();
+    }
+
+    std::string mutated(std::string text) {
+        static const char kBytes[] = {'"', '\\', ',', ':', '[', ']', '{', '}', 'e', 'E', '-', '+', '.', '0',
+                                      '9', ' ', '\t', 'u', 'n', '/', '\x1f', '\x7f', '\xc3', '\xa9', '\xed',
+                                      '\xa0', '\xf4', '\x90', '\xe0', '\xc0', '\xff'};
+        const int edits = 1 + pick(3);
+        for (int i = 0; i < edits && !text.empty(); ++i) {
+            const std::size_t at = static_cast<std::size_t>(pick(static_cast<int>(text.size())));
+            switch (pick(3)) {
+            case 0: text[at] = kBytes[pick(sizeof kBytes)]; break;
+            case 1: text.erase(at, 1); break;
+            default: text.insert(at, 1, text[at]); break;
+            }
+        }
+        return text;
+    }
+
+private:
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+
+    std::string space() {
+        static const char* kSpaces[] = {"", "", "", " ", "\n", "\r\n\t "};
+        return kSpaces[pick(6)];
+    }
+
+    void value(std::string& out, int depth) {
+        switch (pick(depth > 4 ? 4 : 6)) {
+        case 0: out += string(); break;
+        case 1: out += number(); break;
+        case 2: out += (const char*[]){"true", "false", "null"}[pick(3)]; break;
+        case 3: out += string(); break;
+        case 4: {
+            out += '[' + space();
+            const int n = pick(5);
+            for (int i = 0; i < n; ++i) {
+                if (i) out += space() + ',' + space();
+                value(out, depth + 1);
+            }
+            out += space() + ']';
+            break;
+        }
+        default: {
+            out += '{' + space();
+            const int n = pick(6);
+            for (int i = 0; i < n; ++i) {
+                if (i) out += space() + ',' + space();
+                // Few distinct keys, so some repeat.
+                out += pick(2) ? "\"k" + std::to_string(pick(4)) + "\"" : string();
+                out += space() + ':' + space();
+                value(out, depth + 1);
+            }
+            out += space() + '}';
+        }
+        }
+    }
+
+    std::string string() {
+        static const char* kPieces[] = {"a", "plain text ", "\\\"", "\\\\", "\\/", "\\b\\f\\n\\r\\t",
+                                        "\\u0041", "\\u00e9", "\\u4E2D", "\\ud83d\\ude00", "\\u0000",
+                                        "\xc3\xa9", "\xe4\xb8\xad", "\xf0\x9f\x98\x80", "\xef\xbf\xbf",
+                                        "\xf4\x8f\xbf\xbf", "0123456789abcdef", "\\uDBFF\\uDFFF"};
+        std::string s = "\"";
+        const int n = pick(5);
+        for (int i = 0; i < n; ++i) s += kPieces[pick(sizeof kPieces / sizeof *kPieces)];
+        return s + "\"";
+    }
+
+    std::string number() {
+        static const char* kNumbers[] = {"0", "-0", "1", "-1", "42", "9223372036854775807", "-9223372036854775808",
+                                         "9223372036854775808", "18446744073709551615", "18446744073709551616",
+                                         "-9223372036854775809", "0.5", "-0.0", "1e10", "1E+2", "2.5e-3",
+                                         "1.7976931348623157e308", "4.9e-324", "1e-400", "123456789012345678901234567890",
+                                         "0.1", "3.141592653589793238462643383279"};
+        return kNumbers[pick(sizeof kNumbers / sizeof *kNumbers)];
+    }
+
+    std::mt19937 rng_;
+};
+
+}  // namespace
+
+// Hand-picked documents at the edges of the grammar, then thousands of random
+// ones, whole and damaged: accepted exactly when the reference reader accepts
+// them, and then with the same values.
+TEST(JSON, ReadsExactlyWhatTheReferenceReaderReadsWithTheSameValues) {
+    const std::string edges[] = {
+        "[]", "{}", " [ ] ", "[[[]],{}]", R"({"a":{"b":[1,2,{"c":null}]}})", "[1.5e3,-0,0e0,0E-0]",
+        "[01]", "[-]", "[1.]", "[.5]", "[1e]", "[1e+]", "[+1]", "[-01]", "[1.0e+308]", "[1e309]", "[-1e309]",
+        "[\"\\ud800\"]", "[\"\\udc00\"]", "[\"\\ud800\\u0041\"]", "[\"\\uD83D\\uDE00\"]", "[\"\\u00\"]",
+        "[\"\\x\"]", "[\"\t\"]", "[\"\x7f\"]", "[\"\xc2\x80\"]", "[\"\xc1\xbf\"]", "[\"\xe0\x9f\xbf\"]",
+        "[\"\xed\x9f\xbf\"]", "[\"\xed\xa0\x80\"]", "[\"\xf0\x8f\xbf\xbf\"]", "[\"\xf4\x90\x80\x80\"]",
+        "[\"\xf5\x80\x80\x80\"]", "[\"\xe4\xb8\"]", "[\"abc", "[\"abc\\", "{\"a\" 1}", "{\"a\":}", "{,}",
+        "{\"a\":1,}", "[1 2]", "[true false]", "[tru]", "[nul]", "[falsey]", "[null]x", "\xef\xbb\xbf[1]",
+        "{\"a\":1,\"a\":[2],\"b\":3,\"a\":{}}", "[1]]", "{\"a\":1}}", "[", "{", "{\"a\"", "  ", "[1,[2,[3]]]",
+    };
+    for (const std::string& text : edges) expectSameAsReference(text);
+
+    DocumentMaker maker(20251211);
+    for (int i = 0; i < 3000; ++i) {
+        const std::string text = maker.document();
+        expectSameAsReference(text);
+        expectSameAsReference(maker.mutated(text));
+        if (HasFatalFailure()) return;
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <string>
 
 #include "platform/Error.h"
 #include "platform/Value.h"
@@ -121,6 +122,41 @@ TEST(Value, UTF16OrderAndLength) {
     EXPECT_EQ(utf16Length("\xf0\x9f\x98\x80"), 2u);
     EXPECT_EQ(utf16Length("a\xff" "b"), 3u);
     EXPECT_EQ(utf16Length("\xe4\xb8"), 2u);  // truncated sequence: each byte counts
+}
+
+// Every faulty sequence is found wherever it sits among ASCII runs, which
+// are checked eight bytes at a time: at each offset of a word, straddling
+// two words, and in the tail shorter than a word.
+TEST(Value, UTF8ValidityAtEveryOffsetOfAnASCIIRun) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool valid;
+    } cases[] = {
+        {"two-byte", "\xc3\xa9", true},
+        {"three-byte", "\xe4\xb8\xad", true},
+        {"four-byte", "\xf0\x9f\x98\x80", true},
+        {"stray continuation", "\x80", false},
+        {"0xff", "\xff", false},
+        {"overlong slash", "\xc0\xaf", false},
+        {"encoded surrogate", "\xed\xa0\x80", false},
+        {"above U+10FFFF", "\xf4\x90\x80\x80", false},
+        {"lead without continuation", "\xe4" "a" "\xad", false},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t before = 0; before <= 17; ++before) {
+            for (std::size_t after : {0u, 1u, 7u, 8u, 9u, 20u}) {
+                const std::string text = std::string(before, 'a') + c.bytes + std::string(after, 'z');
+                EXPECT_EQ(isValidUTF8(text), c.valid) << c.name << " after " << before << ", before " << after;
+            }
+        }
+        // Cut short at the end of the text.
+        if (c.valid) {
+            EXPECT_FALSE(isValidUTF8(std::string(13, 'a') + c.bytes.substr(0, c.bytes.size() - 1))) << c.name;
+        }
+    }
+    EXPECT_TRUE(isValidUTF8(""));
+    EXPECT_TRUE(isValidUTF8(std::string(1000, 'x') + "\xe4\xb8\xad" + std::string(1000, 'y') + "\xc3\xa9"));
 }
 
 TEST(Error, DescriptionsAsThePlatformWordsThem) {

@@ -6,6 +6,7 @@
 #include "CommonMethod/PellixCommonTypes.h"
 #include "PellixDataManager/PellixNetServer/DataService/PXJSONResponseSerializer.h"
 #include "PipelineFixture.h"
+#include "platform/Crypto.h"
 #include "platform/HTTPURLResponse.h"
 
 namespace pellix {
@@ -132,6 +133,40 @@ TEST(SdkPipelineDecryption, DecryptMatchesTheGeneralHelper) {
             << in;
     }
     EXPECT_EQ(serializer.decrypt(noisy).value_or(""), R"({"code":200,"message":"\u00e9"})");
+}
+
+// Padding bytes and malformed UTF-8 at every offset of the eight-byte words
+// the serializer scans in, and runs of padding crossing them: the same
+// answers as the general helper, with exactly the padding bytes gone.
+TEST(SdkPipelineDecryption, PaddingAndMalformedTextAtEveryOffset) {
+    PXJSONResponseSerializer serializer(kDevice);
+    using namespace std::string_literals;
+    struct Insert {
+        std::string bytes;
+        bool utf8;
+    } inserts[] = {{"\0"s, true}, {"\b"s, true}, {"\0\b\0\0\b\0\0\0\b"s, true}, {"\xe4\xb8\xad"s, true},
+                   {"\xff"s, false}, {"\xe4\xb8"s, false}};
+    for (const Insert& in : inserts) {
+        for (std::size_t at = 0; at <= 24; ++at) {
+            const std::string text = std::string(at, 'a') + in.bytes + std::string(30, 'z');
+            const std::string sent = padded(text, '\0');
+            const auto cipher =
+                platform::crypto::aesEncrypt(platform::crypto::CipherMode::CBC, platform::crypto::Padding::None,
+                                             serializer.key(), PXJSONResponseSerializer::kResponseIV, Bytes(sent.begin(), sent.end()));
+            ASSERT_TRUE(cipher);
+            const std::string base64 = platform::crypto::base64Encode(*cipher);
+            const auto plain = serializer.decrypt(base64);
+            SCOPED_TRACE(testing::Message() << hexOf(in.bytes) << " at " << at);
+            EXPECT_EQ(plain, PellixCommonTypes::AES128DecryptWithString(base64, serializer.key(),
+                                                                        PXJSONResponseSerializer::kResponseIV));
+            ASSERT_EQ(plain.has_value(), in.utf8);
+            std::string expected = text;
+            std::erase_if(expected, [](char c) { return c == '\0' || c == '\b'; });
+            if (plain) {
+                EXPECT_EQ(*plain, expected);
+            }
+        }
+    }
 }
 
 TEST(SdkPipelineDecryption, KeyComesFromTheDeviceUUID) {

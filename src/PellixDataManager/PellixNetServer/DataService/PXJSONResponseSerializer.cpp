@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <span>
 
 #include "CommonMethod/PellixCommonTypes.h"
 #include "PellixProxyInfo/PellixProxyInfo.h"
@@ -24,13 +26,16 @@ constexpr std::array<std::int8_t, 256> kSextets = [] {
     return t;
 }();
 
+// Room decodeLenientBase64 needs for a text of this length.
+std::size_t decodedCapacity(std::size_t textSize) { return textSize / 4 * 3 + 3; }
+
 // Base64 decoding in one pass, bytes outside the alphabet skipped: the same
 // answers as the SDK's lenient decoder (padding closes the text; a lone
 // final sextet fails), without its intermediate buffer. Answers are large
-// and this runs for every one of them.
-std::optional<platform::Bytes> decodeLenientBase64(std::string_view text) {
-    platform::Bytes out(text.size() / 4 * 3 + 3);
-    std::uint8_t* o = out.data();
+// and this runs for every one of them. Writes into out (decodedCapacity
+// bytes) and gives the length decoded.
+std::optional<std::size_t> decodeLenientBase64(std::string_view text, std::uint8_t* out) {
+    std::uint8_t* o = out;
     std::uint32_t acc = 0;
     int count = 0;
     std::size_t padding = 0;
@@ -75,17 +80,27 @@ std::optional<platform::Bytes> decodeLenientBase64(std::string_view text) {
         *o++ = static_cast<std::uint8_t>(acc >> 10);
         *o++ = static_cast<std::uint8_t>(acc >> 2);
     }
-    out.resize(static_cast<std::size_t>(o - out.data()));
-    return out;
+    return static_cast<std::size_t>(o - out);
 }
 
-// platform::isValidUTF8, skipping the leading ASCII run in a tight loop
-// first (Base64 bodies are all ASCII, envelopes mostly).
-bool isUTF8(std::string_view text) {
+// Drops every NUL and backspace byte of p[0..n) (the sender pads with them,
+// wherever they are) and gives the length left. The padding sits at the end
+// of a whole answer, so the text is first searched eight bytes at a time.
+std::size_t dropPadding(std::uint8_t* p, std::size_t n) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
     std::size_t i = 0;
-    const std::size_t n = text.size();
-    while (i < n && static_cast<unsigned char>(text[i]) < 0x80) ++i;
-    return i == n || platform::isValidUTF8(text.substr(i));
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        const std::uint64_t b = w ^ (kOnes * 8);
+        // Nonzero exactly when some byte of w is 0, or some byte of b is 0 (8 in w).
+        if (((w - kOnes) & ~w & kHigh) | ((b - kOnes) & ~b & kHigh)) break;
+    }
+    std::size_t kept = i;
+    for (; i < n; ++i) {
+        if (p[i] != 0 && p[i] != 8) p[kept++] = p[i];
+    }
+    return kept;
 }
 
 }  // namespace
@@ -111,25 +126,27 @@ std::shared_ptr<TVHTTPResponseSerializer> PXJSONResponseSerializer::copy() const
     return c;
 }
 
-std::optional<platform::Bytes> PXJSONResponseSerializer::decryptBytes(std::string_view body) const {
-    // PellixCommonTypes::AES128DecryptWithString, in fewer passes and copies.
-    auto cipherText = decodeLenientBase64(body);
-    if (!cipherText) return std::nullopt;
-    auto plain = platform::crypto::aesDecrypt(platform::crypto::CipherMode::CBC, platform::crypto::Padding::None, key_,
-                                              kResponseIV, *cipherText);
-    if (!plain) return std::nullopt;
-    if (!isUTF8(std::string_view(reinterpret_cast<const char*>(plain->data()), plain->size()))) {
+std::optional<PXJSONResponseSerializer::Plain> PXJSONResponseSerializer::decryptPlain(std::string_view body) const {
+    // PellixCommonTypes::AES128DecryptWithString in fewer passes: the cipher
+    // text is decoded into one buffer and decrypted where it lies.
+    Plain plain;
+    plain.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(decodedCapacity(body.size()));
+    const auto decoded = decodeLenientBase64(body, plain.bytes.get());
+    if (!decoded) return std::nullopt;
+    if (!platform::crypto::aesDecryptInPlace(platform::crypto::CipherMode::CBC, key_, kResponseIV,
+                                             std::span<std::uint8_t>(plain.bytes.get(), *decoded))) {
         return std::nullopt;
     }
-    // The sender pads with NUL or backspace characters; they go wherever they are.
-    std::erase_if(*plain, [](std::uint8_t c) { return c == 0 || c == 8; });
+    plain.size = *decoded;
+    if (!platform::isValidUTF8(plain.text())) return std::nullopt;
+    plain.size = dropPadding(plain.bytes.get(), plain.size);
     return plain;
 }
 
 std::optional<std::string> PXJSONResponseSerializer::decrypt(std::string_view body) const {
-    auto plain = decryptBytes(body);
+    auto plain = decryptPlain(body);
     if (!plain) return std::nullopt;
-    return std::string(plain->begin(), plain->end());
+    return std::string(plain->text());
 }
 
 TVResponseObject PXJSONResponseSerializer::responseObject(const TVResponse& response, const TVResponseData& data,
@@ -139,12 +156,12 @@ TVResponseObject PXJSONResponseSerializer::responseObject(const TVResponse& resp
 
     // A body that is not UTF-8 text is neither cipher text nor JSON.
     const std::string_view body(reinterpret_cast<const char*>(data->data()), data->size());
-    if (!isUTF8(body)) return {};
-    const std::optional<platform::Bytes> plain = decryptBytes(body);
+    if (!platform::isValidUTF8(body)) return {};
+    const std::optional<Plain> plain = decryptPlain(body);
 
     std::string_view chosen;
-    if (plain && !plain->empty()) {
-        chosen = std::string_view(reinterpret_cast<const char*>(plain->data()), plain->size());
+    if (plain && plain->size > 0) {
+        chosen = plain->text();
     } else if (body.front() == '{') {
         chosen = body;
     }

@@ -22,9 +22,11 @@
 // is made; an instance is immutable afterwards and may serve any thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "TVNetworking/TVJSONResponseSerializer.h"
 
@@ -55,7 +57,14 @@ public:
                                     platform::ErrorPtr* error) const override;
 
 private:
-    std::optional<platform::Bytes> decryptBytes(std::string_view body) const;
+    // Decrypted text in a buffer of its own, sized once and left
+    // uninitialised until written (answers run to megabytes).
+    struct Plain {
+        std::unique_ptr<std::uint8_t[]> bytes;
+        std::size_t size = 0;
+        std::string_view text() const { return {reinterpret_cast<const char*>(bytes.get()), size}; }
+    };
+    std::optional<Plain> decryptPlain(std::string_view body) const;
 
     std::string key_;
 };
