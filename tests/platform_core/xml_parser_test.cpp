@@ -62,6 +62,40 @@ TEST(XMLParser, ReportsEventsInDocumentOrder) {
     EXPECT_FALSE(parser.parse());
 }
 
+// Expat splits text at line ends and references; a delegate gets the text
+// between two pieces of markup in one call, and a borrowed document reads
+// the same as a copied one.
+TEST(XMLParser, TextBetweenMarkupArrivesInOneRun) {
+    struct Runs : XMLParserDelegate {
+        std::vector<std::string> runs;
+        void foundCharacters(XMLParser&, const std::string& text) override { runs.push_back(text); }
+        void foundCDATA(XMLParser&, const Bytes&) override { runs.push_back("[cdata]"); }
+        void foundComment(XMLParser&, const std::string&) override { runs.push_back("[comment]"); }
+    };
+    const std::string doc = "<a>\n  x &amp; y&#10;\r\n z <b/>\n  tail &lt;<![CDATA[c]]>after<!--n-->end\n</a>";
+    const std::vector<std::string> want = {"\n  x & y\n\n z ", "\n  tail <", "[cdata]", "after", "[comment]", "end\n"};
+    {
+        Runs d;
+        XMLParser parser(std::string_view{doc});
+        parser.setDelegate(&d);
+        ASSERT_TRUE(parser.parse());
+        EXPECT_EQ(d.runs, want);
+    }
+    {
+        Runs d;
+        XMLParser parser(doc, XMLParser::kBorrow);
+        parser.setDelegate(&d);
+        ASSERT_TRUE(parser.parse());
+        EXPECT_EQ(d.runs, want);
+    }
+    // Text before a failure is still handed over before the error.
+    Runs d;
+    XMLParser cut(std::string_view("<a>one\ntwo"));
+    cut.setDelegate(&d);
+    EXPECT_FALSE(cut.parse());
+    EXPECT_EQ(d.runs, (std::vector<std::string>{"one\ntwo"}));
+}
+
 TEST(XMLParser, DeclaredEncodingIsHonoured) {
     XMLParser parser(std::string_view("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xe9</a>"));
     Recorder rec;
