@@ -316,7 +316,12 @@ void HOSXMLDictionaryParser::didEndElement(platform::XMLParser&, const std::stri
                 text += '\n';
                 text += r;
             }
-            attach(parent, leaf.key, Value(std::move(text)));
+            // Most leaves are the first of their name: stored straight away,
+            // without the moves through attach().
+            if (!alwaysUseArrays() && !parent.find(leaf.key))
+                parent.append(leaf.key, Value(std::move(text)));
+            else
+                attach(parent, leaf.key, Value(std::move(text)));
             --depth_;
             return;
         }

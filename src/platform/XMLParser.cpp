@@ -3,6 +3,8 @@
 #include <climits>
 #include <expat.h>
 
+#include <vector>
+
 namespace pellix::platform {
 
 struct XMLParser::Impl {
@@ -20,6 +22,9 @@ struct XMLParser::Impl {
     // instead of several for each text.
     std::string name;
     std::string text;
+    // Names of the open elements, by depth: an end event reuses its start's
+    // copy (expat has checked that the two match).
+    std::vector<std::string> openNames;
     // A failure found by our own handlers (refused entity, nesting, thrown callback).
     std::int64_t ownCode = 0;
     std::string ownMessage;
@@ -70,16 +75,23 @@ struct XMLParser::Impl {
         }
         Dictionary attributes;
         for (std::size_t i = 0; attrs[i] && attrs[i + 1]; i += 2) attributes.set(attrs[i], Value(attrs[i + 1]));
-        s.name.assign(name);
-        s.call([&](XMLParserDelegate& d) { d.didStartElement(s.owner, s.name, attributes); });
+        if (s.openNames.size() < s.depth) s.openNames.resize(s.depth);
+        std::string& own = s.openNames[s.depth - 1];
+        own.assign(name);
+        s.call([&](XMLParserDelegate& d) { d.didStartElement(s.owner, own, attributes); });
     }
 
     static void onEnd(void* user, const XML_Char* name) {
         Impl& s = from(user);
         s.flushText();
-        if (s.depth > 0) --s.depth;
-        s.name.assign(name);
-        s.call([&](XMLParserDelegate& d) { d.didEndElement(s.owner, s.name); });
+        const std::string* own = &s.name;
+        if (s.depth > 0 && s.depth <= s.openNames.size()) {
+            own = &s.openNames[--s.depth];
+        } else {
+            if (s.depth > 0) --s.depth;
+            s.name.assign(name);
+        }
+        s.call([&](XMLParserDelegate& d) { d.didEndElement(s.owner, *own); });
     }
 
     static void onText(void* user, const XML_Char* text, int len) {

@@ -96,6 +96,21 @@ TEST(XMLParser, TextBetweenMarkupArrivesInOneRun) {
     EXPECT_EQ(d.runs, (std::vector<std::string>{"one\ntwo"}));
 }
 
+// End events name their own element at every depth, also when a shorter or
+// longer name was open at that depth before.
+TEST(XMLParser, EndEventsNameTheirElement) {
+    const std::string doc = "<root><alpha><b/><longer-name><c/></longer-name></alpha><b>t</b><alpha/></root>";
+    Recorder rec;
+    XMLParser parser(doc, XMLParser::kBorrow);
+    parser.setDelegate(&rec);
+    ASSERT_TRUE(parser.parse());
+    std::vector<std::string> ends;
+    for (const auto& e : rec.events)
+        if (e.rfind("</", 0) == 0) ends.push_back(e);
+    EXPECT_EQ(ends, (std::vector<std::string>{"</b>", "</c>", "</longer-name>", "</alpha>", "</b>", "</alpha>",
+                                              "</root>"}));
+}
+
 TEST(XMLParser, DeclaredEncodingIsHonoured) {
     XMLParser parser(std::string_view("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xe9</a>"));
     Recorder rec;
