@@ -108,8 +108,13 @@ HOSXMLDictionaryParser& HOSXMLDictionaryParser::sharedInstance() {
 std::optional<Dictionary> HOSXMLDictionaryParser::dictionaryWithParser(platform::XMLParser& parser) {
     parser.setDelegate(this);
     parser.setMaxDepth(kMaxDepth);
+    // Space that ends at a tag is either leading (skipped by addText) or
+    // trailing (trimmed by endText) once trimming is on: no need to see it.
+    const bool reportedSpace = parser.reportsSpaceBeforeTags();
+    if (trimWhiteSpace()) parser.setReportsSpaceBeforeTags(false);
     const bool ok = parser.parse();
     parser.setDelegate(nullptr);
+    parser.setReportsSpaceBeforeTags(reportedSpace);
     platform::Log::writef("dictionaryWithParser %s", ok ? "YES" : "NO");
     std::optional<Dictionary> result;
     if (root_) result = std::move(root_->asDictionary());

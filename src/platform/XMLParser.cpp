@@ -58,16 +58,24 @@ struct XMLParser::Impl {
         }
     }
 
-    // Hands over the text gathered since the last other event.
-    void flushText() {
+    // Hands over the text gathered since the last other event; `beforeTag`
+    // when that event is a start or end tag.
+    void flushText(bool beforeTag = false) {
         if (text.empty()) return;
-        call([&](XMLParserDelegate& d) { d.foundCharacters(owner, text); });
+        if (!(beforeTag && !owner.reportsSpaceBeforeTags_ && onlySpace(text)))
+            call([&](XMLParserDelegate& d) { d.foundCharacters(owner, text); });
         text.clear();
+    }
+
+    static bool onlySpace(const std::string& t) {
+        for (char c : t)
+            if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return false;
+        return true;
     }
 
     static void onStart(void* user, const XML_Char* name, const XML_Char** attrs) {
         Impl& s = from(user);
-        s.flushText();
+        s.flushText(true);
         s.sawElement = true;
         if (++s.depth > s.owner.maxDepth_) {
             s.stopWith(kNestingTooDeepError, "elements nested deeper than " + std::to_string(s.owner.maxDepth_));
@@ -83,7 +91,7 @@ struct XMLParser::Impl {
 
     static void onEnd(void* user, const XML_Char* name) {
         Impl& s = from(user);
-        s.flushText();
+        s.flushText(true);
         const std::string* own = &s.name;
         if (s.depth > 0 && s.depth <= s.openNames.size()) {
             own = &s.openNames[--s.depth];

@@ -91,6 +91,11 @@ public:
     XMLParserDelegate* delegate() const { return delegate_; }
     void setMaxDepth(std::size_t depth) { maxDepth_ = depth; }
     std::size_t maxDepth() const { return maxDepth_; }
+    // Off: text made only of spaces, tabs and line ends that runs up to a
+    // start or end tag is not reported (the indentation between elements),
+    // for delegates that trim such space away anyway. On by default.
+    void setReportsSpaceBeforeTags(bool report) { reportsSpaceBeforeTags_ = report; }
+    bool reportsSpaceBeforeTags() const { return reportsSpaceBeforeTags_; }
 
     // Runs the whole document through the delegate. True when the document
     // was well formed and nobody aborted; otherwise false with parserError()
@@ -112,6 +117,7 @@ private:
     std::string_view doc_;  // data_, or the borrowed text
     XMLParserDelegate* delegate_ = nullptr;
     std::size_t maxDepth_ = kDefaultMaxDepth;
+    bool reportsSpaceBeforeTags_ = true;
     ErrorPtr error_;
     bool started_ = false;
     std::unique_ptr<Impl> impl_;

@@ -60,6 +60,7 @@ TEST(HOSXMLDictionary, DefaultTreeShapes) {
         // Leading and trailing space around references and line breaks.
         {"<a>\n  &lt;x&gt; &amp;\n  y\n</a>", {{"__name", "a"}, {"__text", "<x> &\n  y"}}},
         {"<a>\n  <b>\n    1\n  </b>\n  two\n</a>", {{"__name", "a"}, {"b", "1"}, {"__text", "two"}}},
+        {"<a>x<![CDATA[ c ]]>  \n<b/>y \n</a>", {{"__name", "a"}, {"__text", Array{"x c", "y"}}}},
     };
     for (const auto& c : cases) EXPECT_EQ(parse(c.xml), c.expected) << c.xml << "\n" << Value(parse(c.xml)).description();
 }
@@ -92,6 +93,8 @@ TEST(HOSXMLDictionary, SettingsTable) {
          {{"__name", "a"}, {"__text", " x "}, {"b", "1"}}},
         {"no trimming keeps space around references", [](auto& p) { p.setTrimWhiteSpace(false); },
          "<a>\n  &lt;x&gt;\n</a>", {{"__name", "a"}, {"__text", "\n  <x>\n"}}},
+        {"no trimming keeps indentation as text", [](auto& p) { p.setTrimWhiteSpace(false); },
+         "<a>\n  <b>1</b>\n  <![CDATA[c]]>  \n</a>", {{"__name", "a"}, {"__text", Array{"\n  ", "\n  c  \n"}}, {"b", "1"}}},
         {"no collapsing", [](auto& p) { p.setCollapseTextNodes(false); }, "<a><b>1</b></a>",
          {{"__name", "a"}, {"b", Dictionary{{"__text", "1"}}}}},
         {"always arrays, empty child leaves an empty list", [](auto& p) { p.setAlwaysUseArrays(true); },

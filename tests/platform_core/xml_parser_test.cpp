@@ -88,6 +88,19 @@ TEST(XMLParser, TextBetweenMarkupArrivesInOneRun) {
         ASSERT_TRUE(parser.parse());
         EXPECT_EQ(d.runs, want);
     }
+    // Indentation up to a tag can be left out; space elsewhere, and text
+    // with space in it, still arrives.
+    const std::string indented = "<a>\n  <b> x </b>\n  <![CDATA[c]]>  \n</a>";
+    for (bool report : {true, false}) {
+        Runs d;
+        XMLParser parser(indented, XMLParser::kBorrow);
+        parser.setReportsSpaceBeforeTags(report);
+        parser.setDelegate(&d);
+        ASSERT_TRUE(parser.parse());
+        const std::vector<std::string> all = {"\n  ", " x ", "\n  ", "[cdata]", "  \n"};
+        const std::vector<std::string> withoutIndentation = {" x ", "\n  ", "[cdata]"};
+        EXPECT_EQ(d.runs, report ? all : withoutIndentation);
+    }
     // Text before a failure is still handed over before the error.
     Runs d;
     XMLParser cut(std::string_view("<a>one\ntwo"));
