@@ -322,9 +322,10 @@ void HOSXMLDictionaryParser::didEndElement(platform::XMLParser&, const std::stri
                 text += r;
             }
             // Most leaves are the first of their name: stored straight away,
-            // without the moves through attach().
+            // without the moves through attach(), under the key the entry is
+            // done with.
             if (!alwaysUseArrays() && !parent.find(leaf.key))
-                parent.append(leaf.key, Value(std::move(text)));
+                parent.append(std::move(leaf.key), Value(std::move(text)));
             else
                 attach(parent, leaf.key, Value(std::move(text)));
             --depth_;
