@@ -14,12 +14,9 @@ using platform::Value;
 
 namespace {
 
-// Length in bytes of a whitespace or line-break character at `s[i]`
-// (Unicode White_Space), 0 when there is none.
-std::size_t spaceAt(std::string_view s, std::size_t i) {
+// The same for the characters of two or three bytes, `s[i]` >= 0xc2.
+std::size_t wideSpaceAt(std::string_view s, std::size_t i) {
     const auto c = static_cast<unsigned char>(s[i]);
-    if (c == ' ' || (c >= 0x09 && c <= 0x0d)) return 1;
-    if (c < 0xc2) return 0;
     auto b = [&](std::size_t k) { return i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0; };
     if (c == 0xc2 && (b(1) == 0x85 || b(1) == 0xa0)) return 2;
     if (c == 0xe1 && b(1) == 0x9a && b(2) == 0x80) return 3;  // U+1680
@@ -28,6 +25,15 @@ std::size_t spaceAt(std::string_view s, std::size_t i) {
     if (c == 0xe2 && b(1) == 0x81 && b(2) == 0x9f) return 3;  // U+205F
     if (c == 0xe3 && b(1) == 0x80 && b(2) == 0x80) return 3;  // U+3000
     return 0;
+}
+
+// Length in bytes of a whitespace or line-break character at `s[i]`
+// (Unicode White_Space), 0 when there is none.
+inline std::size_t spaceAt(std::string_view s, std::size_t i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c == ' ' || (c >= 0x09 && c <= 0x0d)) return 1;
+    if (c < 0xc2) return 0;
+    return wideSpaceAt(s, i);
 }
 
 bool isReserved(std::string_view k) {
@@ -57,14 +63,19 @@ bool hasComments(const Dictionary& node) {
     return c && c->isArray();
 }
 
-std::string_view trim(std::string_view s) {
+// Bytes of whitespace at the start of s.
+std::size_t leadingSpace(std::string_view s) {
     std::size_t start = 0;
     while (start < s.size()) {
         std::size_t n = spaceAt(s, start);
         if (!n) break;
         start += n;
     }
-    s.remove_prefix(start);
+    return start;
+}
+
+std::string_view trim(std::string_view s) {
+    s.remove_prefix(leadingSpace(s));
     // Trailing: step back over the last character until it is not a space.
     while (!s.empty()) {
         std::size_t last = s.size() - 1;
@@ -97,24 +108,32 @@ HOSXMLDictionaryParser& HOSXMLDictionaryParser::sharedInstance() {
 std::optional<Dictionary> HOSXMLDictionaryParser::dictionaryWithParser(platform::XMLParser& parser) {
     parser.setDelegate(this);
     parser.setMaxDepth(kMaxDepth);
+    // Space that ends at a tag is either leading (skipped by addText) or
+    // trailing (trimmed by endText) once trimming is on: no need to see it.
+    const bool reportedSpace = parser.reportsSpaceBeforeTags();
+    if (trimWhiteSpace()) parser.setReportsSpaceBeforeTags(false);
     const bool ok = parser.parse();
     parser.setDelegate(nullptr);
+    parser.setReportsSpaceBeforeTags(reportedSpace);
     platform::Log::writef("dictionaryWithParser %s", ok ? "YES" : "NO");
     std::optional<Dictionary> result;
     if (root_) result = std::move(root_->asDictionary());
     root_.reset();
-    stack_.clear();
+    depth_ = 0;
     text_.clear();
+    sizeHints_.clear();
     return result;
 }
 
+// The caller's bytes outlive the parse, so the parser reads them in place.
 std::optional<Dictionary> HOSXMLDictionaryParser::dictionaryWithData(const platform::Bytes& data) {
-    platform::XMLParser parser(data);
+    platform::XMLParser parser(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()),
+                               platform::XMLParser::kBorrow);
     return dictionaryWithParser(parser);
 }
 
 std::optional<Dictionary> HOSXMLDictionaryParser::dictionaryWithString(std::string_view text) {
-    platform::XMLParser parser(text);
+    platform::XMLParser parser(text, platform::XMLParser::kBorrow);
     return dictionaryWithParser(parser);
 }
 
@@ -127,24 +146,56 @@ std::optional<Dictionary> HOSXMLDictionaryParser::dictionaryWithFile(const std::
 
 // ---- events -----------------------------------------------------------------
 
-void HOSXMLDictionaryParser::addText(std::string_view text) { text_.append(text); }
+HOSXMLDictionaryParser::Open& HOSXMLDictionaryParser::push(Dictionary* node, const std::string& key) {
+    if (depth_ == stack_.size()) stack_.emplace_back();
+    Open& o = stack_[depth_++];
+    o.node = node;
+    o.key.assign(key);
+    o.hasRun = false;
+    o.run.clear();
+    o.moreRuns.clear();
+    o.sizeHint = nullptr;
+    return o;
+}
+
+void HOSXMLDictionaryParser::reserveLikeLast(Open& open, Dictionary& node) {
+    // Capped, so one odd node cannot make every later one of its name large.
+    constexpr std::size_t kMaxHint = 64;
+    std::size_t& hint = sizeHints_.try_emplace(open.key, 0).first->second;
+    if (hint > node.size()) node.reserve(std::min(hint, kMaxHint));
+    open.sizeHint = &hint;
+}
+
+void HOSXMLDictionaryParser::addText(std::string_view text) {
+    // Whitespace before any other text of a run would be trimmed away at its
+    // end: the runs between elements never need storing.
+    if (text_.empty() && trimWhiteSpace()) text.remove_prefix(leadingSpace(text));
+    text_.append(text);
+}
 
 void HOSXMLDictionaryParser::endText() {
+    if (text_.empty()) return;
     std::string_view t = text_;
     if (trimWhiteSpace()) t = trim(t);
-    if (!t.empty() && !stack_.empty()) {
-        Open& top = stack_.back();
-        if (!top.node) {
-            if (!top.hasRun) {
-                top.run.assign(t);
-                top.hasRun = true;
+    if (!t.empty() && depth_ > 0) {
+        Open& o = top();
+        if (!o.node) {
+            if (!o.hasRun) {
+                // Most leaves hold one run, already whole in text_: hand its
+                // buffer over instead of copying it.
+                o.run.clear();
+                if (t.size() == text_.size())
+                    o.run.swap(text_);
+                else
+                    o.run.assign(t);
+                o.hasRun = true;
             } else {
-                top.moreRuns.emplace_back(t);
+                o.moreRuns.emplace_back(t);
             }
         } else {
-            Value* existing = top.node->find(HOSXMLDictionaryTextKey);
+            Value* existing = o.node->find(HOSXMLDictionaryTextKey);
             if (!existing)
-                top.node->set(HOSXMLDictionaryTextKey, Value(t));
+                o.node->set(HOSXMLDictionaryTextKey, Value(t));
             else if (existing->isArray())
                 existing->asArray().emplace_back(t);
             else
@@ -159,21 +210,23 @@ void HOSXMLDictionaryParser::endText() {
 // child itself (a list of one with alwaysUseArrays). Returns where it went.
 Value* HOSXMLDictionaryParser::attach(Dictionary& parent, const std::string& name, Value value) {
     // Tree values are never null, so a null slot is a new key.
-    Value& slot = parent[name];
-    if (slot.isArray()) {
-        slot.asArray().push_back(std::move(value));
-        return &slot.asArray().back();
-    }
-    if (!slot.isNull()) {
-        slot = Value(Array{std::move(slot), std::move(value)});
-        return &slot.asArray().back();
+    if (Value* slot = parent.find(name); slot && !slot->isNull()) {
+        if (slot->isArray()) {
+            slot->asArray().push_back(std::move(value));
+            return &slot->asArray().back();
+        }
+        *slot = Value(Array{std::move(*slot), std::move(value)});
+        return &slot->asArray().back();
+    } else if (slot) {
+        *slot = alwaysUseArrays() ? Value(Array{std::move(value)}) : std::move(value);
+        return slot->isArray() ? &slot->asArray().back() : slot;
     }
     if (alwaysUseArrays()) {
-        slot = Value(Array{std::move(value)});
-        return &slot.asArray().back();
+        parent.append(name, Value(Array{std::move(value)}));
+        return &(parent.end() - 1)->second.asArray().back();
     }
-    slot = std::move(value);
-    return &slot;
+    parent.append(name, std::move(value));
+    return &(parent.end() - 1)->second;
 }
 
 void HOSXMLDictionaryParser::materialize(std::size_t index) {
@@ -191,25 +244,26 @@ void HOSXMLDictionaryParser::materialize(std::size_t index) {
     o.moreRuns.clear();
     Value* placed = attach(*stack_[index - 1].node, o.key, Value(std::move(node)));
     o.node = &placed->asDictionary();
+    reserveLikeLast(o, *o.node);
 }
 
 void HOSXMLDictionaryParser::didStartElement(platform::XMLParser& parser, const std::string& name,
                                              const Dictionary& attributes) {
     endText();
-    if (root_ && stack_.empty()) {
+    if (root_ && depth_ == 0) {
         // A second top-level element; the platform parser reports the error,
         // and nothing is attached.
         parser.abortParsing();
         return;
     }
-    if (root_ && !stack_.back().node) materialize(stack_.size() - 1);  // it has a child now
+    if (root_ && !top().node) materialize(depth_ - 1);  // it has a child now
 
     const auto nameMode = nodeNameMode();
     const auto attrMode = attributesMode();
     const bool storesAttributes = !attributes.empty() && attrMode >= HOSXMLDictionaryAttributesModePrefixed &&
                                   attrMode <= HOSXMLDictionaryAttributesModeUnprefixed;
     if (root_ && !storesAttributes && nameMode != HOSXMLDictionaryNodeNameModeAlways) {
-        stack_.push_back(Open{nullptr, name, false, {}, {}});
+        push(nullptr, name);
         return;
     }
 
@@ -231,22 +285,22 @@ void HOSXMLDictionaryParser::didStartElement(platform::XMLParser& parser, const 
     }
 
     if (root_) {
-        Value* placed = attach(*stack_.back().node, name, Value(std::move(node)));
-        stack_.push_back(Open{&placed->asDictionary(), name, false, {}, {}});
+        Value* placed = attach(*top().node, name, Value(std::move(node)));
+        Open& o = push(&placed->asDictionary(), name);
+        reserveLikeLast(o, *o.node);
     } else if (wrapRootNode()) {
         root_ = Value(Dictionary{{name, Value(std::move(node))}});
-        stack_.clear();
-        stack_.push_back(Open{&root_->asDictionary(), std::string(), false, {}, {}});
-        stack_.push_back(Open{&root_->asDictionary().find(name)->asDictionary(), name, false, {}, {}});
+        depth_ = 0;
+        push(&root_->asDictionary(), std::string());
+        push(&root_->asDictionary().find(name)->asDictionary(), name);
     } else {
         root_ = Value(std::move(node));
-        stack_.clear();
-        stack_.push_back(Open{&root_->asDictionary(), std::string(), false, {}, {}});
+        depth_ = 0;
+        push(&root_->asDictionary(), std::string());
     }
 }
 
-std::optional<std::string> HOSXMLDictionaryParser::nameForNode(const Dictionary& node,
-                                                                const std::string& storedKey) const {
+const std::string& HOSXMLDictionaryParser::nameForNode(const Dictionary& node, const std::string& storedKey) const {
     if (const Value* name = node.find(HOSXMLDictionaryNodeNameKey); name && name->isString()) return name->asString();
     // The key the node was stored under is the one whose value is this node
     // (or a list holding it): nothing else can hold it.
@@ -255,17 +309,26 @@ std::optional<std::string> HOSXMLDictionaryParser::nameForNode(const Dictionary&
 
 void HOSXMLDictionaryParser::didEndElement(platform::XMLParser&, const std::string&) {
     endText();
-    if (stack_.empty()) return;
-    if (!stack_.back().node) {
+    if (depth_ == 0) return;
+    if (!top().node) {
         // A pending leaf: the same outcome as placing a node at its start and
         // simplifying it now, without the node.
-        Open& leaf = stack_.back();
-        Dictionary& parent = *stack_[stack_.size() - 2].node;
+        Open& leaf = top();
+        Dictionary& parent = *stack_[depth_ - 2].node;
         if (leaf.hasRun && collapseTextNodes()) {
             std::string text = std::move(leaf.run);
-            for (const auto& r : leaf.moreRuns) text += "\n" + r;
-            attach(parent, leaf.key, Value(std::move(text)));
-            stack_.pop_back();
+            for (const auto& r : leaf.moreRuns) {
+                text += '\n';
+                text += r;
+            }
+            // Most leaves are the first of their name: stored straight away,
+            // without the moves through attach(), under the key the entry is
+            // done with.
+            if (!alwaysUseArrays() && !parent.find(leaf.key))
+                parent.append(std::move(leaf.key), Value(std::move(text)));
+            else
+                attach(parent, leaf.key, Value(std::move(text)));
+            --depth_;
             return;
         }
         if (!leaf.hasRun && stripEmptyNodes()) {
@@ -276,20 +339,22 @@ void HOSXMLDictionaryParser::didEndElement(platform::XMLParser&, const std::stri
             } else if (alwaysUseArrays()) {
                 parent.set(leaf.key, Value(Array{}));
             }
-            stack_.pop_back();
+            --depth_;
             return;
         }
-        materialize(stack_.size() - 1);  // the node stays: make it
+        materialize(depth_ - 1);  // the node stays: make it
     }
-    const Open closed = std::move(stack_.back());
-    stack_.pop_back();
+    // The entry stays untouched until the next push, so it can be read after
+    // the pop.
+    Open& closed = stack_[--depth_];
     Dictionary* node = closed.node;
+    if (closed.sizeHint) *closed.sizeHint = node->size();
     if (hasAttributes(*node) || hasChildNodes(*node) || hasComments(*node)) return;
-    if (stack_.empty()) return;  // the root stays a node
-    Dictionary& parent = *stack_.back().node;
-    const auto key = nameForNode(*node, closed.key);
-    if (!key) return;
-    Value* slot = parent.find(*key);
+    if (depth_ == 0) return;  // the root stays a node
+    Dictionary& parent = *top().node;
+    // A copy: the name may live in `node`, which the changes below may free.
+    const std::string key = nameForNode(*node, closed.key);
+    Value* slot = parent.find(key);
     Value* ownText = node->find(HOSXMLDictionaryTextKey);
     const bool hasText = ownText != nullptr;
     // `node` may be freed by the changes below; it is not used again.
@@ -301,12 +366,12 @@ void HOSXMLDictionaryParser::didEndElement(platform::XMLParser&, const std::stri
         else if (slot)
             *slot = std::move(text);
         else
-            parent.set(*key, std::move(text));
+            parent.set(key, std::move(text));
     } else if (!hasText && stripEmptyNodes()) {
         if (slot && slot->isArray()) {
             if (!slot->asArray().empty()) slot->asArray().pop_back();
         } else {
-            parent.erase(*key);
+            parent.erase(key);
         }
     } else if (!hasText && !collapseTextNodes()) {
         node->set(HOSXMLDictionaryTextKey, Value(""));
@@ -320,14 +385,14 @@ void HOSXMLDictionaryParser::foundCDATA(platform::XMLParser&, const platform::By
 }
 
 void HOSXMLDictionaryParser::foundComment(platform::XMLParser&, const std::string& comment) {
-    if (!preserveComments() || stack_.empty()) return;
-    if (!stack_.back().node) materialize(stack_.size() - 1);
-    Dictionary& top = *stack_.back().node;
-    Value* list = top.find(HOSXMLDictionaryCommentsKey);
+    if (!preserveComments() || depth_ == 0) return;
+    if (!top().node) materialize(depth_ - 1);
+    Dictionary& node = *top().node;
+    Value* list = node.find(HOSXMLDictionaryCommentsKey);
     if (list && list->isArray())
         list->asArray().emplace_back(comment);
     else
-        top.set(HOSXMLDictionaryCommentsKey, Value(Array{Value(comment)}));
+        node.set(HOSXMLDictionaryCommentsKey, Value(Array{Value(comment)}));
 }
 
 // ---- writing ----------------------------------------------------------------

@@ -30,6 +30,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Value.h"
@@ -108,7 +109,7 @@ private:
 
     void addText(std::string_view text);
     void endText();
-    std::optional<std::string> nameForNode(const platform::Dictionary& node, const std::string& storedKey) const;
+    const std::string& nameForNode(const platform::Dictionary& node, const std::string& storedKey) const;
 
     std::atomic<bool> collapseTextNodes_{true};
     std::atomic<bool> stripEmptyNodes_{true};
@@ -137,12 +138,25 @@ private:
         bool hasRun = false;
         std::string run;
         std::vector<std::string> moreRuns;
+        // Where this node's entry count is remembered for the next node of
+        // its name (null for a pending leaf).
+        std::size_t* sizeHint = nullptr;
     };
     platform::Value* attach(platform::Dictionary& parent, const std::string& name, platform::Value value);
     void materialize(std::size_t index);
+    // Open entries are reused from element to element (their strings keep
+    // their buffers); the first depth_ of stack_ are the open elements.
+    Open& push(platform::Dictionary* node, const std::string& key);
+    Open& top() { return stack_[depth_ - 1]; }
+    // Room for as many entries as the last node of this element name ended
+    // with: the nodes of a reply repeat the same shape, so each is allocated
+    // once at its size instead of growing one entry at a time.
+    void reserveLikeLast(Open& open, platform::Dictionary& node);
     std::optional<platform::Value> root_;
     std::vector<Open> stack_;
+    std::size_t depth_ = 0;
     std::string text_;
+    std::unordered_map<std::string, std::size_t> sizeHints_;
 };
 
 }  // namespace pellix

@@ -2,6 +2,8 @@
 
 #include "HOSSDK/aos_crc64_detail.h"
 
+#include <atomic>
+
 namespace pellix {
 
 using crc64_detail::kBig;
@@ -17,9 +19,18 @@ Update choosePath() {
     return &crc64_little;
 }
 
-Update selected() {
-    static const Update path = choosePath();
-    return path;
+std::uint64_t resolveAndRun(std::uint64_t crc, const void* buffer, std::size_t length);
+
+// The chosen path, reached with one indirect jump: short buffers cannot
+// afford a guard test on top of the call. It starts at a resolver, so a call
+// made before dynamic initialisation (or on any thread first) still finds
+// the right path; every thread that races there stores the same value.
+std::atomic<Update> gPath{&resolveAndRun};
+
+std::uint64_t resolveAndRun(std::uint64_t crc, const void* buffer, std::size_t length) {
+    const Update path = choosePath();
+    gPath.store(path, std::memory_order_relaxed);
+    return path(crc, buffer, length);
 }
 
 std::uint64_t loadBE64(const unsigned char* p) {
@@ -52,9 +63,9 @@ extern "C" {
 
 std::uint64_t rev8(std::uint64_t a) { return crc64_detail::byteReverse(a); }
 
+// Every path answers `crc` for a length of 0 itself.
 std::uint64_t aos_crc64(std::uint64_t crc, const void* buffer, std::size_t length) {
-    if (length == 0) return crc;
-    return selected()(crc, buffer, length);
+    return gPath.load(std::memory_order_relaxed)(crc, buffer, length);
 }
 
 std::uint64_t crc64_little(std::uint64_t crc, const void* buffer, std::size_t length) {
@@ -113,7 +124,7 @@ std::uint64_t aos_crc64_combine(std::uint64_t crc1, std::uint64_t crc2, std::uin
 
 namespace crc64 {
 const char* selectedPath() {
-    Update u = selected();
+    const Update u = choosePath();
     if (u == &vpclmul) return "vpclmul";
     if (u == &clmul) return "clmul";
     return "table";

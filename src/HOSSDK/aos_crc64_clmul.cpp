@@ -81,20 +81,20 @@ PELLIX_CLMUL_TARGET inline __m128i appendTail(__m128i acc, const unsigned char* 
 }
 
 // The CRC register after one 16-byte block from a zero register, that is
-// block * x^64 mod P. The block's first quadword L stands for L * x^128 mod P
-// after one product (by x^128 mod P, one factor x left to the product), whose
-// low half joins the second quadword H; that quadword times x^64 mod P is one
-// table step, and the product's high half is already reduced. One product
-// and one table step instead of two dependent table steps through memory.
-PELLIX_CLMUL_TARGET inline std::uint64_t reduce(__m128i acc) {
+// block * x^64 mod P, plus `extra`, a 128-bit product already in the form the
+// block's first quadword takes below. The block's first quadword L stands for
+// L * x^128 mod P after one product (by x^128 mod P, one factor x left to the
+// product), whose low half joins the second quadword H; that quadword times
+// x^64 mod P is one table step, and the product's high half is already
+// reduced. One product and one table step instead of two dependent table
+// steps through memory.
+PELLIX_CLMUL_TARGET inline std::uint64_t reduce(__m128i acc, __m128i extra = _mm_setzero_si128()) {
     constexpr FoldKey k64 = foldKey(64);
-    const __m128i r = _mm_clmulepi64_si128(acc, key(k64), 0x00);
-    const auto v = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_xor_si128(r, _mm_unpackhi_epi64(acc, acc))));
-    const auto high = static_cast<std::uint64_t>(_mm_extract_epi64(r, 1));
-    using crc64_detail::kLittle;
-    return kLittle[7][v & 0xFF] ^ kLittle[6][(v >> 8) & 0xFF] ^ kLittle[5][(v >> 16) & 0xFF] ^
-           kLittle[4][(v >> 24) & 0xFF] ^ kLittle[3][(v >> 32) & 0xFF] ^ kLittle[2][(v >> 40) & 0xFF] ^
-           kLittle[1][(v >> 48) & 0xFF] ^ kLittle[0][v >> 56] ^ high;
+    const __m128i r = _mm_xor_si128(_mm_clmulepi64_si128(acc, key(k64), 0x00), _mm_srli_si128(acc, 8));
+    const __m128i w = _mm_xor_si128(r, extra);
+    const auto v = static_cast<std::uint64_t>(_mm_cvtsi128_si64(w));
+    const auto high = static_cast<std::uint64_t>(_mm_extract_epi64(w, 1));
+    return crc64_detail::step8(v) ^ high;
 }
 
 // Folds the single accumulator over the remaining bytes and reduces it.
@@ -120,40 +120,68 @@ constexpr std::array<KeyPair, 16> kBlockKeys = [] {
     return keys;
 }();
 
-// Bare register in, bare register out; 16 <= n < 256. Every whole block but
-// the last is folded straight to the last one with its own key, so the
-// products are independent of each other instead of a chain.
-PELLIX_CLMUL_TARGET std::uint64_t clmulShort(std::uint64_t c, const unsigned char* p, std::size_t n) {
+PELLIX_CLMUL_TARGET inline __m128i blockKey(std::size_t j) {
+    return load(reinterpret_cast<const unsigned char*>(&kBlockKeys[j]));
+}
+
+// Short buffers are below this many bytes.
+constexpr std::size_t kShortLimit = 256;
+
+// kSkipKeys[n] = x^(8n-1) mod P. The register c followed by n bytes is the
+// register of the bytes alone plus c * x^(8n) mod P, and c times this key is
+// that term, unreduced, in the form reduce() takes as `extra`.
+constexpr std::array<std::uint64_t, kShortLimit> kSkipKeys = [] {
+    std::array<std::uint64_t, kShortLimit> keys{};
+    std::uint64_t k = crc64_detail::xPowMod(7);
+    for (std::size_t n = 1; n < kShortLimit; ++n) {
+        keys[n] = k;
+        for (int i = 0; i < 8; ++i) k = (k & 1) ? (k >> 1) ^ crc64_detail::kPoly : k >> 1;
+    }
+    return keys;
+}();
+
+// Finished value in, finished value out; 16 <= n < kShortLimit.
+//
+// A caller that chains calls waits for each value before the next call can
+// finish, so what counts for short buffers is how long the incoming value
+// takes to reach the result. The bytes are therefore folded from the preset
+// register alone, independently of `crc`: every whole block but the last goes
+// straight to the last with its own key, the products independent of each
+// other instead of a chain. The incoming value joins only in the last
+// reduction, as one product with the key that carries it across n bytes;
+// since the preset and the final complement are both all ones, the finished
+// value itself is what is carried. On its way to the result it meets one
+// product and one table step.
+PELLIX_CLMUL_TARGET __attribute__((always_inline)) inline std::uint64_t clmulShort(std::uint64_t crc,
+                                                                                    const unsigned char* p,
+                                                                                    std::size_t n) {
     const std::size_t blocks = n / 16;
     const unsigned char* last = p + 16 * (blocks - 1);
-    __m128i first = _mm_xor_si128(load(p), _mm_cvtsi64_si128(static_cast<long long>(c)));
+    const __m128i first = _mm_xor_si128(load(p), _mm_set_epi64x(0, -1));
     __m128i acc;
     if (blocks == 1) {
         acc = first;
     } else {
-        acc = _mm_xor_si128(load(last), fold(first, load(reinterpret_cast<const unsigned char*>(&kBlockKeys[blocks - 1]))));
+        acc = _mm_xor_si128(load(last), fold(first, blockKey(blocks - 1)));
         // Two sums, so the additions do not wait on each other either.
         __m128i other = _mm_setzero_si128();
         std::size_t i = 1;
         for (; i + 1 < blocks - 1; i += 2) {
-            acc = _mm_xor_si128(acc, fold(load(p + 16 * i),
-                                          load(reinterpret_cast<const unsigned char*>(&kBlockKeys[blocks - 1 - i]))));
-            other = _mm_xor_si128(other, fold(load(p + 16 * (i + 1)), load(reinterpret_cast<const unsigned char*>(
-                                                                          &kBlockKeys[blocks - 2 - i]))));
+            acc = _mm_xor_si128(acc, fold(load(p + 16 * i), blockKey(blocks - 1 - i)));
+            other = _mm_xor_si128(other, fold(load(p + 16 * (i + 1)), blockKey(blocks - 2 - i)));
         }
-        if (i < blocks - 1)
-            acc = _mm_xor_si128(acc, fold(load(p + 16 * i),
-                                          load(reinterpret_cast<const unsigned char*>(&kBlockKeys[blocks - 1 - i]))));
+        if (i < blocks - 1) acc = _mm_xor_si128(acc, fold(load(p + 16 * i), blockKey(blocks - 1 - i)));
         acc = _mm_xor_si128(acc, other);
     }
     const std::size_t r = n % 16;
     if (r) acc = appendTail(acc, p + n, r);
-    return reduce(acc);
+    const __m128i carried = _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(crc)),
+                                                 _mm_cvtsi64_si128(static_cast<long long>(kSkipKeys[n])), 0x00);
+    return ~reduce(acc, carried);
 }
 
-// Bare register in, bare register out; n >= 16.
+// Bare register in, bare register out; n >= 128.
 PELLIX_CLMUL_TARGET std::uint64_t clmulRaw(std::uint64_t c, const unsigned char* p, std::size_t n) {
-    if (n < 256) return clmulShort(c, p, n);
     const __m128i init = _mm_cvtsi64_si128(static_cast<long long>(c));
     __m128i a0 = _mm_xor_si128(load(p), init), a1 = load(p + 16), a2 = load(p + 32), a3 = load(p + 48),
             a4 = load(p + 64), a5 = load(p + 80), a6 = load(p + 96), a7 = load(p + 112);
@@ -191,8 +219,10 @@ PELLIX_VPCLMUL_TARGET inline __m512i fold512(__m512i acc, __m512i k, __m512i dat
 
 PELLIX_VPCLMUL_TARGET inline __m512i load512(const unsigned char* p) { return _mm512_loadu_si512(p); }
 
-// Bare register in, bare register out; n >= 256.
-PELLIX_VPCLMUL_TARGET std::uint64_t vpclmulRaw(std::uint64_t c, const unsigned char* p, std::size_t n) {
+// Bare register in, bare register out; n >= 256. Kept out of line: its
+// 512-bit registers make a function realign the stack on entry, which short
+// buffers should not pay for.
+PELLIX_VPCLMUL_TARGET __attribute__((noinline)) std::uint64_t vpclmulRaw(std::uint64_t c, const unsigned char* p, std::size_t n) {
     const __m512i init = _mm512_zextsi128_si512(_mm_cvtsi64_si128(static_cast<long long>(c)));
     __m512i z0 = _mm512_xor_si512(load512(p), init), z1 = load512(p + 64), z2 = load512(p + 128),
             z3 = load512(p + 192);
@@ -236,15 +266,21 @@ bool vpclmulSupported() {
     return ok;
 }
 
-std::uint64_t clmul(std::uint64_t crc, const void* buffer, std::size_t length) {
+// Both entries take buffers below 16 bytes through the table (one step per
+// eight bytes, the last partial word included) and short ones through
+// clmulShort, inlined so a call costs one branch on the length.
+PELLIX_CLMUL_TARGET std::uint64_t clmul(std::uint64_t crc, const void* buffer, std::size_t length) {
     const auto* p = static_cast<const unsigned char*>(buffer);
     if (length < 16) return length ? ~crc64_detail::updateRaw(~crc, p, length) : crc;
+    if (length < kShortLimit) return clmulShort(crc, p, length);
     return ~clmulRaw(~crc, p, length);
 }
 
-std::uint64_t vpclmul(std::uint64_t crc, const void* buffer, std::size_t length) {
-    if (length < 256) return clmul(crc, buffer, length);
-    return ~vpclmulRaw(~crc, static_cast<const unsigned char*>(buffer), length);
+PELLIX_VPCLMUL_TARGET std::uint64_t vpclmul(std::uint64_t crc, const void* buffer, std::size_t length) {
+    const auto* p = static_cast<const unsigned char*>(buffer);
+    if (length < 16) return length ? ~crc64_detail::updateRaw(~crc, p, length) : crc;
+    if (length < kShortLimit) return clmulShort(crc, p, length);
+    return ~vpclmulRaw(~crc, p, length);
 }
 
 #else  // not x86-64: only the table method exists

@@ -3,6 +3,8 @@
 #include <climits>
 #include <expat.h>
 
+#include <vector>
+
 namespace pellix::platform {
 
 struct XMLParser::Impl {
@@ -15,8 +17,14 @@ struct XMLParser::Impl {
     std::string cdata;
     // The name and text handed to the delegate, reused from event to event
     // so that delivering one costs no allocation once they have grown.
+    // Expat splits text at line ends and references; the runs are joined in
+    // `text` and handed over together before the next other event, one call
+    // instead of several for each text.
     std::string name;
     std::string text;
+    // Names of the open elements, by depth: an end event reuses its start's
+    // copy (expat has checked that the two match).
+    std::vector<std::string> openNames;
     // A failure found by our own handlers (refused entity, nesting, thrown callback).
     std::int64_t ownCode = 0;
     std::string ownMessage;
@@ -50,8 +58,24 @@ struct XMLParser::Impl {
         }
     }
 
+    // Hands over the text gathered since the last other event; `beforeTag`
+    // when that event is a start or end tag.
+    void flushText(bool beforeTag = false) {
+        if (text.empty()) return;
+        if (!(beforeTag && !owner.reportsSpaceBeforeTags_ && onlySpace(text)))
+            call([&](XMLParserDelegate& d) { d.foundCharacters(owner, text); });
+        text.clear();
+    }
+
+    static bool onlySpace(const std::string& t) {
+        for (char c : t)
+            if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return false;
+        return true;
+    }
+
     static void onStart(void* user, const XML_Char* name, const XML_Char** attrs) {
         Impl& s = from(user);
+        s.flushText(true);
         s.sawElement = true;
         if (++s.depth > s.owner.maxDepth_) {
             s.stopWith(kNestingTooDeepError, "elements nested deeper than " + std::to_string(s.owner.maxDepth_));
@@ -59,15 +83,23 @@ struct XMLParser::Impl {
         }
         Dictionary attributes;
         for (std::size_t i = 0; attrs[i] && attrs[i + 1]; i += 2) attributes.set(attrs[i], Value(attrs[i + 1]));
-        s.name.assign(name);
-        s.call([&](XMLParserDelegate& d) { d.didStartElement(s.owner, s.name, attributes); });
+        if (s.openNames.size() < s.depth) s.openNames.resize(s.depth);
+        std::string& own = s.openNames[s.depth - 1];
+        own.assign(name);
+        s.call([&](XMLParserDelegate& d) { d.didStartElement(s.owner, own, attributes); });
     }
 
     static void onEnd(void* user, const XML_Char* name) {
         Impl& s = from(user);
-        if (s.depth > 0) --s.depth;
-        s.name.assign(name);
-        s.call([&](XMLParserDelegate& d) { d.didEndElement(s.owner, s.name); });
+        s.flushText(true);
+        const std::string* own = &s.name;
+        if (s.depth > 0 && s.depth <= s.openNames.size()) {
+            own = &s.openNames[--s.depth];
+        } else {
+            if (s.depth > 0) --s.depth;
+            s.name.assign(name);
+        }
+        s.call([&](XMLParserDelegate& d) { d.didEndElement(s.owner, *own); });
     }
 
     static void onText(void* user, const XML_Char* text, int len) {
@@ -76,18 +108,19 @@ struct XMLParser::Impl {
             s.cdata.append(text, static_cast<std::size_t>(len));
             return;
         }
-        s.text.assign(text, static_cast<std::size_t>(len));
-        s.call([&](XMLParserDelegate& d) { d.foundCharacters(s.owner, s.text); });
+        s.text.append(text, static_cast<std::size_t>(len));
     }
 
     static void onComment(void* user, const XML_Char* text) {
         Impl& s = from(user);
+        s.flushText();
         std::string t(text);
         s.call([&](XMLParserDelegate& d) { d.foundComment(s.owner, t); });
     }
 
     static void onCDATAStart(void* user) {
         Impl& s = from(user);
+        s.flushText();
         s.inCDATA = true;
         s.cdata.clear();
     }
@@ -115,8 +148,11 @@ struct XMLParser::Impl {
     }
 };
 
-XMLParser::XMLParser(Bytes data) : data_(std::move(data)) {}
-XMLParser::XMLParser(std::string_view text) : data_(text.begin(), text.end()) {}
+XMLParser::XMLParser(Bytes data)
+    : data_(std::move(data)), doc_(reinterpret_cast<const char*>(data_.data()), data_.size()) {}
+XMLParser::XMLParser(std::string_view text)
+    : data_(text.begin(), text.end()), doc_(reinterpret_cast<const char*>(data_.data()), data_.size()) {}
+XMLParser::XMLParser(std::string_view text, Borrow) : doc_(text) {}
 XMLParser::~XMLParser() = default;
 
 void XMLParser::abortParsing() {
@@ -187,16 +223,18 @@ bool XMLParser::parse() {
     bool ok = true;
     std::size_t offset = 0;
     do {
-        std::size_t n = std::min<std::size_t>(data_.size() - offset, INT_MAX / 2);
-        bool last = offset + n == data_.size();
-        if (XML_Parse(s.parser, reinterpret_cast<const char*>(data_.data()) + offset, static_cast<int>(n),
+        std::size_t n = std::min<std::size_t>(doc_.size() - offset, INT_MAX / 2);
+        bool last = offset + n == doc_.size();
+        if (XML_Parse(s.parser, doc_.data() + offset, static_cast<int>(n),
                       last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
             ok = false;
             break;
         }
         offset += n;
-    } while (offset < data_.size());
+    } while (offset < doc_.size());
 
+    // Text up to the end or the failure, as it would have been seen.
+    s.flushText();
     if (ok && s.ownCode == 0 && !s.aborted) {
         // No position is taken here: without an error, lineNumber() and
         // columnNumber() ask expat, which counts lines only when asked (a

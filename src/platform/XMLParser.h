@@ -8,8 +8,10 @@
 // Elements nested deeper than maxDepth() are refused too. Namespaces are not
 // processed: names arrive as written ("s:Envelope").
 //
-// Ownership and threads: the parser owns a copy of the document. The
-// delegate is borrowed (not owned) and must outlive parse(). One parser runs
+// Ownership and threads: the parser owns a copy of the document, except when
+// made with kBorrow: then it reads the caller's text, which must stay alive
+// and unchanged until parse() returns. The delegate is borrowed (not owned)
+// and must outlive parse(). One parser runs
 // on one thread at a time; parse() runs once (a second call fails). Delegate
 // callbacks should not throw; one that does ends the parse with
 // kInternalError (the exception does not escape parse()).
@@ -41,7 +43,8 @@ public:
     virtual void didEndElement(XMLParser&, const std::string& name) { (void)name; }
     // A run of character data (entities and character references resolved);
     // one text may arrive in several runs, and whitespace between elements
-    // is reported too.
+    // is reported too. The parser hands over the text between two pieces of
+    // markup as one run where it can.
     virtual void foundCharacters(XMLParser&, const std::string& text) { (void)text; }
     virtual void foundComment(XMLParser&, const std::string& comment) { (void)comment; }
     // The content of one CDATA section, whole.
@@ -76,6 +79,10 @@ public:
 
     explicit XMLParser(Bytes data);
     explicit XMLParser(std::string_view text);
+    // Reads `text` in place instead of copying it (see above).
+    struct Borrow {};
+    static constexpr Borrow kBorrow{};
+    XMLParser(std::string_view text, Borrow);
     ~XMLParser();
     XMLParser(const XMLParser&) = delete;
     XMLParser& operator=(const XMLParser&) = delete;
@@ -84,6 +91,11 @@ public:
     XMLParserDelegate* delegate() const { return delegate_; }
     void setMaxDepth(std::size_t depth) { maxDepth_ = depth; }
     std::size_t maxDepth() const { return maxDepth_; }
+    // Off: text made only of spaces, tabs and line ends that runs up to a
+    // start or end tag is not reported (the indentation between elements),
+    // for delegates that trim such space away anyway. On by default.
+    void setReportsSpaceBeforeTags(bool report) { reportsSpaceBeforeTags_ = report; }
+    bool reportsSpaceBeforeTags() const { return reportsSpaceBeforeTags_; }
 
     // Runs the whole document through the delegate. True when the document
     // was well formed and nobody aborted; otherwise false with parserError()
@@ -102,8 +114,10 @@ private:
     struct Impl;
     friend struct Impl;
     Bytes data_;
+    std::string_view doc_;  // data_, or the borrowed text
     XMLParserDelegate* delegate_ = nullptr;
     std::size_t maxDepth_ = kDefaultMaxDepth;
+    bool reportsSpaceBeforeTags_ = true;
     ErrorPtr error_;
     bool started_ = false;
     std::unique_ptr<Impl> impl_;

@@ -57,6 +57,10 @@ TEST(HOSXMLDictionary, DefaultTreeShapes) {
         {"<a><b><![CDATA[<raw> & ]]>tail</b></a>", {{"__name", "a"}, {"b", "<raw> & tail"}}},
         {"<a>\xC2\xA0 nbsp-trimmed \xE3\x80\x80</a>", {{"__name", "a"}, {"__text", "nbsp-trimmed"}}},
         {"<!-- before --><a><!-- kept out by default --><b>x</b></a>", {{"__name", "a"}, {"b", "x"}}},
+        // Leading and trailing space around references and line breaks.
+        {"<a>\n  &lt;x&gt; &amp;\n  y\n</a>", {{"__name", "a"}, {"__text", "<x> &\n  y"}}},
+        {"<a>\n  <b>\n    1\n  </b>\n  two\n</a>", {{"__name", "a"}, {"b", "1"}, {"__text", "two"}}},
+        {"<a>x<![CDATA[ c ]]>  \n<b/>y \n</a>", {{"__name", "a"}, {"__text", Array{"x c", "y"}}}},
     };
     for (const auto& c : cases) EXPECT_EQ(parse(c.xml), c.expected) << c.xml << "\n" << Value(parse(c.xml)).description();
 }
@@ -87,6 +91,10 @@ TEST(HOSXMLDictionary, SettingsTable) {
          "<!--x--><a><!--one--><b>1</b><!--two--></a>", {{"__name", "a"}, {"__comments", Array{"one", "two"}}, {"b", "1"}}},
         {"no trimming", [](auto& p) { p.setTrimWhiteSpace(false); }, "<a> x <b>1</b></a>",
          {{"__name", "a"}, {"__text", " x "}, {"b", "1"}}},
+        {"no trimming keeps space around references", [](auto& p) { p.setTrimWhiteSpace(false); },
+         "<a>\n  &lt;x&gt;\n</a>", {{"__name", "a"}, {"__text", "\n  <x>\n"}}},
+        {"no trimming keeps indentation as text", [](auto& p) { p.setTrimWhiteSpace(false); },
+         "<a>\n  <b>1</b>\n  <![CDATA[c]]>  \n</a>", {{"__name", "a"}, {"__text", Array{"\n  ", "\n  c  \n"}}, {"b", "1"}}},
         {"no collapsing", [](auto& p) { p.setCollapseTextNodes(false); }, "<a><b>1</b></a>",
          {{"__name", "a"}, {"b", Dictionary{{"__text", "1"}}}}},
         {"always arrays, empty child leaves an empty list", [](auto& p) { p.setAlwaysUseArrays(true); },
@@ -109,6 +117,46 @@ TEST(HOSXMLDictionary, SettingsTable) {
         ASSERT_TRUE(d) << c.name;
         EXPECT_EQ(*d, c.expected) << c.name << "\n" << Value(*d).description();
     }
+}
+
+// Listings repeat one node shape many times, but not always exactly: nodes
+// of one name with more, fewer and other children than the one before, and
+// a node of that name deeper down, each keep exactly their own entries in
+// document order.
+TEST(HOSXMLDictionary, RepeatedNodesOfChangingShape) {
+    std::string wide = "<C>";
+    Dictionary wideNode;
+    for (int i = 0; i < 80; ++i) {
+        const std::string k = "k" + std::to_string(i);
+        wide += "<" + k + ">" + std::to_string(i) + "</" + k + ">";
+        wideNode.append(k, Value(std::to_string(i)));
+    }
+    wide += "</C>";
+    const std::string xml = "<r>\n  <C><Key>a</Key><Size>1</Size><Owner><ID>7</ID><N>x</N></Owner></C>\n"
+                            "  <C><Key>b</Key></C>\n"
+                            "  <C><Size>3</Size><Key>c</Key><Owner><ID>8</ID></Owner><E>e</E><F><C><G>g</G></C></F></C>\n" +
+                            wide + "<C><Key>d</Key></C></r>";
+    const Array contents{
+        Dictionary{{"Key", "a"}, {"Size", "1"}, {"Owner", Dictionary{{"ID", "7"}, {"N", "x"}}}},
+        Dictionary{{"Key", "b"}},
+        Dictionary{{"Size", "3"},
+                   {"Key", "c"},
+                   {"Owner", Dictionary{{"ID", "8"}}},
+                   {"E", "e"},
+                   {"F", Dictionary{{"C", Dictionary{{"G", "g"}}}}}},
+        wideNode,
+        Dictionary{{"Key", "d"}},
+    };
+    const Dictionary tree = parse(xml);
+    ASSERT_EQ(tree.size(), 2u);
+    EXPECT_EQ(tree.begin()->first, "__name");
+    ASSERT_NE(tree.find("C"), nullptr);
+    EXPECT_EQ(*tree.find("C"), Value(contents)) << Value(tree).description();
+    // Entry order, which equality of dictionaries does not look at.
+    const Array& parsed = tree.find("C")->asArray();
+    ASSERT_EQ(parsed.size(), contents.size());
+    for (std::size_t i = 0; i < parsed.size(); ++i)
+        EXPECT_EQ(parsed[i].asDictionary().keys(), contents[i].asDictionary().keys()) << i;
 }
 
 TEST(HOSXMLDictionary, SharedInstanceSettingsApplyToLaterParses) {

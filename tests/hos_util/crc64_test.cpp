@@ -2,6 +2,8 @@
 // at run time so no build file has to change), across every code path.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <random>
@@ -132,6 +134,87 @@ TEST_F(Crc64Test, CombiningManyPartsInOrder) {
         pos += part;
     }
     EXPECT_EQ(total, oracle_(data_.data(), data_.size(), 0));
+}
+
+// The definition itself, one bit at a time: no tables, no folding, nothing
+// shared with the code under test.
+std::uint64_t bitwiseCrc64(std::uint64_t crc, const std::uint8_t* p, std::size_t n) {
+    crc = ~crc;
+    for (std::size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xC96C5795D7870F42ULL & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+// Bytes with an inaccessible page on either side, so a path that reads one
+// byte before or after its buffer faults instead of passing by luck.
+class GuardedBytes {
+public:
+    explicit GuardedBytes(std::size_t size) {
+        page_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        inner_ = (size + page_ - 1) / page_ * page_;
+        void* m = mmap(nullptr, inner_ + 2 * page_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (m == MAP_FAILED) return;
+        map_ = static_cast<std::uint8_t*>(m);
+        if (mprotect(map_ + page_, inner_, PROT_READ | PROT_WRITE) != 0) return;
+        ok_ = true;
+    }
+    ~GuardedBytes() {
+        if (map_) munmap(map_, inner_ + 2 * page_);
+    }
+    GuardedBytes(const GuardedBytes&) = delete;
+    GuardedBytes& operator=(const GuardedBytes&) = delete;
+    bool ok() const { return ok_; }
+    std::uint8_t* begin() const { return map_ + page_; }
+    std::uint8_t* end() const { return map_ + page_ + inner_; }
+
+private:
+    std::size_t page_ = 0, inner_ = 0;
+    std::uint8_t* map_ = nullptr;
+    bool ok_ = false;
+};
+
+// Every length up to 600 (the short-buffer code, its tail handling and the
+// start of the wide folding) at many start alignments, and flush against the
+// end of readable memory, on every path, from running start values.
+TEST(Crc64Definition, EveryLengthAndAlignmentOnEveryPath) {
+    constexpr std::size_t kMax = 600;
+    GuardedBytes mem(kMax + 64);
+    ASSERT_TRUE(mem.ok());
+    std::mt19937_64 rng(7);
+    for (std::uint8_t* b = mem.begin(); b != mem.end(); ++b) *b = static_cast<std::uint8_t>(rng());
+    const std::size_t offsets[] = {0, 1, 2, 3, 4, 7, 8, 9, 15, 16, 17, 31, 32, 48, 63};
+    for (std::size_t n = 0; n <= kMax; ++n) {
+        std::vector<const std::uint8_t*> starts;
+        for (std::size_t o : offsets) starts.push_back(mem.begin() + o);
+        starts.push_back(mem.end() - n);
+        for (const std::uint8_t* b : starts) {
+            for (std::uint64_t start : {std::uint64_t{0}, ~std::uint64_t{0}, std::uint64_t{rng()}}) {
+                const std::uint64_t want = bitwiseCrc64(start, b, n);
+                for (const Path& p : paths()) {
+                    if (!p.available) continue;
+                    ASSERT_EQ(p.fn(start, b, n), want) << p.name << " length " << n << " at offset "
+                                                       << (b - mem.begin()) << " from " << std::hex << start;
+                }
+            }
+        }
+    }
+}
+
+// Joining two checks at every split of every length up to 600.
+TEST(Crc64Definition, CombineAtEverySplitOfShortBuffers) {
+    std::mt19937_64 rng(11);
+    std::vector<std::uint8_t> data(600);
+    for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+    for (std::size_t n = 0; n <= data.size(); ++n) {
+        const std::uint64_t whole = bitwiseCrc64(0, data.data(), n);
+        for (std::size_t cut = 0; cut <= n; cut += (n < 40 ? 1 : 7)) {
+            const std::uint64_t a = bitwiseCrc64(0, data.data(), cut);
+            const std::uint64_t b = bitwiseCrc64(0, data.data() + cut, n - cut);
+            ASSERT_EQ(aos_crc64_combine(a, b, n - cut), whole) << "length " << n << " cut at " << cut;
+        }
+    }
 }
 
 TEST(Crc64Rev8, ReversesBytes) {

@@ -62,6 +62,68 @@ TEST(XMLParser, ReportsEventsInDocumentOrder) {
     EXPECT_FALSE(parser.parse());
 }
 
+// Expat splits text at line ends and references; a delegate gets the text
+// between two pieces of markup in one call, and a borrowed document reads
+// the same as a copied one.
+TEST(XMLParser, TextBetweenMarkupArrivesInOneRun) {
+    struct Runs : XMLParserDelegate {
+        std::vector<std::string> runs;
+        void foundCharacters(XMLParser&, const std::string& text) override { runs.push_back(text); }
+        void foundCDATA(XMLParser&, const Bytes&) override { runs.push_back("[cdata]"); }
+        void foundComment(XMLParser&, const std::string&) override { runs.push_back("[comment]"); }
+    };
+    const std::string doc = "<a>\n  x &amp; y&#10;\r\n z <b/>\n  tail &lt;<![CDATA[c]]>after<!--n-->end\n</a>";
+    const std::vector<std::string> want = {"\n  x & y\n\n z ", "\n  tail <", "[cdata]", "after", "[comment]", "end\n"};
+    {
+        Runs d;
+        XMLParser parser(std::string_view{doc});
+        parser.setDelegate(&d);
+        ASSERT_TRUE(parser.parse());
+        EXPECT_EQ(d.runs, want);
+    }
+    {
+        Runs d;
+        XMLParser parser(doc, XMLParser::kBorrow);
+        parser.setDelegate(&d);
+        ASSERT_TRUE(parser.parse());
+        EXPECT_EQ(d.runs, want);
+    }
+    // Indentation up to a tag can be left out; space elsewhere, and text
+    // with space in it, still arrives.
+    const std::string indented = "<a>\n  <b> x </b>\n  <![CDATA[c]]>  \n</a>";
+    for (bool report : {true, false}) {
+        Runs d;
+        XMLParser parser(indented, XMLParser::kBorrow);
+        parser.setReportsSpaceBeforeTags(report);
+        parser.setDelegate(&d);
+        ASSERT_TRUE(parser.parse());
+        const std::vector<std::string> all = {"\n  ", " x ", "\n  ", "[cdata]", "  \n"};
+        const std::vector<std::string> withoutIndentation = {" x ", "\n  ", "[cdata]"};
+        EXPECT_EQ(d.runs, report ? all : withoutIndentation);
+    }
+    // Text before a failure is still handed over before the error.
+    Runs d;
+    XMLParser cut(std::string_view("<a>one\ntwo"));
+    cut.setDelegate(&d);
+    EXPECT_FALSE(cut.parse());
+    EXPECT_EQ(d.runs, (std::vector<std::string>{"one\ntwo"}));
+}
+
+// End events name their own element at every depth, also when a shorter or
+// longer name was open at that depth before.
+TEST(XMLParser, EndEventsNameTheirElement) {
+    const std::string doc = "<root><alpha><b/><longer-name><c/></longer-name></alpha><b>t</b><alpha/></root>";
+    Recorder rec;
+    XMLParser parser(doc, XMLParser::kBorrow);
+    parser.setDelegate(&rec);
+    ASSERT_TRUE(parser.parse());
+    std::vector<std::string> ends;
+    for (const auto& e : rec.events)
+        if (e.rfind("</", 0) == 0) ends.push_back(e);
+    EXPECT_EQ(ends, (std::vector<std::string>{"</b>", "</c>", "</longer-name>", "</alpha>", "</b>", "</alpha>",
+                                              "</root>"}));
+}
+
 TEST(XMLParser, DeclaredEncodingIsHonoured) {
     XMLParser parser(std::string_view("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xe9</a>"));
     Recorder rec;
