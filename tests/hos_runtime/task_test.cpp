@@ -13,6 +13,7 @@
 #include "HOSSDK/HOSTask/HOSTaskCompletionSource.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Log.h"
+#include "platform/ManualClock.h"
 #include "platform/RunLoop.h"
 
 using namespace pellix;
@@ -325,10 +326,18 @@ TEST(HOSTaskWaiting, WaitDelayAndDescription) {
     completer.join();
     source->task()->waitUntilFinished();  // completed: returns at once
 
+    // The delay runs on the manual clock, so the continuation is surely in
+    // place before the task completes: it then runs where the delay fired,
+    // never on the caller's thread.
+    auto manual = std::make_shared<platform::ManualClock>();
+    platform::Clock::setShared(manual);
     auto caller = std::this_thread::get_id();
-    auto delayed = HOSTask::taskWithDelay(0)->continueWithExecutor(
+    auto delayed = HOSTask::taskWithDelay(10)->continueWithExecutor(
         HOSExecutor::immediateExecutor(), [](const HOSTaskPtr&) -> std::any { return std::this_thread::get_id(); });
+    EXPECT_FALSE(delayed->isCompleted());
+    manual->advance(0.010);
     delayed->waitUntilFinished();
+    platform::Clock::setShared(nullptr);
     EXPECT_NE(*delayed->resultAs<std::thread::id>(), caller);
 
     auto pending = HOSTaskCompletionSource::taskCompletionSource();
