@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "HOSSDK/HOSErrors.h"
@@ -67,7 +68,11 @@ public:
         base_ = reinterpret_cast<std::uint8_t*>(begin);
         offset_ = begin - start;
         size_ = end - begin;
-        thread_ = std::thread([this] { run(); });
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            // No thread to spare: the copy faults the pages in itself.
+        }
     }
     ~FaultAhead() {
         {
@@ -107,7 +112,10 @@ private:
             const std::size_t from = done_, length = std::min(kStep, target - from);
             lock.unlock();
 #ifdef MADV_POPULATE_WRITE
-            const bool ok = ::madvise(base_ + from, length, MADV_POPULATE_WRITE) == 0;
+            int rc;
+            do rc = ::madvise(base_ + from, length, MADV_POPULATE_WRITE);
+            while (rc != 0 && errno == EINTR);
+            const bool ok = rc == 0;
 #else
             const bool ok = false;
 #endif
@@ -127,7 +135,6 @@ private:
     bool waiting_ = false, stop_ = false;
     std::thread thread_;
 };
-
 
 HOSHttpResponseParser::HOSHttpResponseParser(std::int64_t operationType) : type_(operationType) {}
 
