@@ -1,9 +1,17 @@
 #include "HOSSDK/HOSHttpResponseParser.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "HOSSDK/HOSErrors.h"
 #include "HOSSDK/HOSFileLog/HOSLog.h"
@@ -19,11 +27,121 @@ std::string formatted(const char* format, const std::string& text) {
     if (at != std::string::npos) out.replace(at, 2, text);
     return out;
 }
+
+// A large body is written once into memory that was only reserved, so every
+// page of it is faulted in, and zeroed by the kernel, as the bytes arrive. On
+// the thread that copies the bytes that work, not the copying, bounded a
+// download to memory. Huge pages make it one fault per 2 MiB instead of per
+// 4 KiB; the kernel may decline, which changes nothing but speed.
+constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+
+void adviseHugePages(std::uint8_t* data, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+    const auto start = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t end = (start + size) & ~(kHugePage - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)size;
+#endif
+}
+
 }  // namespace
+
+// Faults the pages of a large reserved body in a little ahead of the bytes,
+// on a thread of its own, so the zeroing runs beside the transfer instead of
+// inside each copy. It never runs more than kAhead past what was written:
+// resident memory stays the body's size plus that much at most. Populating
+// changes no byte: a page already present is left as it is.
+class HOSHttpResponseParser::FaultAhead {
+public:
+    static constexpr std::size_t kAhead = 32 << 20;
+    static constexpr std::size_t kStep = 4 << 20;
+
+    FaultAhead(std::uint8_t* data, std::size_t size) {
+        const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        const auto start = reinterpret_cast<std::uintptr_t>(data);
+        const std::uintptr_t begin = (start + page - 1) & ~(std::uintptr_t{page} - 1);
+        const std::uintptr_t end = (start + size) & ~(std::uintptr_t{page} - 1);
+        if (end <= begin) return;
+        base_ = reinterpret_cast<std::uint8_t*>(begin);
+        offset_ = begin - start;
+        size_ = end - begin;
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            // No thread to spare: the copy faults the pages in itself.
+        }
+    }
+    ~FaultAhead() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        if (thread_.joinable()) thread_.join();
+    }
+    FaultAhead(const FaultAhead&) = delete;
+    FaultAhead& operator=(const FaultAhead&) = delete;
+
+    // The body now holds `length` bytes from the buffer's start.
+    void written(std::size_t length) {
+        const std::size_t mark = length > offset_ ? length - offset_ : 0;
+        bool wake = false;
+        {
+            std::lock_guard lock(mutex_);
+            written_ = mark;
+            // Woken only once a whole step of room has opened up.
+            wake = waiting_ && done_ < size_ && done_ < mark + kAhead - kStep;
+        }
+        if (wake) wake_.notify_one();
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        while (!stop_ && done_ < size_) {
+            const std::size_t target = std::min(size_, written_ + kAhead);
+            if (done_ >= target) {
+                waiting_ = true;
+                wake_.wait(lock);
+                waiting_ = false;
+                continue;
+            }
+            const std::size_t from = done_, length = std::min(kStep, target - from);
+            lock.unlock();
+#ifdef MADV_POPULATE_WRITE
+            int rc;
+            do rc = ::madvise(base_ + from, length, MADV_POPULATE_WRITE);
+            while (rc != 0 && errno == EINTR);
+            const bool ok = rc == 0;
+#else
+            const bool ok = false;
+#endif
+            lock.lock();
+            // A kernel without the advice, or no memory to spare: the copy
+            // faults the pages in itself, as it would without this helper.
+            if (!ok) break;
+            done_ = from + length;
+        }
+    }
+
+    std::uint8_t* base_ = nullptr;
+    std::size_t offset_ = 0, size_ = 0;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::size_t written_ = 0, done_ = 0;
+    bool waiting_ = false, stop_ = false;
+    std::thread thread_;
+};
 
 HOSHttpResponseParser::HOSHttpResponseParser(std::int64_t operationType) : type_(operationType) {}
 
-HOSHttpResponseParser::~HOSHttpResponseParser() { closeFile(); }
+HOSHttpResponseParser::~HOSHttpResponseParser() {
+    faultAhead_.reset();
+    closeFile();
+}
 
 void HOSHttpResponseParser::closeFile() {
     if (fileHandle_) std::fclose(fileHandle_);
@@ -86,13 +204,22 @@ HOSTaskPtr HOSHttpResponseParser::consumeHttpResponseBody(const platform::Bytes&
                 collectingData_->reserve(static_cast<std::size_t>(std::min(expected, kMaxReservation)));
             } catch (const std::exception&) {
             }
+            if (collectingData_->capacity() >= kFaultAheadFrom) {
+                adviseHugePages(collectingData_->data(), collectingData_->capacity());
+                faultAhead_ = std::make_unique<FaultAhead>(collectingData_->data(), collectingData_->capacity());
+            }
         }
     }
+    // Growing past the reservation moves the bytes: the helper stops first,
+    // so it never touches the block being given back.
+    if (faultAhead_ && collectingData_->size() + chunk.size() > collectingData_->capacity()) faultAhead_.reset();
     collectingData_->insert(collectingData_->end(), chunk.begin(), chunk.end());
+    if (faultAhead_) faultAhead_->written(collectingData_->size());
     return HOSTask::taskWithResult(std::any());
 }
 
 void HOSHttpResponseParser::reset() {
+    faultAhead_.reset();
     collectingData_.reset();
     closeFile();
     response_.reset();
@@ -130,6 +257,9 @@ HOSResultPtr HOSHttpResponseParser::constructResultObject() {
         if (fileHandle_ && std::fflush(fileHandle_) != 0) HOS_LOG_ERROR("%s", "flushing the download file failed");
         closeFile();
     }
+    // The body is complete: the helper has nothing left to do, and the
+    // result may take the bytes away.
+    faultAhead_.reset();
     HOSResultSource source;
     source.response = response_.get();
     source.body = &collectingData_;

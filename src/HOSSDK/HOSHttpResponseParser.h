@@ -56,12 +56,18 @@ public:
     std::uint64_t crc64ecma() const { return crc64ecma_; }
 
 private:
+    class FaultAhead;
+    // Bodies reserved at least this large get their pages faulted in ahead.
+    static constexpr std::size_t kFaultAheadFrom = std::size_t{16} << 20;
+
     HOSTaskPtr openDownloadFile();
     void closeFile();
 
     const std::int64_t type_;
     std::FILE* fileHandle_ = nullptr;
     std::optional<platform::Bytes> collectingData_;
+    // Declared after the body: stopped before the body's memory goes.
+    std::unique_ptr<FaultAhead> faultAhead_;
     std::shared_ptr<const platform::HTTPURLResponse> response_;
     std::uint64_t crc64ecma_ = 0;
     bool crc64Verifiable_ = false;

@@ -218,14 +218,20 @@ void MQTTSessionManager::connected(MQTTSession&, bool sessionPresent) {
             auto self = weak.lock();
             if (!self || error) return;
             const std::vector<std::string> keys = wanted.keys();
-            // Only the filters the SUBACK answers get a granted value.
+            // Codes answer the filters in the order they were sent; a SUBACK
+            // may hold fewer than that. Every answered filter is reported at
+            // the QoS the broker granted it; one left unanswered is not
+            // reported as subscribed, so setting the map again sends it anew.
             const std::size_t answered = granted ? std::min(keys.size(), granted->size()) : 0;
             std::lock_guard lock(self->subscriptionLock_);
-            for (std::size_t i = 0; i < answered; ++i) {
-                platform::Dictionary next = self->internalSubscriptions_;
-                next.set(keys[i], (*granted)[i]);
-                self->effectiveSubscriptions_ = std::move(next);
+            platform::Dictionary next = self->internalSubscriptions_;
+            for (std::size_t i = 0; i < keys.size(); ++i) {
+                if (i < answered)
+                    next.set(keys[i], (*granted)[i]);
+                else
+                    next.erase(keys[i]);
             }
+            self->effectiveSubscriptions_ = std::move(next);
         });
     }
     reconnectFlag_ = true;

@@ -224,6 +224,54 @@ TEST(ResponseParserTest, DownloadCrcRunsOverChunksAndRestartsOnReset) {
     EXPECT_FALSE(empty.constructResultObject()->localCRC64ecma());
 }
 
+// Large bodies announced by Content-Length are collected into memory taken up
+// front and faulted in ahead of the bytes. Whatever the reply really carries,
+// the result holds exactly the bytes received and their CRC-64: a body
+// longer than announced moves to a larger block, and a retry that broke off
+// part-way leaves nothing behind.
+TEST(ResponseParserTest, LargeBodiesInMemoryHoldExactlyTheBytesReceived) {
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    const struct {
+        const char* name;
+        std::size_t announced, sent, brokenOffAfter;
+    } cases[] = {
+        {"as announced", 40 * kMiB, 40 * kMiB, 0},
+        {"longer than announced", 20 * kMiB, 24 * kMiB + 7, 0},
+        {"shorter than announced", 40 * kMiB, 3 * kMiB + 1, 0},
+        {"a retry after a break", 40 * kMiB, 40 * kMiB, 5 * kMiB},
+    };
+    const auto body = patternBytes(40 * kMiB + 7 * kMiB, 5);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const platform::Bytes expected(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(c.sent));
+        const auto head = reply({{"Content-Length", std::to_string(c.announced)}});
+        HOSHttpResponseParser parser(HOSOperationTypeGetObject);
+        parser.setCrc64Verifiable(true);
+        const auto feed = [&](std::size_t upTo) {
+            // Pieces of uneven size, as the network hands them over.
+            for (std::size_t at = 0, piece = 1; at < upTo; piece = piece * 7 % 300001 + 1) {
+                const std::size_t n = std::min(piece, upTo - at);
+                ASSERT_FALSE(parser.consumeHttpResponseBody(
+                                        platform::Bytes(expected.begin() + static_cast<std::ptrdiff_t>(at),
+                                                        expected.begin() + static_cast<std::ptrdiff_t>(at + n)))
+                                 ->error());
+                at += n;
+            }
+        };
+        parser.consumeHttpResponse(head);
+        if (c.brokenOffAfter) {
+            feed(c.brokenOffAfter);
+            parser.reset();
+            parser.consumeHttpResponse(head);
+        }
+        feed(c.sent);
+        auto result = std::dynamic_pointer_cast<HOSGetObjectResult>(parser.constructResultObject());
+        ASSERT_TRUE(result && result->downloadedData());
+        EXPECT_TRUE(*result->downloadedData() == expected);
+        EXPECT_EQ(result->localCRC64ecma(), std::to_string(hos_crc64(expected)));
+    }
+}
+
 TEST(ResponseParserTest, FileSinkAndUnknownTypes) {
     TempDir dir;
     HOSHttpResponseParser parser(HOSOperationTypeGetObject);

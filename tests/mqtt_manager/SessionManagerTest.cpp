@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 
 #include "MQTTClient/ForegroundReconnection.h"
 #include "MQTTClient/MQTTLog.h"
@@ -358,6 +359,97 @@ TEST_F(SessionManager, SilentBrokerBacksOffAndRestoresSubscriptionsOnReturn) {
     // The back-off starts at 1 s again after the good connect.
     EXPECT_EQ(manager->reconnectTimer()->currentRetryInterval(), 1.0);
     manager->disconnectWithDisconnectHandler(nullptr);  // lets the broker's script end
+}
+
+// A SUBACK may answer fewer filters than the SUBSCRIBE sent (a broker fault,
+// or a level-5 reply whose codes were cut). The manager reads only the codes
+// there are: each answered filter is reported at the QoS the broker granted
+// it, an unanswered one is not reported at all, and the session goes on (the
+// PUBLISH after the SUBACK arrives). Setting the same map again then
+// subscribes exactly the filters left out.
+struct ShortSuback {
+    const char* name;
+    std::uint8_t level;
+    Bytes properties;  // level 5 only: the block before the codes, its length first
+    Bytes codes;
+    platform::Dictionary reported;
+};
+
+TEST_F(SessionManager, ASubackShorterThanTheFilterListReportsOnlyWhatItAnswers) {
+    const ShortSuback cases[] = {
+        {"level 4, two codes for three filters", 4, {}, {0x02, 0x00},
+         platform::Dictionary{{"a", platform::Value(2)}, {"b", platform::Value(0)}}},
+        {"level 5, one code after an empty property block", 5, {0x00}, {0x00},
+         platform::Dictionary{{"a", platform::Value(0)}}},
+        {"level 5, a reason string and no code", 5, {0x05, 0x1F, 0x00, 0x02, 'o', 'k'}, {}, platform::Dictionary()},
+    };
+    const platform::Dictionary wanted{{"a", platform::Value(1)}, {"b", platform::Value(1)}, {"c", platform::Value(1)}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        manager = MQTTSessionManager::create();
+        observer = std::make_shared<Observer>();
+        const std::size_t missing = wanted.size() - c.reported.size();
+        std::string unanswered;  // the filters the manager is expected to send again
+        for (const auto& key : wanted.keys())
+            if (!c.reported.contains(key)) unanswered += key;
+        std::mutex resentLock;
+        std::string resent;  // the filters it did send again, one per SUBSCRIBE
+        FakeBroker fake([&](FakeConnection& conn, int) {
+            if (!conn.receive(5s)) return;  // CONNECT
+            conn.send(c.level == 5 ? hex("20 03 00 00 00") : hex("20 02 00 00"));
+            auto subscribe = conn.expect(0x8, 5s);
+            if (!subscribe) return;
+            const std::string body(subscribe->begin(), subscribe->end());
+            EXPECT_LT(body.find("a"), body.find("b"));
+            EXPECT_LT(body.find("b"), body.find("c"));
+            Bytes suback{0x90, static_cast<std::uint8_t>(2 + c.properties.size() + c.codes.size()), (*subscribe)[2],
+                         (*subscribe)[3]};
+            suback.insert(suback.end(), c.properties.begin(), c.properties.end());
+            suback.insert(suback.end(), c.codes.begin(), c.codes.end());
+            conn.send(suback);
+            // PUBLISH QoS 0 "a" "ok"
+            conn.send(c.level == 5 ? hex("30 06 00 01 61 00 6F 6B") : hex("30 05 00 01 61 6F 6B"));
+            // Each filter left out comes back in a SUBSCRIBE of its own.
+            for (std::size_t i = 0; i < missing; ++i) {
+                auto again = conn.expect(0x8, 10s);
+                if (!again) return;
+                {
+                    // A one-letter filter: its length, the letter, the options.
+                    std::lock_guard lock(resentLock);
+                    resent += static_cast<char>((*again)[again->size() - 2]);
+                }
+                Bytes granted{0x90, 0x03, (*again)[2], (*again)[3], 0x01};
+                if (c.level == 5) granted = {0x90, 0x04, (*again)[2], (*again)[3], 0x00, 0x01};
+                conn.send(granted);
+            }
+            conn.closedByPeer(10s);
+        });
+        manager->setDelegate(observer);
+        manager->setSubscriptions(wanted);
+        manager->connectTo("127.0.0.1", fake.port(), false, 60, true, false, std::nullopt, std::nullopt, false,
+                           std::nullopt, std::nullopt, 0, false, std::string("short-suback"), nullptr, std::nullopt,
+                           c.level, nullptr);
+        ASSERT_TRUE(waitFor(MQTTSessionManagerStateConnected));
+        // The PUBLISH follows the SUBACK on the stream: once it is in, the
+        // SUBACK has been handled.
+        ASSERT_TRUE(pump([&] { return !observer->messages.empty(); }));
+        EXPECT_EQ(observer->messages.front(), (std::pair<std::string, std::string>{"a", "ok"}));
+        EXPECT_EQ(manager->state(), MQTTSessionManagerStateConnected);
+        EXPECT_TRUE(manager->effectiveSubscriptions() == c.reported)
+            << platform::Value(manager->effectiveSubscriptions()).description();
+
+        manager->setSubscriptions(wanted);
+        ASSERT_TRUE(pump([&] {
+            std::lock_guard lock(resentLock);
+            return resent.size() == missing && manager->effectiveSubscriptions().size() == wanted.size();
+        })) << platform::Value(manager->effectiveSubscriptions()).description();
+        manager->disconnectWithDisconnectHandler(nullptr);  // lets the broker's script end
+        ASSERT_TRUE(waitFor(MQTTSessionManagerStateClosed));
+        EXPECT_TRUE(fake.done());
+        std::lock_guard lock(resentLock);
+        std::sort(resent.begin(), resent.end());
+        EXPECT_EQ(resent, unanswered);
+    }
 }
 
 }  // namespace
