@@ -26,6 +26,8 @@ constexpr std::int64_t kHighWater = 8 << 20;
 constexpr std::int64_t kLowWater = 2 << 20;
 // Small writes are gathered into chunks of about this size.
 constexpr std::size_t kChunkSize = 256 << 10;
+// The first chunk of a body of unknown length; later ones double up to kChunkSize.
+constexpr std::size_t kFirstChunkSize = 16 << 10;
 // Delivered chunks kept for reuse: allocating them afresh costs page faults.
 constexpr std::size_t kSpareChunks = 40;
 // Bytes of a redirect response's body kept in case it becomes the answer.
