@@ -24,6 +24,7 @@ URLSessionEngine::URLSessionEngine(URLSessionConfiguration configuration, std::s
 }
 
 URLSessionEngine::~URLSessionEngine() {
+    for (CURL* e : spareEasy_) curl_easy_cleanup(e);
     if (multi_) curl_multi_cleanup(multi_);
     // Every transfer's handle is gone by now; were one left, the store is
     // kept rather than freed under it.
@@ -269,9 +270,18 @@ void URLSessionEngine::startTransfer(Transfer& t) {
 void URLSessionEngine::tearDownEasy(Transfer& t) {
     if (t.easy) {
         if (t.inMulti) curl_multi_remove_handle(multi_, t.easy);
-        curl_easy_cleanup(t.easy);
+        // A handle keeps its buffers for the next transfer: making them anew
+        // for every request was a large part of a small request's cost. The
+        // next user resets every option before setting its own.
+        // Only a handle whose transfer ran to its end is kept: one cut off
+        // mid-way (cancelled, failed, paused) is not worth trusting to a reset.
+        if (t.easyClean && spareEasy_.size() < kSpareEasyHandles)
+            spareEasy_.push_back(t.easy);
+        else
+            curl_easy_cleanup(t.easy);
     }
     t.easy = nullptr;
+    t.easyClean = false;
     t.inMulti = false;
     if (t.headerList) curl_slist_free_all(t.headerList);
     t.headerList = nullptr;
@@ -281,7 +291,17 @@ void URLSessionEngine::tearDownEasy(Transfer& t) {
 
 bool URLSessionEngine::configureEasy(Transfer& t) {
     tearDownEasy(t);
-    CURL* e = curl_easy_init();
+    CURL* e = nullptr;
+    if (!spareEasy_.empty()) {
+        e = spareEasy_.back();
+        spareEasy_.pop_back();
+        curl_easy_reset(e);
+        // The reset leaves a handle in the session's cookie store; a request
+        // that does not handle cookies must not see them.
+        curl_easy_setopt(e, CURLOPT_SHARE, nullptr);
+    } else {
+        e = curl_easy_init();
+    }
     t.easy = e;
     t.status = 0;
     t.headers.clear();
@@ -511,6 +531,7 @@ void URLSessionEngine::deliverInvalidIfDone() {
 void URLSessionEngine::onCurlDone(Transfer& t, CURLcode result) {
     if (t.finished) return;
     t.curlDone = true;
+    t.easyClean = result == CURLE_OK && !t.paused;
     if (t.inMulti) {
         curl_multi_remove_handle(multi_, t.easy);
         t.inMulti = false;

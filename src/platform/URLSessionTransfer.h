@@ -33,6 +33,8 @@ constexpr std::size_t kSpareChunks = 40;
 // Bytes of a redirect response's body kept in case it becomes the answer.
 constexpr std::size_t kHeldBodyLimit = 1 << 20;
 constexpr int kMaxRedirects = 16;
+// Finished transfers' curl handles kept for reuse.
+constexpr std::size_t kSpareEasyHandles = 32;
 
 inline void initCurlOnce() {
     static std::once_flag once;
@@ -103,6 +105,7 @@ struct URLSessionEngine::Transfer {
     curl_slist* connectToList = nullptr;  // CURLOPT_CONNECT_TO of the request's connect-to address
     char errorText[CURL_ERROR_SIZE] = {};
     bool inMulti = false;
+    bool easyClean = false;  // `easy` ran its transfer to the end and may serve another
     bool started = false;
     bool finished = false;
 
