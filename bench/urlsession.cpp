@@ -167,6 +167,7 @@ public:
     std::mutex mutex;
     std::condition_variable cv;
     int done = 0;
+    int target = 0;  // the count waitFor waits for: only reaching it wakes the waiter
     std::int64_t bytes = 0;
     bool failed = false;
     std::shared_ptr<URLSession> session;  // for refilling the window
@@ -188,15 +189,19 @@ public:
         }
         // Refill first, so nothing runs for this round once the count is reached.
         if (next) next();
+        bool reached;
         {
             std::lock_guard lock(mutex);
             ++done;
             if (error) failed = true;
+            reached = done == target;
         }
-        cv.notify_all();
+        // The harness's own wake-ups stay out of the session's CPU figure.
+        if (reached) cv.notify_all();
     }
     void waitFor(int count) {
         std::unique_lock lock(mutex);
+        target = count;
         cv.wait(lock, [&] { return done >= count; });
     }
 };
@@ -371,8 +376,11 @@ public:
         for (const auto& r : runs) {
             std::string name = r.benchmark_name();
             name = name.substr(0, name.find('/'));
+            // With repetitions, the medians stand for the run.
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "median") continue;
             if (auto it = r.counters.find("requests/s"); it != r.counters.end()) gRate[name] = it->second;
             if (auto it = r.counters.find("bytes_per_second"); it != r.counters.end()) gRate[name] = it->second;
+            if (auto it = r.counters.find("cpu_us/req"); it != r.counters.end()) gCpu[name] = it->second / 1e6;
         }
         ConsoleReporter::ReportRuns(runs);
     }
