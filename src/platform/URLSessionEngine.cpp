@@ -279,13 +279,14 @@ void URLSessionEngine::tearDownEasy(Transfer& t) {
         // next user resets every option before setting its own.
         // Only a handle whose transfer ran to its end is kept: one cut off
         // mid-way (cancelled, failed, paused) is not worth trusting to a reset.
-        if (t.easyClean && spareEasy_.size() < kSpareEasyHandles)
+        if (t.easyClean && !t.easyCookies && spareEasy_.size() < kSpareEasyHandles)
             spareEasy_.push_back(t.easy);
         else
             curl_easy_cleanup(t.easy);
     }
     t.easy = nullptr;
     t.easyClean = false;
+    t.easyCookies = false;
     t.inMulti = false;
     if (t.headerList) curl_slist_free_all(t.headerList);
     t.headerList = nullptr;
@@ -352,6 +353,9 @@ bool URLSessionEngine::configureEasy(Transfer& t) {
     if (r.HTTPShouldHandleCookies() && cookies_) {
         curl_easy_setopt(e, CURLOPT_SHARE, cookies_);
         curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
+        // A reset would lose the handle's pending cookie-file entry without
+        // freeing it, so such a handle is not kept for reuse.
+        t.easyCookies = true;
     }
     // Cellular access off: every socket is checked against the route it
     // takes, and no connection opened without that check is reused.
