@@ -1,9 +1,10 @@
 // URLSession against the curl command-line tool, side by side, over one local
 // HTTPS server (tests/peers/https/server.js):
-// - rounds of 1,000 small GETs with 32 in flight, cold and warm. Cold: a
+// - rounds of 1,000 small GETs with 10, 32, 100 or 1,000 in flight, cold and warm. Cold: a
 //   fresh session per round, as curl gets a fresh process per round. Warm:
 //   one session for all rounds, as one curl process fetches all of them
-//   (--parallel --parallel-max 32 over a URL range) reusing its connections.
+//   (--parallel --parallel-max <in flight> over a URL range) reusing its
+//   connections; curl takes at most 300 in flight.
 //   Each side also reports CPU time per request (user + system; curl's from
 //   its own rusage);
 // - a 1 GiB download, into memory handed to a delegate that drops it and into
@@ -44,7 +45,7 @@ namespace {
 
 constexpr int kRequests = 1000;
 constexpr int kRounds = 5;
-constexpr int kInFlight = 32;
+constexpr int kMaxInFlight = 1000;
 constexpr std::int64_t kGiB = 1ll << 30;
 
 std::string gDir;
@@ -167,6 +168,7 @@ public:
     std::mutex mutex;
     std::condition_variable cv;
     int done = 0;
+    int target = 0;  // the count waitFor waits for: only reaching it wakes the waiter
     std::int64_t bytes = 0;
     bool failed = false;
     std::shared_ptr<URLSession> session;  // for refilling the window
@@ -188,30 +190,34 @@ public:
         }
         // Refill first, so nothing runs for this round once the count is reached.
         if (next) next();
+        bool reached;
         {
             std::lock_guard lock(mutex);
             ++done;
             if (error) failed = true;
+            reached = done == target;
         }
-        cv.notify_all();
+        // The harness's own wake-ups stay out of the session's CPU figure.
+        if (reached) cv.notify_all();
     }
     void waitFor(int count) {
         std::unique_lock lock(mutex);
+        target = count;
         cv.wait(lock, [&] { return done >= count; });
     }
 };
 
-std::shared_ptr<URLSession> makeSession(const std::shared_ptr<Sink>& sink) {
+std::shared_ptr<URLSession> makeSession(const std::shared_ptr<Sink>& sink, int inFlight = 32) {
     auto config = URLSessionConfiguration::defaultSessionConfiguration();
-    config.setHTTPMaximumConnectionsPerHost(kInFlight);
+    config.setHTTPMaximumConnectionsPerHost(inFlight);
     return URLSession::sessionWithConfiguration(config, sink, nullptr);
 }
 
 void finishSession(const std::shared_ptr<URLSession>& session) { session->invalidateAndCancel(); }
 
-// One round of kRequests GETs, kInFlight at a time: each completion starts the next.
+// One round of kRequests GETs, `inFlight` at a time: each completion starts the next.
 void sessionRound(const std::shared_ptr<Sink>& sink, const std::shared_ptr<URLSession>& session,
-                  const URLRequest& request) {
+                  const URLRequest& request, int inFlight) {
     std::atomic<int> started{0};
     {
         std::lock_guard lock(sink->mutex);
@@ -220,7 +226,7 @@ void sessionRound(const std::shared_ptr<Sink>& sink, const std::shared_ptr<URLSe
             if (started.fetch_add(1) < kRequests) session->dataTaskWithRequest(request)->resume();
         };
     }
-    for (int i = 0; i < kInFlight; ++i) {
+    for (int i = 0; i < inFlight; ++i) {
         started.fetch_add(1);
         session->dataTaskWithRequest(request)->resume();
     }
@@ -229,7 +235,8 @@ void sessionRound(const std::shared_ptr<Sink>& sink, const std::shared_ptr<URLSe
     sink->onDone = nullptr;
 }
 
-void report(benchmark::State& state, const std::string& name, double requests, double cpu, double peak) {
+void report(benchmark::State& state, std::string name, double requests, double cpu, double peak) {
+    name += "/" + std::to_string(state.range(0));
     state.counters["requests/s"] = benchmark::Counter(requests, benchmark::Counter::kIsRate);
     state.counters["cpu_us/req"] = cpu / requests * 1e6;
     state.counters["peak_rss_MB"] = peak / 1e6;
@@ -245,8 +252,8 @@ void BM_Session_SmallGetsCold(benchmark::State& state) {
     const double cpu0 = selfCpu();
     for (auto _ : state) {
         auto sink = std::make_shared<Sink>();
-        auto session = makeSession(sink);
-        sessionRound(sink, session, request);
+        auto session = makeSession(sink, static_cast<int>(state.range(0)));
+        sessionRound(sink, session, request, static_cast<int>(state.range(0)));
         failed = failed || sink->failed;
         finishSession(session);
     }
@@ -257,20 +264,20 @@ void BM_Session_SmallGetsCold(benchmark::State& state) {
 // One session for every round, its connections kept alive between them.
 void BM_Session_SmallGetsWarm(benchmark::State& state) {
     auto sink = std::make_shared<Sink>();
-    auto session = makeSession(sink);
+    auto session = makeSession(sink, static_cast<int>(state.range(0)));
     URLRequest request(*URL::parse(gBase + "/small"));
     resetPeakMemory();
     const double startRss = currentMemory();
     const double cpu0 = selfCpu();
-    for (auto _ : state) sessionRound(sink, session, request);
+    for (auto _ : state) sessionRound(sink, session, request, static_cast<int>(state.range(0)));
     if (sink->failed) state.SkipWithError("a request failed");
     report(state, __func__, static_cast<double>(state.iterations()) * kRequests, selfCpu() - cpu0, peakMemory());
     state.counters["start_rss_MB"] = startRss / 1e6;
     finishSession(session);
 }
 
-std::vector<std::string> curlGets(int count) {
-    return {"curl", "-s", "--parallel", "--parallel-max", std::to_string(kInFlight), "--cacert", gCert,
+std::vector<std::string> curlGets(int count, std::int64_t inFlight) {
+    return {"curl", "-s", "--parallel", "--parallel-max", std::to_string(inFlight), "--cacert", gCert,
             gBase + "/small?i=[1-" + std::to_string(count) + "]"};
 }
 
@@ -279,7 +286,7 @@ void BM_Curl_SmallGetsCold(benchmark::State& state) {
     long rss = 0;
     double cpu = 0;
     for (auto _ : state) {
-        const ProcessResult r = runProcess(curlGets(kRequests));
+        const ProcessResult r = runProcess(curlGets(kRequests, state.range(0)));
         if (r.status != 0) state.SkipWithError("curl failed");
         rss = std::max(rss, r.peak);
         cpu += r.cpu;
@@ -291,7 +298,7 @@ void BM_Curl_SmallGetsCold(benchmark::State& state) {
 void BM_Curl_SmallGetsWarm(benchmark::State& state) {
     ProcessResult r;
     for (auto _ : state) {
-        r = runProcess(curlGets(kRounds * kRequests));
+        r = runProcess(curlGets(kRounds * kRequests, state.range(0)));
         if (r.status != 0) state.SkipWithError("curl failed");
     }
     report(state, __func__, static_cast<double>(state.iterations()) * kRounds * kRequests, r.cpu * static_cast<double>(state.iterations()),
@@ -355,10 +362,15 @@ void BM_Curl_1GiBToFile(benchmark::State& state) {
     state.counters["peak_rss_MB"] = static_cast<double>(rss) / 1e6;
 }
 
-BENCHMARK(BM_Session_SmallGetsCold)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseRealTime();
-BENCHMARK(BM_Curl_SmallGetsCold)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseRealTime();
-BENCHMARK(BM_Session_SmallGetsWarm)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseRealTime();
-BENCHMARK(BM_Curl_SmallGetsWarm)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+// Requests in flight; curl caps its own --parallel-max at 300.
+void inFlight(benchmark::internal::Benchmark* b) {
+    for (int n : {10, 32, 100, kMaxInFlight}) b->Arg(n);
+}
+
+BENCHMARK(BM_Session_SmallGetsCold)->Apply(inFlight)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseRealTime();
+BENCHMARK(BM_Curl_SmallGetsCold)->Apply(inFlight)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseRealTime();
+BENCHMARK(BM_Session_SmallGetsWarm)->Apply(inFlight)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseRealTime();
+BENCHMARK(BM_Curl_SmallGetsWarm)->Apply(inFlight)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_Session_1GiBToMemory)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_Curl_1GiBToDevNull)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_Session_1GiBToFile)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
@@ -370,9 +382,12 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& r : runs) {
             std::string name = r.benchmark_name();
-            name = name.substr(0, name.find('/'));
+            name = name.substr(0, name.find("/iterations"));  // keeps the in-flight argument
+            // With repetitions, the medians stand for the run.
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "median") continue;
             if (auto it = r.counters.find("requests/s"); it != r.counters.end()) gRate[name] = it->second;
             if (auto it = r.counters.find("bytes_per_second"); it != r.counters.end()) gRate[name] = it->second;
+            if (auto it = r.counters.find("cpu_us/req"); it != r.counters.end()) gCpu[name] = it->second / 1e6;
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -390,23 +405,26 @@ int main(int argc, char** argv) {
     Collector reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     stopServer();
-    auto ratio = [](const char* ours, const char* theirs, const char* what) {
+    auto ratio = [](const std::string& ours, const std::string& theirs, const std::string& what) {
         auto a = gRate.find(ours), b = gRate.find(theirs);
         if (a == gRate.end() || b == gRate.end() || b->second == 0) return;
-        std::printf("%-28s session %10.1f  curl %10.1f  ratio %.2f   peak RSS session %.1f MB, curl %.1f MB\n", what,
-                    a->second / (std::string(what).find("MB") != std::string::npos ? 1e6 : 1), 
-                    b->second / (std::string(what).find("MB") != std::string::npos ? 1e6 : 1), a->second / b->second,
+        const double unit = what.find("MB") != std::string::npos ? 1e6 : 1;
+        std::printf("%-44s session %10.1f  curl %10.1f  ratio %.2f   peak RSS session %.1f MB, curl %.1f MB\n",
+                    what.c_str(), a->second / unit, b->second / unit, a->second / b->second,
                     gMemory[ours] / 1e6, gMemory[theirs] / 1e6);
     };
     std::printf("\n");
-    ratio("BM_Session_SmallGetsCold", "BM_Curl_SmallGetsCold", "cold small GETs, requests/s");
-    ratio("BM_Session_SmallGetsWarm", "BM_Curl_SmallGetsWarm", "warm small GETs, requests/s");
-    for (const char* kind : {"Cold", "Warm"}) {
-        const std::string ours = std::string("BM_Session_SmallGets") + kind, theirs = std::string("BM_Curl_SmallGets") + kind;
-        if (gCpu.count(ours) && gCpu.count(theirs) && gCpu[theirs] > 0)
-            std::printf("%-28s session %8.1f us  curl %8.1f us  ratio %.2f\n",
-                        (std::string(kind) == "Cold" ? "cold CPU per request" : "warm CPU per request"),
-                        gCpu[ours] * 1e6, gCpu[theirs] * 1e6, gCpu[ours] / gCpu[theirs]);
+    for (int n : {10, 32, 100, kMaxInFlight}) {
+        const std::string arg = "/" + std::to_string(n), label = " (" + std::to_string(n) + " in flight)";
+        for (const char* kind : {"Cold", "Warm"}) {
+            const std::string ours = std::string("BM_Session_SmallGets") + kind + arg,
+                              theirs = std::string("BM_Curl_SmallGets") + kind + arg;
+            const std::string what = (std::string(kind) == "Cold" ? "cold" : "warm") + label;
+            ratio(ours, theirs, what + " small GETs, requests/s");
+            if (gCpu.count(ours) && gCpu.count(theirs) && gCpu[theirs] > 0)
+                std::printf("%-44s session %8.1f us  curl %8.1f us  ratio %.2f\n", (what + " CPU per request").c_str(),
+                            gCpu[ours] * 1e6, gCpu[theirs] * 1e6, gCpu[ours] / gCpu[theirs]);
+        }
     }
     ratio("BM_Session_1GiBToMemory", "BM_Curl_1GiBToDevNull", "1 GiB to memory, MB/s");
     ratio("BM_Session_1GiBToFile", "BM_Curl_1GiBToFile", "1 GiB to file, MB/s");

@@ -68,14 +68,31 @@ void OperationQueue::pumpLocked() {
     }
 }
 
-void OperationQueue::run(const std::shared_ptr<Operation>& op) {
-    op->start();
-    std::lock_guard lock(mutex_);
-    --running_;
-    auto it = std::find(runningOps_.begin(), runningOps_.end(), op);
-    if (it != runningOps_.end()) runningOps_.erase(it);
-    pumpLocked();
-    if (running_ == 0 && waiting_.empty()) idle_.notify_all();
+void OperationQueue::run(const std::shared_ptr<Operation>& first) {
+    std::shared_ptr<Operation> op = first;
+    for (;;) {
+        op->start();
+        std::lock_guard lock(mutex_);
+        --running_;
+        auto it = std::find(runningOps_.begin(), runningOps_.end(), op);
+        if (it != runningOps_.end()) runningOps_.erase(it);
+        // The thread that finished an operation goes on with the next one it
+        // may start, rather than handing each to the pool afresh: a queue
+        // kept busy costs one dispatch and one wake-up per busy stretch, not
+        // per operation. The main queue yields to its run loop each time.
+        if (!isMain_ && !suspended_ && !waiting_.empty() &&
+            (width_ < 0 || running_ < static_cast<std::size_t>(width_))) {
+            op = std::move(waiting_.front());
+            waiting_.pop_front();
+            ++running_;
+            runningOps_.push_back(op);
+            pumpLocked();
+            continue;
+        }
+        pumpLocked();
+        if (running_ == 0 && waiting_.empty()) idle_.notify_all();
+        return;
+    }
 }
 
 void OperationQueue::cancelAllOperations() {

@@ -24,6 +24,7 @@ URLSessionEngine::URLSessionEngine(URLSessionConfiguration configuration, std::s
 }
 
 URLSessionEngine::~URLSessionEngine() {
+    for (CURL* e : spareEasy_) curl_easy_cleanup(e);
     if (multi_) curl_multi_cleanup(multi_);
     // Every transfer's handle is gone by now; were one left, the store is
     // kept rather than freed under it.
@@ -59,11 +60,15 @@ void URLSessionEngine::setSessionDescription(std::optional<std::string> d) {
 }
 
 void URLSessionEngine::post(std::function<void()> command) {
+    bool wake;
     {
         std::lock_guard lock(mutex_);
+        // Only the first command of a batch wakes the thread: it takes the
+        // whole queue at once, and checks for more before it sleeps again.
+        wake = commands_.empty();
         commands_.push_back(std::move(command));
     }
-    curl_multi_wakeup(multi_);
+    if (wake) curl_multi_wakeup(multi_);
 }
 
 void URLSessionEngine::runCommands() {
@@ -269,9 +274,19 @@ void URLSessionEngine::startTransfer(Transfer& t) {
 void URLSessionEngine::tearDownEasy(Transfer& t) {
     if (t.easy) {
         if (t.inMulti) curl_multi_remove_handle(multi_, t.easy);
-        curl_easy_cleanup(t.easy);
+        // A handle keeps its buffers for the next transfer: making them anew
+        // for every request was a large part of a small request's cost. The
+        // next user resets every option before setting its own.
+        // Only a handle whose transfer ran to its end is kept: one cut off
+        // mid-way (cancelled, failed, paused) is not worth trusting to a reset.
+        if (t.easyClean && !t.easyCookies && spareEasy_.size() < kSpareEasyHandles)
+            spareEasy_.push_back(t.easy);
+        else
+            curl_easy_cleanup(t.easy);
     }
     t.easy = nullptr;
+    t.easyClean = false;
+    t.easyCookies = false;
     t.inMulti = false;
     if (t.headerList) curl_slist_free_all(t.headerList);
     t.headerList = nullptr;
@@ -281,7 +296,17 @@ void URLSessionEngine::tearDownEasy(Transfer& t) {
 
 bool URLSessionEngine::configureEasy(Transfer& t) {
     tearDownEasy(t);
-    CURL* e = curl_easy_init();
+    CURL* e = nullptr;
+    if (!spareEasy_.empty()) {
+        e = spareEasy_.back();
+        spareEasy_.pop_back();
+        curl_easy_reset(e);
+        // The reset leaves a handle in the session's cookie store; a request
+        // that does not handle cookies must not see them.
+        curl_easy_setopt(e, CURLOPT_SHARE, nullptr);
+    } else {
+        e = curl_easy_init();
+    }
     t.easy = e;
     t.status = 0;
     t.headers.clear();
@@ -305,9 +330,12 @@ bool URLSessionEngine::configureEasy(Transfer& t) {
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    // Buffers stay below malloc's mmap threshold: a fresh mapping per
-    // request costs more than bigger reads gain (TLS records are 16 KiB).
-    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 64L * 1024);
+    // curl makes both buffers afresh for every transfer. At one TLS record
+    // (16 KiB) each, a small request's buffers no longer leave the top of
+    // the heap free enough for malloc to trim it and fault it back in for the
+    // next request, and bulk transfers run as fast as with bigger ones.
+    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 16L * 1024);
+    curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, 16L * 1024);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, 0L);
     // Trust is decided by our verify callback (onVerify); curl must still ask
     // for verification so that a refusal ends the handshake.
@@ -325,6 +353,9 @@ bool URLSessionEngine::configureEasy(Transfer& t) {
     if (r.HTTPShouldHandleCookies() && cookies_) {
         curl_easy_setopt(e, CURLOPT_SHARE, cookies_);
         curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
+        // A reset would lose the handle's pending cookie-file entry without
+        // freeing it, so such a handle is not kept for reuse.
+        t.easyCookies = true;
     }
     // Cellular access off: every socket is checked against the route it
     // takes, and no connection opened without that check is reused.
@@ -511,6 +542,7 @@ void URLSessionEngine::deliverInvalidIfDone() {
 void URLSessionEngine::onCurlDone(Transfer& t, CURLcode result) {
     if (t.finished) return;
     t.curlDone = true;
+    t.easyClean = result == CURLE_OK && !t.paused;
     if (t.inMulti) {
         curl_multi_remove_handle(multi_, t.easy);
         t.inMulti = false;

@@ -146,6 +146,7 @@ private:
     std::map<std::uint64_t, std::unique_ptr<Transfer>> transfers_;
     std::set<std::uint64_t> backpressured_;
     std::set<std::uint64_t> flushing_;
+    std::vector<CURL*> spareEasy_;  // finished transfers' handles, for the next ones
     bool exit_ = false;
 };
 

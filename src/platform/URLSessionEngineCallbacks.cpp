@@ -131,6 +131,17 @@ void URLSessionEngine::announceResponse(Transfer& t) {
     });
 }
 
+// The room to set aside for a new chunk of received bytes. A full-sized
+// chunk is above malloc's mmap threshold, and a small answer paying for its
+// mapping and page faults costs more than the whole exchange; so a chunk
+// holds what the response still announces, or, of unknown length, grows with
+// what has come so far.
+static std::size_t chunkCapacity(std::int64_t expected, std::int64_t received) {
+    if (expected >= 0 && expected > received) return static_cast<std::size_t>(std::min<std::int64_t>(expected - received, kChunkSize));
+    if (expected >= 0) return kChunkSize;  // more than announced (a decoded body): no guess left
+    return static_cast<std::size_t>(std::clamp<std::int64_t>(received, kFirstChunkSize, kChunkSize));
+}
+
 void URLSessionEngine::deliverBody(Transfer& t, const char* data, std::size_t length) {
     if (length == 0) return;
     if (t.isDownload()) {
@@ -160,7 +171,7 @@ void URLSessionEngine::deliverBody(Transfer& t, const char* data, std::size_t le
         }
         return;
     }
-    t.task->bytesReceived_ += static_cast<std::int64_t>(length);
+    const std::int64_t before = t.task->bytesReceived_.fetch_add(static_cast<std::int64_t>(length));
     bool post = false;
     {
         std::lock_guard lock(t.pending->mutex);
@@ -172,7 +183,7 @@ void URLSessionEngine::deliverBody(Transfer& t, const char* data, std::size_t le
             } else {
                 chunks.emplace_back();
             }
-            chunks.back().reserve(std::max(length, kChunkSize));
+            chunks.back().reserve(std::max(length, chunkCapacity(t.task->bytesExpectedToReceive_.load(), before)));
         }
         // Same element type on both sides, so this is one memcpy.
         auto bytes = reinterpret_cast<const std::uint8_t*>(data);

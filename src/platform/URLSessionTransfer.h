@@ -26,11 +26,15 @@ constexpr std::int64_t kHighWater = 8 << 20;
 constexpr std::int64_t kLowWater = 2 << 20;
 // Small writes are gathered into chunks of about this size.
 constexpr std::size_t kChunkSize = 256 << 10;
+// The first chunk of a body of unknown length; later ones double up to kChunkSize.
+constexpr std::size_t kFirstChunkSize = 16 << 10;
 // Delivered chunks kept for reuse: allocating them afresh costs page faults.
 constexpr std::size_t kSpareChunks = 40;
 // Bytes of a redirect response's body kept in case it becomes the answer.
 constexpr std::size_t kHeldBodyLimit = 1 << 20;
 constexpr int kMaxRedirects = 16;
+// Finished transfers' curl handles kept for reuse.
+constexpr std::size_t kSpareEasyHandles = 32;
 
 inline void initCurlOnce() {
     static std::once_flag once;
@@ -101,6 +105,8 @@ struct URLSessionEngine::Transfer {
     curl_slist* connectToList = nullptr;  // CURLOPT_CONNECT_TO of the request's connect-to address
     char errorText[CURL_ERROR_SIZE] = {};
     bool inMulti = false;
+    bool easyClean = false;  // `easy` ran its transfer to the end and may serve another
+    bool easyCookies = false;  // `easy` was given the session's cookie store
     bool started = false;
     bool finished = false;
 

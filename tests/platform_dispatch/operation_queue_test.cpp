@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -113,6 +114,42 @@ TEST(OperationQueueTest, SuspendedQueueHoldsOperationsUntilResumed) {
     op->waitUntilFinished();
     q->waitUntilAllOperationsAreFinished();
     EXPECT_EQ(ran.load(), 1);
+}
+
+// A thread that finishes an operation goes on with the queue's next one; a
+// queue suspended, or narrowed to nothing, by a running operation must still
+// hold the rest until it is let go.
+TEST(OperationQueueTest, StoppedFromInsideARunningOperationHoldsTheRest) {
+    struct Case {
+        const char* name;
+        std::function<void(OperationQueue&)> stop, go;
+    };
+    const std::vector<Case> cases = {
+        {"suspended", [](OperationQueue& q) { q.setSuspended(true); }, [](OperationQueue& q) { q.setSuspended(false); }},
+        {"width 0", [](OperationQueue& q) { q.setMaxConcurrentOperationCount(0); },
+         [](OperationQueue& q) { q.setMaxConcurrentOperationCount(1); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto q = OperationQueue::create();
+        q->setMaxConcurrentOperationCount(1);
+        DispatchSemaphore gate(0);
+        std::atomic<int> ran{0};
+        q->addOperation([&] {
+            gate.wait();
+            c.stop(*q);
+            ++ran;
+        });
+        for (int i = 0; i < 3; ++i) q->addOperation([&] { ++ran; });
+        gate.signal();
+        for (int i = 0; i < 500 && ran.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        EXPECT_EQ(ran.load(), 1);
+        EXPECT_EQ(q->operationCount(), 3u);
+        c.go(*q);
+        q->waitUntilAllOperationsAreFinished();
+        EXPECT_EQ(ran.load(), 4);
+    }
 }
 
 TEST(OperationQueueTest, ZeroWidthHoldsUntilWidened) {
