@@ -28,6 +28,45 @@ inline void cpuRelax() {
 }
 }  // namespace
 
+void WorkerPool::SpinLock::lock() {
+    for (unsigned spins = 0;;) {
+        if (!locked_.exchange(true, std::memory_order_acquire)) return;
+        while (locked_.load(std::memory_order_relaxed)) {
+            // The holder may have been preempted: past a short spin, let it run.
+            if (++spins < 64)
+                cpuRelax();
+            else
+                std::this_thread::yield();
+        }
+    }
+}
+
+namespace {
+// Slots kept when the ring empties; anything larger came from a burst.
+constexpr std::size_t kKeptSlots = 4096;
+}  // namespace
+
+void WorkerPool::JobRing::push(PoolJob&& job) {
+    if (size_ == slots_.size()) {
+        std::vector<PoolJob> grown(std::max<std::size_t>(256, slots_.size() * 2));
+        for (std::size_t i = 0; i < size_; ++i) grown[i] = std::move(slots_[(head_ + i) & (slots_.size() - 1)]);
+        slots_.swap(grown);
+        head_ = 0;
+    }
+    slots_[(head_ + size_) & (slots_.size() - 1)] = std::move(job);
+    ++size_;
+}
+
+PoolJob WorkerPool::JobRing::pop() {
+    PoolJob job = std::move(slots_[head_]);
+    head_ = (head_ + 1) & (slots_.size() - 1);
+    if (--size_ == 0) {
+        head_ = 0;
+        if (slots_.size() > kKeptSlots) std::vector<PoolJob>().swap(slots_);
+    }
+    return job;
+}
+
 WorkerPool& WorkerPool::shared() {
     static WorkerPool* pool = new WorkerPool();  // never destroyed: workers may outlive static destruction
     return *pool;
@@ -35,12 +74,26 @@ WorkerPool& WorkerPool::shared() {
 
 WorkerPool::WorkerPool()
     : target_(std::max<std::size_t>(2, std::thread::hardware_concurrency())),
-      maxSpinners_(std::max<std::size_t>(1, target_ / 4)) {}
+      maxSpinners_(std::max<std::size_t>(1, target_ / 4)) {
+    shardCount_ = std::min<std::size_t>(target_, 8);
+    shards_ = std::make_unique<Shard[]>(shardCount_);
+}
+
+namespace {
+// Each thread's shard, handed out round robin on first use.
+std::size_t threadShard(std::size_t count) {
+    static std::atomic<std::size_t> next{0};
+    thread_local const std::size_t mine = next.fetch_add(1, std::memory_order_relaxed);
+    return mine % count;
+}
+}  // namespace
 
 void WorkerPool::submit(PoolJob job) {
     {
-        std::lock_guard lock(queueMutex_);
-        jobs_.push_back(std::move(job));
+        Shard& shard = shards_[threadShard(shardCount_)];
+        std::lock_guard lock(shard.lock);
+        shard.jobs.push(std::move(job));
+        shard.size.fetch_add(1, std::memory_order_relaxed);
     }
     // Counted only once the job is in the FIFO: a claim always finds one.
     pending_.fetch_add(1);
@@ -103,10 +156,20 @@ bool WorkerPool::tryClaim() {
 }
 
 void WorkerPool::takeClaimed(PoolJob& job) {
-    {
-        std::lock_guard lock(queueMutex_);
-        job = std::move(jobs_.front());
-        jobs_.pop_front();
+    // The claim guarantees a job in some shard; another claimer may take the
+    // one first seen, so go round until one is ours.
+    thread_local std::size_t cursor = 0;
+    for (std::size_t i = cursor++;; ++i) {
+        Shard& shard = shards_[i % shardCount_];
+        if (shard.size.load(std::memory_order_relaxed) == 0) {
+            if (i % shardCount_ == shardCount_ - 1) cpuRelax();
+            continue;
+        }
+        std::lock_guard lock(shard.lock);
+        if (shard.jobs.empty()) continue;
+        job = shard.jobs.pop();
+        shard.size.fetch_sub(1, std::memory_order_relaxed);
+        break;
     }
     // More waiting: make sure another worker comes for it, so the wake-ups
     // spread one after the other instead of one per submit.

@@ -7,7 +7,7 @@
 // beyond the core count leave after kIdleSeconds without work. The pool lives
 // for the whole process.
 //
-// Hand-off: a submitted job goes into one FIFO under a short lock and bumps
+// Hand-off: a submitted job goes into a FIFO under a short lock and bumps
 // `pending_`, the count of jobs nobody has claimed yet. Workers claim a job by
 // decrementing `pending_` before they take the lock, so only a worker that is
 // sure to find a job contends for it. A worker that runs out of jobs spins a
@@ -20,10 +20,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace pellix::platform {
 class DispatchQueue;
@@ -73,10 +73,42 @@ private:
     // Spins, then sleeps; false when this (surplus) thread should leave.
     bool awaitWork();
 
-    // The job FIFO.
-    alignas(64) std::mutex queueMutex_;
-    std::deque<PoolJob> jobs_;
-    // Jobs in `jobs_` that no worker has claimed yet.
+    // A lock for a few instructions of work: spins, then yields, instead of
+    // putting the waiter to sleep in the kernel as a contended mutex does.
+    class SpinLock {
+    public:
+        void lock();
+        void unlock() { locked_.store(false, std::memory_order_release); }
+
+    private:
+        std::atomic<bool> locked_{false};
+    };
+
+    // The job FIFO: a ring that grows by doubling, so a steady stream of jobs
+    // allocates nothing; past a burst it gives the memory back once empty.
+    class JobRing {
+    public:
+        void push(PoolJob&& job);
+        PoolJob pop();  // the ring is not empty
+        bool empty() const { return size_ == 0; }
+
+    private:
+        std::vector<PoolJob> slots_;
+        std::size_t head_ = 0, size_ = 0;
+    };
+
+    // The FIFO is split in shards so that producers on different threads do
+    // not all fight for one lock: a thread always queues into the same shard
+    // (so its own jobs start in order), workers take from every shard in
+    // turn (so no shard waits behind a busy one).
+    struct alignas(64) Shard {
+        SpinLock lock;
+        JobRing jobs;
+        std::atomic<std::size_t> size{0};  // a hint for takers, exact under `lock`
+    };
+    std::size_t shardCount_;
+    std::unique_ptr<Shard[]> shards_;
+    // Jobs in the shards that no worker has claimed yet.
     alignas(64) std::atomic<std::size_t> pending_{0};
 
     // Sleeping, waking and the thread accounting.
