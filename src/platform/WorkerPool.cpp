@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <thread>
+#include <utility>
 
 #include "platform/DispatchQueue.h"
 
@@ -41,28 +42,49 @@ void WorkerPool::SpinLock::lock() {
     }
 }
 
-namespace {
-// Slots kept when the ring empties; anything larger came from a burst.
-constexpr std::size_t kKeptSlots = 4096;
-}  // namespace
-
-void WorkerPool::JobRing::push(PoolJob&& job) {
-    if (size_ == slots_.size()) {
-        std::vector<PoolJob> grown(std::max<std::size_t>(256, slots_.size() * 2));
-        for (std::size_t i = 0; i < size_; ++i) grown[i] = std::move(slots_[(head_ + i) & (slots_.size() - 1)]);
-        slots_.swap(grown);
-        head_ = 0;
-    }
-    slots_[(head_ + size_) & (slots_.size() - 1)] = std::move(job);
-    ++size_;
+WorkerPool::JobFifo::~JobFifo() {
+    for (Chunk* list : {head_, spare_})
+        while (list) delete std::exchange(list, list->next);
 }
 
-PoolJob WorkerPool::JobRing::pop() {
-    PoolJob job = std::move(slots_[head_]);
-    head_ = (head_ + 1) & (slots_.size() - 1);
-    if (--size_ == 0) {
-        head_ = 0;
-        if (slots_.size() > kKeptSlots) std::vector<PoolJob>().swap(slots_);
+void WorkerPool::JobFifo::push(PoolJob&& job) {
+    if (!tail_ || tailIndex_ == kChunkSlots) {
+        Chunk* chunk = spare_;
+        if (chunk) {
+            spare_ = chunk->next;
+            --spareCount_;
+            chunk->next = nullptr;
+        } else {
+            chunk = new Chunk;
+        }
+        if (tail_)
+            tail_->next = chunk;
+        else
+            head_ = chunk;
+        tail_ = chunk;
+        tailIndex_ = 0;
+    }
+    tail_->slots[tailIndex_++] = std::move(job);
+}
+
+PoolJob WorkerPool::JobFifo::pop() {
+    PoolJob job = std::move(head_->slots[headIndex_++]);
+    if (headIndex_ == kChunkSlots || empty()) {
+        // Done with this chunk: the next one, or start over in this one.
+        Chunk* done = head_;
+        if (done == tail_) {
+            headIndex_ = tailIndex_ = 0;
+            return job;
+        }
+        head_ = done->next;
+        headIndex_ = 0;
+        if (spareCount_ < kSpareChunks) {
+            done->next = spare_;
+            spare_ = done;
+            ++spareCount_;
+        } else {
+            delete done;
+        }
     }
     return job;
 }

@@ -23,7 +23,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 namespace pellix::platform {
 class DispatchQueue;
@@ -84,17 +83,31 @@ private:
         std::atomic<bool> locked_{false};
     };
 
-    // The job FIFO: a ring that grows by doubling, so a steady stream of jobs
-    // allocates nothing; past a burst it gives the memory back once empty.
-    class JobRing {
+    // A FIFO of jobs in fixed-size chunks: a steady stream reuses a few
+    // spare chunks and allocates nothing; past a burst the chunks beyond the
+    // spares are given back as they empty. Nothing is moved when it grows.
+    class JobFifo {
     public:
+        JobFifo() = default;
+        JobFifo(const JobFifo&) = delete;
+        JobFifo& operator=(const JobFifo&) = delete;
+        ~JobFifo();
         void push(PoolJob&& job);
-        PoolJob pop();  // the ring is not empty
-        bool empty() const { return size_ == 0; }
+        PoolJob pop();  // the FIFO is not empty
+        bool empty() const { return head_ == tail_ && headIndex_ == tailIndex_; }
 
     private:
-        std::vector<PoolJob> slots_;
-        std::size_t head_ = 0, size_ = 0;
+        static constexpr std::size_t kChunkSlots = 128;
+        static constexpr std::size_t kSpareChunks = 4;
+        struct Chunk {
+            PoolJob slots[kChunkSlots];
+            Chunk* next = nullptr;
+        };
+        Chunk* head_ = nullptr;  // pop from head_->slots[headIndex_]
+        Chunk* tail_ = nullptr;  // push at tail_->slots[tailIndex_]
+        std::size_t headIndex_ = 0, tailIndex_ = 0;
+        Chunk* spare_ = nullptr;
+        std::size_t spareCount_ = 0;
     };
 
     // The FIFO is split in shards so that producers on different threads do
@@ -103,7 +116,7 @@ private:
     // turn (so no shard waits behind a busy one).
     struct alignas(64) Shard {
         SpinLock lock;
-        JobRing jobs;
+        JobFifo jobs;
         std::atomic<std::size_t> size{0};  // a hint for takers, exact under `lock`
     };
     std::size_t shardCount_;
