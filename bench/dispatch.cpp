@@ -1,9 +1,20 @@
-// Dispatch throughput: how fast blocks go through serial and concurrent
-// queues, and what scheduling and firing timers costs.
+// Dispatch throughput: how fast blocks go through serial, concurrent and
+// global queues, how long an idle pool takes to start a block, and what
+// scheduling and firing timers costs.
+//
+// Two throughput figures per queue kind:
+// - BM_Async<Kind>: every block goes through a DispatchGroup (enter/leave per
+//   block), as the library's callers mostly do;
+// - BM_Queue<Kind>: the queue alone; each block counts an atomic down and the
+//   last one signals a semaphore the producer waits on. With Threads(8) eight
+//   producers feed the same queue, each waiting for its own batch.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform/DispatchGroup.h"
@@ -39,6 +50,71 @@ BENCHMARK(BM_AsyncConcurrent)->UseRealTime();
 
 void BM_AsyncGlobal(benchmark::State& state) { asyncBatch(state, DispatchQueue::global()); }
 BENCHMARK(BM_AsyncGlobal)->UseRealTime();
+
+// The queue alone: no group around the blocks.
+void queueBatch(benchmark::State& state, const std::shared_ptr<DispatchQueue>& q) {
+    std::atomic<int> remaining{0};
+    DispatchSemaphore done(0);
+    for (auto _ : state) {
+        remaining.store(kBatch, std::memory_order_relaxed);
+        for (int i = 0; i < kBatch; ++i)
+            q->async([&remaining, &done] {
+                if (remaining.fetch_sub(1, std::memory_order_acq_rel) == 1) done.signal();
+            });
+        done.wait();
+    }
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+
+void BM_QueueSerial(benchmark::State& state) {
+    static auto q = DispatchQueue::serial("bench.queue.serial");
+    queueBatch(state, q);
+}
+BENCHMARK(BM_QueueSerial)->Threads(1)->UseRealTime();
+
+void BM_QueueConcurrent(benchmark::State& state) {
+    static auto q = DispatchQueue::concurrent("bench.queue.concurrent");
+    queueBatch(state, q);
+}
+BENCHMARK(BM_QueueConcurrent)->Threads(1)->Threads(8)->UseRealTime();
+
+void BM_QueueGlobal(benchmark::State& state) { queueBatch(state, DispatchQueue::global()); }
+BENCHMARK(BM_QueueGlobal)->Threads(1)->Threads(8)->UseRealTime();
+
+// From `async` to the block starting, on an idle pool: each sample waits
+// until the workers have gone back to sleep before queueing the next block.
+void startLatency(benchmark::State& state, const std::shared_ptr<DispatchQueue>& q) {
+    using Clock = std::chrono::steady_clock;
+    std::vector<double> micros;
+    DispatchSemaphore started(0);
+    Clock::time_point begin, began;
+    for (auto _ : state) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        begin = Clock::now();
+        q->async([&began, &started] {
+            began = Clock::now();
+            started.signal();
+        });
+        started.wait();
+        micros.push_back(std::chrono::duration<double, std::micro>(began - begin).count());
+    }
+    std::sort(micros.begin(), micros.end());
+    const auto at = [&micros](double f) {
+        return micros.empty() ? 0.0 : micros[std::min(micros.size() - 1, static_cast<std::size_t>(f * micros.size()))];
+    };
+    state.counters["p50_us"] = at(0.50);
+    state.counters["p99_us"] = at(0.99);
+    state.counters["max_us"] = micros.empty() ? 0.0 : micros.back();
+}
+
+void BM_StartLatencyGlobal(benchmark::State& state) { startLatency(state, DispatchQueue::global()); }
+BENCHMARK(BM_StartLatencyGlobal)->Iterations(2000)->UseRealTime();
+
+void BM_StartLatencyConcurrent(benchmark::State& state) {
+    static auto q = DispatchQueue::concurrent("bench.latency.concurrent");
+    startLatency(state, q);
+}
+BENCHMARK(BM_StartLatencyConcurrent)->Iterations(2000)->UseRealTime();
 
 // Several producer threads feeding one serial queue.
 void BM_AsyncSerialContended(benchmark::State& state) {

@@ -14,6 +14,7 @@
 // Thread-safety: all members from any thread.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -51,7 +52,10 @@ private:
     DispatchGroup() = default;
     mutable std::mutex mutex_;
     std::condition_variable cv_;
-    std::int64_t count_ = 0;
+    // Changes lock-free except when it reaches zero, which happens only under
+    // `mutex_`: waiters and notify registrations see zero consistently, and
+    // the leaver is done with the group once it lets go of the lock.
+    std::atomic<std::int64_t> count_{0};
     std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> notifies_;
 };
 

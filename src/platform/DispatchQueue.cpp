@@ -1,6 +1,8 @@
 #include "platform/DispatchQueue.h"
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <exception>
@@ -71,12 +73,19 @@ struct DispatchQueue::State {
         std::shared_ptr<SyncTurn> turn;  // set for a sync caller
     };
 
+    // Concurrent queues: the number of blocks in flight (low bits) and
+    // kSlow, set while anything waits in `items` or a barrier runs. A block
+    // that finds kSlow clear starts at once without the queue's lock; the bit
+    // changes only under `mutex`.
+    static constexpr std::uint64_t kSlow = std::uint64_t{1} << 63;
+    static constexpr std::uint64_t kCount = kSlow - 1;
+    std::atomic<std::uint64_t> gate{0};
+
     mutable std::mutex mutex;
     std::deque<Item> items;
     // Serial: a drainer is scheduled or a sync caller holds the queue.
     bool busy = false;
-    // Concurrent: blocks in flight, and whether a barrier runs.
-    std::size_t running = 0;
+    // Concurrent: a barrier runs.
     bool barrierRunning = false;
 
     mutable std::mutex specificMutex;
@@ -88,8 +97,26 @@ namespace {
 // The queue machinery, kept out of the header.
 struct Engine {
     using State = DispatchQueue::State;
+    using Kind = DispatchQueue::Kind;
+
+    // ---- global ----
+    static void runGlobalJob(detail::PoolJob& job) {
+        HeldFrame frame(job.queue);
+        runLogged(*job.queue, job.block);
+    }
 
     // ---- serial ----
+    static void submitDrain(std::shared_ptr<DispatchQueue> q, State& s) {
+        detail::PoolJob job;
+        job.run = runSerialJob;
+        job.queue = q.get();
+        job.context = &s;
+        job.keep = std::move(q);
+        detail::WorkerPool::shared().submit(std::move(job));
+    }
+
+    static void runSerialJob(detail::PoolJob& job) { serialDrain(job.keep, *static_cast<State*>(job.context)); }
+
     static void serialDrain(const std::shared_ptr<DispatchQueue>& q, State& s) {
         for (int n = 0; n < kDrainBatch; ++n) {
             State::Item item;
@@ -110,13 +137,13 @@ struct Engine {
             HeldFrame frame(q.get());
             runLogged(*q, item.block);
         }
-        detail::WorkerPool::shared().submit([q, &s] { serialDrain(q, s); });
+        submitDrain(q, s);
     }
 
-    static void serialScheduleLocked(const std::shared_ptr<DispatchQueue>& q, State& s) {
+    static void serialScheduleLocked(DispatchQueue& q, State& s) {
         if (s.busy) return;
         s.busy = true;
-        detail::WorkerPool::shared().submit([q, &s] { serialDrain(q, s); });
+        submitDrain(q.shared_from_this(), s);
     }
 
     static void serialRelease(const std::shared_ptr<DispatchQueue>& q, State& s) {
@@ -125,68 +152,113 @@ struct Engine {
             s.busy = false;
             return;
         }
-        detail::WorkerPool::shared().submit([q, &s] { serialDrain(q, s); });
+        submitDrain(q, s);
     }
 
     // ---- concurrent ----
+    static void submitConcurrent(std::shared_ptr<DispatchQueue> q, State& s, DispatchQueue::Block block, bool barrier) {
+        detail::PoolJob job;
+        job.run = runConcurrentJob;
+        job.queue = q.get();
+        job.context = &s;
+        job.keep = std::move(q);
+        job.block = std::move(block);
+        job.barrier = barrier;
+        detail::WorkerPool::shared().submit(std::move(job));
+    }
+
+    static void runConcurrentJob(detail::PoolJob& job) {
+        {
+            HeldFrame frame(job.queue);
+            runLogged(*job.queue, job.block);
+        }
+        concurrentDone(job.keep, *static_cast<State*>(job.context), job.barrier);
+    }
+
+    // Counts one more block in flight unless the queue is on its slow path.
+    static bool tryEnterFast(State& s) {
+        std::uint64_t g = s.gate.load(std::memory_order_acquire);
+        while (!(g & State::kSlow))
+            if (s.gate.compare_exchange_weak(g, g + 1, std::memory_order_acq_rel, std::memory_order_acquire))
+                return true;
+        return false;
+    }
+
     static void concurrentPumpLocked(const std::shared_ptr<DispatchQueue>& q, State& s) {
         while (!s.items.empty() && !s.barrierRunning) {
             State::Item& front = s.items.front();
-            const bool barrier = front.barrier && q->kind() == DispatchQueue::Kind::Concurrent;
+            const bool barrier = front.barrier;
             if (barrier) {
-                if (s.running > 0) return;
+                // Wait for the blocks in flight; the last one to finish pumps again.
+                if ((s.gate.load(std::memory_order_acquire) & State::kCount) != 0) return;
                 s.barrierRunning = true;
             } else {
-                ++s.running;
+                s.gate.fetch_add(1, std::memory_order_relaxed);
             }
             State::Item item = std::move(front);
             s.items.pop_front();
-            if (item.turn) {
+            if (item.turn)
                 item.turn->grant();
-            } else {
-                detail::WorkerPool::shared().submit([q, &s, barrier, block = std::move(item.block)] {
-                    {
-                        HeldFrame frame(q.get());
-                        runLogged(*q, block);
-                    }
-                    concurrentDone(q, s, barrier);
-                });
-            }
+            else
+                submitConcurrent(q, s, std::move(item.block), barrier);
             if (barrier) return;
         }
+        if (s.items.empty() && !s.barrierRunning) s.gate.fetch_and(~State::kSlow, std::memory_order_release);
     }
 
     static void concurrentDone(const std::shared_ptr<DispatchQueue>& q, State& s, bool barrier) {
+        if (!barrier) {
+            const std::uint64_t before = s.gate.fetch_sub(1, std::memory_order_acq_rel);
+            // Only the last block out in front of a waiting barrier has more to do.
+            if (!(before & State::kSlow) || (before & State::kCount) != 1) return;
+        }
         std::lock_guard lock(s.mutex);
-        if (barrier)
-            s.barrierRunning = false;
-        else
-            --s.running;
+        if (barrier) s.barrierRunning = false;
         concurrentPumpLocked(q, s);
     }
 
-    static void submit(const std::shared_ptr<DispatchQueue>& q, State& s, DispatchQueue::Block block, bool barrier) {
-        if (q->kind() == DispatchQueue::Kind::Main) {
-            RunLoop::main()->perform([q, block = std::move(block)] {
+    static void concurrentQueueLocked(DispatchQueue& q, State& s, State::Item item) {
+        s.items.push_back(std::move(item));
+        s.gate.fetch_or(State::kSlow, std::memory_order_acq_rel);
+        concurrentPumpLocked(q.shared_from_this(), s);
+    }
+
+    // ---- any queue ----
+    static void submit(DispatchQueue& q, State& s, DispatchQueue::Block block, bool barrier) {
+        switch (q.kind()) {
+        case Kind::Main:
+            RunLoop::main()->perform([q = q.shared_from_this(), block = std::move(block)] {
                 HeldFrame frame(q.get());
                 runLogged(*q, block);
             });
             return;
-        }
-        if (q->kind() == DispatchQueue::Kind::Global) {
-            // No barriers and no width: straight to the pool.
-            detail::WorkerPool::shared().submit([q, block = std::move(block)] {
-                HeldFrame frame(q.get());
-                runLogged(*q, block);
-            });
+        case Kind::Global: {
+            // No barriers and no width: straight to the pool. Global queues
+            // live for ever, so the job holds no reference.
+            detail::PoolJob job;
+            job.run = runGlobalJob;
+            job.queue = &q;
+            job.block = std::move(block);
+            detail::WorkerPool::shared().submit(std::move(job));
             return;
         }
-        std::lock_guard lock(s.mutex);
-        s.items.push_back(State::Item{std::move(block), barrier, nullptr});
-        if (q->kind() == DispatchQueue::Kind::Serial)
+        case Kind::Concurrent:
+            if (!barrier && tryEnterFast(s)) {
+                submitConcurrent(q.shared_from_this(), s, std::move(block), false);
+                return;
+            }
+            {
+                std::lock_guard lock(s.mutex);
+                concurrentQueueLocked(q, s, State::Item{std::move(block), barrier, nullptr});
+            }
+            return;
+        case Kind::Serial: {
+            std::lock_guard lock(s.mutex);
+            s.items.push_back(State::Item{std::move(block), false, nullptr});
             serialScheduleLocked(q, s);
-        else
-            concurrentPumpLocked(q, s);
+            return;
+        }
+        }
     }
 
     static void syncMain(const std::shared_ptr<DispatchQueue>& q, const DispatchQueue::Block& block) {
@@ -218,26 +290,38 @@ struct Engine {
         if (done->error) std::rethrow_exception(done->error);
     }
 
-    static void sync(const std::shared_ptr<DispatchQueue>& q, State& s, const DispatchQueue::Block& block,
-                     bool barrier) {
-        if (q->isCurrent()) {
-            // Re-entrant: this thread already holds the queue.
-            HeldFrame frame(q.get());
+    static void sync(DispatchQueue& q, State& s, const DispatchQueue::Block& block, bool barrier) {
+        if (q.isCurrent() || q.kind() == Kind::Global) {
+            // Re-entrant (this thread already holds the queue), or a global
+            // queue, where there is nothing to wait for: run it here.
+            HeldFrame frame(&q);
             block();
             return;
         }
-        if (q->kind() == DispatchQueue::Kind::Main) {
-            syncMain(q, block);
+        if (q.kind() == Kind::Main) {
+            syncMain(q.shared_from_this(), block);
             return;
         }
-        if (q->kind() == DispatchQueue::Kind::Global) {
-            // Nothing to wait for on a global queue: run it here.
-            HeldFrame frame(q.get());
+        const bool serial = q.kind() == Kind::Serial;
+        const bool realBarrier = barrier && !serial;
+        const std::shared_ptr<DispatchQueue> self = q.shared_from_this();
+        struct Release {
+            const std::shared_ptr<DispatchQueue>& q;
+            State& s;
+            bool serial, barrier;
+            ~Release() {
+                if (serial)
+                    serialRelease(q, s);
+                else
+                    concurrentDone(q, s, barrier);
+            }
+        };
+        if (!serial && !realBarrier && tryEnterFast(s)) {
+            Release release{self, s, false, false};
+            HeldFrame frame(&q);
             block();
             return;
         }
-        const bool serial = q->kind() == DispatchQueue::Kind::Serial;
-        const bool realBarrier = barrier && q->kind() == DispatchQueue::Kind::Concurrent;
         auto turn = std::make_shared<SyncTurn>();
         {
             std::lock_guard lock(s.mutex);
@@ -250,23 +334,12 @@ struct Engine {
                     serialScheduleLocked(q, s);
                 }
             } else {
-                s.items.push_back(State::Item{nullptr, realBarrier, turn});
-                concurrentPumpLocked(q, s);
+                concurrentQueueLocked(q, s, State::Item{nullptr, realBarrier, turn});
             }
         }
         turn->await();
-        struct Release {
-            const std::shared_ptr<DispatchQueue>& q;
-            State& s;
-            bool serial, barrier;
-            ~Release() {
-                if (serial)
-                    serialRelease(q, s);
-                else
-                    concurrentDone(q, s, barrier);
-            }
-        } release{q, s, serial, realBarrier};
-        HeldFrame frame(q.get());
+        Release release{self, s, serial, realBarrier};
+        HeldFrame frame(&q);
         block();
     }
 };
@@ -302,13 +375,13 @@ std::shared_ptr<DispatchQueue> DispatchQueue::concurrent(std::string label) {
     return std::shared_ptr<DispatchQueue>(new DispatchQueue(Kind::Concurrent, std::move(label)));
 }
 
-void DispatchQueue::async(Block block) { Engine::submit(shared_from_this(), *state_, std::move(block), false); }
+void DispatchQueue::async(Block block) { Engine::submit(*this, *state_, std::move(block), false); }
 
-void DispatchQueue::asyncBarrier(Block block) { Engine::submit(shared_from_this(), *state_, std::move(block), true); }
+void DispatchQueue::asyncBarrier(Block block) { Engine::submit(*this, *state_, std::move(block), true); }
 
-void DispatchQueue::sync(const Block& block) { Engine::sync(shared_from_this(), *state_, block, false); }
+void DispatchQueue::sync(const Block& block) { Engine::sync(*this, *state_, block, false); }
 
-void DispatchQueue::syncBarrier(const Block& block) { Engine::sync(shared_from_this(), *state_, block, true); }
+void DispatchQueue::syncBarrier(const Block& block) { Engine::sync(*this, *state_, block, true); }
 
 void DispatchQueue::after(Clock::Duration delay, Block block) {
     auto self = shared_from_this();
