@@ -8,33 +8,11 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/JSON.h"
+#include "../tests/support/JsonReference.h"
 
 using namespace pellix::platform;
 
-namespace {
-
-Value fromReference(const nlohmann::json& j) {
-    switch (j.type()) {
-    case nlohmann::json::value_t::boolean: return Value(j.get<bool>());
-    case nlohmann::json::value_t::number_integer: return Value(j.get<std::int64_t>());
-    case nlohmann::json::value_t::number_unsigned: return Value(j.get<std::uint64_t>());
-    case nlohmann::json::value_t::number_float: return Value(j.get<double>());
-    case nlohmann::json::value_t::string: return Value(j.get<std::string>());
-    case nlohmann::json::value_t::array: {
-        Array a;
-        for (const auto& e : j) a.push_back(fromReference(e));
-        return a;
-    }
-    case nlohmann::json::value_t::object: {
-        Dictionary d;
-        for (const auto& [k, v] : j.items()) d.set(k, fromReference(v));
-        return d;
-    }
-    default: return Value();
-    }
-}
-
-}  // namespace
+using pellix::test::fromReference;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/JSON.h"
+#include "support/JsonReference.h"
 
 using namespace pellix::platform;
 
@@ -209,29 +210,7 @@ TEST(JSON, WriterRefusesValuesJSONCannotHold) {
 
 namespace {
 
-// The same document as a Value, from nlohmann's own DOM reader: the reader
-// under test must accept exactly what it accepts, with the same values.
-Value fromReference(const nlohmann::json& j) {
-    switch (j.type()) {
-    case nlohmann::json::value_t::null: return Value();
-    case nlohmann::json::value_t::boolean: return Value(j.get<bool>());
-    case nlohmann::json::value_t::number_integer: return Value(j.get<std::int64_t>());
-    case nlohmann::json::value_t::number_unsigned: return Value(j.get<std::uint64_t>());
-    case nlohmann::json::value_t::number_float: return Value(j.get<double>());
-    case nlohmann::json::value_t::string: return Value(j.get<std::string>());
-    case nlohmann::json::value_t::array: {
-        Array a;
-        for (const auto& e : j) a.push_back(fromReference(e));
-        return a;
-    }
-    case nlohmann::json::value_t::object: {
-        Dictionary d;
-        for (const auto& [k, v] : j.items()) d.set(k, fromReference(v));
-        return d;
-    }
-    default: return Value("unexpected");
-    }
-}
+using pellix::test::fromReference;
 
 void expectSameAsReference(const std::string& text) {
     SCOPED_TRACE(testing::Message() << "text: " << testing::PrintToString(text));

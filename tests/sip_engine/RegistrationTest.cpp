@@ -22,6 +22,26 @@ std::set<std::string> udpSocketsOnPort(int port) {
     return out;
 }
 
+// The REGISTERs in a registrar's log belong to one registration: the same
+// Call-ID throughout and a new, larger CSeq for each request.
+void expectOneRegistration(const std::string& log, std::size_t requests) {
+    std::vector<std::string> callIds, cseqs;
+    for (std::size_t at = 0; (at = log.find("REGISTER sip:", at)) != std::string::npos; ++at) {
+        auto field = [&](const std::string& name) {
+            auto p = log.find("\n" + name + ":", at);
+            auto e = log.find('\n', p + 1);
+            return p == std::string::npos ? std::string() : log.substr(p + name.size() + 2, e - p - name.size() - 2);
+        };
+        callIds.push_back(field("Call-ID"));
+        cseqs.push_back(field("CSeq"));
+    }
+    ASSERT_EQ(callIds.size(), requests) << log;
+    for (std::size_t i = 1; i < callIds.size(); ++i) {
+        EXPECT_EQ(callIds[i], callIds[0]) << i;
+        EXPECT_LT(std::stol(cseqs[i - 1]), std::stol(cseqs[i])) << cseqs[i - 1] << " / " << cseqs[i];
+    }
+}
+
 // What the call manager does on a registration failure with 503.
 struct ResetOn503 : client::RegistrationObserver {
     explicit ResetOn503(client::SipEngine* e) : engine(e) {}
@@ -118,22 +138,7 @@ TEST(SipRegistration, RegisteringAgainAfterRefusedCredentialsGoesOnWithTheSameRe
     engine->GetRegistrationManager()->Unregister(profile);
     ASSERT_TRUE(engine.pumpUntil([&] { return rec.has("cleared"); })) << registrar->messages();
     EXPECT_EQ(registrar->wait(), 0) << registrar->errors();
-    const std::string log = registrar->messages();
-    std::vector<std::string> callIds, cseqs;
-    for (std::size_t at = 0; (at = log.find("REGISTER sip:", at)) != std::string::npos; ++at) {
-        auto field = [&](const std::string& name) {
-            auto p = log.find("\n" + name + ":", at);
-            auto e = log.find('\n', p + 1);
-            return p == std::string::npos ? std::string() : log.substr(p + name.size() + 2, e - p - name.size() - 2);
-        };
-        callIds.push_back(field("Call-ID"));
-        cseqs.push_back(field("CSeq"));
-    }
-    ASSERT_EQ(callIds.size(), 5u) << log;
-    for (std::size_t i = 1; i < callIds.size(); ++i) {
-        EXPECT_EQ(callIds[i], callIds[0]) << i;
-        EXPECT_LT(std::stol(cseqs[i - 1]), std::stol(cseqs[i])) << cseqs[i - 1] << " / " << cseqs[i];
-    }
+    expectOneRegistration(registrar->messages(), 5);
 }
 
 TEST(SipRegistration, UnavailableRegistrarRebuildsTheTransportAndTheNextRegisterSucceeds) {
@@ -158,22 +163,7 @@ TEST(SipRegistration, UnavailableRegistrarRebuildsTheTransportAndTheNextRegister
     ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("cleared"); })) << registrar->messages();
     EXPECT_EQ(registrar->wait(), 0) << registrar->errors();
     // Same registration, later request: the Call-ID stays, the CSeq grows.
-    const std::string log = registrar->messages();
-    std::vector<std::string> callIds, cseqs;
-    for (std::size_t at = 0; (at = log.find("REGISTER sip:", at)) != std::string::npos; ++at) {
-        auto field = [&](const std::string& name) {
-            auto p = log.find("\n" + name + ":", at);
-            auto e = log.find('\n', p + 1);
-            return p == std::string::npos ? std::string() : log.substr(p + name.size() + 2, e - p - name.size() - 2);
-        };
-        callIds.push_back(field("Call-ID"));
-        cseqs.push_back(field("CSeq"));
-    }
-    ASSERT_EQ(callIds.size(), 3u) << log;
-    EXPECT_EQ(callIds[0], callIds[1]);
-    EXPECT_EQ(callIds[1], callIds[2]);
-    EXPECT_LT(std::stol(cseqs[0]), std::stol(cseqs[1])) << cseqs[0] << " / " << cseqs[1];
-    EXPECT_LT(std::stol(cseqs[1]), std::stol(cseqs[2])) << cseqs[1] << " / " << cseqs[2];
+    expectOneRegistration(registrar->messages(), 3);
 }
 
 TEST(SipRegistration, RebuildWhileTheNetworkIsDownRegistersWhenItComesBack) {
@@ -263,22 +253,7 @@ TEST(SipRegistration, ShortRegistrationIsRefreshedBeforeItRunsOut) {
     ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("cleared"); })) << registrar->messages();
     EXPECT_EQ(registrar->wait(), 0) << registrar->errors();
     // One registration throughout: same Call-ID, a new CSeq for each request.
-    const std::string log = registrar->messages();
-    std::vector<std::string> callIds, cseqs;
-    for (std::size_t at = 0; (at = log.find("REGISTER sip:", at)) != std::string::npos; ++at) {
-        auto field = [&](const std::string& name) {
-            auto p = log.find("\n" + name + ":", at);
-            auto e = log.find('\n', p + 1);
-            return p == std::string::npos ? std::string() : log.substr(p + name.size() + 2, e - p - name.size() - 2);
-        };
-        callIds.push_back(field("Call-ID"));
-        cseqs.push_back(field("CSeq"));
-    }
-    ASSERT_EQ(callIds.size(), 3u) << log;
-    EXPECT_EQ(callIds[0], callIds[1]);
-    EXPECT_EQ(callIds[1], callIds[2]);
-    EXPECT_LT(std::stol(cseqs[0]), std::stol(cseqs[1]));
-    EXPECT_LT(std::stol(cseqs[1]), std::stol(cseqs[2]));
+    expectOneRegistration(registrar->messages(), 3);
 }
 
 TEST(SipRegistration, RegistrarThatNeverAnswersFailsWithATimeOutAndNothingHangs) {
