@@ -122,6 +122,7 @@ std::optional<Dictionary> HOSXMLDictionaryParser::dictionaryWithParser(platform:
     depth_ = 0;
     text_.clear();
     sizeHints_.clear();
+    for (Open& o : stack_) o.hintForKey = nullptr;
     return result;
 }
 
@@ -161,7 +162,11 @@ HOSXMLDictionaryParser::Open& HOSXMLDictionaryParser::push(Dictionary* node, con
 void HOSXMLDictionaryParser::reserveLikeLast(Open& open, Dictionary& node) {
     // Capped, so one odd node cannot make every later one of its name large.
     constexpr std::size_t kMaxHint = 64;
-    std::size_t& hint = sizeHints_.try_emplace(open.key, 0).first->second;
+    if (!open.hintForKey || open.hintKey != open.key) {
+        open.hintForKey = &sizeHints_.try_emplace(open.key, 0).first->second;
+        open.hintKey.assign(open.key);
+    }
+    std::size_t& hint = *open.hintForKey;
     if (hint > node.size()) node.reserve(std::min(hint, kMaxHint));
     open.sizeHint = &hint;
 }
@@ -325,7 +330,7 @@ void HOSXMLDictionaryParser::didEndElement(platform::XMLParser&, const std::stri
             // without the moves through attach(), under the key the entry is
             // done with.
             if (!alwaysUseArrays() && !parent.find(leaf.key))
-                parent.append(std::move(leaf.key), Value(std::move(text)));
+                parent.emplace(std::move(leaf.key), std::move(text));
             else
                 attach(parent, leaf.key, Value(std::move(text)));
             --depth_;

@@ -141,6 +141,11 @@ private:
         // Where this node's entry count is remembered for the next node of
         // its name (null for a pending leaf).
         std::size_t* sizeHint = nullptr;
+        // The sizeHints_ entry last looked up from this slot and the name it
+        // is for: the same depth mostly opens nodes of the same name, so the
+        // hash look-up is skipped while the name repeats.
+        std::string hintKey;
+        std::size_t* hintForKey = nullptr;
     };
     platform::Value* attach(platform::Dictionary& parent, const std::string& name, platform::Value value);
     void materialize(std::size_t index);

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -44,6 +45,9 @@ public:
     // Appends without looking for an existing key (for readers that already
     // know the key is new, so building a large dictionary stays linear).
     void append(std::string key, Value value);
+    // The same, building the value in place from `args` (a Value constructor's).
+    template <typename... Args>
+    Value& emplace(std::string key, Args&&... args);
     // Room for `count` entries in all, so that many appends allocate once.
     void reserve(std::size_t count);
     // Inserts a null when absent.
@@ -158,6 +162,13 @@ private:
 };
 
 inline void Dictionary::clear() { entries_.clear(); }
+template <typename... Args>
+Value& Dictionary::emplace(std::string key, Args&&... args) {
+    return entries_
+        .emplace_back(std::piecewise_construct, std::forward_as_tuple(std::move(key)),
+                      std::forward_as_tuple(std::forward<Args>(args)...))
+        .second;
+}
 inline void Dictionary::reserve(std::size_t count) { entries_.reserve(count); }
 inline std::size_t Dictionary::size() const { return entries_.size(); }
 inline bool Dictionary::empty() const { return entries_.empty(); }
