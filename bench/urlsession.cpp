@@ -6,7 +6,7 @@
 //   (--parallel --parallel-max <in flight> over a URL range) reusing its
 //   connections. The tool takes at most 300 in flight, so at 1,000 it opens
 //   fewer connections than the session; the same rounds also run through
-//   bench_curl_multi_gets (reference/curl_multi_gets.cpp), libcurl's multi
+//   curl_multi_gets_reference (reference/curl_multi_gets.cpp), libcurl's multi
 //   interface with the whole window in flight and the tool's TLS settings,
 //   started as a child process like the tool. Its rows are the reference
 //   where the tool's cap makes it unlike the session.

@@ -11,7 +11,7 @@
 // a child process of the benchmark so that its CPU time and resident memory
 // are measured the same way as the tool's.
 //
-//   bench_curl_multi_gets <url> <ca-file> <requests per round> <in flight> <rounds>
+//   curl_multi_gets_reference <url> <ca-file> <requests per round> <in flight> <rounds>
 //
 // Rounds run one after another over the same multi handle, so the second and
 // later rounds reuse the first round's connections. Exits 0 when every
