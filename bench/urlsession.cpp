@@ -4,7 +4,12 @@
 //   fresh session per round, as curl gets a fresh process per round. Warm:
 //   one session for all rounds, as one curl process fetches all of them
 //   (--parallel --parallel-max <in flight> over a URL range) reusing its
-//   connections; curl takes at most 300 in flight.
+//   connections. The tool takes at most 300 in flight, so at 1,000 it opens
+//   fewer connections than the session; the same rounds also run through
+//   curl_multi_gets_reference (reference/curl_multi_gets.cpp), libcurl's multi
+//   interface with the whole window in flight and the tool's TLS settings,
+//   started as a child process like the tool. Its rows are the reference
+//   where the tool's cap makes it unlike the session.
 //   Each side also reports CPU time per request (user + system; curl's from
 //   its own rusage);
 // - a 1 GiB download, into memory handed to a delegate that drops it and into
@@ -305,6 +310,36 @@ void BM_Curl_SmallGetsWarm(benchmark::State& state) {
            static_cast<double>(r.peak));
 }
 
+// The multi-interface driver: `rounds` rounds of kRequests, all in one process.
+ProcessResult curlMultiGets(std::int64_t inFlight, int rounds) {
+    return runProcess({PELLIX_BENCH_CURL_MULTI_GETS, gBase + "/small", gCert, std::to_string(kRequests),
+                       std::to_string(inFlight), std::to_string(rounds)});
+}
+
+// A driver process per round, as the tool's cold rows.
+void BM_CurlMulti_SmallGetsCold(benchmark::State& state) {
+    long rss = 0;
+    double cpu = 0;
+    for (auto _ : state) {
+        const ProcessResult r = curlMultiGets(state.range(0), 1);
+        if (r.status != 0) state.SkipWithError("the libcurl driver failed");
+        rss = std::max(rss, r.peak);
+        cpu += r.cpu;
+    }
+    report(state, __func__, static_cast<double>(state.iterations()) * kRequests, cpu, static_cast<double>(rss));
+}
+
+// One driver process for all rounds, one after another, as the session's warm rows.
+void BM_CurlMulti_SmallGetsWarm(benchmark::State& state) {
+    ProcessResult r;
+    for (auto _ : state) {
+        r = curlMultiGets(state.range(0), kRounds);
+        if (r.status != 0) state.SkipWithError("the libcurl driver failed");
+    }
+    report(state, __func__, static_cast<double>(state.iterations()) * kRounds * kRequests,
+           r.cpu * static_cast<double>(state.iterations()), static_cast<double>(r.peak));
+}
+
 // One GiB through the session, as a data task (to memory) or a download task
 // (to a file); `name` keys the memory figure.
 template <typename StartTask>
@@ -362,7 +397,8 @@ void BM_Curl_1GiBToFile(benchmark::State& state) {
     state.counters["peak_rss_MB"] = static_cast<double>(rss) / 1e6;
 }
 
-// Requests in flight; curl caps its own --parallel-max at 300.
+// Requests in flight; the curl tool caps its own --parallel-max at 300, the
+// libcurl driver does not.
 void inFlight(benchmark::internal::Benchmark* b) {
     for (int n : {10, 32, 100, kMaxInFlight}) b->Arg(n);
 }
@@ -371,6 +407,8 @@ BENCHMARK(BM_Session_SmallGetsCold)->Apply(inFlight)->Unit(benchmark::kMilliseco
 BENCHMARK(BM_Curl_SmallGetsCold)->Apply(inFlight)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseRealTime();
 BENCHMARK(BM_Session_SmallGetsWarm)->Apply(inFlight)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseRealTime();
 BENCHMARK(BM_Curl_SmallGetsWarm)->Apply(inFlight)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_CurlMulti_SmallGetsCold)->Apply(inFlight)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseRealTime();
+BENCHMARK(BM_CurlMulti_SmallGetsWarm)->Apply(inFlight)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_Session_1GiBToMemory)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_Curl_1GiBToDevNull)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_Session_1GiBToFile)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
@@ -405,25 +443,36 @@ int main(int argc, char** argv) {
     Collector reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     stopServer();
-    auto ratio = [](const std::string& ours, const std::string& theirs, const std::string& what) {
+    auto ratio = [](const std::string& ours, const std::string& theirs, const std::string& what,
+                    const char* reference = "curl") {
         auto a = gRate.find(ours), b = gRate.find(theirs);
         if (a == gRate.end() || b == gRate.end() || b->second == 0) return;
         const double unit = what.find("MB") != std::string::npos ? 1e6 : 1;
-        std::printf("%-44s session %10.1f  curl %10.1f  ratio %.2f   peak RSS session %.1f MB, curl %.1f MB\n",
-                    what.c_str(), a->second / unit, b->second / unit, a->second / b->second,
-                    gMemory[ours] / 1e6, gMemory[theirs] / 1e6);
+        std::printf("%-52s session %10.1f  %s %10.1f  ratio %.2f   peak RSS session %.1f MB, %s %.1f MB\n",
+                    what.c_str(), a->second / unit, reference, b->second / unit, a->second / b->second,
+                    gMemory[ours] / 1e6, reference, gMemory[theirs] / 1e6);
+    };
+    auto cpuRatio = [](const std::string& ours, const std::string& theirs, const std::string& what,
+                       const char* reference) {
+        if (gCpu.count(ours) && gCpu.count(theirs) && gCpu[theirs] > 0)
+            std::printf("%-52s session %8.1f us  %s %8.1f us  ratio %.2f\n", what.c_str(), gCpu[ours] * 1e6,
+                        reference, gCpu[theirs] * 1e6, gCpu[ours] / gCpu[theirs]);
     };
     std::printf("\n");
     for (int n : {10, 32, 100, kMaxInFlight}) {
         const std::string arg = "/" + std::to_string(n), label = " (" + std::to_string(n) + " in flight)";
         for (const char* kind : {"Cold", "Warm"}) {
-            const std::string ours = std::string("BM_Session_SmallGets") + kind + arg,
-                              theirs = std::string("BM_Curl_SmallGets") + kind + arg;
+            const std::string ours = std::string("BM_Session_SmallGets") + kind + arg;
             const std::string what = (std::string(kind) == "Cold" ? "cold" : "warm") + label;
-            ratio(ours, theirs, what + " small GETs, requests/s");
-            if (gCpu.count(ours) && gCpu.count(theirs) && gCpu[theirs] > 0)
-                std::printf("%-44s session %8.1f us  curl %8.1f us  ratio %.2f\n", (what + " CPU per request").c_str(),
-                            gCpu[ours] * 1e6, gCpu[theirs] * 1e6, gCpu[ours] / gCpu[theirs]);
+            // The tool's rows, then the libcurl driver's; above 300 only the
+            // driver has as many in flight as the session.
+            const std::string tool = std::string("BM_Curl_SmallGets") + kind + arg,
+                              multi = std::string("BM_CurlMulti_SmallGets") + kind + arg;
+            const char* toolName = n > 300 ? "curl(300)" : "curl";
+            ratio(ours, tool, what + " small GETs, requests/s", toolName);
+            cpuRatio(ours, tool, what + " CPU per request", toolName);
+            ratio(ours, multi, what + " small GETs, requests/s", "libcurl");
+            cpuRatio(ours, multi, what + " CPU per request", "libcurl");
         }
     }
     ratio("BM_Session_1GiBToMemory", "BM_Curl_1GiBToDevNull", "1 GiB to memory, MB/s");

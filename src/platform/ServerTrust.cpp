@@ -55,10 +55,24 @@ X509_STORE* systemStore() {
 ServerTrust::ServerTrust(std::vector<Bytes> chain, std::string host, int port)
     : chain_(std::move(chain)), host_(std::move(host)), port_(port) {}
 
+ServerTrust::ServerTrust(std::vector<Bytes> chain, const std::vector<X509*>& parsed, std::string host, int port)
+    : chain_(std::move(chain)), host_(std::move(host)), port_(port) {
+    if (parsed.size() != chain_.size()) return;  // not the same chain: the DER is what counts
+    for (X509* x : parsed) {
+        if (!x || X509_up_ref(x) != 1) {
+            parsed_.clear();
+            return;
+        }
+        parsed_.emplace_back(x, X509_free);
+    }
+}
+
 std::vector<Bytes> ServerTrust::publicKeys() const {
     std::vector<Bytes> keys;
-    for (const auto& der : chain_)
-        if (auto k = publicKeyForCertificate(der)) keys.push_back(std::move(*k));
+    for (std::size_t i = 0; i < chain_.size(); ++i) {
+        auto k = parsed_.empty() ? publicKeyForCertificate(chain_[i]) : publicKeyOf(parsed_[i].get());
+        if (k) keys.push_back(std::move(*k));
+    }
     return keys;
 }
 
@@ -74,18 +88,23 @@ ServerTrust::Result ServerTrust::evaluate(const Policy& policy) const {
         result.reason = "no certificate";
         return result;
     }
-    auto leaf = parse(chain_[0]);
+    // The certificates as parsed at the handshake, else from their DER.
+    std::vector<X509Ptr> keep;
+    auto cert = [&](std::size_t i) -> X509* {
+        if (!parsed_.empty()) return parsed_[i].get();
+        auto x = parse(chain_[i]);
+        if (!x) return nullptr;
+        keep.push_back(std::move(x));
+        return keep.back().get();
+    };
+    X509* leaf = cert(0);
     if (!leaf) {
         result.reason = "unreadable certificate";
         return result;
     }
     STACK_OF(X509)* untrusted = sk_X509_new_null();
-    std::vector<X509Ptr> keep;
     for (std::size_t i = 1; i < chain_.size(); ++i)
-        if (auto x = parse(chain_[i])) {
-            sk_X509_push(untrusted, x.get());
-            keep.push_back(std::move(x));
-        }
+        if (X509* x = cert(i)) sk_X509_push(untrusted, x);
 
     X509_STORE* store = nullptr;
     if (policy.anchors) {
@@ -99,7 +118,7 @@ ServerTrust::Result ServerTrust::evaluate(const Policy& policy) const {
     }
 
     X509_STORE_CTX* ctx = X509_STORE_CTX_new();
-    if (ctx && X509_STORE_CTX_init(ctx, store, leaf.get(), untrusted) == 1) {
+    if (ctx && X509_STORE_CTX_init(ctx, store, leaf, untrusted) == 1) {
         X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx);
         X509_VERIFY_PARAM_set_purpose(param, X509_PURPOSE_SSL_SERVER);
         if (policy.host) {

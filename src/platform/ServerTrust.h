@@ -11,11 +11,14 @@
 // Immutable; every member may be called from any thread.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Value.h"
+
+struct x509_st;  // OpenSSL's X509
 
 namespace pellix::platform {
 
@@ -41,6 +44,11 @@ public:
 
     // chain: DER certificates as the server sent them, its own first.
     ServerTrust(std::vector<Bytes> chain, std::string host, int port = 443);
+    // The same, with the certificates as OpenSSL already holds them (one per
+    // DER entry, in the same order; the trust keeps a reference to each).
+    // Evaluation and public keys then use these: parsing a certificate
+    // again costs more than verifying it.
+    ServerTrust(std::vector<Bytes> chain, const std::vector<x509_st*>& parsed, std::string host, int port);
 
     // The host and port the connection was made to.
     const std::string& host() const { return host_; }
@@ -63,6 +71,7 @@ public:
 
 private:
     std::vector<Bytes> chain_;
+    std::vector<std::shared_ptr<x509_st>> parsed_;  // empty, or one per chain_ entry
     std::string host_;
     int port_;
 };

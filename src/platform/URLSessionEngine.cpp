@@ -279,14 +279,13 @@ void URLSessionEngine::tearDownEasy(Transfer& t) {
         // next user resets every option before setting its own.
         // Only a handle whose transfer ran to its end is kept: one cut off
         // mid-way (cancelled, failed, paused) is not worth trusting to a reset.
-        if (t.easyClean && !t.easyCookies && spareEasy_.size() < kSpareEasyHandles)
+        if (t.easyClean && spareEasy_.size() < kSpareEasyHandles)
             spareEasy_.push_back(t.easy);
         else
             curl_easy_cleanup(t.easy);
     }
     t.easy = nullptr;
     t.easyClean = false;
-    t.easyCookies = false;
     t.inMulti = false;
     if (t.headerList) curl_slist_free_all(t.headerList);
     t.headerList = nullptr;
@@ -300,10 +299,14 @@ bool URLSessionEngine::configureEasy(Transfer& t) {
     if (!spareEasy_.empty()) {
         e = spareEasy_.back();
         spareEasy_.pop_back();
-        curl_easy_reset(e);
-        // The reset leaves a handle in the session's cookie store; a request
-        // that does not handle cookies must not see them.
+        // The reset leaves a handle in the session's cookie store (a request
+        // that does not handle cookies must not see them), and would drop the
+        // empty cookie-file entry that turned curl's cookie engine on without
+        // freeing it. So the handle leaves the store first, then the entry is
+        // freed, with no store left for that to touch.
         curl_easy_setopt(e, CURLOPT_SHARE, nullptr);
+        curl_easy_setopt(e, CURLOPT_COOKIEFILE, nullptr);
+        curl_easy_reset(e);
     } else {
         e = curl_easy_init();
     }
@@ -353,9 +356,6 @@ bool URLSessionEngine::configureEasy(Transfer& t) {
     if (r.HTTPShouldHandleCookies() && cookies_) {
         curl_easy_setopt(e, CURLOPT_SHARE, cookies_);
         curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
-        // A reset would lose the handle's pending cookie-file entry without
-        // freeing it, so such a handle is not kept for reuse.
-        t.easyCookies = true;
     }
     // Cellular access off: every socket is checked against the route it
     // takes, and no connection opened without that check is reused.

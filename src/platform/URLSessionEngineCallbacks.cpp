@@ -330,17 +330,23 @@ CURLcode URLSessionEngine::onSSLContext(CURL*, void* sslContext, void* user) {
 int URLSessionEngine::onVerify(X509_STORE_CTX* ctx, void* user) {
     auto& t = *static_cast<Transfer*>(user);
     std::vector<Bytes> chain;
-    auto der = [](X509* x) { return x509ToDER(x); };
+    std::vector<X509*> parsed;
+    auto add = [&](X509* x) {
+        chain.push_back(x509ToDER(x));
+        parsed.push_back(x);
+    };
     X509* leaf = X509_STORE_CTX_get0_cert(ctx);
-    if (leaf) chain.push_back(der(leaf));
+    if (leaf) add(leaf);
     if (STACK_OF(X509)* rest = X509_STORE_CTX_get0_untrusted(ctx)) {
         for (int i = 0; i < sk_X509_num(rest); ++i) {
             X509* x = sk_X509_value(rest, i);
-            if (x != leaf && X509_cmp(x, leaf) != 0) chain.push_back(der(x));
+            if (x != leaf && X509_cmp(x, leaf) != 0) add(x);
         }
     }
     const URL& url = t.request.url();
-    auto trust = std::make_shared<const ServerTrust>(std::move(chain), url.host(), url.effectivePort());
+    // The trust evaluates the certificates the handshake parsed, rather than
+    // parsing their DER again.
+    auto trust = std::make_shared<const ServerTrust>(std::move(chain), parsed, url.host(), url.effectivePort());
     bool ok = t.engine->decideTrust(t, trust);
     X509_STORE_CTX_set_error(ctx, ok ? X509_V_OK : X509_V_ERR_CERT_REJECTED);
     return ok ? 1 : 0;

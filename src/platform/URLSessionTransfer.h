@@ -106,7 +106,6 @@ struct URLSessionEngine::Transfer {
     char errorText[CURL_ERROR_SIZE] = {};
     bool inMulti = false;
     bool easyClean = false;  // `easy` ran its transfer to the end and may serve another
-    bool easyCookies = false;  // `easy` was given the session's cookie store
     bool started = false;
     bool finished = false;
 

@@ -1,4 +1,7 @@
-// Session configuration: the proxy dictionary, and the shared session.
+// Session configuration: the proxy dictionary, the connections per host, and
+// the shared session.
+#include <algorithm>
+
 #include "SessionFixture.h"
 
 namespace pellix::platform::urltest {
@@ -33,6 +36,48 @@ TEST(Proxy, UsedOnlyWhenEnabledWithHostAndPort) {
         if (!c.code) {
             EXPECT_EQ(s.delegate->body(task->taskIdentifier()), "hello") << c.name;
         }
+    }
+}
+
+// Every new TLS connection brings a server-trust challenge, so the count of
+// challenged tasks is the count of connections. However wide the window, the
+// session keeps all of its connections for the next round rather than
+// handshaking again, and never opens more than its width.
+TEST(ConnectionsPerHost, ARoundOpensAtMostTheWidthAndTheNextRoundReusesThem) {
+    Peer peer(certs().leaf);
+    struct Case {
+        int width;
+        int perRound;
+    };
+    for (const Case c : {Case{1, 4}, Case{48, 48}}) {
+        auto config = C::defaultSessionConfiguration();
+        config.setHTTPMaximumConnectionsPerHost(c.width);
+        SessionUnderTest s(config);
+        std::vector<std::uint64_t> ids;
+        auto round = [&] {
+            std::vector<std::shared_ptr<URLSessionDataTask>> tasks;
+            for (int i = 0; i < c.perRound; ++i) tasks.push_back(s.session->dataTaskWithURL(peer.url("/small")));
+            for (auto& t : tasks) t->resume();
+            for (auto& t : tasks) {
+                ASSERT_TRUE(s.delegate->waitComplete(t->taskIdentifier())) << c.width;
+                EXPECT_EQ(s.delegate->body(t->taskIdentifier()), "hello") << c.width;
+                ids.push_back(t->taskIdentifier());
+            }
+        };
+        auto connections = [&] {
+            int n = 0;
+            for (auto id : ids) {
+                const auto events = s.delegate->events(id);
+                n += static_cast<int>(std::count(events.begin(), events.end(), "challenge"));
+            }
+            return n;
+        };
+        round();
+        const int first = connections();
+        EXPECT_GE(first, 1) << c.width;
+        EXPECT_LE(first, c.width) << c.width;
+        round();
+        EXPECT_EQ(connections(), first) << "width " << c.width << ": the second round connected anew";
     }
 }
 

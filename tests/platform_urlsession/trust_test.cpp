@@ -2,6 +2,7 @@
 // for pinning.
 #include "SessionFixture.h"
 #include "platform/TrustEvaluation.h"
+#include "platform/X509DER.h"
 
 namespace pellix::platform::urltest {
 namespace {
@@ -126,12 +127,31 @@ TEST(ServerTrustEvaluation, PoliciesAndAnchors) {
         {"no certificate", {}, {std::nullopt, std::nullopt}, false},
     };
     for (const auto& c : cases) {
-        ServerTrust trust(c.chain, "127.0.0.1");
-        auto result = trust.evaluate(c.policy);
-        EXPECT_EQ(result.trusted, c.trusted) << c.name << ": " << result.reason;
-        if (result.trusted) {
-            EXPECT_EQ(result.chain.front(), c.chain.front()) << c.name;
+        // From the DER alone, and with the certificates as a handshake hands
+        // them over, already parsed (the trust keeps its own references):
+        // the same decision, chain and keys.
+        std::optional<ServerTrust> handed;
+        {
+            std::vector<X509Ptr> owned;
+            std::vector<X509*> parsed;
+            for (const auto& der : c.chain) {
+                owned.push_back(x509FromDER(der));
+                parsed.push_back(owned.back().get());
+            }
+            handed.emplace(c.chain, parsed, "127.0.0.1", 443);
         }
+        const ServerTrust fromDER(c.chain, "127.0.0.1");
+        const auto expected = fromDER.evaluate(c.policy);
+        EXPECT_EQ(expected.trusted, c.trusted) << c.name << ": " << expected.reason;
+        if (expected.trusted) {
+            EXPECT_EQ(expected.chain.front(), c.chain.front()) << c.name;
+        }
+        const auto result = handed->evaluate(c.policy);
+        EXPECT_EQ(result.trusted, expected.trusted) << c.name << ", parsed: " << result.reason;
+        EXPECT_EQ(result.reason, expected.reason) << c.name;
+        EXPECT_EQ(result.chain, expected.chain) << c.name;
+        EXPECT_EQ(handed->publicKeys(), fromDER.publicKeys()) << c.name;
+        EXPECT_EQ(handed->certificateChain(), c.chain) << c.name;
     }
     EXPECT_EQ(ServerTrust::publicKeyForCertificate(leaf), ServerTrust({leaf}, "h").publicKeys().at(0));
     EXPECT_FALSE(ServerTrust::publicKeyForCertificate(Bytes{0x30, 0x00}));
