@@ -286,28 +286,39 @@ std::vector<std::string> curlGets(int count, std::int64_t inFlight) {
             gBase + "/small?i=[1-" + std::to_string(count) + "]"};
 }
 
-// A curl process per round.
-void BM_Curl_SmallGetsCold(benchmark::State& state) {
+// One reference process per round: every round starts cold. `name` keys the figures.
+template <typename Run>
+void processPerRound(benchmark::State& state, const std::string& name, Run run, const char* failure) {
     long rss = 0;
     double cpu = 0;
     for (auto _ : state) {
-        const ProcessResult r = runProcess(curlGets(kRequests, state.range(0)));
-        if (r.status != 0) state.SkipWithError("curl failed");
+        const ProcessResult r = run();
+        if (r.status != 0) state.SkipWithError(failure);
         rss = std::max(rss, r.peak);
         cpu += r.cpu;
     }
-    report(state, __func__, static_cast<double>(state.iterations()) * kRequests, cpu, static_cast<double>(rss));
+    report(state, name, static_cast<double>(state.iterations()) * kRequests, cpu, static_cast<double>(rss));
 }
 
-// One curl process for all rounds' requests.
-void BM_Curl_SmallGetsWarm(benchmark::State& state) {
+// One reference process for all rounds' requests, reusing its connections.
+template <typename Run>
+void processForAllRounds(benchmark::State& state, const std::string& name, Run run, const char* failure) {
     ProcessResult r;
     for (auto _ : state) {
-        r = runProcess(curlGets(kRounds * kRequests, state.range(0)));
-        if (r.status != 0) state.SkipWithError("curl failed");
+        r = run();
+        if (r.status != 0) state.SkipWithError(failure);
     }
-    report(state, __func__, static_cast<double>(state.iterations()) * kRounds * kRequests, r.cpu * static_cast<double>(state.iterations()),
-           static_cast<double>(r.peak));
+    report(state, name, static_cast<double>(state.iterations()) * kRounds * kRequests,
+           r.cpu * static_cast<double>(state.iterations()), static_cast<double>(r.peak));
+}
+
+void BM_Curl_SmallGetsCold(benchmark::State& state) {
+    processPerRound(state, __func__, [&] { return runProcess(curlGets(kRequests, state.range(0))); }, "curl failed");
+}
+
+void BM_Curl_SmallGetsWarm(benchmark::State& state) {
+    processForAllRounds(state, __func__, [&] { return runProcess(curlGets(kRounds * kRequests, state.range(0))); },
+                        "curl failed");
 }
 
 // The multi-interface driver: `rounds` rounds of kRequests, all in one process.
@@ -316,28 +327,14 @@ ProcessResult curlMultiGets(std::int64_t inFlight, int rounds) {
                        std::to_string(inFlight), std::to_string(rounds)});
 }
 
-// A driver process per round, as the tool's cold rows.
 void BM_CurlMulti_SmallGetsCold(benchmark::State& state) {
-    long rss = 0;
-    double cpu = 0;
-    for (auto _ : state) {
-        const ProcessResult r = curlMultiGets(state.range(0), 1);
-        if (r.status != 0) state.SkipWithError("the libcurl driver failed");
-        rss = std::max(rss, r.peak);
-        cpu += r.cpu;
-    }
-    report(state, __func__, static_cast<double>(state.iterations()) * kRequests, cpu, static_cast<double>(rss));
+    processPerRound(state, __func__, [&] { return curlMultiGets(state.range(0), 1); }, "the libcurl driver failed");
 }
 
-// One driver process for all rounds, one after another, as the session's warm rows.
+// Its rounds run one after another over one multi handle, as the session's warm rows.
 void BM_CurlMulti_SmallGetsWarm(benchmark::State& state) {
-    ProcessResult r;
-    for (auto _ : state) {
-        r = curlMultiGets(state.range(0), kRounds);
-        if (r.status != 0) state.SkipWithError("the libcurl driver failed");
-    }
-    report(state, __func__, static_cast<double>(state.iterations()) * kRounds * kRequests,
-           r.cpu * static_cast<double>(state.iterations()), static_cast<double>(r.peak));
+    processForAllRounds(state, __func__, [&] { return curlMultiGets(state.range(0), kRounds); },
+                        "the libcurl driver failed");
 }
 
 // One GiB through the session, as a data task (to memory) or a download task
