@@ -368,7 +368,7 @@ private:
                     if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
                     cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                 }
-                appendUTF8(cp);
+                appendUTF8(scratch_, cp);
                 break;
             }
             default: return false;
@@ -383,24 +383,6 @@ private:
         }
         ++p_;
         return true;
-    }
-
-    void appendUTF8(std::uint32_t cp) {
-        if (cp < 0x80) {
-            scratch_ += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            scratch_ += static_cast<char>(0xC0 | (cp >> 6));
-            scratch_ += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            scratch_ += static_cast<char>(0xE0 | (cp >> 12));
-            scratch_ += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            scratch_ += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            scratch_ += static_cast<char>(0xF0 | (cp >> 18));
-            scratch_ += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            scratch_ += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            scratch_ += static_cast<char>(0x80 | (cp & 0x3F));
-        }
     }
 
     static bool digit(const char* p) { return *p >= '0' && *p <= '9'; }

@@ -56,12 +56,17 @@ std::size_t OperationQueue::operationCount() const {
     return waiting_.size() + running_;
 }
 
+std::shared_ptr<Operation> OperationQueue::startNextLocked() {
+    if (suspended_ || waiting_.empty() || (width_ >= 0 && running_ >= static_cast<std::size_t>(width_))) return nullptr;
+    auto op = std::move(waiting_.front());
+    waiting_.pop_front();
+    ++running_;
+    runningOps_.push_back(op);
+    return op;
+}
+
 void OperationQueue::pumpLocked() {
-    while (!suspended_ && !waiting_.empty() && (width_ < 0 || running_ < static_cast<std::size_t>(width_))) {
-        auto op = std::move(waiting_.front());
-        waiting_.pop_front();
-        ++running_;
-        runningOps_.push_back(op);
+    while (auto op = startNextLocked()) {
         auto self = shared_from_this();
         auto queue = isMain_ ? DispatchQueue::main() : DispatchQueue::global();
         queue->async([self, op] { self->run(op); });
@@ -80,14 +85,12 @@ void OperationQueue::run(const std::shared_ptr<Operation>& first) {
         // may start, rather than handing each to the pool afresh: a queue
         // kept busy costs one dispatch and one wake-up per busy stretch, not
         // per operation. The main queue yields to its run loop each time.
-        if (!isMain_ && !suspended_ && !waiting_.empty() &&
-            (width_ < 0 || running_ < static_cast<std::size_t>(width_))) {
-            op = std::move(waiting_.front());
-            waiting_.pop_front();
-            ++running_;
-            runningOps_.push_back(op);
-            pumpLocked();
-            continue;
+        if (!isMain_) {
+            if (auto next = startNextLocked()) {
+                op = std::move(next);
+                pumpLocked();
+                continue;
+            }
         }
         pumpLocked();
         if (running_ == 0 && waiting_.empty()) idle_.notify_all();

@@ -66,6 +66,9 @@ public:
 private:
     OperationQueue(std::string name, bool isMain);
     void pumpLocked();
+    // The next waiting operation, counted as running, when the queue may
+    // start one now; null otherwise.
+    std::shared_ptr<Operation> startNextLocked();
     void run(const std::shared_ptr<Operation>& op);
 
     mutable std::mutex mutex_;

@@ -185,6 +185,8 @@ std::size_t utf16Length(std::string_view s);
 // True when the text is well-formed UTF-8 (no overlong forms, surrogates or
 // code points above U+10FFFF).
 bool isValidUTF8(std::string_view s);
+// Appends the UTF-8 form of a code point (U+0000..U+10FFFF, surrogates excluded).
+void appendUTF8(std::string& out, char32_t cp);
 
 // Shortest decimal text that reads back to the same double.
 std::string formatDouble(double d);
