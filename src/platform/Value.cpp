@@ -19,15 +19,25 @@ Dictionary::Dictionary(std::initializer_list<Entry> entries) {
     for (const auto& e : entries) set(e.first, e.second);
 }
 
+namespace {
+
+// The first bytes are compared before the call to memcmp: most keys of one
+// dictionary differ there, and many share a length.
+inline bool sameKey(const std::string& a, std::string_view b) {
+    return a.size() == b.size() && (b.empty() || (a[0] == b[0] && std::memcmp(a.data(), b.data(), b.size()) == 0));
+}
+
+}  // namespace
+
 const Value* Dictionary::find(std::string_view key) const {
     for (const auto& e : entries_)
-        if (e.first == key) return &e.second;
+        if (sameKey(e.first, key)) return &e.second;
     return nullptr;
 }
 
 Value* Dictionary::find(std::string_view key) {
     for (auto& e : entries_)
-        if (e.first == key) return &e.second;
+        if (sameKey(e.first, key)) return &e.second;
     return nullptr;
 }
 
@@ -80,13 +90,7 @@ Value::Value(unsigned long u) {
         v_ = static_cast<std::int64_t>(u);
 }
 
-Value::Value(const Value& o) {
-    switch (o.type()) {
-    case Type::Array: v_ = std::make_shared<platform::Array>(o.asArray()); break;
-    case Type::Dictionary: v_ = std::make_shared<platform::Dictionary>(o.asDictionary()); break;
-    default: v_ = o.v_; break;
-    }
-}
+Value::Value(const Value& o) = default;
 
 Value::Value(Value&&) noexcept = default;
 Value& Value::operator=(Value&&) noexcept = default;
@@ -102,19 +106,6 @@ Value& Value::operator=(const Value& o) {
 bool Value::isNumber() const {
     auto t = type();
     return t == Type::Bool || t == Type::Int || t == Type::UInt || t == Type::Double;
-}
-
-platform::Array& Value::asArray() { return *std::get<ArrayPtr>(v_); }
-platform::Dictionary& Value::asDictionary() { return *std::get<DictPtr>(v_); }
-
-const platform::Dictionary* Value::dictionaryIf() const {
-    auto p = std::get_if<DictPtr>(&v_);
-    return p ? p->get() : nullptr;
-}
-
-const platform::Array* Value::arrayIf() const {
-    auto p = std::get_if<ArrayPtr>(&v_);
-    return p ? p->get() : nullptr;
 }
 
 const Value* Value::get(std::string_view key) const {

@@ -46,8 +46,8 @@ public:
     // know the key is new, so building a large dictionary stays linear).
     void append(std::string key, Value value);
     // The same, building the value in place from `args` (a Value constructor's).
-    template <typename... Args>
-    Value& emplace(std::string key, Args&&... args);
+    template <typename Key, typename... Args>
+    Value& emplace(Key&& key, Args&&... args);
     // Room for `count` entries in all, so that many appends allocate once.
     void reserve(std::size_t count);
     // Inserts a null when absent.
@@ -89,11 +89,12 @@ public:
     Value(double d) : v_(d) {}
     Value(float f) : v_(static_cast<double>(f)) {}
     Value(const char* s) : v_(std::string(s)) {}
-    Value(std::string s) : v_(std::move(s)) {}
+    Value(const std::string& s) : v_(std::in_place_type<std::string>, s) {}
+    Value(std::string&& s) : v_(std::in_place_type<std::string>, std::move(s)) {}
     Value(std::string_view s) : v_(std::string(s)) {}
     Value(platform::Bytes b) : v_(std::move(b)) {}
-    Value(platform::Array a) : v_(std::make_shared<platform::Array>(std::move(a))) {}
-    Value(platform::Dictionary d) : v_(std::make_shared<platform::Dictionary>(std::move(d))) {}
+    Value(platform::Array a) : v_(std::in_place_type<platform::Array>, std::move(a)) {}
+    Value(platform::Dictionary d) : v_(std::in_place_type<platform::Dictionary>, std::move(d)) {}
 
     Value(const Value& o);
     Value& operator=(const Value& o);
@@ -122,10 +123,10 @@ public:
     double asDouble() const { return std::get<double>(v_); }
     const std::string& asString() const { return std::get<std::string>(v_); }
     const platform::Bytes& asBytes() const { return std::get<platform::Bytes>(v_); }
-    const platform::Array& asArray() const { return *std::get<ArrayPtr>(v_); }
-    const platform::Dictionary& asDictionary() const { return *std::get<DictPtr>(v_); }
-    platform::Array& asArray();
-    platform::Dictionary& asDictionary();
+    const platform::Array& asArray() const { return std::get<platform::Array>(v_); }
+    const platform::Dictionary& asDictionary() const { return std::get<platform::Dictionary>(v_); }
+    platform::Array& asArray() { return std::get<platform::Array>(v_); }
+    platform::Dictionary& asDictionary() { return std::get<platform::Dictionary>(v_); }
 
     // Lenient readings of numbers and numeric text, as the platform's
     // integerValue / doubleValue / boolValue give them: text is read as a
@@ -137,8 +138,8 @@ public:
 
     // Pointers for optional access: nullptr when the type differs.
     const std::string* stringIf() const { return std::get_if<std::string>(&v_); }
-    const platform::Dictionary* dictionaryIf() const;
-    const platform::Array* arrayIf() const;
+    const platform::Dictionary* dictionaryIf() const { return std::get_if<platform::Dictionary>(&v_); }
+    const platform::Array* arrayIf() const { return std::get_if<platform::Array>(&v_); }
 
     // Dictionary member (nullptr when not a dictionary or absent).
     const Value* get(std::string_view key) const;
@@ -154,18 +155,20 @@ public:
     friend bool operator==(const Value& a, const Value& b);
 
 private:
-    using ArrayPtr = std::shared_ptr<platform::Array>;
-    using DictPtr = std::shared_ptr<platform::Dictionary>;
-    std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string, platform::Bytes, ArrayPtr,
-                 DictPtr>
+    // Containers are held in place, not behind a pointer: a tree of them
+    // then costs one allocation per container (its elements), not two.
+    // A reference to a nested container is therefore valid only while the
+    // Value holding it stays where it is.
+    std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string, platform::Bytes,
+                 platform::Array, platform::Dictionary>
         v_;
 };
 
 inline void Dictionary::clear() { entries_.clear(); }
-template <typename... Args>
-Value& Dictionary::emplace(std::string key, Args&&... args) {
+template <typename Key, typename... Args>
+Value& Dictionary::emplace(Key&& key, Args&&... args) {
     return entries_
-        .emplace_back(std::piecewise_construct, std::forward_as_tuple(std::move(key)),
+        .emplace_back(std::piecewise_construct, std::forward_as_tuple(std::forward<Key>(key)),
                       std::forward_as_tuple(std::forward<Args>(args)...))
         .second;
 }
@@ -176,6 +179,16 @@ inline Dictionary::const_iterator Dictionary::begin() const { return entries_.be
 inline Dictionary::const_iterator Dictionary::end() const { return entries_.end(); }
 inline Dictionary::iterator Dictionary::begin() { return entries_.begin(); }
 inline Dictionary::iterator Dictionary::end() { return entries_.end(); }
+
+// An Array of the given values, moved in where they are rvalues (a braced
+// list would copy each, however large).
+template <typename... Values>
+Array arrayOf(Values&&... values) {
+    Array list;
+    list.reserve(sizeof...(values));
+    (list.emplace_back(std::forward<Values>(values)), ...);
+    return list;
+}
 
 // Compares two UTF-8 texts by their UTF-16 code units, the order the platform
 // sorts strings in (characters above U+FFFF sort by their surrogates).

@@ -67,6 +67,27 @@ TEST(Value, CopiesAreDeep) {
     EXPECT_NE(a, b);
 }
 
+// Moves hand over what they hold: a tree built from moved parts owns the
+// same text buffers, where a copy (a braced list, say) would own new ones.
+TEST(Value, MovesHandOverTheirContents) {
+    std::string text(100, 'x');
+    const char* buffer = text.data();
+    Value leaf(std::move(text));
+    EXPECT_EQ(leaf.asString().data(), buffer);
+
+    Value node(Dictionary{{"k", Value(std::string(100, 'y'))}});
+    const char* inner = node.get("k")->asString().data();
+    Array list = arrayOf(std::move(leaf), std::move(node), Value(3));
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].asString().data(), buffer);
+    EXPECT_EQ(list[1].get("k")->asString().data(), inner);
+    EXPECT_EQ(list[2], Value(3));
+
+    Dictionary d;
+    d.emplace(std::string("key"), std::move(list));
+    EXPECT_EQ(d.find("key")->asArray()[1].get("k")->asString().data(), inner);
+}
+
 TEST(Value, EqualityIsTypedAndDictionaryOrderFree) {
     EXPECT_NE(Value(1), Value(1.0));
     EXPECT_NE(Value(1), Value(true));
