@@ -1,8 +1,10 @@
 #include "platform/XMLParser.h"
 
 #include <climits>
+#include <cstring>
 #include <expat.h>
 
+#include <memory>
 #include <vector>
 
 namespace pellix::platform {
@@ -22,9 +24,16 @@ struct XMLParser::Impl {
     // instead of several for each text.
     std::string name;
     std::string text;
+    // Space that opens a run is held here until the run shows more than
+    // space: most such runs are the indentation between two tags, which is
+    // then dropped (or handed over) without a pass through `text`. Space
+    // beyond the array's size goes on into `text`.
+    char space[64];
+    std::size_t spaceLength = 0;
     // Names of the open elements, by depth: an end event reuses its start's
-    // copy (expat has checked that the two match).
-    std::vector<std::string> openNames;
+    // copy (expat has checked that the two match). Each name has a place of
+    // its own, so that it stays put while deeper elements open.
+    std::vector<std::unique_ptr<std::string>> openNames;
     // A failure found by our own handlers (refused entity, nesting, thrown callback).
     std::int64_t ownCode = 0;
     std::string ownMessage;
@@ -61,15 +70,23 @@ struct XMLParser::Impl {
     // Hands over the text gathered since the last other event; `beforeTag`
     // when that event is a start or end tag.
     void flushText(bool beforeTag = false) {
-        if (text.empty()) return;
-        if (!(beforeTag && !owner.reportsSpaceBeforeTags_ && onlySpace(text)))
-            call([&](XMLParserDelegate& d) { d.foundCharacters(owner, text); });
+        const bool dropsSpace = beforeTag && !owner.reportsSpaceBeforeTags_;
+        if (text.empty()) {
+            if (spaceLength == 0) return;
+            const std::size_t n = spaceLength;
+            spaceLength = 0;
+            if (dropsSpace) return;
+            text.assign(space, n);
+        }
+        if (!(dropsSpace && onlySpace(text))) call([&](XMLParserDelegate& d) { d.foundCharacters(owner, text); });
         text.clear();
     }
 
+    static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
     static bool onlySpace(const std::string& t) {
         for (char c : t)
-            if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return false;
+            if (!isSpace(c)) return false;
         return true;
     }
 
@@ -81,12 +98,21 @@ struct XMLParser::Impl {
             s.stopWith(kNestingTooDeepError, "elements nested deeper than " + std::to_string(s.owner.maxDepth_));
             return;
         }
+        while (s.openNames.size() < s.depth) s.openNames.push_back(std::make_unique<std::string>());
+        std::string& own = *s.openNames[s.depth - 1];
+        own.assign(name);
+        if (attrs[0]) {
+            s.startWithAttributes(own, attrs);
+            return;
+        }
+        static const Dictionary kNoAttributes;
+        s.call([&](XMLParserDelegate& d) { d.didStartElement(s.owner, own, kNoAttributes); });
+    }
+
+    [[gnu::noinline]] void startWithAttributes(const std::string& name, const XML_Char** attrs) {
         Dictionary attributes;
         for (std::size_t i = 0; attrs[i] && attrs[i + 1]; i += 2) attributes.set(attrs[i], Value(attrs[i + 1]));
-        if (s.openNames.size() < s.depth) s.openNames.resize(s.depth);
-        std::string& own = s.openNames[s.depth - 1];
-        own.assign(name);
-        s.call([&](XMLParserDelegate& d) { d.didStartElement(s.owner, own, attributes); });
+        call([&](XMLParserDelegate& d) { d.didStartElement(owner, name, attributes); });
     }
 
     static void onEnd(void* user, const XML_Char* name) {
@@ -94,7 +120,7 @@ struct XMLParser::Impl {
         s.flushText(true);
         const std::string* own = &s.name;
         if (s.depth > 0 && s.depth <= s.openNames.size()) {
-            own = &s.openNames[--s.depth];
+            own = s.openNames[--s.depth].get();
         } else {
             if (s.depth > 0) --s.depth;
             s.name.assign(name);
@@ -104,11 +130,36 @@ struct XMLParser::Impl {
 
     static void onText(void* user, const XML_Char* text, int len) {
         Impl& s = from(user);
-        if (s.inCDATA) {
-            s.cdata.append(text, static_cast<std::size_t>(len));
+        const auto n = static_cast<std::size_t>(len);
+        // Most runs are indentation between tags (expat hands over each line
+        // end alone): copied aside while checked, without a call.
+        if (s.text.empty() && !s.inCDATA && n <= sizeof s.space - s.spaceLength) {
+            char* to = s.space + s.spaceLength;
+            std::size_t i = 0;
+            while (i < n && isSpace(text[i])) {
+                to[i] = text[i];
+                ++i;
+            }
+            if (i == n) {
+                s.spaceLength += n;
+                return;
+            }
+        }
+        s.appendText(text, n);
+    }
+
+    // The rest of onText, kept out of line so that the common case above
+    // needs no stack frame.
+    [[gnu::noinline]] void appendText(const char* run, std::size_t n) {
+        if (inCDATA) {
+            cdata.append(run, n);
             return;
         }
-        s.text.append(text, static_cast<std::size_t>(len));
+        if (text.empty() && spaceLength > 0) {
+            text.append(space, spaceLength);
+            spaceLength = 0;
+        }
+        text.append(run, n);
     }
 
     static void onComment(void* user, const XML_Char* text) {

@@ -36,7 +36,8 @@ public:
     virtual ~XMLParserDelegate() = default;
     virtual void parserDidStartDocument(XMLParser&) {}
     virtual void parserDidEndDocument(XMLParser&) {}
-    // Attributes in document order, each name → String value.
+    // Attributes in document order, each name → String value. `name` stays
+    // valid, and unchanged, until the matching didEndElement returns.
     virtual void didStartElement(XMLParser&, const std::string& name, const Dictionary& attributes) {
         (void)name, (void)attributes;
     }

@@ -101,6 +101,22 @@ TEST(XMLParser, TextBetweenMarkupArrivesInOneRun) {
         const std::vector<std::string> withoutIndentation = {" x ", "\n  ", "[cdata]"};
         EXPECT_EQ(d.runs, report ? all : withoutIndentation);
     }
+    // Indentation longer than the parser holds aside in one piece, in one
+    // run and in several, and a long run of space that text then follows.
+    const std::string several = std::string(40, ' ') + "\n" + std::string(40, '\t');
+    const std::string one(100, ' ');
+    const std::string text = "\n" + std::string(70, ' ') + "x" + std::string(70, ' ');
+    const std::string longer = "<a>" + several + "<b/>" + one + "<c/>" + text + "<d/></a>";
+    for (bool report : {true, false}) {
+        Runs d;
+        XMLParser parser(longer, XMLParser::kBorrow);
+        parser.setReportsSpaceBeforeTags(report);
+        parser.setDelegate(&d);
+        ASSERT_TRUE(parser.parse());
+        const std::vector<std::string> all = {several, one, text};
+        const std::vector<std::string> withoutIndentation = {text};
+        EXPECT_EQ(d.runs, report ? all : withoutIndentation);
+    }
     // Text before a failure is still handed over before the error.
     Runs d;
     XMLParser cut(std::string_view("<a>one\ntwo"));
@@ -122,6 +138,35 @@ TEST(XMLParser, EndEventsNameTheirElement) {
         if (e.rfind("</", 0) == 0) ends.push_back(e);
     EXPECT_EQ(ends, (std::vector<std::string>{"</b>", "</c>", "</longer-name>", "</alpha>", "</b>", "</alpha>",
                                               "</root>"}));
+}
+
+// A delegate may keep the name of an open element by reference until the
+// element ends, while deeper elements open and close below it.
+TEST(XMLParser, StartNamesStayValidUntilTheirEnd) {
+    struct Keeper : XMLParserDelegate {
+        std::vector<const std::string*> open;
+        std::vector<std::string> copies;
+        int mismatches = 0;
+        void didStartElement(XMLParser&, const std::string& name, const Dictionary&) override {
+            open.push_back(&name);
+            copies.push_back(name);
+        }
+        void didEndElement(XMLParser&, const std::string& name) override {
+            if (*open.back() != copies.back() || name != copies.back()) ++mismatches;
+            open.pop_back();
+            copies.pop_back();
+        }
+    };
+    std::string doc;
+    for (int i = 0; i < 60; ++i) doc += "<level-" + std::to_string(i) + "-with-a-name-longer-than-inline>";
+    doc += "<leaf/><x/>";
+    for (int i = 59; i >= 0; --i) doc += "</level-" + std::to_string(i) + "-with-a-name-longer-than-inline>";
+    Keeper k;
+    XMLParser parser(doc, XMLParser::kBorrow);
+    parser.setDelegate(&k);
+    ASSERT_TRUE(parser.parse());
+    EXPECT_EQ(k.mismatches, 0);
+    EXPECT_TRUE(k.open.empty());
 }
 
 TEST(XMLParser, DeclaredEncodingIsHonoured) {
