@@ -141,7 +141,7 @@ std::optional<Array> HOSXMLDictionary::hos_arrayValueForKeyPath(const Dictionary
     auto v = valueForKeyPath(node, keyPath);
     if (!v) return std::nullopt;
     if (v->isArray()) return std::move(v->asArray());
-    return Array{std::move(*v)};
+    return platform::arrayOf(std::move(*v));
 }
 
 std::optional<std::string> HOSXMLDictionary::hos_stringValueForKeyPath(const Dictionary& node,

@@ -36,6 +36,9 @@ inline std::size_t spaceAt(std::string_view s, std::size_t i) {
     return wideSpaceAt(s, i);
 }
 
+// The key of the slot that holds the root, which has no parent.
+const std::string kNoKey;
+
 bool isReserved(std::string_view k) {
     return k == HOSXMLDictionaryCommentsKey || k == HOSXMLDictionaryTextKey || k == HOSXMLDictionaryNodeNameKey;
 }
@@ -74,16 +77,19 @@ std::size_t leadingSpace(std::string_view s) {
     return start;
 }
 
+// Length in bytes of a whitespace character that ends s, 0 when there is none.
+inline std::size_t trailingSpaceAt(std::string_view s) {
+    if (s.empty()) return 0;
+    std::size_t last = s.size() - 1;
+    while (last > 0 && (static_cast<unsigned char>(s[last]) & 0xc0) == 0x80) --last;
+    const std::size_t n = spaceAt(s, last);
+    return last + n == s.size() ? n : 0;
+}
+
 std::string_view trim(std::string_view s) {
     s.remove_prefix(leadingSpace(s));
     // Trailing: step back over the last character until it is not a space.
-    while (!s.empty()) {
-        std::size_t last = s.size() - 1;
-        while (last > 0 && (static_cast<unsigned char>(s[last]) & 0xc0) == 0x80) --last;
-        std::size_t n = spaceAt(s, last);
-        if (n == 0 || last + n != s.size()) break;
-        s.remove_suffix(n);
-    }
+    while (std::size_t n = trailingSpaceAt(s)) s.remove_suffix(n);
     return s;
 }
 
@@ -151,7 +157,7 @@ HOSXMLDictionaryParser::Open& HOSXMLDictionaryParser::push(Dictionary* node, con
     if (depth_ == stack_.size()) stack_.emplace_back();
     Open& o = stack_[depth_++];
     o.node = node;
-    o.key.assign(key);
+    o.key = &key;
     o.hasRun = false;
     o.run.clear();
     o.moreRuns.clear();
@@ -162,9 +168,9 @@ HOSXMLDictionaryParser::Open& HOSXMLDictionaryParser::push(Dictionary* node, con
 void HOSXMLDictionaryParser::reserveLikeLast(Open& open, Dictionary& node) {
     // Capped, so one odd node cannot make every later one of its name large.
     constexpr std::size_t kMaxHint = 64;
-    if (!open.hintForKey || open.hintKey != open.key) {
-        open.hintForKey = &sizeHints_.try_emplace(open.key, 0).first->second;
-        open.hintKey.assign(open.key);
+    if (!open.hintForKey || open.hintKey != *open.key) {
+        open.hintForKey = &sizeHints_.try_emplace(*open.key, 0).first->second;
+        open.hintKey.assign(*open.key);
     }
     std::size_t& hint = *open.hintForKey;
     if (hint > node.size()) node.reserve(std::min(hint, kMaxHint));
@@ -178,8 +184,7 @@ void HOSXMLDictionaryParser::addText(std::string_view text) {
     text_.append(text);
 }
 
-void HOSXMLDictionaryParser::endText() {
-    if (text_.empty()) return;
+void HOSXMLDictionaryParser::storeText() {
     std::string_view t = text_;
     if (trimWhiteSpace()) t = trim(t);
     if (!t.empty() && depth_ > 0) {
@@ -188,9 +193,8 @@ void HOSXMLDictionaryParser::endText() {
             if (!o.hasRun) {
                 // Most leaves hold one run, already whole in text_: hand its
                 // buffer over instead of copying it.
-                o.run.clear();
                 if (t.size() == text_.size())
-                    o.run.swap(text_);
+                    o.run = std::move(text_);
                 else
                     o.run.assign(t);
                 o.hasRun = true;
@@ -204,7 +208,7 @@ void HOSXMLDictionaryParser::endText() {
             else if (existing->isArray())
                 existing->asArray().emplace_back(t);
             else
-                *existing = Value(Array{std::move(*existing), Value(t)});
+                *existing = Value(platform::arrayOf(std::move(*existing), Value(t)));
         }
     }
     text_.clear();
@@ -213,25 +217,21 @@ void HOSXMLDictionaryParser::endText() {
 // Stores a child under `name` in its parent: a list there gets it appended,
 // another value becomes a list of that value and the child, otherwise the
 // child itself (a list of one with alwaysUseArrays). Returns where it went.
-Value* HOSXMLDictionaryParser::attach(Dictionary& parent, const std::string& name, Value value) {
+Value* HOSXMLDictionaryParser::attach(Dictionary& parent, const std::string& name, Value&& value) {
     // Tree values are never null, so a null slot is a new key.
     if (Value* slot = parent.find(name); slot && !slot->isNull()) {
         if (slot->isArray()) {
             slot->asArray().push_back(std::move(value));
             return &slot->asArray().back();
         }
-        *slot = Value(Array{std::move(*slot), std::move(value)});
+        *slot = Value(platform::arrayOf(std::move(*slot), std::move(value)));
         return &slot->asArray().back();
     } else if (slot) {
-        *slot = alwaysUseArrays() ? Value(Array{std::move(value)}) : std::move(value);
+        *slot = alwaysUseArrays() ? Value(platform::arrayOf(std::move(value))) : std::move(value);
         return slot->isArray() ? &slot->asArray().back() : slot;
     }
-    if (alwaysUseArrays()) {
-        parent.append(name, Value(Array{std::move(value)}));
-        return &(parent.end() - 1)->second.asArray().back();
-    }
-    parent.append(name, std::move(value));
-    return &(parent.end() - 1)->second;
+    if (alwaysUseArrays()) return &parent.emplace(name, platform::arrayOf(std::move(value))).asArray().back();
+    return &parent.emplace(name, std::move(value));
 }
 
 void HOSXMLDictionaryParser::materialize(std::size_t index) {
@@ -241,13 +241,13 @@ void HOSXMLDictionaryParser::materialize(std::size_t index) {
     if (o.hasRun && o.moreRuns.empty()) {
         node.set(HOSXMLDictionaryTextKey, Value(std::move(o.run)));
     } else if (o.hasRun) {
-        Array runs{Value(std::move(o.run))};
+        Array runs = platform::arrayOf(std::move(o.run));
         for (auto& r : o.moreRuns) runs.emplace_back(std::move(r));
         node.set(HOSXMLDictionaryTextKey, Value(std::move(runs)));
     }
     o.hasRun = false;
     o.moreRuns.clear();
-    Value* placed = attach(*stack_[index - 1].node, o.key, Value(std::move(node)));
+    Value* placed = attach(*stack_[index - 1].node, *o.key, Value(std::move(node)));
     o.node = &placed->asDictionary();
     reserveLikeLast(o, *o.node);
 }
@@ -296,12 +296,12 @@ void HOSXMLDictionaryParser::didStartElement(platform::XMLParser& parser, const 
     } else if (wrapRootNode()) {
         root_ = Value(Dictionary{{name, Value(std::move(node))}});
         depth_ = 0;
-        push(&root_->asDictionary(), std::string());
+        push(&root_->asDictionary(), kNoKey);
         push(&root_->asDictionary().find(name)->asDictionary(), name);
     } else {
         root_ = Value(std::move(node));
         depth_ = 0;
-        push(&root_->asDictionary(), std::string());
+        push(&root_->asDictionary(), kNoKey);
     }
 }
 
@@ -312,7 +312,25 @@ const std::string& HOSXMLDictionaryParser::nameForNode(const Dictionary& node, c
     return storedKey;
 }
 
+// Most elements of a reply are leaves with one text, the first of their
+// name in their parent: such a text goes straight from the buffer into the
+// parent. True when it did.
+bool HOSXMLDictionaryParser::endPlainLeaf() {
+    if (depth_ < 2 || text_.empty() || !collapseTextNodes() || alwaysUseArrays()) return false;
+    Open& leaf = top();
+    if (leaf.node || leaf.hasRun) return false;
+    // With trimming on, addText has already left out the leading space.
+    if (trimWhiteSpace() && trailingSpaceAt(text_) != 0) return false;
+    Dictionary& parent = *stack_[depth_ - 2].node;
+    if (parent.find(*leaf.key)) return false;
+    parent.emplace(*leaf.key, std::move(text_));
+    text_.clear();
+    --depth_;
+    return true;
+}
+
 void HOSXMLDictionaryParser::didEndElement(platform::XMLParser&, const std::string&) {
+    if (endPlainLeaf()) return;
     endText();
     if (depth_ == 0) return;
     if (!top().node) {
@@ -321,28 +339,27 @@ void HOSXMLDictionaryParser::didEndElement(platform::XMLParser&, const std::stri
         Open& leaf = top();
         Dictionary& parent = *stack_[depth_ - 2].node;
         if (leaf.hasRun && collapseTextNodes()) {
-            std::string text = std::move(leaf.run);
             for (const auto& r : leaf.moreRuns) {
-                text += '\n';
-                text += r;
+                leaf.run += '\n';
+                leaf.run += r;
             }
             // Most leaves are the first of their name: stored straight away,
             // without the moves through attach(), under the key the entry is
             // done with.
-            if (!alwaysUseArrays() && !parent.find(leaf.key))
-                parent.emplace(std::move(leaf.key), std::move(text));
+            if (!alwaysUseArrays() && !parent.find(*leaf.key))
+                parent.emplace(*leaf.key, std::move(leaf.run));
             else
-                attach(parent, leaf.key, Value(std::move(text)));
+                attach(parent, *leaf.key, Value(std::move(leaf.run)));
             --depth_;
             return;
         }
         if (!leaf.hasRun && stripEmptyNodes()) {
             // Placed and then removed: a value already there is left in a
             // list; a list of one made for it is left empty.
-            if (Value* slot = parent.find(leaf.key)) {
-                if (!slot->isArray()) *slot = Value(Array{std::move(*slot)});
+            if (Value* slot = parent.find(*leaf.key)) {
+                if (!slot->isArray()) *slot = Value(platform::arrayOf(std::move(*slot)));
             } else if (alwaysUseArrays()) {
-                parent.set(leaf.key, Value(Array{}));
+                parent.set(*leaf.key, Value(Array{}));
             }
             --depth_;
             return;
@@ -358,7 +375,7 @@ void HOSXMLDictionaryParser::didEndElement(platform::XMLParser&, const std::stri
     if (depth_ == 0) return;  // the root stays a node
     Dictionary& parent = *top().node;
     // A copy: the name may live in `node`, which the changes below may free.
-    const std::string key = nameForNode(*node, closed.key);
+    const std::string key = nameForNode(*node, *closed.key);
     Value* slot = parent.find(key);
     Value* ownText = node->find(HOSXMLDictionaryTextKey);
     const bool hasText = ownText != nullptr;

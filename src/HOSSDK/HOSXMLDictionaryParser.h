@@ -108,7 +108,12 @@ private:
     void foundComment(platform::XMLParser&, const std::string& comment) override;
 
     void addText(std::string_view text);
-    void endText();
+    // Stores the text gathered since the last tag, if any.
+    void endText() {
+        if (!text_.empty()) storeText();
+    }
+    void storeText();
+    bool endPlainLeaf();
     const std::string& nameForNode(const platform::Dictionary& node, const std::string& storedKey) const;
 
     std::atomic<bool> collapseTextNodes_{true};
@@ -120,10 +125,12 @@ private:
     std::atomic<std::int64_t> attributesMode_{HOSXMLDictionaryAttributesModePrefixed};
     std::atomic<std::int64_t> nodeNameMode_{HOSXMLDictionaryNodeNameModeRootOnly};
 
-    // Working state of one parse. Open nodes are held by their dictionaries,
-    // which live on the heap behind their Values and so stay put while the
-    // containers around them grow; each remembers the key it is stored under
-    // in its parent.
+    // Working state of one parse. Open nodes are held by their dictionaries.
+    // Those stay put while they are open: children are only ever added to
+    // the innermost open node, so what grows and moves around an open node
+    // is closed siblings, never the node or its ancestors. Each remembers
+    // the key it is stored under in its parent: the element name the parser
+    // keeps until the element ends.
     //
     // An element without stored attributes starts as a pending leaf (no
     // node yet, its text runs kept aside). Most elements of a reply hold only
@@ -133,7 +140,7 @@ private:
     // would have been placed at its start.
     struct Open {
         platform::Dictionary* node;  // null while a pending leaf
-        std::string key;
+        const std::string* key;
         // Text runs of a pending leaf: the first, then any further ones.
         bool hasRun = false;
         std::string run;
@@ -147,7 +154,7 @@ private:
         std::string hintKey;
         std::size_t* hintForKey = nullptr;
     };
-    platform::Value* attach(platform::Dictionary& parent, const std::string& name, platform::Value value);
+    platform::Value* attach(platform::Dictionary& parent, const std::string& name, platform::Value&& value);
     void materialize(std::size_t index);
     // Open entries are reused from element to element (their strings keep
     // their buffers); the first depth_ of stack_ are the open elements.
