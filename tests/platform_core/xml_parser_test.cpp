@@ -89,33 +89,31 @@ TEST(XMLParser, TextBetweenMarkupArrivesInOneRun) {
         EXPECT_EQ(d.runs, want);
     }
     // Indentation up to a tag can be left out; space elsewhere, and text
-    // with space in it, still arrives.
-    const std::string indented = "<a>\n  <b> x </b>\n  <![CDATA[c]]>  \n</a>";
-    for (bool report : {true, false}) {
-        Runs d;
-        XMLParser parser(indented, XMLParser::kBorrow);
-        parser.setReportsSpaceBeforeTags(report);
-        parser.setDelegate(&d);
-        ASSERT_TRUE(parser.parse());
-        const std::vector<std::string> all = {"\n  ", " x ", "\n  ", "[cdata]", "  \n"};
-        const std::vector<std::string> withoutIndentation = {" x ", "\n  ", "[cdata]"};
-        EXPECT_EQ(d.runs, report ? all : withoutIndentation);
-    }
-    // Indentation longer than the parser holds aside in one piece, in one
-    // run and in several, and a long run of space that text then follows.
+    // with space in it, still arrives. Also indentation longer than the
+    // parser holds aside in one piece, in one run and in several, and a long
+    // run of space that text then follows.
     const std::string several = std::string(40, ' ') + "\n" + std::string(40, '\t');
     const std::string one(100, ' ');
     const std::string text = "\n" + std::string(70, ' ') + "x" + std::string(70, ' ');
-    const std::string longer = "<a>" + several + "<b/>" + one + "<c/>" + text + "<d/></a>";
-    for (bool report : {true, false}) {
-        Runs d;
-        XMLParser parser(longer, XMLParser::kBorrow);
-        parser.setReportsSpaceBeforeTags(report);
-        parser.setDelegate(&d);
-        ASSERT_TRUE(parser.parse());
-        const std::vector<std::string> all = {several, one, text};
-        const std::vector<std::string> withoutIndentation = {text};
-        EXPECT_EQ(d.runs, report ? all : withoutIndentation);
+    struct SpaceCase {
+        std::string doc;
+        std::vector<std::string> all, withoutIndentation;
+    };
+    const std::vector<SpaceCase> spaceCases = {
+        {"<a>\n  <b> x </b>\n  <![CDATA[c]]>  \n</a>",
+         {"\n  ", " x ", "\n  ", "[cdata]", "  \n"},
+         {" x ", "\n  ", "[cdata]"}},
+        {"<a>" + several + "<b/>" + one + "<c/>" + text + "<d/></a>", {several, one, text}, {text}},
+    };
+    for (const auto& c : spaceCases) {
+        for (bool report : {true, false}) {
+            Runs d;
+            XMLParser parser(c.doc, XMLParser::kBorrow);
+            parser.setReportsSpaceBeforeTags(report);
+            parser.setDelegate(&d);
+            ASSERT_TRUE(parser.parse());
+            EXPECT_EQ(d.runs, report ? c.all : c.withoutIndentation) << c.doc;
+        }
     }
     // Text before a failure is still handed over before the error.
     Runs d;
