@@ -21,8 +21,8 @@ Dictionary::Dictionary(std::initializer_list<Entry> entries) {
 
 namespace {
 
-// The first bytes are compared before the call to memcmp: most keys of one
-// dictionary differ there, and many share a length.
+// The first byte is compared before memcmp is called: the keys of one
+// dictionary mostly differ there, and many share a length.
 inline bool sameKey(const std::string& a, std::string_view b) {
     return a.size() == b.size() && (b.empty() || (a[0] == b[0] && std::memcmp(a.data(), b.data(), b.size()) == 0));
 }
