@@ -93,7 +93,15 @@ Value::Value(unsigned long u) {
 Value::Value(const Value& o) = default;
 
 Value::Value(Value&&) noexcept = default;
-Value& Value::operator=(Value&&) noexcept = default;
+// `o` may live inside this value (a member of its array or dictionary): it
+// is taken out before the old contents go, which would destroy it.
+Value& Value::operator=(Value&& o) noexcept {
+    if (this != &o) {
+        Value taken(std::move(o));
+        v_ = std::move(taken.v_);
+    }
+    return *this;
+}
 
 Value& Value::operator=(const Value& o) {
     if (this != &o) {

@@ -88,6 +88,20 @@ TEST(Value, MovesHandOverTheirContents) {
     EXPECT_EQ(d.find("key")->asArray()[1].get("k")->asString().data(), inner);
 }
 
+// A member assigned to the value that holds it, moved or copied.
+TEST(Value, AMemberCanReplaceItsContainer) {
+    const Array list{Value(1), Value(std::string(40, 't'))};
+    Value v(Dictionary{{"k", list}, {"other", 2}});
+    v = std::move(v.asDictionary()["k"]);
+    EXPECT_EQ(v, Value(list));
+    v = std::move(v.asArray()[1]);
+    EXPECT_EQ(v, Value(std::string(40, 't')));
+
+    Value w(Array{Value(Dictionary{{"x", list}})});
+    w = w.asArray()[0];
+    EXPECT_EQ(w, Value(Dictionary{{"x", list}}));
+}
+
 TEST(Value, EqualityIsTypedAndDictionaryOrderFree) {
     EXPECT_NE(Value(1), Value(1.0));
     EXPECT_NE(Value(1), Value(true));
