@@ -87,6 +87,12 @@ struct DispatchQueue::State {
     bool busy = false;
     // Concurrent: a barrier runs.
     bool barrierRunning = false;
+    // Concurrent: the queue itself, held while any of its blocks is in
+    // flight, runs as a barrier or waits in `items`, so that it outlives
+    // them when its owners let go. One reference for all of them: the
+    // blocks themselves hold none, which would cost two atomic operations
+    // on one contended count per block.
+    std::shared_ptr<DispatchQueue> alive;
 
     mutable std::mutex specificMutex;
     std::unordered_map<SpecificKey, void*> specifics;
@@ -156,12 +162,12 @@ struct Engine {
     }
 
     // ---- concurrent ----
-    static void submitConcurrent(std::shared_ptr<DispatchQueue> q, State& s, DispatchQueue::Block block, bool barrier) {
+    // The queue is kept alive by `s.alive` while the job waits or runs.
+    static void submitConcurrent(DispatchQueue& q, State& s, DispatchQueue::Block block, bool barrier) {
         detail::PoolJob job;
         job.run = runConcurrentJob;
-        job.queue = q.get();
+        job.queue = &q;
         job.context = &s;
-        job.keep = std::move(q);
         job.block = std::move(block);
         job.barrier = barrier;
         detail::WorkerPool::shared().submit(std::move(job));
@@ -172,19 +178,30 @@ struct Engine {
             HeldFrame frame(job.queue);
             runLogged(*job.queue, job.block);
         }
-        concurrentDone(job.keep, *static_cast<State*>(job.context), job.barrier);
+        concurrentDone(*job.queue, *static_cast<State*>(job.context), job.barrier);
+    }
+
+    static void holdLocked(DispatchQueue& q, State& s) {
+        if (!s.alive) s.alive = q.shared_from_this();
     }
 
     // Counts one more block in flight unless the queue is on its slow path.
-    static bool tryEnterFast(State& s) {
+    // The first block in flight makes the queue hold itself.
+    static bool tryEnterFast(DispatchQueue& q, State& s) {
         std::uint64_t g = s.gate.load(std::memory_order_acquire);
-        while (!(g & State::kSlow))
-            if (s.gate.compare_exchange_weak(g, g + 1, std::memory_order_acq_rel, std::memory_order_acquire))
+        while (!(g & State::kSlow)) {
+            if (s.gate.compare_exchange_weak(g, g + 1, std::memory_order_acq_rel, std::memory_order_acquire)) {
+                if ((g & State::kCount) == 0) {
+                    std::lock_guard lock(s.mutex);
+                    holdLocked(q, s);
+                }
                 return true;
+            }
+        }
         return false;
     }
 
-    static void concurrentPumpLocked(const std::shared_ptr<DispatchQueue>& q, State& s) {
+    static void concurrentPumpLocked(DispatchQueue& q, State& s) {
         while (!s.items.empty() && !s.barrierRunning) {
             State::Item& front = s.items.front();
             const bool barrier = front.barrier;
@@ -206,21 +223,31 @@ struct Engine {
         if (s.items.empty() && !s.barrierRunning) s.gate.fetch_and(~State::kSlow, std::memory_order_release);
     }
 
-    static void concurrentDone(const std::shared_ptr<DispatchQueue>& q, State& s, bool barrier) {
+    static void concurrentDone(DispatchQueue& q, State& s, bool barrier) {
         if (!barrier) {
             const std::uint64_t before = s.gate.fetch_sub(1, std::memory_order_acq_rel);
-            // Only the last block out in front of a waiting barrier has more to do.
-            if (!(before & State::kSlow) || (before & State::kCount) != 1) return;
+            // Only the last block out has more to do: start what waits in
+            // front of a barrier, or let the queue go.
+            if ((before & State::kCount) != 1) return;
         }
-        std::lock_guard lock(s.mutex);
-        if (barrier) s.barrierRunning = false;
-        concurrentPumpLocked(q, s);
+        // Released after the lock: it may be the last reference, and the
+        // lock is the queue's own.
+        std::shared_ptr<DispatchQueue> release;
+        {
+            std::lock_guard lock(s.mutex);
+            if (barrier) s.barrierRunning = false;
+            concurrentPumpLocked(q, s);
+            if ((s.gate.load(std::memory_order_acquire) & State::kCount) == 0 && !s.barrierRunning &&
+                s.items.empty())
+                release = std::move(s.alive);
+        }
     }
 
     static void concurrentQueueLocked(DispatchQueue& q, State& s, State::Item item) {
+        holdLocked(q, s);
         s.items.push_back(std::move(item));
         s.gate.fetch_or(State::kSlow, std::memory_order_acq_rel);
-        concurrentPumpLocked(q.shared_from_this(), s);
+        concurrentPumpLocked(q, s);
     }
 
     // ---- any queue ----
@@ -243,8 +270,8 @@ struct Engine {
             return;
         }
         case Kind::Concurrent:
-            if (!barrier && tryEnterFast(s)) {
-                submitConcurrent(q.shared_from_this(), s, std::move(block), false);
+            if (!barrier && tryEnterFast(q, s)) {
+                submitConcurrent(q, s, std::move(block), false);
                 return;
             }
             {
@@ -313,10 +340,10 @@ struct Engine {
                 if (serial)
                     serialRelease(q, s);
                 else
-                    concurrentDone(q, s, barrier);
+                    concurrentDone(*q, s, barrier);
             }
         };
-        if (!serial && !realBarrier && tryEnterFast(s)) {
+        if (!serial && !realBarrier && tryEnterFast(q, s)) {
             Release release{self, s, false, false};
             HeldFrame frame(&q);
             block();

@@ -166,27 +166,38 @@ TEST(ConcurrentQueueStress, BarriersStayExclusiveAndOrderedAmongManyProducers) {
 }
 
 // A queue whose creator lets go of it while blocks wait still runs them all,
-// barriers included, and is freed after the last one.
+// barriers included, and is freed after the last one; also a concurrent
+// queue that has only ever run plain blocks, after it went idle and busy
+// again many times.
 TEST(QueueLifetime, PendingBlocksKeepADroppedQueueAliveUntilTheyRan) {
-    for (const bool concurrent : {false, true}) {
-        SCOPED_TRACE(concurrent ? "concurrent" : "serial");
-        auto q = concurrent ? DispatchQueue::concurrent("dropped") : DispatchQueue::serial("dropped");
+    enum Kind { kSerial, kConcurrent, kConcurrentNoBarrier };
+    for (const Kind kind : {kSerial, kConcurrent, kConcurrentNoBarrier}) {
+        SCOPED_TRACE(kind == kSerial ? "serial" : kind == kConcurrent ? "concurrent" : "concurrent, no barrier");
+        auto q = kind == kSerial ? DispatchQueue::serial("dropped") : DispatchQueue::concurrent("dropped");
         std::weak_ptr<DispatchQueue> weak = q;
-        DispatchSemaphore gate(0);
         std::atomic<int> ran{0};
+        for (int i = 0; i < 200; ++i) {
+            q->async([&] { ran.fetch_add(1); });
+            if (i % 2) q->sync([] {});
+        }
+        q->syncBarrier([] {});
+        EXPECT_EQ(ran.exchange(0), 200);
+        DispatchSemaphore gate(0);
         auto group = DispatchGroup::create();
         group->async(q, [&] { gate.wait(); });
         for (int i = 0; i < 50; ++i) group->async(q, [&] { ran.fetch_add(1); });
-        group->enter();
-        q->asyncBarrier([&, group] {
-            ran.fetch_add(1);
-            group->leave();
-        });
+        if (kind != kConcurrentNoBarrier) {
+            group->enter();
+            q->asyncBarrier([&, group] {
+                ran.fetch_add(1);
+                group->leave();
+            });
+        }
         for (int i = 0; i < 50; ++i) group->async(q, [&] { ran.fetch_add(1); });
         q.reset();
         gate.signal();
         ASSERT_TRUE(group->waitSeconds(30));
-        EXPECT_EQ(ran.load(), 101);
+        EXPECT_EQ(ran.load(), kind == kConcurrentNoBarrier ? 100 : 101);
         // The last job lets go of the queue just after its block finished.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!weak.expired() && std::chrono::steady_clock::now() < deadline)
