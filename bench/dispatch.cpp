@@ -83,12 +83,15 @@ BENCHMARK(BM_QueueGlobal)->Threads(1)->Threads(8)->UseRealTime();
 
 // From `async` to the block starting, on an idle pool: each sample waits
 // until the workers have gone back to sleep before queueing the next block.
+// Samples of the first second are left out: right after the throughput runs
+// above, wake-ups are several times slower for a while, whichever queue kind
+// comes first; that is the machine settling, not the pool's idle state.
 void startLatency(benchmark::State& state, const std::shared_ptr<DispatchQueue>& q) {
     using Clock = std::chrono::steady_clock;
     std::vector<double> micros;
     DispatchSemaphore started(0);
     Clock::time_point begin, began;
-    for (auto _ : state) {
+    const auto sample = [&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         begin = Clock::now();
         q->async([&began, &started] {
@@ -96,8 +99,10 @@ void startLatency(benchmark::State& state, const std::shared_ptr<DispatchQueue>&
             started.signal();
         });
         started.wait();
-        micros.push_back(std::chrono::duration<double, std::micro>(began - begin).count());
-    }
+        return std::chrono::duration<double, std::micro>(began - begin).count();
+    };
+    for (const auto warm = Clock::now() + std::chrono::seconds(1); Clock::now() < warm;) sample();
+    for (auto _ : state) micros.push_back(sample());
     std::sort(micros.begin(), micros.end());
     const auto at = [&micros](double f) {
         return micros.empty() ? 0.0 : micros[std::min(micros.size() - 1, static_cast<std::size_t>(f * micros.size()))];
