@@ -33,6 +33,7 @@
 #include "PellixDataManager/PellixNetServer/DataService/PXJSONResponseSerializer.h"
 #include "PellixDataManager/PellixNetServer/DataService/PellixDataService.h"
 #include "platform/HTTPURLResponse.h"
+#include "Paired.h"
 
 using namespace pellix;
 
@@ -93,13 +94,6 @@ long minorFaults() {
     rusage u{};
     getrusage(RUSAGE_THREAD, &u);
     return u.ru_minflt;
-}
-
-// CPU time of this thread, in microseconds.
-double threadCPUMicros() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
 }
 
 // One call of ours: the serializer's whole path from body to Value.
@@ -174,24 +168,8 @@ void BM_DecryptParsePaired(benchmark::State& state) {
     const auto serializer = makeSerializer();
     const TVResponseData data = in.body;
     const std::string k = key();
-    double ours = 0, reference = 0;
-    bool oursFirst = true;
-    for (auto _ : state) {
-        // Alternate which side goes first, so neither always inherits the
-        // other's freed memory.
-        for (int side = 0; side < 2; ++side) {
-            const bool runOurs = (side == 0) == oursFirst;
-            const double start = threadCPUMicros();
-            const bool ok = runOurs ? oursOnce(*serializer, in, data) : referenceOnce(in, k);
-            (runOurs ? ours : reference) += threadCPUMicros() - start;
-            if (!ok) state.SkipWithError("no object");
-        }
-        oursFirst = !oursFirst;
-    }
-    const auto n = static_cast<double>(state.iterations());
-    state.counters["ours_us"] = ours / n;
-    state.counters["ref_us"] = reference / n;
-    state.counters["ratio"] = reference > 0 ? ours / reference : 0;
+    bench::runPaired(
+        state, [&] { return oursOnce(*serializer, in, data); }, [&] { return referenceOnce(in, k); });
 }
 
 void BM_Sign20(benchmark::State& state) {
