@@ -225,17 +225,27 @@ struct Engine {
 
     static void concurrentDone(DispatchQueue& q, State& s, bool barrier) {
         if (!barrier) {
-            const std::uint64_t before = s.gate.fetch_sub(1, std::memory_order_acq_rel);
-            // Only the last block out has more to do: start what waits in
-            // front of a barrier, or let the queue go.
-            if ((before & State::kCount) != 1) return;
+            // A block that is not the last one out counts itself out and is
+            // done. The last one counts itself out under the lock: until
+            // then its count keeps the queue held, and once it is out the
+            // queue may go at any time.
+            std::uint64_t g = s.gate.load(std::memory_order_acquire);
+            while ((g & State::kCount) != 1)
+                if (s.gate.compare_exchange_weak(g, g - 1, std::memory_order_acq_rel, std::memory_order_acquire))
+                    return;
         }
         // Released after the lock: it may be the last reference, and the
         // lock is the queue's own.
         std::shared_ptr<DispatchQueue> release;
         {
             std::lock_guard lock(s.mutex);
-            if (barrier) s.barrierRunning = false;
+            if (barrier) {
+                s.barrierRunning = false;
+            } else if ((s.gate.fetch_sub(1, std::memory_order_acq_rel) & State::kCount) != 1) {
+                return;  // another block came in meanwhile
+            }
+            // The last block out: start what waits in front of a barrier,
+            // or let the queue go.
             concurrentPumpLocked(q, s);
             if ((s.gate.load(std::memory_order_acquire) & State::kCount) == 0 && !s.barrierRunning &&
                 s.items.empty())

@@ -165,6 +165,25 @@ TEST(ConcurrentQueueStress, BarriersStayExclusiveAndOrderedAmongManyProducers) {
     }
 }
 
+// Short-lived queues, let go of as soon as their blocks have signalled and
+// one more was queued: a block's end, still running on a worker while the
+// next block starts and ends on another, must not find its queue gone. A
+// race of a few instructions, so this only makes it likely, under ASan.
+TEST(QueueLifetime, QueuesDroppedRightAfterTheirBlocksSignalled) {
+    std::atomic<int> late{0};
+    for (int round = 0; round < 2000; ++round) {
+        auto q = DispatchQueue::concurrent("short-lived");
+        auto group = DispatchGroup::create();
+        for (int i = 0; i < 3; ++i) group->async(q, [] {});
+        ASSERT_TRUE(group->waitSeconds(30));
+        q->async([&late] { late.fetch_add(1); });
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (late.load() < 2000 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(late.load(), 2000);
+}
+
 // A queue whose creator lets go of it while blocks wait still runs them all,
 // barriers included, and is freed after the last one; also a concurrent
 // queue that has only ever run plain blocks, after it went idle and busy
