@@ -1,7 +1,6 @@
 #include "platform/XMLParser.h"
 
 #include <climits>
-#include <cstring>
 #include <expat.h>
 
 #include <memory>
