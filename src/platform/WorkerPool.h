@@ -33,7 +33,8 @@ namespace pellix::platform::detail {
 // One unit of pool work: `run(job)` on a worker. What `queue`, `context`,
 // `block` and `barrier` mean is up to `run`; `keep` holds the queue alive
 // while the job waits or runs (empty for the process-wide queues, which live
-// for ever). A plain struct, so a block goes to the pool without being
+// for ever, and for concurrent queues, which hold themselves while they have
+// work). A plain struct, so a block goes to the pool without being
 // wrapped in a second std::function.
 struct PoolJob {
     void (*run)(PoolJob&) = nullptr;
