@@ -1,8 +1,10 @@
 // One side of a comparison against its reference, run alternately within
-// each iteration: a change in the machine's load, speed or heap state during
-// the run then falls on both sides alike. Counters: the CPU time per call of
-// each side ("ours_us", "ref_us") and their quotient ("ratio", ours /
-// reference), the figure to quote.
+// each iteration: a change in the machine's load or speed during the run then
+// falls on both sides alike. Counters: the CPU time per call of each side
+// ("ours_us", "ref_us") and their quotient ("ratio", ours / reference). The
+// two sides share one heap, so a cost that one side's allocations cause only
+// when it runs alone (the heap handing memory back to the system between its
+// calls, say) shows in separate runs, not here: keep those beside it.
 #pragma once
 
 #include <benchmark/benchmark.h>
