@@ -11,13 +11,10 @@
 // counters are the CPU time per call of each side ("ours_us", "ref_us") and
 // their quotient ("ratio", ours / reference). Quote both kinds of row: the
 // paired one is the work itself, the separate ones what a caller pays in a
-// loop of one side alone. They differ where the heap does. Freeing a tree
-// of ours (mostly blocks of a few hundred bytes) can leave a free region at
-// the top of the heap large enough for the C library to hand back to the
-// system, and the next call then faults every page in again; nlohmann's tree
-// (blocks of under 128 bytes) does not. In the paired run the reference's
-// allocations between our calls keep that region from forming, so the
-// paired row does not show that cost.
+// loop of one side alone, page faults included. They differ where one side's
+// allocations change the other's heap: memory the C library hands back to
+// the system between calls, and the next call faults in again, shows only
+// in the separate rows.
 //
 // Large answers cost mostly page faults and cache misses, whose price swings
 // with what else runs: sizes from 1 MB on run for at least two seconds after

@@ -36,21 +36,57 @@ std::string around(std::string_view text, std::size_t offset) {
     return " around line " + std::to_string(line) + ", column " + std::to_string(column) + ".";
 }
 
+// The scratch stacks of ValueBuilder, which each thread keeps from one parse
+// to the next (up to kKeptScratchBytes). Besides the allocations saved, this
+// keeps answers from faulting their memory in afresh: the stacks stay where a
+// large answer's parse left them in the heap, so when the caller frees the
+// tree, its memory below them cannot be handed back to the system, and the
+// next answer's tree is built in it. Without them, freeing a tree of a few
+// hundred kilobytes or more left a free region at the top of the heap that
+// the C library returned to the system, and every later parse of a similar
+// answer faulted it all in again, which cost more than the parse itself.
+struct BuilderScratch {
+    std::vector<Dictionary::Entry> members;
+    std::vector<Value> elements;
+    bool busy = false;
+};
+
+// A 10 MB answer's stacks fit; larger ones are freed after their parse.
+constexpr std::size_t kKeptScratchBytes = std::size_t{8} << 20;
+
 // Builds Values straight from the parser's events.
 //
 // The members of every open container wait in two scratch stacks (one of
-// object members, one of array elements) that live for the whole parse, and
-// a container is built when it closes, with its storage allocated once at its
-// exact size. Growing each container one member at a time instead cost a
-// reallocation per doubling of every object and array, and a large answer
-// holds hundreds of thousands of them.
+// object members, one of array elements) and a container is built when it
+// closes, with its storage allocated once at its exact size. Growing each
+// container one member at a time instead cost a reallocation per doubling of
+// every object and array, and a large answer holds hundreds of thousands of
+// them.
 class ValueBuilder {
 public:
     using json = nlohmann::json;
 
-    ValueBuilder(std::size_t maxDepth, bool fragmentsAllowed) : maxDepth_(maxDepth), fragments_(fragmentsAllowed) {
+    ValueBuilder(std::size_t maxDepth, bool fragmentsAllowed)
+        : maxDepth_(maxDepth), fragments_(fragmentsAllowed), scratch_(threadScratch()),
+          members_(scratch_.members), elements_(scratch_.elements) {
+        scratch_.busy = true;
         stack_.reserve(16);
     }
+
+    ~ValueBuilder() {
+        // What a failed parse left behind goes now, not at the next parse.
+        members_.clear();
+        elements_.clear();
+        if (members_.capacity() * sizeof(Dictionary::Entry) + elements_.capacity() * sizeof(Value) >
+            kKeptScratchBytes) {
+            std::vector<Dictionary::Entry>().swap(members_);
+            std::vector<Value>().swap(elements_);
+        }
+        scratch_.busy = false;
+    }
+
+    ValueBuilder(const ValueBuilder&) = delete;
+    ValueBuilder& operator=(const ValueBuilder&) = delete;
 
     bool null() { return add(Value()); }
     bool boolean(bool b) { return add(Value(b)); }
@@ -172,11 +208,20 @@ private:
         return true;
     }
 
+    // This thread's kept stacks, or stacks of the builder's own while another
+    // builder on this thread holds them.
+    BuilderScratch& threadScratch() {
+        thread_local BuilderScratch kept;
+        return kept.busy ? own_ : kept;
+    }
+
     std::size_t maxDepth_;
     bool fragments_;
+    BuilderScratch own_;
+    BuilderScratch& scratch_;
     std::vector<Frame> stack_;
-    std::vector<Dictionary::Entry> members_;
-    std::vector<Value> elements_;
+    std::vector<Dictionary::Entry>& members_;
+    std::vector<Value>& elements_;
     Value root_;
     Failure failure_ = Failure::None;
     std::size_t errorPosition_ = 0;

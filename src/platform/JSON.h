@@ -15,7 +15,10 @@
 // nesting over the cap) yield std::nullopt and an Error in "NSCocoaErrorDomain"
 // with code 3852 (invalid value for the writer).
 //
-// Thread-safety: stateless; any function may be called from any thread.
+// Thread-safety: any function may be called from any thread. Each thread
+// that reads keeps the reader's scratch stacks between calls (as large as its
+// largest document needed, or nothing above 8 MiB): a loop of large answers
+// then reuses their memory instead of faulting it in afresh.
 #pragma once
 
 #include <cstddef>
