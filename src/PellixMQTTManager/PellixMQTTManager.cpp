@@ -123,9 +123,11 @@ void PellixMQTTManager::publishCallEnd(const PellixText& sipNO, const PellixText
                                        const PellixText& transactionID) {
     if (!roomID) return;
     if (!sharedInstance()->session_ || !transactionID || transactionID->empty()) return;
+    // A wildcard topic in a PUBLISH makes the broker drop the connection.
+    std::optional<std::string> topic = PellixMqttMessageHandle::roomTopic(*roomID);
+    if (!topic) return;
     platform::Bytes message = PellixMqttMessageHandle::hangUpCallMessage(sipNO.value_or(""), *transactionID);
-    std::string topic = PellixMqttMessageHandle::roomTopic(*roomID);
-    platform::DispatchQueue::main()->async([message = std::move(message), topic = std::move(topic)] {
+    platform::DispatchQueue::main()->async([message = std::move(message), topic = std::move(*topic)] {
         // The session present when the block runs: a logout in between publishes nothing.
         if (const std::shared_ptr<MQTTSession> session = sharedInstance()->session_) {
             session->publishDataAtMostOnce(message, topic);

@@ -41,7 +41,14 @@ PellixText ownSipNumber() {
 
 }  // namespace
 
-std::string PellixMqttMessageHandle::roomTopic(const std::string& roomID) { return "app/room_id/" + roomID; }
+bool PellixMqttMessageHandle::isUsableRoomID(std::string_view roomID) {
+    return !roomID.empty() && roomID.find_first_of(std::string_view("+#/\0", 4)) == std::string_view::npos;
+}
+
+std::optional<std::string> PellixMqttMessageHandle::roomTopic(const std::string& roomID) {
+    if (!isUsableRoomID(roomID)) return std::nullopt;
+    return "app/room_id/" + roomID;
+}
 
 const std::shared_ptr<PellixMqttMessageHandle>& PellixMqttMessageHandle::sharedInstance() {
     // Never destroyed: no exit-time teardown races the main loop.
@@ -109,6 +116,8 @@ void PellixMqttMessageHandle::handleMakeCall(const platform::Dictionary& message
     // otherwise hold it open and drop every later door call until a matching
     // hang-up came.
     if (!record->checkDataInvalid()) return reject("incomplete door call", completion);
+    // Its room's topic is where the call is taken back.
+    if (!isUsableRoomID(*record->appRoomID())) return reject("unusable \"appRoomID\"", completion);
     transcationID_ = transactionID;
     const platform::Value* expiredAt = member(message, "expiredAt");
     record->setIncomingImageObjectKey(
@@ -137,13 +146,16 @@ void PellixMqttMessageHandle::handlePropertyNotice(const platform::Dictionary& d
 void PellixMqttMessageHandle::handleAuthChange(const platform::Dictionary& data, const Completion& completion) {
     auto record = PellixBaseResponse::make<PellixAuthorizationChange>(
         platform::Value(data), PellixRecordClass::of<PellixAuthorizationChange>());
+    // A room id that is not one room would subscribe (and archive) a
+    // wildcard: the change is refused whole.
+    const bool hasRoom = record->room_id().has_value();
+    if (hasRoom && !isUsableRoomID(*record->room_id())) return reject("unusable \"room_id\"", completion);
     completion(kResultAuthorizationChange, record);
 
     const auto& store = PellixProxyInfo::sharedInstance();
     const std::shared_ptr<PellixInitUserInfo> user = store->userInfo();
     // Without a room there is no topic to add or drop.
-    const bool hasRoom = record->room_id() && !record->room_id()->empty();
-    const std::string topic = hasRoom ? roomTopic(*record->room_id()) : std::string();
+    const std::string topic = hasRoom ? *roomTopic(*record->room_id()) : std::string();
     if (hasRoom && record->type() == PellixAuthorizationChange::kAdd) {
         // The new room's topic alone becomes the connection's topic list.
         PellixMQTTManager::resubcribleTopics(std::vector<std::string>{topic});

@@ -33,7 +33,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixBaseModel.h"
 #include "platform/Value.h"
@@ -53,8 +55,12 @@ public:
     };
     using Completion = std::function<void(std::int64_t type, std::shared_ptr<PellixBaseModel> object)>;
 
-    // The room topic of a room id: "app/room_id/<room>".
-    static std::string roomTopic(const std::string& roomID);
+    // The room topic of a room id: "app/room_id/<room>"; none for a room id
+    // that is empty or would change the topic's meaning (a wildcard "+" or
+    // "#", a level separator "/", a NUL): such a room id from a message
+    // would otherwise subscribe, archive or publish on other rooms' topics.
+    static std::optional<std::string> roomTopic(const std::string& roomID);
+    static bool isUsableRoomID(std::string_view roomID);
 
     static const std::shared_ptr<PellixMqttMessageHandle>& sharedInstance();
 

@@ -13,6 +13,8 @@
 #include "platform/Application.h"
 #include "platform/Clock.h"
 #include "platform/JSON.h"
+#include "platform/KeyedArchive.h"
+#include "PellixProxyInfo/PellixFileManager.h"
 #include "platform/ManualClock.h"
 #include "platform/Timer.h"
 #include "support/MosquittoBroker.h"
@@ -121,6 +123,53 @@ TEST_F(ConnectionManager, ADoorCallPublishedToTheRoomReachesTheDelegate) {
     ASSERT_TRUE(pump([&] { return recorder_->count("notice") == 1; }));
     EXPECT_EQ(recorder_->notices.at(0)->title(), "Water");
     EXPECT_EQ(recorder_->events, (std::vector<std::string>{"connected", "door", "hangup", "notice"}));
+}
+
+// A room id that is not one room (empty, a wildcard, a level separator, a
+// NUL) forms no topic: an authorisation change for it subscribes and
+// archives nothing, a door call to it is dropped, and a hang-up for it is
+// not published (a wildcard PUBLISH would make the broker drop us).
+TEST_F(ConnectionManager, RoomIdsThatAreNotOneRoomFormNoTopic) {
+    connect({"app/room_id/1"});
+    const std::string archiveBefore = [] {
+        auto a = platform::KeyedArchive::read(PellixFileManager::shareInstance()->userInfoFile());
+        return a ? platform::Value(*a).description() : std::string();
+    }();
+    const std::vector<std::string> hostile = {"#", "+", "", "5/#", "a/b", "1+", R"(5\u0000)"};
+    for (const std::string& room : hostile) {
+        SCOPED_TRACE(room);
+        publish("app/room_id/1", R"({"cmd":"auth_expires","transactionID":"","data":{"room_id":")" + room +
+                                     R"(","type":"add"}})");
+        publish("app/room_id/1", R"({"cmd":"makeCall","transactionID":"tx-h","data":{"incomingType":1,)"
+                                 R"("doorSipNO":"8001","doorName":"Gate","doorGuid":"g-1","appRoomID":")" +
+                                     room + R"("}})");
+    }
+    // A notice after them: once it is here, they have all been handled.
+    publish("app/room_id/1", R"({"cmd":"notice","transactionID":"","data":{"title":"Marker"}})");
+    ASSERT_TRUE(pump([&] { return recorder_->count("notice") == 1; })) << broker_.log();
+    EXPECT_EQ(recorder_->events, (std::vector<std::string>{"connected", "notice"}));
+    EXPECT_FALSE(PellixMqttMessageHandle::sharedInstance()->transcationID());
+    EXPECT_EQ(PellixProxyInfo::sharedInstance()->userInfo()->topic(), std::vector<std::string>{"app/room_id/1"});
+    EXPECT_EQ(manager()->topics(), std::vector<std::string>{"app/room_id/1"});
+    const auto archived = platform::KeyedArchive::read(PellixFileManager::shareInstance()->userInfoFile());
+    EXPECT_EQ(archived ? platform::Value(*archived).description() : std::string(), archiveBefore);
+    pumpFor(0.1);
+    EXPECT_EQ(subscribes(test::kOwnSip), 1) << broker_.log();
+
+    test::Process watcher({"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(broker_.port()), "-i", "watcher",
+                           "-t", "#", "-C", "1", "-F", "%t %p"});
+    ASSERT_TRUE(broker_.waitFor({"Received SUBSCRIBE from watcher"}));
+    for (const std::string& room : {std::string("#"), std::string("+"), std::string(""), std::string("7/+"),
+                                    std::string("a/b"), std::string("5\0", 2)})
+        PellixMQTTManager::publishCallEnd(std::string(test::kOwnSip), room, std::string("tx-1"));
+    PellixMQTTManager::publishCallEnd(std::string(test::kOwnSip), std::string("12"), std::string("tx-1"));
+    ASSERT_TRUE(broker_.waitFor({"Received PUBLISH from 1001"})) << broker_.log();
+    EXPECT_EQ(watcher.wait(), 0);
+    EXPECT_EQ(watcher.output(),
+              "app/room_id/12 {\"cmd\":\"hangUpCall\",\"transactionID\":\"tx-1\",\"data\":{\"toSipNO\":\"1001\"}}\n");
+    pumpFor(0.1);
+    EXPECT_EQ(broker_.count({"Received PUBLISH from 1001"}), 1) << broker_.log();
+    EXPECT_EQ(recorder_->count("closed"), 0) << "the broker kept the connection\n" << broker_.log();
 }
 
 TEST_F(ConnectionManager, ADelegateThatImplementsNothingOrNoDelegateHearsNothing) {
