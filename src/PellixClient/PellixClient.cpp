@@ -230,7 +230,9 @@ void PellixClient::doorIncomingMessage(std::shared_ptr<PellixDoorCallModel> call
     if (!call) return;
     const auto user = PellixProxyInfo::sharedInstance()->userInfo();
     if (user && call->doorCallerNO() == user->sip_no()) return;
-    if (sipCallExists()) return;
+    // A caller that only rings here, and that the host never heard of, does
+    // not keep the door from the host; a call in progress does.
+    if (PellixSipCallManager::hasLiveCall()) return;
     PellixLog::debug("远程推送-有新来电（门禁）");
     receiveCallToRoomID_ = call->appRoomID();
     const auto delegate = clientDelegate();
@@ -272,6 +274,14 @@ void PellixClient::authorizationChangeMessage(std::shared_ptr<PellixAuthorizatio
 using CM = PellixCallManagerDelegate::Method;
 using Host = PellixCallManagerDelegate;
 
+bool PellixClient::endOfUntoldCall() {
+    // Whatever the host has in hand (a door call it was told of, say) is
+    // not what ended.
+    if (!untoldCallCurrent_) return false;
+    untoldCallCurrent_ = false;
+    return true;
+}
+
 void PellixClient::endOfCall() {
     endCallTimeOutTimer();
     clearPellixClientCallData();
@@ -281,7 +291,9 @@ void PellixClient::sipNewCallDirection(std::int64_t direction, std::int64_t, con
                                        const std::optional<std::string>&) {
     // Only the family call's own SIP leg is taken: an incoming call, and
     // only the first one while the call is pending.
-    if (!isHTTPMakeCallOther_ || httpMakeCallAnswered_ || direction != PellixSipCallDirectionIncoming) return;
+    const bool taken = isHTTPMakeCallOther_ && !httpMakeCallAnswered_ && direction == PellixSipCallDirectionIncoming;
+    untoldCallCurrent_ = direction == PellixSipCallDirectionIncoming && !taken;
+    if (!taken) return;
     httpMakeCallAnswered_ = true;
     PellixSipCallManager::answerSipCallWithMediaCallType(
         httpMakeCallMediaCallType_, httpMakeCallLocalMicrophoneEnable_, httpMakeCallLocalSpeakerEnable_,
@@ -295,14 +307,17 @@ void PellixClient::sipRegistrationFailed(std::int64_t code, const std::optional<
     forward(CM::CallDidRegistrationFailed, [&](Host& h) { h.callDidRegistrationFailed(code, message); });
 }
 void PellixClient::sipTheCallIsCanceledDirection(std::int64_t) {
+    if (endOfUntoldCall()) return;
     endOfCall();
     forward(CM::CallDidTheCallIsCanceled, [](Host& h) { h.callDidTheCallIsCanceled(); });
 }
 void PellixClient::sipCallFailedOrWrong(std::int64_t code, const std::optional<std::string>& message) {
+    if (endOfUntoldCall()) return;
     endOfCall();
     forward(CM::CallDidCallFailedOrWrong, [&](Host& h) { h.callDidCallFailedOrWrong(code, message); });
 }
 void PellixClient::sipTheCallWasRejected(std::int64_t code, const std::optional<std::string>& message) {
+    if (endOfUntoldCall()) return;
     endOfCall();
     forward(CM::CallDidTheCallWasRejected, [&](Host& h) { h.callDidTheCallWasRejected(code, message); });
 }
@@ -323,6 +338,7 @@ void PellixClient::sipTheCallIsConnectedDirection(std::int64_t, bool supportVide
             [&](Host& h) { h.callDidTheCallIsConnectedSupportVideo(supportVideo, supportData); });
 }
 void PellixClient::sipTheCallEndsDirection(std::int64_t) {
+    if (endOfUntoldCall()) return;
     // An ended call's time-out would otherwise report a stray hang-up later.
     endOfCall();
     forward(CM::CallDidTheCallEnds, [](Host& h) { h.callDidTheCallEnds(); });

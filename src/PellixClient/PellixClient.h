@@ -198,6 +198,8 @@ private:
     // The SIP call as the call manager sees it: whether one exists and its
     // state (6 connected).
     static bool sipCallExists();
+    // The end of a call the host never heard of: nothing to reset or report.
+    bool endOfUntoldCall();
     static std::int64_t sipCallStatus();
 
     std::shared_ptr<PellixClientDelegate> clientDelegate() const { return clientDelegate_.lock(); }
@@ -218,6 +220,9 @@ private:
     // The pending family call's SIP leg has been answered: a second incoming
     // call is not taken for it.
     bool httpMakeCallAnswered_ = false;
+    // The call manager's current call is a caller that only rings here and
+    // that the host was never told of: its end is not the host's news.
+    bool untoldCallCurrent_ = false;
 
     // Counts logins and logouts: the delayed MQTT connect of a login that a
     // logout overtook is dropped.

@@ -1,5 +1,6 @@
 #include "PellixSipCallManager/PellixSipCallManager.h"
 
+#include <cctype>
 #include <cstdio>
 #include <map>
 
@@ -26,6 +27,27 @@ void logNumbers(const char* format, std::int64_t a, std::int64_t b) {
     char buffer[256];
     std::snprintf(buffer, sizeof buffer, format, static_cast<long>(a), static_cast<long>(b));
     PellixLog::debug(buffer);
+}
+
+std::string lowered(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A plain number is called at the account's domain; a SIP URI only when it
+// names that same host and port (or the account's proxy).
+bool calleeAtOwnServer(const std::string& callee, const client::SipProfile& profile) {
+    std::string target = callee;
+    while (!target.empty() && target.front() == ' ') target.erase(target.begin());
+    if (lowered(target.substr(0, 4)) != "sip:") return true;
+    const auto at = target.find('@');
+    if (at == std::string::npos) return false;
+    std::string host = target.substr(at + 1);
+    if (const auto end = host.find_first_of(";?> "); end != std::string::npos) host.resize(end);
+    host = lowered(host);
+    const std::string domain = lowered(client::textOf(profile.domain));
+    const std::string proxy = lowered(client::textOf(profile.proxy));
+    return !host.empty() && (host == domain || (!proxy.empty() && host == proxy));
 }
 
 client::MediaSession* sessionOf(client::Call* call) { return call ? call->GetMediaSession() : nullptr; }
@@ -144,9 +166,21 @@ void PellixSipCallManager::makeCallWithCallType(std::int64_t callType, std::int6
             if (auto d = self->delegate()) d->sipCallFailedOrWrong(400, std::string("Bad callee for call type"));
             return;
         }
+        // A callee given as a SIP URI is called only at the account's own
+        // server: elsewhere the engine would hand the resident's sound,
+        // picture and (when challenged) digest to whoever runs that host.
+        if (!calleeAtOwnServer(remoteCallerID, *profile)) {
+            if (auto d = self->delegate())
+                d->sipCallFailedOrWrong(403, std::string("Callee is not at the account's server"));
+            return;
+        }
         const bool video = mediaCallType != PellixMediaCallTypeAudio;
-        calls->MakeCall(profile, remoteCallerID.c_str(), "ios-app", profile->supportWebrtc, 1, video, 0,
-                        std::map<std::string, std::string>{});
+        if (!calls->MakeCall(profile, remoteCallerID.c_str(), "ios-app", profile->supportWebrtc, 1, video, 0,
+                             std::map<std::string, std::string>{})) {
+            // Refused by the engine (an unusable callee, too many calls): the
+            // host hears of it instead of waiting for a call that never comes.
+            if (auto d = self->delegate()) d->sipCallFailedOrWrong(500, std::string("The call could not be placed"));
+        }
     });
 }
 
@@ -158,6 +192,7 @@ void PellixSipCallManager::answerSipCallWithMediaCallType(std::int64_t mediaCall
     const auto& self = sharedInstance();
     if (!self->currentCall_ || self->callDirection_ != PellixSipCallDirectionIncoming || engine().inCalling())
         return;
+    self->answering_ = true;
     platform::DispatchQueue::main()->async([=] {
         sharedInstance()->takeCallSettings(mediaCallType, localMicrophoneEnable, localSpeakerEnable,
                                            localCameraOrientation, localVideoView, remoteVideoView);
@@ -178,12 +213,20 @@ void PellixSipCallManager::takeCallSettings(std::int64_t mediaCallType, bool mic
     configVideoUI();
 }
 
+// Both act on the call this manager reports to its delegate, which is the
+// engine manager's current call too unless that one was let go already.
 void PellixSipCallManager::rejectCurrentCall() {
-    if (sharedInstance()->currentCall_) engine().rejectCurrentCall();
+    if (auto* call = sharedInstance()->currentCall_) {
+        engine().configureCurrentCall(call);
+        engine().rejectCurrentCall();
+    }
 }
 
 void PellixSipCallManager::hangupCurrentCall() {
-    if (sharedInstance()->currentCall_) engine().hangUpCurrentCall();
+    if (auto* call = sharedInstance()->currentCall_) {
+        engine().configureCurrentCall(call);
+        engine().hangUpCurrentCall();
+    }
 }
 
 // ---------------------------------------------------------------- status
@@ -195,6 +238,14 @@ std::int64_t PellixSipCallManager::currentCallStatus() {
 
 bool PellixSipCallManager::isCalling() { return sharedInstance()->currentCall_ && engine().inCalling(); }
 bool PellixSipCallManager::isExistCall() { return sharedInstance()->currentCall_ != nullptr; }
+bool PellixSipCallManager::hasLiveCall() { return sharedInstance()->currentCallIsLive(); }
+
+bool PellixSipCallManager::currentCallIsLive() const {
+    if (!currentCall_) return false;
+    if (callDirection_ != PellixSipCallDirectionIncoming || isCallConnected_ || answering_) return true;
+    const auto state = currentCall_->GetState();
+    return state != client::Call::kNewCall && state != client::Call::kRinging;
+}
 
 // ---------------------------------------------------------------- media switches
 
@@ -474,6 +525,13 @@ std::int64_t PellixSipCallManager::endOfCallReset(client::Call* call) {
 
 void PellixSipCallManager::OnNewCall(client::Call* call, std::int32_t direction,
                                      const std::optional<std::string>& callerID, bool supportVideo) {
+    if (currentCall_ && call != currentCall_ && currentCallIsLive()) {
+        // The engine turns such callers away as busy; one that gets through
+        // still does not take the call in progress from the host.
+        logDebug("音视频--通话中，忽略新呼叫");
+        return;
+    }
+    answering_ = false;
     localMediaCallType_ = supportVideo ? PellixMediaCallTypeVideo : PellixMediaCallTypeAudio;
     isCallConnected_ = false;
     videoDrawn_ = false;
@@ -497,6 +555,7 @@ void PellixSipCallManager::OnNewCall(client::Call* call, std::int32_t direction,
 }
 
 void PellixSipCallManager::OnCallCancel(client::Call* call) {
+    if (!concerns(call)) return;
     logDebug("音视频--呼叫被取消");
     const auto ended = endOfCallReset(call);
     if (auto d = delegate()) d->sipTheCallIsCanceledDirection(ended);
@@ -504,6 +563,7 @@ void PellixSipCallManager::OnCallCancel(client::Call* call) {
 
 void PellixSipCallManager::OnCallFailed(client::Call* call, std::int64_t errorCode,
                                         const std::optional<std::string>& errorReason) {
+    if (!concerns(call)) return;
     logDebug("音视频--呼叫失败或错误");
     endOfCallReset(call);
     if (auto d = delegate()) d->sipCallFailedOrWrong(errorCode, errorReason);
@@ -511,21 +571,25 @@ void PellixSipCallManager::OnCallFailed(client::Call* call, std::int64_t errorCo
 
 void PellixSipCallManager::OnCallRejected(client::Call* call, std::int64_t errorCode,
                                           const std::optional<std::string>& errorReason) {
+    if (!concerns(call)) return;
     logDebug("音视频--呼叫被拒绝");
     endOfCallReset(call);
     if (auto d = delegate()) d->sipTheCallWasRejected(errorCode, errorReason);
 }
 
-void PellixSipCallManager::OnCallProcessing(client::Call*) {
+void PellixSipCallManager::OnCallProcessing(client::Call* call) {
+    if (!concerns(call)) return;
     logDebug("音视频--正在建立连接(呼出)");
     if (auto d = delegate()) d->sipCallConnectionIsBeingEstablished();
 }
 
-void PellixSipCallManager::OnCallRinging(client::Call*) {
+void PellixSipCallManager::OnCallRinging(client::Call* call) {
+    if (!concerns(call)) return;
     if (auto d = delegate()) d->sipTheCalledPartyRings();
 }
 
-void PellixSipCallManager::OnCallConnected(client::Call*, bool supportVideo, bool supportData) {
+void PellixSipCallManager::OnCallConnected(client::Call* call, bool supportVideo, bool supportData) {
+    if (!concerns(call)) return;
     logDebug("音视频--呼叫接通");
     isCallConnected_ = true;
     startCTCallCenterMonitoring();
@@ -533,54 +597,63 @@ void PellixSipCallManager::OnCallConnected(client::Call*, bool supportVideo, boo
 }
 
 void PellixSipCallManager::OnCallEnded(client::Call* call) {
+    if (!concerns(call)) return;
     logDebug("音视频--呼叫结束");
     const auto ended = endOfCallReset(call);
     if (auto d = delegate()) d->sipTheCallEndsDirection(ended);
 }
 
-void PellixSipCallManager::OnCallPausing(client::Call*) {
+void PellixSipCallManager::OnCallPausing(client::Call* call) {
+    if (!concerns(call)) return;
     logDebug("音视频--正在设置呼叫暂停");
     if (auto d = delegate()) d->sipACallPauseIsBeingSetDirection(callDirection_);
 }
 
-void PellixSipCallManager::OnCallPaused(client::Call*) {
+void PellixSipCallManager::OnCallPaused(client::Call* call) {
+    if (!concerns(call)) return;
     logDebug("音视频--呼叫已暂停");
     if (auto d = delegate()) d->sipTheCallIsPausedDirection(callDirection_);
 }
 
-void PellixSipCallManager::OnCallResuming(client::Call*) {
+void PellixSipCallManager::OnCallResuming(client::Call* call) {
+    if (!concerns(call)) return;
     logDebug("音视频--正在设置终止呼叫暂停");
     if (auto d = delegate()) d->sipSettingUpTerminationCallPauseDirection(callDirection_);
 }
 
-void PellixSipCallManager::OnCallResumed(client::Call*) {
+void PellixSipCallManager::OnCallResumed(client::Call* call) {
+    if (!concerns(call)) return;
     logDebug("音视频--已终止呼叫暂停，恢复通话(");
     if (auto d = delegate()) d->sipTerminatedCallPauseResumeCallDirection(callDirection_);
 }
 
-void PellixSipCallManager::OnCallRemoteUpdating(client::Call*) {
+void PellixSipCallManager::OnCallRemoteUpdating(client::Call* call) {
+    if (!concerns(call)) return;
     logDebug("音视频--呼叫远程设置正在更新(远程)");
     if (auto d = delegate()) d->sipCallRemoteSettingsAreBeingUpdated();
 }
 
-void PellixSipCallManager::OnCallRemoteUpdated(client::Call*) {
+void PellixSipCallManager::OnCallRemoteUpdated(client::Call* call) {
+    if (!concerns(call)) return;
     logDebug("音视频--呼叫远程设置已更新(远程)");
     if (auto d = delegate()) d->sipCallRemoteSettingsHaveBeenUpdated();
 }
 
-void PellixSipCallManager::OnCallReferAccepted(client::Call*) {
+void PellixSipCallManager::OnCallReferAccepted(client::Call* call) {
+    if (!concerns(call)) return;
     logDebug("音视频--呼叫转移被接受");
     if (auto d = delegate()) d->sipCallTransferIsAcceptedDirection(callDirection_);
 }
 
-void PellixSipCallManager::OnCallReferRejected(client::Call*) {
+void PellixSipCallManager::OnCallReferRejected(client::Call* call) {
+    if (!concerns(call)) return;
     logDebug("音视频--呼叫转移被拒绝");
     clearVideoUI();
     if (auto d = delegate()) d->sipCallForwardingIsRejectedDirection(callDirection_);
 }
 
-void PellixSipCallManager::OnMediaStreamReady(client::Call*, std::int32_t mediaType) {
-    if (!currentCall_) return;
+void PellixSipCallManager::OnMediaStreamReady(client::Call* call, std::int32_t mediaType) {
+    if (!concerns(call)) return;
     engine().setVideoFrameInfoDelegate(this);
     if (mediaType == client::kAudioStream) {
         if (isCallConnected_) {
@@ -596,8 +669,9 @@ void PellixSipCallManager::OnMediaStreamReady(client::Call*, std::int32_t mediaT
     }
 }
 
-void PellixSipCallManager::OnReceiveDtmf(client::Call*, const std::optional<std::string>& tone) {
-    if (tone != "7" || !currentCall_) return;
+void PellixSipCallManager::OnReceiveDtmf(client::Call* call, const std::optional<std::string>& tone) {
+    if (!concerns(call)) return;
+    if (tone != "7") return;
     currentCall_->UpdateMedia(false);
     if (auto d = delegate()) d->sipReceiveRemoteSwitchVideoModeToAudioMode();
 }

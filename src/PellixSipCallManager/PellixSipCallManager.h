@@ -66,6 +66,9 @@ public:
     static std::int64_t currentCallStatus();
     static bool isCalling();
     static bool isExistCall();
+    // A call that is connected or being set up (placed here, or answered
+    // here): not a caller that only rings, which the host may never hear of.
+    static bool hasLiveCall();
 
     // ---- media switches
     static bool switchMicrophone(bool on);
@@ -161,11 +164,17 @@ private:
                           std::shared_ptr<PellixVideoView> local, std::shared_ptr<PellixVideoView> remote);
     // Resume's part of starting the video: everything but stopping it first.
     void startVideo(client::VideoStream* video);
+    bool currentCallIsLive() const;
+    // Whether an engine event is about the current call: events of any
+    // other call (a caller refused or still ringing elsewhere) change and
+    // report nothing.
+    bool concerns(client::Call* call) const { return call && call == currentCall_; }
 
     client::Call* currentCall_ = nullptr;
     bool microphoneEnable_ = false;
     bool speakerEnable_ = false;
     bool isCallConnected_ = false;
+    bool answering_ = false;   // the current incoming call is being answered here
     std::shared_ptr<platform::CallCenter> callCenter_;
     std::weak_ptr<PellixSipCallDelegate> deleagte_;
     std::int64_t callDirection_ = 0;

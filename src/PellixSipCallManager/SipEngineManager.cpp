@@ -499,18 +499,30 @@ bool SipEngineManager::haveIncomingCall() const {
 void SipEngineManager::answerIncomingCall(bool audio, bool enableVideo) {
     if (!sipEngine_ || !currentCall_ || currentCall_->GetDirection() != client::Call::kIncoming) return;
     if (currentCall_->GetState() == client::Call::kConnected) return;
-    currentCall_->Answer(audio, enableVideo);
+    if (currentCall_->Answer(audio, enableVideo)) answeredCall_ = currentCall_;
 }
 
+bool SipEngineManager::adoptNewCall(client::Call* call) {
+    if (currentCall_ && currentCall_ != call) {
+        const auto state = currentCall_->GetState();
+        const bool onlyRinging = currentCall_->GetDirection() == client::Call::kIncoming &&
+                                 answeredCall_ != currentCall_ &&
+                                 (state == client::Call::kNewCall || state == client::Call::kRinging);
+        if (!onlyRinging) return false;
+    }
+    currentCall_ = call;
+    return true;
+}
+
+// Refusal and hang-up act on the current call alone: another engine call
+// (a caller still ringing here) is not the host's to end this way.
 void SipEngineManager::rejectCurrentCall() {
-    if (auto* calls = gainCallManager())
-        for (auto* call : calls->GetCalls()) call->Reject(603, 0);
+    if (sipEngine_ && currentCall_) currentCall_->Reject(603, 0);
     currentCall_ = nullptr;
 }
 
 void SipEngineManager::hangUpCurrentCall() {
-    if (auto* calls = gainCallManager())
-        for (auto* call : calls->GetCalls()) call->Hangup();
+    if (sipEngine_ && currentCall_) currentCall_->Hangup();
     currentCall_ = nullptr;
 }
 

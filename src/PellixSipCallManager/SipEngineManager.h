@@ -126,6 +126,16 @@ public:
 
     // ---- calls and media
     void configureCurrentCall(client::Call* call) { currentCall_ = call; }
+    // A new engine call becomes the current call unless the current one is
+    // live (placed here, answered here, or connected): a stray caller never
+    // takes over the call in progress. Returns whether it did.
+    bool adoptNewCall(client::Call* call);
+    // An ended call stops being the current call; any other call's end
+    // leaves the current call alone.
+    void releaseCall(client::Call* call) {
+        if (currentCall_ == call) currentCall_ = nullptr;
+        if (answeredCall_ == call) answeredCall_ = nullptr;
+    }
     client::Call* currentCall() const { return currentCall_; }
     bool inCalling() const;
     client::Call* gainIncomingCall() const;
@@ -164,6 +174,7 @@ private:
     SipEventObserver* eventObserver_ = nullptr;
     client::SipEngine* sipEngine_ = nullptr;
     client::Call* currentCall_ = nullptr;
+    client::Call* answeredCall_ = nullptr;   // the incoming call answered here, until it ends
     client::SipProfile* currentProfile_ = nullptr;
     bool isInitialized_ = false;
     std::int64_t connectivity_ = 0;

@@ -54,27 +54,27 @@ void SipEventObserver::OnCallStateChange(client::Call* call, client::Call::CallS
         if (call->SupportVideo())
             if (auto* session = call->GetMediaSession())
                 if (auto* video = session->GetVideoStream()) video->AddObserver(this);
-        m->configureCurrentCall(call);
+        m->adoptNewCall(call);
         if (auto* d = m->callDelegate()) d->OnNewCall(call, call->GetDirection(), callerId, call->SupportVideo());
         return;
     }
     case S::kCancel:
-        m->configureCurrentCall(nullptr);
+        m->releaseCall(call);
         if (auto* d = m->callDelegate()) d->OnCallCancel(call);
         cancelLocalNotificationsWhenInactive();
         return;
     case S::kFailed:
-        m->configureCurrentCall(nullptr);
+        m->releaseCall(call);
         if (auto* d = m->callDelegate()) d->OnCallFailed(call, call->GetErrorCode(), text(call->GetErrorReason()));
         cancelLocalNotificationsWhenInactive();
         return;
     case S::kRejected:
-        m->configureCurrentCall(nullptr);
+        m->releaseCall(call);
         if (auto* d = m->callDelegate()) d->OnCallRejected(call, call->GetErrorCode(), text(call->GetErrorReason()));
         cancelLocalNotificationsWhenInactive();
         return;
     case S::kEnded:
-        m->configureCurrentCall(nullptr);
+        m->releaseCall(call);
         if (auto* d = m->callDelegate()) d->OnCallEnded(call);
         return;
     default:

@@ -19,9 +19,11 @@
 // implementations may use threads inside but never call out from them.
 // Failures: a stream that cannot start (no decoder, port taken, bad peer)
 // reports a StreamFailed event; nothing here throws.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -119,6 +121,10 @@ public:
     virtual void changeCapture(int camera, int rotation, std::shared_ptr<VideoRenderer> localRenderer) = 0;
     virtual void setRotation(int rotation) = 0;
     virtual void poll(std::vector<MediaEvent>& out) = 0;
+    // When the far end's last RTP or RTCP packet arrived (the start of the
+    // streams when none has yet); none when no stream runs or this media
+    // cannot tell. The engine ends a call that stays silent too long.
+    virtual std::optional<std::chrono::steady_clock::time_point> lastReceived() const { return std::nullopt; }
 };
 
 struct MediaSettings {

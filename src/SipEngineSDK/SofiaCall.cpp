@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 
 #include "SipEngineSDK/SipHeaders.h"
@@ -95,7 +96,7 @@ Call* SofiaEngine::MakeCall(SipProfile* p, const char* callee, const char* subje
     SofiaProfile* profile = nullptr;
     for (auto& [name, prof] : profiles_)
         if (prof.get() == p) profile = prof.get();
-    if (!nua_ || quiet_ || !profile || !callee) return nullptr;
+    if (!nua_ || quiet_ || !profile || !callee || liveCallCount() >= kMaxLiveCalls) return nullptr;
     std::string target = callee;
     while (!target.empty() && target.front() == ' ') target.erase(target.begin());
     while (!target.empty() && target.back() == ' ') target.pop_back();
@@ -115,6 +116,14 @@ Call* SofiaEngine::MakeCall(SipProfile* p, const char* callee, const char* subje
     auto call = std::make_unique<SofiaCall>(*this, nextCallId_++, Call::kOutgoing);
     SofiaCall* c = call.get();
     c->profile_ = profile;
+    {
+        auto lower = [](std::string t) {
+            for (char& ch : t) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            return t;
+        };
+        const std::string proxyHost = lower(textOf(profile->proxy));
+        c->toOwnServer_ = lower(host) == lower(textOf(profile->domain)) || (!proxyHost.empty() && hostSafe(proxyHost));
+    }
     c->remoteId_ = user;
     c->wantVideo_ = video && !codecs(media::StreamKind::Video).empty();
     c->video_ = c->wantVideo_;
@@ -146,9 +155,7 @@ Call* SofiaEngine::MakeCall(SipProfile* p, const char* callee, const char* subje
                TAG_IF(!subj.empty(), SIPTAG_SUBJECT_STR(subj.c_str())),
                TAG_IF(!proxyUrl.empty(), NUTAG_PROXY(proxyUrl.c_str())), TAG_END());
     calls_.push_back(std::move(call));
-    later([this, c] {
-        if (!c->ended_) reportState(*c, Call::kNewCall);
-    });
+    reportLater(c->id_, Call::kNewCall);
     return c;
 }
 
@@ -157,6 +164,21 @@ void SofiaEngine::onIncomingInvite(nua_handle_t* nh, sip_t const* sip) {
         nua_respond(nh, status, phrase, TAG_END());
         zombies_.insert(nh);
     };
+    // One call at a time: while a call is up or being set up (placed here,
+    // or answered here and not yet confirmed) another caller hears busy. A
+    // call that only rings here does not count: the leg a host waits for
+    // may arrive while a stray call rings. Beyond that the number of calls
+    // is bounded, and what is over it costs no media ports.
+    const bool busy = std::any_of(calls_.begin(), calls_.end(), [](const auto& c) {
+        return !c->ended_ && !c->hangingUp_ && !c->rejected_ &&
+               (c->connected_ || c->accepted_ || c->direction_ == Call::kOutgoing);
+    });
+    if (busy || liveCallCount() >= kMaxLiveCalls) {
+        pellix::platform::Log::write(std::string("[SipEngine] incoming INVITE refused: ") +
+                                     (busy ? "a call is in progress" : "too many calls"));
+        refuse(SIP_486_BUSY_HERE);
+        return;
+    }
     std::string body;
     if (sip && sip->sip_payload && sip->sip_payload->pl_data)
         body.assign(sip->sip_payload->pl_data, sip->sip_payload->pl_len);
@@ -198,8 +220,11 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
     auto* tags = static_cast<tagi_t const*>(tagList);
     switch (event) {
     case nua_r_invite: {
-        if ((status == 401 || status == 407) && call.profile_ &&
-            authenticate(call.handle_, sip, *call.profile_, call.authAttempts_))
+        // The account's credentials go only to the account's own server and,
+        // once its registrar has named it, only in its realm: any other host
+        // would get a digest it could crack offline.
+        if ((status == 401 || status == 407) && call.profile_ && call.toOwnServer_ &&
+            authenticate(call.handle_, sip, *call.profile_, call.authAttempts_, nullptr, call.profile_->realm))
             return;
         if (call.updating_ || call.connected_) {
             if (status == 491 && call.updating_ && call.connected_) {
@@ -298,6 +323,7 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
                 // would otherwise wait for.
                 call.planMedia();
                 call.connected_ = true;
+                call.since_ = std::chrono::steady_clock::now();
                 call.answered_ = true;
                 reportState(call, Call::kConnected);
                 if (!call.ended_ && !call.hangingUp_ && !quiet_) call.startMedia();
@@ -313,7 +339,9 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
                     call.errorCode_ = status >= 300 ? status : 500;
                     call.errorReason_ = status >= 300 && phrase ? phrase : "Call terminated";
                 }
-                reportState(call, call.hangingUp_ ? Call::kCancel : Call::kFailed);
+                // A refusal of ours is what the host asked for: it reads as
+                // rejected, not as a failure.
+                reportState(call, call.hangingUp_ ? Call::kCancel : call.rejected_ ? Call::kRejected : Call::kFailed);
             }
         }
         return;
@@ -419,6 +447,7 @@ void SofiaCall::applyVideoPlan() {
 bool SofiaCall::Answer(bool, bool video) {
     if (ended_ || direction_ != kIncoming || answered_ || !handle_) return false;
     answered_ = true;
+    accepted_ = true;
     wantVideo_ = video && video_;
     std::string answer = offer(wantVideo_);
     nua_respond(handle_, SIP_200_OK, SOATAG_USER_SDP_STR(answer.c_str()), TAG_END());
@@ -433,12 +462,13 @@ bool SofiaCall::Reject(int status, int) {
     const char* phrase = sip_status_phrase(status);
     if (!phrase) phrase = "Decline";
     answered_ = true;
+    rejected_ = true;
     nua_respond(handle_, status, phrase, TAG_END());
     errorCode_ = status;
     errorReason_ = phrase;
-    engine_.later([this] {
-        if (!ended_) engine_.reportState(*this, kRejected);
-    });
+    // Asked from inside an observer, the same round may end and free this
+    // call before the report is due.
+    engine_.reportLater(id_, kRejected);
     return true;
 }
 
@@ -455,9 +485,7 @@ bool SofiaCall::Hangup() {
     } else {
         nua_bye(handle_, TAG_END());
     }
-    engine_.later([this] {
-        if (!ended_) engine_.reportState(*this, kEnded);
-    });
+    engine_.reportLater(id_, kEnded);
     return true;
 }
 

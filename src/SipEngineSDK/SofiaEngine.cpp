@@ -26,7 +26,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
+#include <sstream>
 
 #include "SipEngineSDK/SipHeaders.h"
 #include "platform/Log.h"
@@ -166,14 +168,25 @@ bool SofiaEngine::Initialize() {
     // signalling does (the SDP then names the address toward each peer).
     mediaSettings_.localAddress = localAddress_.empty() ? "0.0.0.0" : localAddress_;
 
+    // The resolver's own copy of the name servers, which AddDnsServer
+    // replaces. Its name goes as soon as it is made: the resolver reads it
+    // through this process's descriptor of it, so nothing is left in /tmp
+    // however the process ends (hosts never reach Terminate()).
     char tmpl[] = "/tmp/pellix-sip-resolv-XXXXXX";
-    int fd = mkstemp(tmpl);
+    int fd = mkostemp(tmpl, O_CLOEXEC);
     if (fd >= 0) {
-        ::close(fd);
-        resolvConf_ = tmpl;
-        std::ifstream in("/etc/resolv.conf");
-        std::ofstream out(resolvConf_);
-        out << in.rdbuf();
+        ::unlink(tmpl);
+        std::string viaProc = "/proc/self/fd/" + std::to_string(fd);
+        if (::access(viaProc.c_str(), R_OK) == 0) {
+            resolvFd_ = fd;
+            resolvConf_ = viaProc;
+            std::ifstream in("/etc/resolv.conf");
+            std::ostringstream text;
+            text << in.rdbuf();
+            writeResolvConf(text.str());
+        } else {
+            ::close(fd);
+        }
     }
 
     if (config_.media.enableStun && config_.media.stunServer[0])
@@ -243,9 +256,21 @@ void SofiaEngine::Terminate() {
         su_deinit();
         suInitialized_ = false;
     }
-    if (!resolvConf_.empty()) {
-        ::unlink(resolvConf_.c_str());
-        resolvConf_.clear();
+    if (resolvFd_ >= 0) {
+        ::close(resolvFd_);
+        resolvFd_ = -1;
+    }
+    resolvConf_.clear();
+}
+
+void SofiaEngine::writeResolvConf(const std::string& text) {
+    if (resolvFd_ < 0) return;
+    if (::ftruncate(resolvFd_, 0) != 0) return;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::pwrite(resolvFd_, text.data() + done, text.size() - done, static_cast<off_t>(done));
+        if (n <= 0) return;
+        done += static_cast<std::size_t>(n);
     }
 }
 
@@ -274,6 +299,7 @@ void SofiaEngine::ProcessEvents() {
         }
     for (int i = 0; i < 8 && !quiet_; ++i) su_root_step(root_, 0);
     keepAlive();
+    checkCallTimeouts();
     std::vector<media::MediaEvent> events;
     for (std::size_t i = 0; i < calls_.size() && !quiet_; ++i) {
         SofiaCall& call = *calls_[i];
@@ -304,6 +330,57 @@ void SofiaEngine::ResetTransport() {
 
 bool SofiaEngine::hasLiveCalls() const {
     return std::any_of(calls_.begin(), calls_.end(), [](const auto& c) { return !c->ended_; });
+}
+
+int SofiaEngine::liveCallCount() const {
+    return static_cast<int>(std::count_if(calls_.begin(), calls_.end(), [](const auto& c) { return !c->ended_; }));
+}
+
+SofiaCall* SofiaEngine::liveCall(int id) const {
+    for (const auto& c : calls_)
+        if (c->id_ == id && !c->ended_) return c.get();
+    return nullptr;
+}
+
+void SofiaEngine::reportLater(int id, Call::CallState state) {
+    later([this, id, state] {
+        if (SofiaCall* c = liveCall(id)) reportState(*c, state);
+    });
+}
+
+void SofiaEngine::checkCallTimeouts() {
+    const auto now = std::chrono::steady_clock::now();
+    const auto ringing = std::chrono::milliseconds(ringingTimeoutMs_);
+    const int mediaMs = config_.media.rtpTimeoutMs;
+    // Observers may make or end calls: the list is walked by id.
+    std::vector<int> ids;
+    for (const auto& c : calls_) ids.push_back(c->id_);
+    for (int id : ids) {
+        if (quiet_) return;
+        SofiaCall* c = liveCall(id);
+        if (!c || !c->handle_ || c->hangingUp_) continue;
+        if (c->direction_ == Call::kIncoming && !c->answered_ && now - c->since_ >= ringing) {
+            // Nobody answered: the caller hears so, and the call's media
+            // sockets close as it retires.
+            c->answered_ = true;
+            nua_respond(c->handle_, SIP_480_TEMPORARILY_UNAVAILABLE, TAG_END());
+            c->errorCode_ = 480;
+            c->errorReason_ = "Temporarily Unavailable";
+            reportState(*c, Call::kFailed);
+            continue;
+        }
+        if (!c->connected_ || mediaMs <= 0 || !c->media_) continue;
+        const auto last = c->media_->lastReceived();
+        if (!last || now - std::max(*last, c->since_) < std::chrono::milliseconds(mediaMs)) continue;
+        // The far end has gone silent (its BYE lost, its network gone): the
+        // call is ended here rather than left sending into the void.
+        log("call " + std::to_string(id) + ": nothing received for " + std::to_string(mediaMs) + " ms, ending it");
+        c->hangingUp_ = true;
+        nua_bye(c->handle_, TAG_END());
+        c->errorCode_ = 408;
+        c->errorReason_ = "Media Timeout";
+        reportState(*c, Call::kFailed);
+    }
 }
 
 bool SofiaEngine::registrationInFlight() const {
@@ -366,8 +443,9 @@ void SofiaEngine::AddDnsServer(const char* address) {
     }
     dnsServers_.emplace_back(address);
     // The resolver re-reads its file when it changes.
-    std::ofstream out(resolvConf_, std::ios::trunc);
-    for (const auto& s : dnsServers_) out << "nameserver " << s << "\n";
+    std::string text;
+    for (const auto& s : dnsServers_) text += "nameserver " + s + "\n";
+    writeResolvConf(text);
 }
 
 void SofiaEngine::applyUserAgent() {
@@ -543,7 +621,8 @@ bool SofiaEngine::IsRegistered(SipProfile* p) {
     return profile && profile->registered;
 }
 
-bool SofiaEngine::authenticate(nua_handle_t* nh, sip_t const* sip, const SipProfile& profile, int& attempts) {
+bool SofiaEngine::authenticate(nua_handle_t* nh, sip_t const* sip, const SipProfile& profile, int& attempts,
+                               std::string* realmOut, const std::string& onlyRealm) {
     if (!sip || attempts >= 2) return false;
     msg_auth_t const* au = sip->sip_www_authenticate ? sip->sip_www_authenticate : sip->sip_proxy_authenticate;
     if (!au || !au->au_scheme) return false;
@@ -561,6 +640,11 @@ bool SofiaEngine::authenticate(nua_handle_t* nh, sip_t const* sip, const SipProf
     if (user.empty()) user = textOf(profile.userName);
     std::string realmText = realm;
     if (realmText.empty() || realmText.front() != '"') realmText = "\"" + realmText + "\"";
+    if (!onlyRealm.empty() && realmText != onlyRealm) {
+        log("challenge in realm " + realmText + " not answered: the account's realm is " + onlyRealm);
+        return false;
+    }
+    if (realmOut) *realmOut = realmText;
     std::string cred = std::string(au->au_scheme) + ":" + realmText + ":" + user + ":" + textOf(profile.password);
     ++attempts;
     nua_authenticate(nh, NUTAG_AUTH(cred.c_str()), TAG_END());
@@ -581,7 +665,9 @@ void SofiaEngine::onRegister(SofiaProfile& profile, bool unregister, int status,
     if (sip && sip->sip_call_id && sip->sip_call_id->i_id) profile.callId = sip->sip_call_id->i_id;
     if (sip && sip->sip_cseq) profile.lastCSeq = sip->sip_cseq->cs_seq;
     if (status < 200) return;
-    if ((status == 401 || status == 407) && authenticate(profile.handle, sip, profile, profile.authAttempts)) return;
+    if ((status == 401 || status == 407) &&
+        authenticate(profile.handle, sip, profile, profile.authAttempts, &profile.realm))
+        return;
     profile.inFlight = false;
     if ((status == 401 || status == 407) && profile.handle) {
         // The next registration makes a new handle that goes on with the

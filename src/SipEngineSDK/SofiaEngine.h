@@ -53,6 +53,9 @@ public:
     // transport rebuild goes on with the same registration.
     std::string callId;
     uint32_t lastCSeq = 0;
+    // The realm the registrar challenged with: a call's challenge is
+    // answered only in it.
+    std::string realm;
 };
 
 class SofiaVideoStream final : public VideoStream {
@@ -129,6 +132,7 @@ private:
 
     SofiaEngine& engine_;
     SofiaProfile* profile_ = nullptr;   // outgoing: the caller's account, for challenges
+    bool toOwnServer_ = false;          // outgoing: sent to the account's domain or proxy
     HandleOwner owner_{HandleOwner::Call};
     nua_handle_s* handle_ = nullptr;
     int id_;
@@ -136,7 +140,13 @@ private:
     CallState state_ = kNewCall;
     bool video_ = false;
     bool wantVideo_ = false;
-    bool answered_ = false;     // incoming: 200 sent; outgoing: 200 received
+    bool answered_ = false;     // incoming: final answer sent; outgoing: 200 received
+    bool accepted_ = false;     // incoming: answered with 200 (being set up or up)
+    bool rejected_ = false;     // incoming: refused by the host
+    // Incoming: when the INVITE arrived (the ringing time-out counts from it).
+    // Connected: when the media last began (the media time-out counts from it
+    // until a packet arrives).
+    std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
     bool hangingUp_ = false;
     bool updating_ = false;     // our re-INVITE in flight or waiting for the INFOs
     int infosInFlight_ = 0;     // DTMF INFOs not yet answered
@@ -220,11 +230,23 @@ public:
     // How long a request waits for its final answer before it fails with
     // 408 (SIP's 64 x T1, 32 s, unless changed); 0 restores that.
     void setTransactionTimeout(unsigned ms);
+    // How long an incoming call may ring unanswered before it is refused
+    // with 480 (kRingingTimeoutMs unless changed); 0 restores that.
+    void setRingingTimeout(unsigned ms) { ringingTimeoutMs_ = ms ? ms : kRingingTimeoutMs; }
+
+    // Calls alive at once; an INVITE over this is refused at once with 486,
+    // before any media port is bound for it, and MakeCall gives null.
+    static constexpr int kMaxLiveCalls = 4;
+    static constexpr unsigned kRingingTimeoutMs = 60000;
 
     // For the calls.
     nua_s* nua() const { return nua_; }
     Config& config() { return config_; }
     void later(std::function<void()> work) { deferred_.push_back(std::move(work)); }
+    // Reports `state` for call `id` at the next ProcessEvents(), unless the
+    // call has ended by then. By id: the call object itself may be gone.
+    void reportLater(int id, Call::CallState state);
+    SofiaCall* liveCall(int id) const;
     void reportState(SofiaCall& call, Call::CallState state);
     void reportMedia(SofiaCall& call, const media::MediaEvent& event);
     std::vector<sdp::CodecSpec> codecs(media::StreamKind kind) const;
@@ -240,7 +262,10 @@ private:
     void onIncomingInvite(nua_handle_s* nh, sip_s const* sip);
     void onCallEvent(SofiaCall& call, int event, int status, const char* phrase, sip_s const* sip, const void* tags);
     void sendRegister(SofiaProfile& profile, bool unregister);
-    bool authenticate(nua_handle_s* nh, sip_s const* sip, const SipProfile& profile, int& attempts);
+    // `realmOut`, when given, receives the realm answered; `onlyRealm`, when
+    // not empty, is the one realm credentials may be given in.
+    bool authenticate(nua_handle_s* nh, sip_s const* sip, const SipProfile& profile, int& attempts,
+                      std::string* realmOut = nullptr, const std::string& onlyRealm = {});
     void registrationFailed(SofiaProfile& profile, int status, const char* phrase);
     std::unique_ptr<media::CallMedia> makeMedia();
     void destroyRetired();
@@ -250,6 +275,11 @@ private:
     // ones and registers again what was registered or being registered.
     void rebuildTransport();
     bool hasLiveCalls() const;
+    void writeResolvConf(const std::string& text);
+    int liveCallCount() const;
+    // Ends unanswered incoming calls that rang too long and connected calls
+    // whose far end has sent nothing for the media time-out.
+    void checkCallTimeouts();
     bool registrationInFlight() const;
     // OPTIONS to the registrar of each registered profile that asks for it,
     // every keep-alive interval.
@@ -277,6 +307,7 @@ private:
     std::chrono::steady_clock::time_point rebindRetryAt_{};
     std::string userAgent_;
     std::string resolvConf_;
+    int resolvFd_ = -1;           // the resolver's file, unlinked at once and reached through /proc
     std::vector<std::string> dnsServers_;
     media::MediaSettings mediaSettings_;
     std::map<std::string, std::unique_ptr<SofiaProfile>> profiles_;
@@ -292,6 +323,7 @@ private:
     int nextCallId_ = 1;
     unsigned keepAliveMs_ = 30000;
     unsigned transactionTimeoutMs_ = 0;
+    unsigned ringingTimeoutMs_ = kRingingTimeoutMs;
 };
 
 }  // namespace client

@@ -168,12 +168,18 @@ TEST_F(EventBridge, EachCallStateBecomesOneDelegateMessageAndKeepsTheCurrentCall
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.state);
+        // The current call's own end clears it ...
         FakeCall call;
-        manager->configureCurrentCall(&other);
+        manager->configureCurrentCall(&call);
         delegates.seen.clear();
         bridge.OnCallStateChange(&call, static_cast<Call::CallState>(c.state));
         EXPECT_EQ(delegates.seen, c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
-        EXPECT_EQ(manager->currentCall(), c.clearsCurrent ? nullptr : &other);
+        EXPECT_EQ(manager->currentCall(), c.clearsCurrent ? nullptr : &call);
+        // ... another call's end (a caller refused or left ringing) leaves
+        // the current call alone.
+        manager->configureCurrentCall(&other);
+        bridge.OnCallStateChange(&call, static_cast<Call::CallState>(c.state));
+        EXPECT_EQ(manager->currentCall(), &other);
     }
 }
 

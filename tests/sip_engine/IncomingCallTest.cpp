@@ -1,5 +1,8 @@
+#include <dirent.h>
+#include <glob.h>
 #include <gtest/gtest.h>
 
+#include "SipEngineSDK/SofiaEngine.h"
 #include "SipTestKit.h"
 
 namespace pellix::test {
@@ -16,6 +19,21 @@ std::string messageStartingWith(const std::string& log, const std::string& first
     }
     auto end = log.find("-----", pos);
     return log.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+}
+
+int openFds() {
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (::readdir(d)) ++n;
+        ::closedir(d);
+    }
+    return n;
+}
+
+int count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
 }
 
 TEST(SipIncomingCall, RoomCallAnsweredWithVideoThenDtmfBothWaysThenRemoteDropsVideoThenHangUp) {
@@ -84,6 +102,72 @@ TEST(SipIncomingCall, CallerCancelsOrResidentDeclines) {
         engine.pumpFor(std::chrono::milliseconds(20));
         EXPECT_TRUE(engine->GetCallManager()->GetCalls().empty());
     }
+}
+
+// Callers that ring and never give up: no more than the bound ring at once,
+// the rest hear busy at once and cost no media ports; the ones that ring are
+// refused as unavailable once nobody answers, and their ports close.
+TEST(SipIncomingCall, RingingCallsAreBoundedAndEndUnansweredAfterTheRingingTimeOut) {
+    TestEngine engine;
+    static_cast<client::SofiaEngine*>(engine.get())->setRingingTimeout(2000);
+    auto& rec = engine.recorder();
+    engine.pumpFor(std::chrono::milliseconds(50));
+    const int fdsBefore = openFds();
+    const int bound = client::SofiaEngine::kMaxLiveCalls;
+    const int callers = bound + 2;
+    auto door = Sipp::client("uac_never_cancels", engine.port(),
+                             {"-m", std::to_string(callers), "-l", std::to_string(callers), "-r", "50"});
+    ASSERT_TRUE(engine.pumpUntil([&] { return count(door->messages(), "SIP/2.0 486") == callers - bound; }))
+        << door->messages() << door->errors();
+    const auto newCalls = [&] { return static_cast<int>(std::count(rec.states.begin(), rec.states.end(), 0)); };
+    EXPECT_EQ(newCalls(), bound);
+    EXPECT_EQ(static_cast<int>(engine->GetCallManager()->GetCalls().size()), bound);
+    // Audio and video, RTP and RTCP: four sockets a ringing call, none for the refused.
+    EXPECT_LE(openFds() - fdsBefore, bound * 4);
+
+    ASSERT_TRUE(engine.pumpUntil([&] { return count(door->messages(), "SIP/2.0 480") == bound; },
+                                 std::chrono::seconds(15)))
+        << door->messages();
+    EXPECT_EQ(static_cast<int>(std::count(rec.states.begin(), rec.states.end(), Call::kFailed)), bound);
+    EXPECT_EQ(door->wait(), 0) << door->errors();
+    engine.pumpFor(std::chrono::milliseconds(100));
+    EXPECT_TRUE(engine->GetCallManager()->GetCalls().empty());
+    EXPECT_EQ(openFds(), fdsBefore) << "the rung calls' media sockets are closed";
+}
+
+// A host that declines from inside the new-call report (as the call manager
+// does for a call it will not take) hears the call rejected (3), with the
+// status it gave, and the call object is not touched once it is gone.
+TEST(SipIncomingCall, DeclinedFromInsideTheNewCallReportIsReportedRejected) {
+    TestEngine engine;
+    auto door = Sipp::client("uac_rejected", engine.port());
+    auto& rec = engine.recorder();
+    rec.onState = [](Call* call, Call::CallState state) {
+        if (state == Call::kNewCall) {
+            EXPECT_TRUE(call->Reject(603, 0));
+        }
+    };
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.states.size() >= 2; })) << door->errors();
+    engine.pumpFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(rec.states, (std::vector<int>{Call::kNewCall, Call::kRejected}));
+    EXPECT_EQ(door->wait(), 0) << door->errors();
+}
+
+// The resolver's copy of the name servers leaves nothing in /tmp, even for
+// a process that never reaches Terminate().
+TEST(SipEngineFiles, TheResolverFileHasNoNameWhileTheEngineRuns) {
+    auto resolverFiles = [] {
+        glob_t g{};
+        std::size_t n = 0;
+        if (glob("/tmp/pellix-sip-resolv-*", 0, nullptr, &g) == 0) n = g.gl_pathc;
+        globfree(&g);
+        return n;
+    };
+    const std::size_t before = resolverFiles();
+    TestEngine engine;
+    engine->AddDnsServer("127.0.0.1");
+    engine.pumpFor(std::chrono::milliseconds(20));
+    EXPECT_EQ(resolverFiles(), before);
 }
 
 }  // namespace

@@ -147,6 +147,14 @@ void GstCallMedia::poll(std::vector<MediaEvent>& out) {
         capture_->localRenderer->renderFrame(localFrame_);
 }
 
+std::optional<std::chrono::steady_clock::time_point> GstCallMedia::lastReceived() const {
+    std::optional<std::chrono::steady_clock::time_point> last;
+    for (const Slot* s : {&audio_, &video_})
+        if (s->stream && !s->stream->failed() && (!last || s->stream->lastReceived() > *last))
+            last = s->stream->lastReceived();
+    return last;
+}
+
 CallMediaFactory gstreamerCallMediaFactory() {
     return [](const MediaSettings& settings) -> std::unique_ptr<CallMedia> {
         return std::make_unique<GstCallMedia>(settings);

@@ -35,6 +35,7 @@ public:
     void changeCapture(int camera, int rotation, std::shared_ptr<VideoRenderer> localRenderer) override;
     void setRotation(int rotation) override;
     void poll(std::vector<MediaEvent>& out) override;
+    std::optional<std::chrono::steady_clock::time_point> lastReceived() const override;
 
 private:
     struct Slot {

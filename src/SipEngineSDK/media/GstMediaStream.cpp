@@ -285,6 +285,7 @@ GstPadProbeReturn GstMediaStream::onRtpIn(GstPad*, GstPadProbeInfo* info, gpoint
         GST_PAD_PROBE_INFO_DATA(info) = buffer;
     }
     self->bytesIn_ += gst_buffer_get_size(buffer);
+    self->lastIn_ = std::chrono::steady_clock::now().time_since_epoch().count();
     self->markStarted();
     return GST_PAD_PROBE_OK;
 }
@@ -298,6 +299,7 @@ GstPadProbeReturn GstMediaStream::onRtcpIn(GstPad*, GstPadProbeInfo* info, gpoin
     const uint32_t sender = (uint32_t(head[4]) << 24) | (uint32_t(head[5]) << 16) | (uint32_t(head[6]) << 8) | head[7];
     // Our own reports coming back through an echoing peer say nothing about it.
     if (self->sends_ && sender == self->ssrc_) return GST_PAD_PROBE_DROP;
+    self->lastIn_ = std::chrono::steady_clock::now().time_since_epoch().count();
     return GST_PAD_PROBE_OK;
 }
 

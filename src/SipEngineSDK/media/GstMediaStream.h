@@ -74,6 +74,10 @@ public:
     bool takeRemoteFrame(VideoFrame& frame);
     bool takeLocalFrame(VideoFrame& frame);
 
+    // When the far end's last packet (RTP or RTCP) arrived; the start of the stream before any did.
+    std::chrono::steady_clock::time_point lastReceived() const {
+        return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(lastIn_.load()));
+    }
     bool sending() const { return sends_; }
     bool failed() const { return failed_; }
 
@@ -107,6 +111,7 @@ private:
     int rotation_ = 0;
 
     std::atomic<bool> started_{false};
+    std::atomic<std::chrono::steady_clock::rep> lastIn_{std::chrono::steady_clock::now().time_since_epoch().count()};
     std::atomic<uint64_t> bytesIn_{0}, bytesOut_{0}, framesIn_{0}, framesOut_{0};
     std::atomic<int> lastWidth_{0}, lastHeight_{0};
     std::chrono::steady_clock::time_point rateSince_;
