@@ -286,5 +286,64 @@ TEST(CallManagerSipp, AnsweredVideoCallDrawsTheEchoedPicturePausesInTheBackgroun
     PellixSipCallManager::removeDelegate();
 }
 
+// A registrar that answers 503 makes the call manager rebuild the engine's
+// transport: the account registers again from a new socket (a new source
+// port) without the host asking, and the host hears the failure and then
+// the success.
+TEST(CallManagerSipp, ARegistrationFailureOf503RegistersAgainFromAFreshTransport) {
+    SipEngineManager::setReachabilityHostName("localhost");
+    client::setText(SipEngineManager::config().transport.ipv4BindAddress, "127.0.0.1");
+    PellixSipCallManager::sharedInstance();
+    ASSERT_TRUE(SipEngineManager::sharedInstance()->isInitialized());
+    const int portBefore = engineUdpPort();
+    if (portBefore == 0) GTEST_SKIP() << "the engine's loopback port was not found";
+
+    struct Registrations : PellixSipCallDelegate {
+        std::vector<std::string> seen;
+        void sipRegistrationSuccess() override { seen.push_back("registered"); }
+        void sipRegistrationFailed(std::int64_t code, const std::optional<std::string>&) override {
+            seen.push_back("failed " + std::to_string(code));
+        }
+        void sipCanceledSuccessfully() override { seen.push_back("unregistered"); }
+    };
+    auto seen = std::make_shared<Registrations>();
+    PellixSipCallManager::registrationDelegate(seen);
+    TempDir dir;
+    const int registrarPort = freePort();
+    Process registrar({"sipp", "-sf", sourceDir() + "/tests/sip_call/scenarios/registrar_503_then_200.xml", "-i",
+                       "127.0.0.1", "-p", std::to_string(registrarPort), "-m", "1", "-nostdin", "-trace_err",
+                       "-error_file", dir.file("errors.log"), "-trace_msg", "-message_file", dir.file("messages.log"),
+                       "-timeout", "30", "-timeout_error"});
+    ASSERT_TRUE(until([&] { return udpPortTaken(registrarPort) || !registrar.running(); }, 10));
+    auto messages = [&] {
+        std::ifstream log(dir.file("messages.log"));
+        return std::string((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    };
+
+    PellixSipCallManager::registerSipAccount("1001", "", std::string("secret"),
+                                             "127.0.0.1:" + std::to_string(registrarPort), false, "", 0, false, false,
+                                             1800, "", false, 0, "", "", "", "", "", "");
+    ASSERT_TRUE(until([&] { return seen->seen.size() >= 2; }, 20)) << messages() << registrar.errorOutput();
+    EXPECT_EQ(seen->seen, (std::vector<std::string>{"failed 503", "registered"}));
+    const int portAfter = engineUdpPort();
+    EXPECT_NE(portAfter, portBefore) << "the transport was rebuilt on a new socket";
+    // Both REGISTERs as the registrar saw them: the second from the new port.
+    const std::string log = messages();
+    std::vector<std::string> vias;
+    for (auto at = log.find("Via: SIP/2.0/UDP 127.0.0.1:"); at != std::string::npos;
+         at = log.find("Via: SIP/2.0/UDP 127.0.0.1:", at + 1)) {
+        const auto start = at + std::string("Via: SIP/2.0/UDP 127.0.0.1:").size();
+        vias.push_back(log.substr(start, log.find_first_not_of("0123456789", start) - start));
+    }
+    ASSERT_GE(vias.size(), 3u) << log;
+    EXPECT_EQ(vias.front(), std::to_string(portBefore)) << log;
+    EXPECT_EQ(vias.back(), std::to_string(portAfter)) << log;
+
+    PellixSipCallManager::logoutSipAccount();
+    ASSERT_TRUE(until([&] { return !registrar.running(); }, 10)) << messages();
+    EXPECT_EQ(registrar.wait(), 0) << registrar.errorOutput();
+    PellixSipCallManager::removeDelegate();
+}
+
 }  // namespace
 }  // namespace pellix::test
