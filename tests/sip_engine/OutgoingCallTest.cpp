@@ -143,6 +143,42 @@ TEST(SipOutgoingCall, ProxyThatChallengesTheAnswerAgainFailsTheCallWithItsOwnSta
     EXPECT_EQ(invites, 2u) << "the refused credentials were sent again\n" << log;
 }
 
+// The account's digest goes only to its own server, in the realm its
+// registrar challenged with: a callee URI at another host, or a proxy that
+// challenges in another realm, gets no credentials and the call fails with
+// the challenge's status.
+TEST(SipOutgoingCall, ChallengesAreAnsweredOnlyByTheAccountsOwnServerInItsRealm) {
+    auto registrar = Sipp::server("register_digest");
+    TestEngine engine;
+    auto& rec = engine.recorder();
+    auto* profile = engine.profile(registrar->port());
+    engine->GetRegistrationManager()->Register(profile);
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.has("registered"); })) << registrar->errors();
+
+    for (const bool viaProxy : {false, true}) {
+        SCOPED_TRACE(viaProxy ? "proxy in another realm" : "callee at another host");
+        auto other = Sipp::server("uas_foreign_challenge");
+        const std::string otherHost = "127.0.0.1:" + std::to_string(other->port());
+        std::string callee = "sip:2001@" + otherHost;
+        if (viaProxy) {
+            profile->SetProxy(otherHost.c_str());
+            callee = "2001";
+        }
+        rec.states.clear();
+        Call* call = engine->GetCallManager()->MakeCall(profile, callee.c_str(), "ios-app", false, 1, false, 0, {});
+        ASSERT_NE(call, nullptr);
+        ASSERT_TRUE(engine.pumpUntil([&] { return rec.reached(Call::kFailed); })) << other->messages();
+        EXPECT_EQ(call->GetErrorCode(), 407);
+        EXPECT_EQ(other->wait(), 0) << other->errors() << other->messages();
+        EXPECT_EQ(other->messages().find("Proxy-Authorization"), std::string::npos) << other->messages();
+        engine.pumpFor(std::chrono::milliseconds(20));
+    }
+    profile->SetProxy("");
+    engine->GetRegistrationManager()->Unregister(profile);
+    ASSERT_TRUE(engine.pumpUntil([&] { return rec.has("cleared"); })) << registrar->errors();
+    EXPECT_EQ(registrar->wait(), 0) << registrar->errors();
+}
+
 TEST(SipOutgoingCall, AudioOnlyCallOffersNoVideo) {
     auto callee = Sipp::server("uas_busy");
     TestEngine engine;
