@@ -10,7 +10,7 @@ bool samePlan(const StreamPlan& a, const StreamPlan& b) {
     return a.kind == b.kind && a.active == b.active && a.remoteAddress == b.remoteAddress &&
            a.remoteRtpPort == b.remoteRtpPort && a.remoteRtcpPort == b.remoteRtcpPort &&
            a.codec.payloadType == b.codec.payloadType && a.codec.name == b.codec.name &&
-           a.codec.clockRate == b.codec.clockRate && a.codec.fmtp == b.codec.fmtp && a.direction == b.direction;
+           a.codec.clockRate == b.codec.clockRate && a.codec.fmtp == b.codec.fmtp && a.codec.feedback == b.codec.feedback && a.direction == b.direction;
 }
 
 }  // namespace
@@ -23,8 +23,10 @@ GstCallMedia::GstCallMedia(const MediaSettings& settings) : settings_(settings) 
     }
 }
 
-// Streams go first: they borrow the sockets.
+// The camera goes first: it feeds the video stream. Streams go before the
+// sockets they borrow.
 GstCallMedia::~GstCallMedia() {
+    stopCamera();
     audio_.stream.reset();
     video_.stream.reset();
 }
@@ -47,6 +49,10 @@ void GstCallMedia::apply(const StreamPlan& plan) {
     Slot& s = slot(plan.kind);
     if (!plan.active) {
         const bool wasRunning = s.stream != nullptr;
+        if (plan.kind == StreamKind::Video) {
+            stopCamera();
+            remotePictures_->clear();
+        }
         s.stream.reset();
         s.plan.reset();
         if (wasRunning) {
@@ -60,6 +66,7 @@ void GstCallMedia::apply(const StreamPlan& plan) {
     if (s.plan && samePlan(*s.plan, plan) && s.stream && !s.stream->failed()) return;
     s.plan = plan;
     rebuild(plan.kind);
+    if (plan.kind == StreamKind::Video) syncCamera();
 }
 
 void GstCallMedia::rebuild(StreamKind kind) {
@@ -88,25 +95,35 @@ void GstCallMedia::rebuild(StreamKind kind) {
     setup.codec = codec;
     setup.settings = &settings_;
     setup.mute = mute_;
-    if (kind == StreamKind::Video && capture_) {
-        setup.capture = &*capture_;
-        setup.renderLocal = capture_->localRenderer != nullptr;
+    if (kind == StreamKind::Video) {
+        if (capture_) setup.encoding = *capture_;
+        setup.inlet = inlet_;
+        setup.remote = remotePictures_;
     }
     auto stream = std::make_unique<GstMediaStream>(setup, *s.sockets, events_);
     std::string error;
-    bool started = stream->start(error);
-    if (!started && setup.capture && stream->sending()) {
+    if (!stream->start(error)) return fail(kind, error);
+    s.stream = std::move(stream);
+}
+
+void GstCallMedia::syncCamera() {
+    const bool wanted = capture_ && video_.stream && video_.stream->sending() && !video_.stream->failed();
+    if (!wanted) return stopCamera();
+    if (camera_) return;
+    auto camera = std::make_unique<CameraCapture>(*capture_, settings_, localPictures_, inlet_);
+    std::string error;
+    if (!camera->start(error)) {
         // A host without a usable camera still sees the door station.
         pellix::platform::Log::writef("call media: camera %d cannot capture (%s); video is received only",
-                                      setup.capture->camera, error.c_str());
-        setup.capture = nullptr;
-        setup.renderLocal = false;
-        stream = std::make_unique<GstMediaStream>(setup, *s.sockets, events_);
-        error.clear();
-        started = stream->start(error);
+                                      capture_->camera, error.c_str());
+        return;
     }
-    if (!started) return fail(kind, error);
-    s.stream = std::move(stream);
+    camera_ = std::move(camera);
+}
+
+void GstCallMedia::stopCamera() {
+    camera_.reset();
+    localPictures_->clear();
 }
 
 void GstCallMedia::setAudioMute(bool mute) {
@@ -115,36 +132,56 @@ void GstCallMedia::setAudioMute(bool mute) {
 }
 
 void GstCallMedia::startVideo(const VideoCapture& capture) {
+    remoteRenderer_ = capture.remoteRenderer;
+    localRenderer_ = capture.localRenderer;
     capture_ = capture;
-    rebuild(StreamKind::Video);
+    capture_->remoteRenderer.reset();
+    // The stream keeps running: rebuilding it would throw away the picture
+    // being received. Only the camera starts afresh.
+    if (video_.plan && (!video_.stream || video_.stream->failed())) rebuild(StreamKind::Video);
+    else if (video_.stream) video_.stream->setBitrate(capture.bitRateKbps);
+    stopCamera();
+    syncCamera();
 }
 
 void GstCallMedia::changeCapture(int camera, int rotation, std::shared_ptr<VideoRenderer> localRenderer) {
     if (!capture_) return;
+    localRenderer_ = localRenderer;
     capture_->camera = camera;
     capture_->rotation = rotation;
     capture_->localRenderer = std::move(localRenderer);
-    rebuild(StreamKind::Video);
+    stopCamera();
+    syncCamera();
 }
 
 void GstCallMedia::setRotation(int rotation) {
     if (!capture_) return;
     capture_->rotation = rotation;
-    if (video_.stream) video_.stream->setRotation(rotation);
+    if (camera_) camera_->setRotation(rotation);
+}
+
+void GstCallMedia::collect() {
+    std::vector<MediaEvent> found;
+    for (Slot* s : {&audio_, &video_}) {
+        if (s->stream) s->stream->collect(found);
+    }
+    for (auto& event : found) {
+        if (event.type == MediaEvent::Type::StreamFailed && event.kind == StreamKind::Video) stopCamera();
+        events_->push(std::move(event));
+    }
+    std::string error;
+    if (camera_ && camera_->failed(error)) {
+        pellix::platform::Log::writef("call media: camera %d stopped (%s); video is received only",
+                                      capture_ ? capture_->camera : -1, error.c_str());
+        stopCamera();
+    }
 }
 
 void GstCallMedia::poll(std::vector<MediaEvent>& out) {
-    std::vector<MediaEvent> failures;
-    for (Slot* s : {&audio_, &video_}) {
-        if (s->stream) s->stream->collect(failures);
-    }
+    collect();
     events_->drainInto(out);
-    out.insert(out.end(), failures.begin(), failures.end());
-    if (!video_.stream || !capture_) return;
-    if (capture_->remoteRenderer && video_.stream->takeRemoteFrame(remoteFrame_))
-        capture_->remoteRenderer->renderFrame(remoteFrame_);
-    if (capture_->localRenderer && video_.stream->takeLocalFrame(localFrame_))
-        capture_->localRenderer->renderFrame(localFrame_);
+    if (remoteRenderer_ && remotePictures_->take(remoteFrame_)) remoteRenderer_->renderFrame(remoteFrame_);
+    if (localRenderer_ && localPictures_->take(localFrame_)) localRenderer_->renderFrame(localFrame_);
 }
 
 CallMediaFactory gstreamerCallMediaFactory() {

@@ -15,6 +15,7 @@
 // Failures: a stream that cannot be built or that fails while running is
 // reported once as StreamFailed and is stopped; the call goes on without it.
 #include "SipEngineSDK/CallMedia.h"
+#include "SipEngineSDK/media/GstCapture.h"
 #include "SipEngineSDK/media/GstMediaStream.h"
 #include "SipEngineSDK/media/GstSupport.h"
 
@@ -45,12 +46,24 @@ private:
     Slot& slot(StreamKind kind) { return kind == StreamKind::Video ? video_ : audio_; }
     void rebuild(StreamKind kind);
     void fail(StreamKind kind, std::string text);
+    // Starts the camera when a running video stream sends and the host has
+    // started its video; stops it when either is gone.
+    void syncCamera();
+    void stopCamera();
+    void collect();
 
     MediaSettings settings_;
     std::shared_ptr<MediaEventQueue> events_ = std::make_shared<MediaEventQueue>();
     Slot audio_, video_;
     std::optional<VideoCapture> capture_;
+    std::unique_ptr<CameraCapture> camera_;
+    std::shared_ptr<CameraInlet> inlet_ = std::make_shared<CameraInlet>();
+    std::shared_ptr<PictureSlot> remotePictures_ = std::make_shared<PictureSlot>();
+    std::shared_ptr<PictureSlot> localPictures_ = std::make_shared<PictureSlot>();
     bool mute_ = false;
+
+    // The pumping thread's own copies of where pictures go.
+    std::shared_ptr<VideoRenderer> remoteRenderer_, localRenderer_;
     // Reused from picture to picture: a fresh megabyte for each would be
     // mapped and zeroed by the kernel every time.
     VideoFrame remoteFrame_, localFrame_;
