@@ -504,7 +504,8 @@ TEST_F(CallVideo, VideoReadyStartsTheStreamIntoTheRenderViewsAndPauseResumeStopA
 
     m->OnMediaStreamReady(&call, 2);
     const auto size = SipEngineManager::gainVideoSize();
-    const std::string start = "start 0 180 " + std::to_string(size.width) + "x" + std::to_string(size.height) + " " +
+    // Camera 0 as it stands: no turn.
+    const std::string start = "start 0 0 " + std::to_string(size.width) + "x" + std::to_string(size.height) + " " +
                               std::to_string(static_cast<int>(SipEngineManager::gainBitrate())) + " " +
                               std::to_string(static_cast<int>(SipEngineManager::gainFrameRate()));
     EXPECT_EQ(video.steps, (std::vector<std::string>{"dir 4", start, "dir 1"}));
