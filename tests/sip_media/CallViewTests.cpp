@@ -1,11 +1,13 @@
 // The call's pictures as the host sees them, through the call manager and
 // the real engine, against a sipp door station that echoes our video: our
 // camera (a test pattern) must stand upright both in the self-view and in
-// what the far end receives.
+// what the far end receives, and switching camera on a device with one
+// camera keeps the picture going.
 #include "MediaTestKit.h"
 #include "PellixSipCallManager/PellixSipCallManager.h"
 #include "PellixSipCallManager/SipEngineManager.h"
 #include "SipEngineSDK/media/GstCallMedia.h"
+#include "platform/Device.h"
 #include "platform/RunLoop.h"
 
 #include <fstream>
@@ -102,6 +104,7 @@ protected:
         }
         PellixSipCallManager::removeDelegate();
         if (before_) client::media::setCallMediaFactory(before_);
+        platform::Device::currentDevice().setVideoCaptureDeviceCount(0);
     }
 
     PellixSipCallManager& manager() { return *PellixSipCallManager::sharedInstance(); }
@@ -127,6 +130,16 @@ TEST_F(DoorStationCall, CameraZeroIsUprightInTheSelfViewAndAtTheFarEnd) {
     expectUpright(manager().localRTCEAGLVideoView()->currentFrame(), "self-view");
     // What comes back through the door station's echo is what it was sent.
     expectUpright(manager().remoteRTCEAGLVideoView()->currentFrame(), "far end");
+}
+
+TEST_F(DoorStationCall, SwitchingCameraWithOnlyOneKeepsCameraZeroRunning) {
+    platform::Device::currentDevice().setVideoCaptureDeviceCount(1);
+    ASSERT_TRUE(freshPictures()) << door_->errorOutput();
+    ASSERT_TRUE(PellixSipCallManager::switchCameraDirection());
+    EXPECT_EQ(manager().localCameraOrientation(), 0);
+    until([] { return false; }, 0.5);  // pictures already on their way drain
+    EXPECT_TRUE(freshPictures()) << "outgoing video stopped";
+    expectUpright(manager().localRTCEAGLVideoView()->currentFrame(), "self-view");
 }
 
 }  // namespace
