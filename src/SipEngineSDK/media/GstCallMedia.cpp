@@ -2,6 +2,8 @@
 
 #include "platform/Log.h"
 
+#include <chrono>
+
 namespace client::media {
 
 namespace {
@@ -10,7 +12,8 @@ bool samePlan(const StreamPlan& a, const StreamPlan& b) {
     return a.kind == b.kind && a.active == b.active && a.remoteAddress == b.remoteAddress &&
            a.remoteRtpPort == b.remoteRtpPort && a.remoteRtcpPort == b.remoteRtcpPort &&
            a.codec.payloadType == b.codec.payloadType && a.codec.name == b.codec.name &&
-           a.codec.clockRate == b.codec.clockRate && a.codec.fmtp == b.codec.fmtp && a.codec.feedback == b.codec.feedback && a.direction == b.direction;
+           a.codec.clockRate == b.codec.clockRate && a.codec.fmtp == b.codec.fmtp &&
+           a.codec.feedback == b.codec.feedback && a.direction == b.direction;
 }
 
 }  // namespace
@@ -21,11 +24,49 @@ GstCallMedia::GstCallMedia(const MediaSettings& settings) : settings_(settings) 
         auto sockets = std::make_unique<RtpSocketPair>(settings_.localAddress);
         if (sockets->valid()) s->sockets = std::move(sockets);
     }
+    worker_ = std::thread([this] { work(); });
 }
 
-// The camera goes first: it feeds the video stream. Streams go before the
-// sockets they borrow.
 GstCallMedia::~GstCallMedia() {
+    if (!worker_.joinable()) return;
+    {
+        std::lock_guard lock(jobsMutex_);
+        stopping_ = true;
+    }
+    jobsReady_.notify_one();
+    worker_.join();
+}
+
+void GstCallMedia::post(std::function<void()> job) {
+    if (!worker_.joinable()) return;
+    {
+        std::lock_guard lock(jobsMutex_);
+        jobs_.push_back(std::move(job));
+    }
+    jobsReady_.notify_one();
+}
+
+// Jobs run in the order they were posted; between them, and at least every
+// kCollectEvery, the pipelines' errors and rates are gathered.
+void GstCallMedia::work() {
+    std::unique_lock lock(jobsMutex_);
+    while (true) {
+        jobsReady_.wait_for(lock, kCollectEvery, [&] { return stopping_ || !jobs_.empty(); });
+        while (!jobs_.empty()) {
+            auto job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+        }
+        if (stopping_) break;
+        lock.unlock();
+        collect();
+        lock.lock();
+    }
+    lock.unlock();
+    // The camera goes first: it feeds the video stream. Streams go before
+    // the sockets they borrow.
     stopCamera();
     audio_.stream.reset();
     video_.stream.reset();
@@ -45,6 +86,10 @@ void GstCallMedia::fail(StreamKind kind, std::string text) {
 }
 
 void GstCallMedia::apply(const StreamPlan& plan) {
+    post([this, plan] { applyPlan(plan); });
+}
+
+void GstCallMedia::applyPlan(const StreamPlan& plan) {
     if (plan.kind != StreamKind::Audio && plan.kind != StreamKind::Video) return;
     Slot& s = slot(plan.kind);
     if (!plan.active) {
@@ -127,15 +172,23 @@ void GstCallMedia::stopCamera() {
 }
 
 void GstCallMedia::setAudioMute(bool mute) {
-    mute_ = mute;
-    if (audio_.stream) audio_.stream->setMute(mute);
+    post([this, mute] {
+        mute_ = mute;
+        if (audio_.stream) audio_.stream->setMute(mute);
+    });
 }
 
 void GstCallMedia::startVideo(const VideoCapture& capture) {
+    videoStarted_ = true;
     remoteRenderer_ = capture.remoteRenderer;
     localRenderer_ = capture.localRenderer;
+    VideoCapture c = capture;
+    c.remoteRenderer.reset();
+    post([this, c] { startCapture(c); });
+}
+
+void GstCallMedia::startCapture(const VideoCapture& capture) {
     capture_ = capture;
-    capture_->remoteRenderer.reset();
     // The stream keeps running: rebuilding it would throw away the picture
     // being received. Only the camera starts afresh.
     if (video_.plan && (!video_.stream || video_.stream->failed())) rebuild(StreamKind::Video);
@@ -145,19 +198,24 @@ void GstCallMedia::startVideo(const VideoCapture& capture) {
 }
 
 void GstCallMedia::changeCapture(int camera, int rotation, std::shared_ptr<VideoRenderer> localRenderer) {
-    if (!capture_) return;
+    if (!videoStarted_) return;
     localRenderer_ = localRenderer;
-    capture_->camera = camera;
-    capture_->rotation = rotation;
-    capture_->localRenderer = std::move(localRenderer);
-    stopCamera();
-    syncCamera();
+    post([this, camera, rotation, localRenderer] {
+        if (!capture_) return;
+        capture_->camera = camera;
+        capture_->rotation = rotation;
+        capture_->localRenderer = localRenderer;
+        stopCamera();
+        syncCamera();
+    });
 }
 
 void GstCallMedia::setRotation(int rotation) {
-    if (!capture_) return;
-    capture_->rotation = rotation;
-    if (camera_) camera_->setRotation(rotation);
+    post([this, rotation] {
+        if (!capture_) return;
+        capture_->rotation = rotation;
+        if (camera_) camera_->setRotation(rotation);
+    });
 }
 
 void GstCallMedia::collect() {
@@ -178,7 +236,6 @@ void GstCallMedia::collect() {
 }
 
 void GstCallMedia::poll(std::vector<MediaEvent>& out) {
-    collect();
     events_->drainInto(out);
     if (remoteRenderer_ && remotePictures_->take(remoteFrame_)) remoteRenderer_->renderFrame(remoteFrame_);
     if (localRenderer_ && localPictures_->take(localFrame_)) localRenderer_->renderFrame(localFrame_);
