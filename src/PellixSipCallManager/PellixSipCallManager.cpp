@@ -470,9 +470,13 @@ bool PellixSipCallManager::switchCameraDirection() {
     auto* video = videoStreamOf(self->currentCall_);
     if (!video) return false;
     const auto selector = self->localCameraOrientation();
-    const int angle = cameraAngle(engine().gainRTCVideoEngine(), selector);
-    const int next = selector == 1 ? 0 : 1;
-    video->ChangeCapture(next, gainCameraOrientation(angle), 0, rendererOf(self->localRTCEAGLVideoView_));
+    auto* engineVideo = engine().gainRTCVideoEngine();
+    const int angle = cameraAngle(engineVideo, selector);
+    // With one camera there is nothing to switch to: the selector stays 0 and
+    // the capture stays where it is rather than moving to a missing camera.
+    const int next = usableCameraSelector(selector == 1 ? 0 : 1, engineVideo ? engineVideo->NumberOfCaptureDevices() : 0);
+    if (next != selector)
+        video->ChangeCapture(next, gainCameraOrientation(angle), 0, rendererOf(self->localRTCEAGLVideoView_));
     self->localCameraOrientation_ = next;
     changeLocalRemoteVideoSize();
     return true;

@@ -39,6 +39,13 @@ struct Codec {
     std::string name;   // encoding name as in rtpmap: "PCMU", "PCMA", "G729", "H264"
     int clockRate = 8000;
     std::string fmtp;   // negotiated format parameters, verbatim
+    // RTCP feedback the far end accepts for this format (a=rtcp-fb).
+    struct Feedback {
+        bool nack = false;
+        bool pli = false;   // picture loss indication
+        bool fir = false;   // full intra request
+        bool operator==(const Feedback&) const = default;
+    } feedback;
 };
 
 // One negotiated m-line.

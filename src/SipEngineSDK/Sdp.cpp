@@ -77,6 +77,18 @@ void attribute(MediaLine* m, std::string_view a, media::Direction& sessionDirect
     if (name == "rtcp") {
         auto w = words(value);
         if (!w.empty()) number(w[0], m->rtcpPort, uint16_t(65535));
+    } else if (name == "rtcp-fb") {
+        // "<pt or *> nack", "... nack pli", "... ccm fir"; other kinds are not used.
+        auto w = words(value);
+        if (w.size() < 2) return;
+        int pt = -1;
+        if (w[0] != "*" && !number(w[0], pt, 127)) return;
+        for (auto& f : m->formats) {
+            if (pt >= 0 && f.payloadType != pt) continue;
+            if (w[1] == "nack" && w.size() == 2) f.feedback.nack = true;
+            else if (w[1] == "nack" && w[2] == "pli") f.feedback.pli = true;
+            else if (w[1] == "ccm" && w.size() > 2 && w[2] == "fir") f.feedback.fir = true;
+        }
     } else if (name == "rtpmap" || name == "fmtp") {
         auto space = value.find(' ');
         if (space == std::string_view::npos) return;
@@ -234,6 +246,10 @@ std::string write(const Offer& o) {
             s += "\r\n";
             if (!c.fmtp.empty()) s += "a=fmtp:" + std::to_string(c.payloadType) + " " + c.fmtp + "\r\n";
         }
+        // Keyframe requests and loss reports for every video format (the
+        // wildcard stays right when the answerer renumbers the formats).
+        if (port != 0 && std::string_view(type) == "video")
+            s += "a=rtcp-fb:* nack\r\na=rtcp-fb:* nack pli\r\na=rtcp-fb:* ccm fir\r\n";
         if (port != 0) s += "a=sendrecv\r\n";
     };
     if (!o.audioCodecs.empty()) line("audio", o.audioPort, o.audioCodecs);
@@ -296,6 +312,7 @@ media::StreamPlan plan(const Session& local, const Session& remote, media::Strea
     p.codec.name = f->name;
     p.codec.clockRate = f->clockRate;
     p.codec.fmtp = f->fmtp;
+    p.codec.feedback = f->feedback;
     p.direction = meet(l->direction, reverse(r->direction));
     return p;
 }

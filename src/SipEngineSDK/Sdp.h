@@ -29,6 +29,7 @@ struct Format {
     int clockRate = 0;
     int channels = 1;
     std::string fmtp;
+    media::Codec::Feedback feedback;  // from a=rtcp-fb for this format or for "*"
 };
 
 struct MediaLine {

@@ -239,7 +239,9 @@ class RTCVideoEngine {
 public:
     virtual ~RTCVideoEngine() = default;
     virtual int NumberOfCaptureDevices() = 0;
-    // Degrees the camera's picture is turned from upright.
+    // Degrees the camera's picture is turned from upright; camera 0 counts
+    // from the opposite side (180 when upright), as the call manager's
+    // rotation rule expects of it.
     virtual int GetOrientation(int camera) = 0;
 };
 

@@ -477,7 +477,11 @@ int SofiaEngine::NumberOfCaptureDevices() {
     return n;
 }
 
-int SofiaEngine::GetOrientation(int) { return 0; }
+// Camera 0 (the one door calls use) is reported at 180: the call manager's
+// rotation rule swaps 0 and 180 for that camera, so the two together leave
+// its picture as the camera gives it, upright. Other cameras are reported
+// as they are mounted, upright.
+int SofiaEngine::GetOrientation(int camera) { return camera == 0 ? 180 : 0; }
 
 // ---------------------------------------------------------------- profiles and registration
 

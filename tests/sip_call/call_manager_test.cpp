@@ -504,7 +504,8 @@ TEST_F(CallVideo, VideoReadyStartsTheStreamIntoTheRenderViewsAndPauseResumeStopA
 
     m->OnMediaStreamReady(&call, 2);
     const auto size = SipEngineManager::gainVideoSize();
-    const std::string start = "start 0 180 " + std::to_string(size.width) + "x" + std::to_string(size.height) + " " +
+    // Camera 0 as it stands: no turn.
+    const std::string start = "start 0 0 " + std::to_string(size.width) + "x" + std::to_string(size.height) + " " +
                               std::to_string(static_cast<int>(SipEngineManager::gainBitrate())) + " " +
                               std::to_string(static_cast<int>(SipEngineManager::gainFrameRate()));
     EXPECT_EQ(video.steps, (std::vector<std::string>{"dir 4", start, "dir 1"}));
@@ -542,20 +543,31 @@ TEST_F(CallVideo, VideoReadyStartsTheStreamIntoTheRenderViewsAndPauseResumeStopA
     EXPECT_TRUE(video.steps.empty());
 }
 
-TEST_F(CallVideo, SwitchingCameraMovesTheCaptureToTheOtherCamera) {
+TEST_F(CallVideo, SwitchingCameraGoesToTheOtherCameraOnlyWhenThereIsOne) {
     EXPECT_FALSE(M::switchCameraDirection()) << "no call";
     answerInto(local, remote);
     auto& video = call.session.video;
-    video.steps.clear();
-    ASSERT_TRUE(M::switchCameraDirection());
-    EXPECT_EQ(video.steps, std::vector<std::string>{"capture 1"});
-    EXPECT_EQ(video.localRenderer, m->localRTCEAGLVideoView()->externalRenderer());
-    // Without a second capture device the selector reads as camera 0 again,
-    // so the next switch goes to camera 1 once more.
-    platform::Device::currentDevice().setVideoCaptureDeviceCount(1);
-    EXPECT_EQ(m->localCameraOrientation(), 0);
-    ASSERT_TRUE(M::switchCameraDirection());
-    EXPECT_EQ(video.steps.back(), "capture 1");
+    auto* engineVideo = SipEngineManager::sharedInstance()->gainRTCVideoEngine();
+    ASSERT_NE(engineVideo, nullptr);
+    const int engineCameras = engineVideo->NumberOfCaptureDevices();
+    for (int deviceCameras : {1, 2}) {
+        SCOPED_TRACE(::testing::Message() << deviceCameras << " device and " << engineCameras << " engine cameras");
+        platform::Device::currentDevice().setVideoCaptureDeviceCount(deviceCameras);
+        video.steps.clear();
+        ASSERT_TRUE(M::switchCameraDirection());
+        if (deviceCameras < 2 || engineCameras < 2) {
+            // Nowhere to go: the capture stays on camera 0 and so does the selector.
+            for (const auto& step : video.steps) EXPECT_EQ(step.rfind("capture", 0), std::string::npos) << step;
+            EXPECT_EQ(m->localCameraOrientation(), 0);
+            continue;
+        }
+        EXPECT_EQ(video.steps, std::vector<std::string>{"capture 1"});
+        EXPECT_EQ(video.localRenderer, m->localRTCEAGLVideoView()->externalRenderer());
+        EXPECT_EQ(m->localCameraOrientation(), 1);
+        video.steps.clear();
+        ASSERT_TRUE(M::switchCameraDirection());
+        EXPECT_EQ(video.steps, std::vector<std::string>{"capture 0"}) << "twice returns to the first camera";
+    }
 }
 
 }  // namespace

@@ -69,6 +69,8 @@ TEST(SipIncomingCall, RoomCallAnsweredWithVideoThenDtmfBothWaysThenRemoteDropsVi
     EXPECT_NE(answer.find("m=video "), std::string::npos) << answer;
     EXPECT_EQ(answer.find("m=video 0 "), std::string::npos) << answer;
     EXPECT_NE(answer.find("a=rtpmap:98 H264/90000"), std::string::npos) << "answer keeps the offerer's number";
+    EXPECT_NE(answer.find("a=rtcp-fb:* nack pli"), std::string::npos) << "keyframe requests are answered";
+    EXPECT_NE(answer.find("a=rtcp-fb:* ccm fir"), std::string::npos) << answer;
     std::string reanswer;
     for (int i = 1; i < 4 && reanswer.find("m=audio") == std::string::npos; ++i)
         reanswer = messageStartingWith(log, "SIP/2.0 200 OK", i);

@@ -185,6 +185,49 @@ TEST(SipEngineSdp, OfferNamesOurPortsAndCodecs) {
     EXPECT_EQ(s->media[1].formats[0].fmtp, "profile-level-id=42e01f;packetization-mode=1");
 }
 
+// Keyframe requests: what the far end accepts is read per format ("*" for
+// all of them), and our video line offers PLI, FIR and NACK for every format.
+TEST(SipEngineSdp, KeyframeFeedbackIsReadPerFormatAndOfferedOnVideo) {
+    using F = media::Codec::Feedback;
+    struct Case {
+        const char* what;
+        std::string lines;
+        F for96, for97;
+    };
+    const Case cases[] = {
+        {"none", "", {}, {}},
+        {"per format", "a=rtcp-fb:96 nack pli\r\na=rtcp-fb:97 ccm fir\r\n", {false, true, false}, {false, false, true}},
+        {"wildcard", "a=rtcp-fb:* nack\r\na=rtcp-fb:* nack pli\r\n", {true, true, false}, {true, true, false}},
+        {"kinds we do not use and junk", "a=rtcp-fb:96 goog-remb\r\na=rtcp-fb:96 ccm tmmbr\r\na=rtcp-fb:300 nack pli\r\n"
+                                         "a=rtcp-fb:96\r\na=rtcp-fb:x nack pli\r\n", {}, {}},
+    };
+    const auto video = sdp::codecsFromList("H264", media::StreamKind::Video, false);
+    auto local = sdp::parse(desc("m=video 4002 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n", "c=IN IP4 127.0.0.1\r\n"));
+    ASSERT_TRUE(local);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto r = sdp::parse(desc("m=video 5002 RTP/AVP 96 97\r\na=rtpmap:96 H264/90000\r\na=rtpmap:97 H264/90000\r\n" + c.lines));
+        ASSERT_TRUE(r);
+        ASSERT_EQ(r->media[0].formats.size(), 2u);
+        EXPECT_EQ(r->media[0].formats[0].feedback, c.for96);
+        EXPECT_EQ(r->media[0].formats[1].feedback, c.for97);
+        EXPECT_EQ(sdp::plan(*local, *r, media::StreamKind::Video, video).codec.feedback, c.for96);
+    }
+
+    sdp::Offer o;
+    o.address = "127.0.0.1";
+    o.audioPort = 4000;
+    o.audioCodecs = sdp::codecsFromList("PCMU", media::StreamKind::Audio, false);
+    o.video = true;
+    o.videoPort = 4002;
+    o.videoCodecs = video;
+    auto offered = sdp::parse(sdp::write(o));
+    ASSERT_TRUE(offered);
+    ASSERT_EQ(offered->media.size(), 2u);
+    EXPECT_EQ(offered->media[0].formats[0].feedback, F{}) << "no feedback on audio";
+    for (const auto& f : offered->media[1].formats) EXPECT_EQ(f.feedback, (F{true, true, true})) << f.payloadType;
+}
+
 TEST(SipEngineHeaders, CustomHeaderMapKeepsValidXHeadersOnly) {
     auto map = headers::readCustom({{"X-room-no", "a0101"},
                                     {"X-room-no", "second"},

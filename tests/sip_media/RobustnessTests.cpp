@@ -4,7 +4,9 @@
 
 #include <arpa/inet.h>
 
+#include <cstring>
 #include <filesystem>
+#include <set>
 
 namespace pellix::test::media {
 namespace {
@@ -70,9 +72,11 @@ TEST_F(MediaFixture, PlansItCannotCarryFailThatStreamOnly) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         auto media = makeMedia(settings());
-        media->apply(c.plan);
         events.clear();
-        media->poll(events);
+        media->apply(c.plan);
+        // Plans are carried out on the media's own thread: the failure comes
+        // with a later poll.
+        ASSERT_TRUE(pumpUntil(*media, [&] { return !events.empty(); }));
         ASSERT_EQ(events.size(), 1u);
         EXPECT_EQ(events[0].type, MediaEvent::Type::StreamFailed);
         EXPECT_EQ(events[0].kind, c.plan.kind);
@@ -142,6 +146,73 @@ TEST_F(MediaFixture, HostileInputIsDroppedAndTheRealStreamStillPlays) {
     EXPECT_TRUE(saw(MediaEvent::Type::StreamStarted, StreamKind::Audio));
     EXPECT_FALSE(saw(MediaEvent::Type::StreamStarted, StreamKind::Video));
     EXPECT_FALSE(saw(MediaEvent::Type::StreamFailed, StreamKind::Audio));
+}
+
+// Which threads create elements or change their states while it lives
+// (through GStreamer's own debug log).
+class GstWorkThreads {
+public:
+    GstWorkThreads() {
+        gst_debug_set_active(TRUE);
+        for (const char* category : kCategories) gst_debug_set_threshold_for_name(category, GST_LEVEL_DEBUG);
+        gst_debug_remove_log_function(gst_debug_log_default);
+        gst_debug_add_log_function(&GstWorkThreads::log, this, nullptr);
+    }
+    ~GstWorkThreads() {
+        gst_debug_remove_log_function(&GstWorkThreads::log);
+        gst_debug_add_log_function(gst_debug_log_default, nullptr, nullptr);
+        for (const char* category : kCategories) gst_debug_unset_threshold_for_name(category);
+    }
+    bool seen(std::thread::id thread) {
+        std::lock_guard lock(mutex_);
+        return threads_.count(thread) != 0;
+    }
+    size_t count() {
+        std::lock_guard lock(mutex_);
+        return threads_.size();
+    }
+
+private:
+    static constexpr const char* kCategories[] = {"GST_ELEMENT_FACTORY", "GST_STATES"};
+    static void log(GstDebugCategory* category, GstDebugLevel, const gchar*, const gchar*, gint, GObject*,
+                    GstDebugMessage*, gpointer data) {
+        const char* name = gst_debug_category_get_name(category);
+        if (std::strcmp(name, kCategories[0]) != 0 && std::strcmp(name, kCategories[1]) != 0) return;
+        auto* self = static_cast<GstWorkThreads*>(data);
+        std::lock_guard lock(self->mutex_);
+        self->threads_.insert(std::this_thread::get_id());
+    }
+    std::mutex mutex_;
+    std::set<std::thread::id> threads_;
+};
+
+// Opening a camera or an encoder can take a second on a busy machine: the
+// thread that pumps the engine (and with it every SIP message and host
+// callback) must not be the one that waits for it.
+TEST_F(MediaFixture, PipelinesAreBuiltChangedAndStoppedOffThePumpingThread) {
+    REQUIRE_GST_ELEMENTS("x264enc", "avdec_h264");
+    auto s = settings();
+    s.cameras = {"videotestsrc is-live=true pattern=ball", "videotestsrc is-live=true pattern=snow"};
+    auto media = makeMedia(s);
+    auto local = std::make_shared<RecordingRenderer>();
+    UdpEcho audioEcho, videoEcho;
+    GstWorkThreads work;
+    auto videoPlan = plan(StreamKind::Video, "H264", 96, videoEcho.port());
+    media->apply(plan(StreamKind::Audio, "PCMU", 0, audioEcho.port()));
+    media->apply(videoPlan);
+    client::media::VideoCapture c;
+    c.localRenderer = local;
+    media->startVideo(c);
+    ASSERT_TRUE(pumpUntil(*media, [&] { return local->count() > 0; }));
+    media->changeCapture(1, 90, local);
+    media->setAudioMute(true);
+    videoPlan.direction = Direction::ReceiveOnly;
+    media->apply(videoPlan);
+    videoPlan.active = false;
+    media->apply(videoPlan);
+    ASSERT_TRUE(pumpUntil(*media, [&] { return saw(MediaEvent::Type::StreamStopped, StreamKind::Video); }));
+    EXPECT_GT(work.count(), 0u) << "the debug log saw no pipeline work at all";
+    EXPECT_FALSE(work.seen(std::this_thread::get_id()));
 }
 
 size_t threadCount() {

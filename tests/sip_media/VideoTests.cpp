@@ -189,7 +189,7 @@ TEST_F(MediaFixture, DroppingVideoMidCallStopsItsPipelineAndStatistics) {
 
     videoPlan.active = false;
     media->apply(videoPlan);
-    EXPECT_TRUE(pumpUntil(*media, [&] { return saw(MediaEvent::Type::StreamStopped, StreamKind::Video); }, 100ms));
+    EXPECT_TRUE(pumpUntil(*media, [&] { return saw(MediaEvent::Type::StreamStopped, StreamKind::Video); }));
     events.clear();
     const int shown = remote->count();
     pumpFor(*media, 1500ms);

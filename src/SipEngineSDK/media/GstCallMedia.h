@@ -7,19 +7,30 @@
 // pipeline; the destructor stops every pipeline (joining its threads) and
 // closes every socket before it returns.
 //
-// Threads: all members are for the pumping thread (see CallMedia). Streaming
-// threads only queue events and keep the newest pictures; poll() hands the
-// events out and gives the renderers their pictures, so nothing here calls a
-// host object from another thread.
+// Threads: all public members are for the pumping thread (see CallMedia).
+// Building, changing and stopping pipelines takes a camera or an encoder
+// long to open, so those run on the media's own thread, in the order they
+// were asked for; the pumping thread only posts them and returns. That
+// thread and the streaming threads only queue events and keep the newest
+// pictures; poll() hands the events out and gives the renderers their
+// pictures, so nothing here calls a host object from another thread. The
+// destructor waits for the media's thread to stop every pipeline.
 //
 // Failures: a stream that cannot be built or that fails while running is
 // reported once as StreamFailed and is stopped; the call goes on without it.
 #include "SipEngineSDK/CallMedia.h"
+#include "SipEngineSDK/media/GstCapture.h"
 #include "SipEngineSDK/media/GstMediaStream.h"
 #include "SipEngineSDK/media/GstSupport.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 namespace client::media {
 
@@ -44,14 +55,40 @@ private:
         std::unique_ptr<GstMediaStream> stream;
     };
     Slot& slot(StreamKind kind) { return kind == StreamKind::Video ? video_ : audio_; }
+    void post(std::function<void()> job);
+    void work();
+    // On the media's thread from here on.
+    void applyPlan(const StreamPlan& plan);
+    void startCapture(const VideoCapture& capture);
     void rebuild(StreamKind kind);
     void fail(StreamKind kind, std::string text);
+    // Starts the camera when a running video stream sends and the host has
+    // started its video; stops it when either is gone.
+    void syncCamera();
+    void stopCamera();
+    void collect();
 
     MediaSettings settings_;
     std::shared_ptr<MediaEventQueue> events_ = std::make_shared<MediaEventQueue>();
     Slot audio_, video_;
     std::optional<VideoCapture> capture_;
+    std::unique_ptr<CameraCapture> camera_;
+    std::shared_ptr<CameraInlet> inlet_ = std::make_shared<CameraInlet>();
+    std::shared_ptr<PictureSlot> remotePictures_ = std::make_shared<PictureSlot>();
+    std::shared_ptr<PictureSlot> localPictures_ = std::make_shared<PictureSlot>();
     bool mute_ = false;
+
+    static constexpr std::chrono::milliseconds kCollectEvery{50};
+    std::mutex jobsMutex_;
+    std::condition_variable jobsReady_;
+    std::deque<std::function<void()>> jobs_;
+    bool stopping_ = false;
+    std::thread worker_;
+
+    // The pumping thread's own: whether the host started its video, and
+    // where pictures go.
+    bool videoStarted_ = false;
+    std::shared_ptr<VideoRenderer> remoteRenderer_, localRenderer_;
     // Reused from picture to picture: a fresh megabyte for each would be
     // mapped and zeroed by the kernel every time.
     VideoFrame remoteFrame_, localFrame_;

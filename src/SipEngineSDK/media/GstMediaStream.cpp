@@ -28,15 +28,6 @@ namespace {
 
 constexpr int kMaxPictureSide = 4096;
 
-const char* flipDirection(int rotation) {
-    switch (((rotation % 360) + 360) % 360) {
-        case 90: return "90r";
-        case 180: return "180";
-        case 270: return "90l";
-        default: return "identity";
-    }
-}
-
 uint64_t payloadBytes(GstPadProbeInfo* info) {
     if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
         GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
@@ -69,13 +60,6 @@ GstMediaStream::GstMediaStream(const StreamSetup& setup, const RtpSocketPair& so
     const Direction d = setup_.plan.direction;
     receives_ = d == Direction::ReceiveOnly || d == Direction::SendReceive;
     sends_ = d == Direction::SendOnly || d == Direction::SendReceive;
-    if (setup_.plan.kind == StreamKind::Video) {
-        // Video is sent only once the host has started its camera.
-        if (setup_.capture) capture_ = *setup_.capture;
-        else sends_ = false;
-    }
-    setup_.capture = nullptr;
-    rotation_ = capture_.rotation;
     if (!setup_.plan.remoteAddress.empty()) peer_ = g_inet_address_new_from_string(setup_.plan.remoteAddress.c_str());
     ssrc_ = g_random_int();
     rateSince_ = std::chrono::steady_clock::now();
@@ -83,14 +67,12 @@ GstMediaStream::GstMediaStream(const StreamSetup& setup, const RtpSocketPair& so
 
 GstMediaStream::~GstMediaStream() {
     stopPipeline();
-    for (GstSample* sample : {remoteSample_, localSample_}) {
-        if (sample) gst_sample_unref(sample);
-    }
     if (peer_) g_object_unref(peer_);
 }
 
 void GstMediaStream::stopPipeline() {
     if (!pipeline_) return;
+    if (setup_.inlet) setup_.inlet->detach();
     // Synchronous: every streaming thread has left our probes and callbacks
     // once this returns.
     gst_element_set_state(pipeline_, GST_STATE_NULL);
@@ -111,16 +93,25 @@ std::string GstMediaStream::describe() const {
     const bool cancelEcho = dsp && receives_ && settings.echoCancellation && gstElementAvailable("webrtcechoprobe");
 
     std::ostringstream d;
-    d << "rtpbin name=rtpbin autoremove=true latency=" << std::max(0, settings.jitterBufferMs) << ' ';
+    // The feedback profile lets keyframe requests go out at once instead of
+    // with the next regular report.
+    d << "rtpbin name=rtpbin autoremove=true rtp-profile=avpf latency=" << std::max(0, settings.jitterBufferMs) << ' ';
     d << "udpsrc name=rtcpsrc close-socket=false caps=application/x-rtcp ! rtpbin.recv_rtcp_sink_0 ";
     d << "rtpbin.send_rtcp_src_0 ! udpsink name=rtcpsink sync=false async=false close-socket=false ";
     if (receives_) {
         d << "udpsrc name=rtpsrc close-socket=false caps=\"application/x-rtp,media=" << codec.media
-          << ",clock-rate=" << clockRate << ",encoding-name=" << codec.encodingName << ",payload=" << pt
-          << "\" ! rtpbin.recv_rtp_sink_0 ";
+          << ",clock-rate=" << clockRate << ",encoding-name=" << codec.encodingName << ",payload=" << pt;
+        if (video) {
+            // The session sends only the keyframe requests these allow. A far
+            // end that named none still gets PLI, which it may ignore.
+            const Codec::Feedback& fb = setup_.plan.codec.feedback;
+            d << ",rtcp-fb-nack-pli=(boolean)" << (fb.pli || !fb.fir ? "true" : "false")
+              << ",rtcp-fb-ccm-fir=(boolean)" << (fb.fir ? "true" : "false");
+        }
+        d << "\" ! rtpbin.recv_rtp_sink_0 ";
         // Every source the session demultiplexes (a peer that restarts comes
         // back with a new SSRC) feeds the one decoder.
-        d << "funnel name=in ! " << codec.depayloader << " ! " << codec.decoder << " ! ";
+        d << "funnel name=in ! " << codec.depayloader << " name=depay ! " << codec.decoder << " ! ";
         if (video) {
             // A picture larger than any door station sends is refused (the
             // stream fails) before frames of that size are converted and kept.
@@ -134,22 +125,15 @@ std::string GstMediaStream::describe() const {
     }
     if (sends_) {
         if (video) {
-            const int fps = std::max(1, capture_.frameRate);
-            d << (static_cast<size_t>(capture_.camera) < settings.cameras.size() && capture_.camera >= 0
-                      ? settings.cameras[static_cast<size_t>(capture_.camera)]
-                      : "v4l2src device=/dev/video" + std::to_string(std::max(0, capture_.camera)))
-              << " ! videoconvert ! videoscale ! videorate ! video/x-raw,width=" << capture_.width
-              << ",height=" << capture_.height << ",framerate=" << fps << "/1,pixel-aspect-ratio=1/1"
-              << " ! videoflip name=flip video-direction=" << flipDirection(rotation_) << " ! tee name=t ";
-            d << "t. ! queue max-size-buffers=2 leaky=downstream ! videoconvert ! x264enc tune=zerolatency "
+            // Pictures come from the camera's own pipeline (GstCapture.h)
+            // once the host starts it; until then nothing is sent.
+            const int fps = std::max(1, setup_.encoding.frameRate);
+            d << "appsrc name=camsrc is-live=true format=time max-buffers=2 leaky-type=downstream ";
+            d << "! queue max-size-buffers=2 leaky=downstream ! videoconvert ! x264enc name=venc tune=zerolatency "
                  "speed-preset=ultrafast bitrate="
-              << std::max(16, capture_.bitRateKbps) << " key-int-max=" << fps * 2
+              << std::max(16, setup_.encoding.bitRateKbps) << " key-int-max=" << fps * 2
               << " ! video/x-h264,profile=constrained-baseline ! " << codec.payloader << " name=pay pt=" << pt
               << " ssrc=" << ssrc_ << " config-interval=-1 ! rtpbin.send_rtp_sink_0 ";
-            if (setup_.renderLocal) {
-                d << "t. ! queue max-size-buffers=1 leaky=downstream ! videoconvert ! video/x-raw,format=RGBA ! "
-                     "appsink name=local sync=false max-buffers=1 drop=true ";
-            }
         } else {
             d << (settings.audio.sourceDescription.empty() ? "autoaudiosrc" : settings.audio.sourceDescription)
               << " ! audioconvert ! audioresample ! audio/x-raw,format=S16LE,channels=1,rate=" << clockRate << " ! ";
@@ -232,18 +216,18 @@ bool GstMediaStream::wire(std::string& error) {
     g_signal_connect(rtpbin, "pad-added", G_CALLBACK(&GstMediaStream::onPadAdded), this);
     gst_object_unref(rtpbin);
 
-    struct Sink {
-        const char* name;
-        GstFlowReturn (*callback)(GstAppSink*, gpointer);
-    };
-    for (const Sink& s : {Sink{"remote", &GstMediaStream::onRemoteSample}, Sink{"local", &GstMediaStream::onLocalSample}}) {
-        GstElement* e = child(pipeline_, s.name);
-        if (!e) continue;
+    if (GstElement* e = child(pipeline_, "remote")) {
         GstAppSinkCallbacks callbacks{};
-        callbacks.new_sample = s.callback;
+        callbacks.new_sample = &GstMediaStream::onRemoteSample;
         gst_app_sink_set_callbacks(GST_APP_SINK(e), &callbacks, this, nullptr);
         gst_object_unref(e);
     }
+    if (GstElement* e = child(pipeline_, "camsrc")) {
+        if (setup_.inlet) setup_.inlet->attach(pipeline_, e);
+        gst_object_unref(e);
+    }
+    if (setup_.plan.kind == StreamKind::Video)
+        addProbe(pipeline_, "depay", "sink", data, &GstMediaStream::onDepayIn, this);
     return true;
 }
 
@@ -319,6 +303,32 @@ GstPadProbeReturn GstMediaStream::onFrameOut(GstPad*, GstPadProbeInfo* info, gpo
     return GST_PAD_PROBE_OK;
 }
 
+int64_t GstMediaStream::monotonicNs() { return static_cast<int64_t>(g_get_monotonic_time()) * 1000; }
+
+// Runs on the thread that feeds the depayloader, for every packet the
+// jitter buffer lets through: while no picture has been decoded (the decoder
+// has just started, or was rebuilt and missed the stream's keyframe) or none
+// for a while (the picture was lost), ask the sender for a keyframe, again
+// every kKeyframeRetry until one comes.
+GstPadProbeReturn GstMediaStream::onDepayIn(GstPad* pad, GstPadProbeInfo*, gpointer data) {
+    auto* self = static_cast<GstMediaStream*>(data);
+    const int64_t now = monotonicNs();
+    const int64_t picture = self->lastPictureNs_.load();
+    const bool noPicture = picture == 0 || now - picture > kPictureLost;
+    const int64_t asked = self->lastKeyframeRequestNs_.load();
+    if (!noPicture || (asked != 0 && now - asked < kKeyframeRetry)) return GST_PAD_PROBE_OK;
+    self->lastKeyframeRequestNs_ = now;
+    ++self->keyframeRequests_;
+    // Goes upstream through the session's demultiplexer, which names the
+    // sender's SSRC; the session turns it into an RTCP FIR when all-headers
+    // is set and a PLI otherwise.
+    const Codec::Feedback& fb = self->setup_.plan.codec.feedback;
+    const bool fir = fb.fir && !fb.pli;
+    gst_pad_push_event(pad, gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, fir,
+                                                                         static_cast<guint>(self->keyframeRequests_)));
+    return GST_PAD_PROBE_OK;
+}
+
 void GstMediaStream::onPadAdded(GstElement*, GstPad* pad, gpointer data) {
     auto* self = static_cast<GstMediaStream*>(data);
     gchar* name = gst_pad_get_name(pad);
@@ -352,57 +362,11 @@ GstFlowReturn GstMediaStream::onRemoteSample(GstAppSink* sink, gpointer data) {
             self->events_->push(std::move(event));
         }
     }
-    std::lock_guard lock(self->frameMutex_);
-    if (self->remoteSample_) gst_sample_unref(self->remoteSample_);
-    self->remoteSample_ = sample;
+    self->lastPictureNs_ = monotonicNs();
+    if (self->setup_.remote) self->setup_.remote->put(sample);
+    else gst_sample_unref(sample);
     return GST_FLOW_OK;
 }
-
-GstFlowReturn GstMediaStream::onLocalSample(GstAppSink* sink, gpointer data) {
-    auto* self = static_cast<GstMediaStream*>(data);
-    GstSample* sample = gst_app_sink_pull_sample(sink);
-    if (!sample) return GST_FLOW_OK;
-    std::lock_guard lock(self->frameMutex_);
-    if (self->localSample_) gst_sample_unref(self->localSample_);
-    self->localSample_ = sample;
-    return GST_FLOW_OK;
-}
-
-bool GstMediaStream::takeFrame(std::mutex& mutex, GstSample*& slot, VideoFrame& frame, int rotation) {
-    GstSample* sample = nullptr;
-    {
-        std::lock_guard lock(mutex);
-        std::swap(sample, slot);
-    }
-    if (!sample) return false;
-    bool ok = false;
-    GstVideoInfo info;
-    GstCaps* caps = gst_sample_get_caps(sample);
-    GstBuffer* buffer = gst_sample_get_buffer(sample);
-    GstVideoFrame mapped;
-    if (caps && buffer && gst_video_info_from_caps(&info, caps) &&
-        GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_RGBA &&
-        gst_video_frame_map(&mapped, &info, buffer, GST_MAP_READ)) {
-        frame.width = GST_VIDEO_FRAME_WIDTH(&mapped);
-        frame.height = GST_VIDEO_FRAME_HEIGHT(&mapped);
-        frame.rotation = rotation;
-        const size_t row = static_cast<size_t>(frame.width) * 4;
-        frame.rgba.resize(row * static_cast<size_t>(frame.height));
-        const auto* pixels = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped, 0));
-        const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&mapped, 0);
-        for (int y = 0; y < frame.height; ++y)
-            std::memcpy(frame.rgba.data() + row * static_cast<size_t>(y), pixels + static_cast<ptrdiff_t>(stride) * y, row);
-        gst_video_frame_unmap(&mapped);
-        ok = true;
-    }
-    gst_sample_unref(sample);
-    return ok;
-}
-
-bool GstMediaStream::takeRemoteFrame(VideoFrame& frame) { return takeFrame(frameMutex_, remoteSample_, frame, 0); }
-
-// The captured picture is already turned upright before it is shown or sent.
-bool GstMediaStream::takeLocalFrame(VideoFrame& frame) { return takeFrame(frameMutex_, localSample_, frame, 0); }
 
 void GstMediaStream::setMute(bool mute) {
     setup_.mute = mute;
@@ -413,13 +377,14 @@ void GstMediaStream::setMute(bool mute) {
     }
 }
 
-void GstMediaStream::setRotation(int rotation) {
-    rotation_ = rotation;
+void GstMediaStream::setBitrate(int kbps) {
     if (!pipeline_) return;
-    if (GstElement* flip = child(pipeline_, "flip")) {
-        gst_util_set_object_arg(G_OBJECT(flip), "video-direction", flipDirection(rotation));
-        gst_object_unref(flip);
-    }
+    GstElement* encoder = child(pipeline_, "venc");
+    if (!encoder) return;
+    GObjectClass* klass = G_OBJECT_GET_CLASS(encoder);
+    if (g_object_class_find_property(klass, "bitrate"))
+        g_object_set(encoder, "bitrate", static_cast<guint>(std::max(16, kbps)), nullptr);
+    gst_object_unref(encoder);
 }
 
 void GstMediaStream::collect(std::vector<MediaEvent>& out) {
@@ -459,7 +424,7 @@ void GstMediaStream::collect(std::vector<MediaEvent>& out) {
         out.push_back(std::move(event));
     };
     if (receives_) rate(MediaEvent::Type::IncomingRate, framesIn_, rateFramesIn_, bytesIn_, rateBytesIn_);
-    if (sends_) rate(MediaEvent::Type::OutgoingRate, framesOut_, rateFramesOut_, bytesOut_, rateBytesOut_);
+    if (sends_ && setup_.inlet && setup_.inlet->cameraRunning()) rate(MediaEvent::Type::OutgoingRate, framesOut_, rateFramesOut_, bytesOut_, rateBytesOut_);
     rateSince_ = now;
 }
 

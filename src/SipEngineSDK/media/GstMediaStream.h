@@ -16,6 +16,7 @@
 // are not RTP or RTCP, and payload types that were not negotiated are dropped
 // before the session sees them.
 #include "SipEngineSDK/CallMedia.h"
+#include "SipEngineSDK/media/GstCapture.h"
 #include "SipEngineSDK/media/GstSupport.h"
 
 #include <gst/app/gstappsink.h>
@@ -46,10 +47,13 @@ struct StreamSetup {
     StreamPlan plan;
     const CodecElements* codec = nullptr;
     const MediaSettings* settings = nullptr;
-    // Video only: what to capture; null while the host has not started its camera.
-    const VideoCapture* capture = nullptr;
-    bool renderLocal = false;
     bool mute = false;
+    // Video only: the encoder's rate settings (the picture size is the
+    // camera's), where the camera's pictures come in, and where decoded
+    // pictures go.
+    VideoCapture encoding;
+    std::shared_ptr<CameraInlet> inlet;
+    std::shared_ptr<PictureSlot> remote;
 };
 
 class GstMediaStream {
@@ -63,16 +67,14 @@ public:
     bool start(std::string& error);
 
     void setMute(bool mute);
-    void setRotation(int rotation);
+    void setBitrate(int kbps);
 
     // Pipeline errors (as StreamFailed, after which the stream is stopped)
     // and, about once a second, the video rates.
     void collect(std::vector<MediaEvent>& out);
 
-    // The newest decoded (remote) or captured (local) picture since the last
-    // call, if any.
-    bool takeRemoteFrame(VideoFrame& frame);
-    bool takeLocalFrame(VideoFrame& frame);
+    // Keyframes asked of the sender so far (PLI or FIR).
+    unsigned keyframeRequests() const { return keyframeRequests_; }
 
     // When the far end's last packet (RTP or RTCP) arrived; the start of the stream before any did.
     std::chrono::steady_clock::time_point lastReceived() const {
@@ -91,15 +93,19 @@ private:
     static GstPadProbeReturn onRtpOut(GstPad*, GstPadProbeInfo*, gpointer);
     static GstPadProbeReturn onFrameOut(GstPad*, GstPadProbeInfo*, gpointer);
     static void onPadAdded(GstElement*, GstPad*, gpointer);
+    static GstPadProbeReturn onDepayIn(GstPad*, GstPadProbeInfo*, gpointer);
     static GstFlowReturn onRemoteSample(GstAppSink*, gpointer);
-    static GstFlowReturn onLocalSample(GstAppSink*, gpointer);
+    static int64_t monotonicNs();
 
     bool fromPeer(GstBuffer* buffer) const;
     void markStarted();
-    static bool takeFrame(std::mutex& mutex, GstSample*& slot, VideoFrame& frame, int rotation);
+
+    // No picture decoded for this long while packets arrive: the picture is lost.
+    static constexpr int64_t kPictureLost = 1'000'000'000;
+    // A keyframe request not answered within this long is sent again.
+    static constexpr int64_t kKeyframeRetry = 500'000'000;
 
     StreamSetup setup_;
-    VideoCapture capture_;
     const RtpSocketPair& sockets_;
     std::shared_ptr<MediaEventQueue> events_;
     GInetAddress* peer_ = nullptr;
@@ -108,18 +114,15 @@ private:
     bool receives_ = false;
     bool failed_ = false;
     uint32_t ssrc_ = 0;
-    int rotation_ = 0;
 
     std::atomic<bool> started_{false};
     std::atomic<std::chrono::steady_clock::rep> lastIn_{std::chrono::steady_clock::now().time_since_epoch().count()};
     std::atomic<uint64_t> bytesIn_{0}, bytesOut_{0}, framesIn_{0}, framesOut_{0};
     std::atomic<int> lastWidth_{0}, lastHeight_{0};
+    std::atomic<int64_t> lastPictureNs_{0}, lastKeyframeRequestNs_{0};
+    std::atomic<unsigned> keyframeRequests_{0};
     std::chrono::steady_clock::time_point rateSince_;
     uint64_t rateBytesIn_ = 0, rateBytesOut_ = 0, rateFramesIn_ = 0, rateFramesOut_ = 0;
-
-    std::mutex frameMutex_;
-    GstSample* remoteSample_ = nullptr;
-    GstSample* localSample_ = nullptr;
 };
 
 }  // namespace client::media

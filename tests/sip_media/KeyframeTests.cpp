@@ -1,0 +1,211 @@
+// Keyframe requests and the camera's own pipeline: a door station that sends
+// a keyframe only every 10 s must still be seen at once after our decoder
+// starts afresh; our encoder answers the far end's PLI and FIR; the
+// self-view shows the camera whatever the far end sends, and starting the
+// camera leaves the received picture running.
+#include "MediaTestKit.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <set>
+
+namespace pellix::test::media {
+namespace {
+
+using client::media::Direction;
+using client::media::VideoCapture;
+
+// A door station that sends a green picture with a keyframe only every 10 s
+// and honours PLI and FIR (its RTCP comes in on `peerPort` + 1).
+std::string slowKeyframeSender(uint16_t ourPort, uint16_t peerPort) {
+    return "rtpbin name=b rtp-profile=avpf videotestsrc is-live=true pattern=solid-color foreground-color=0xff00ff00 ! "
+           "video/x-raw,width=320,height=240,framerate=15/1 ! x264enc tune=zerolatency speed-preset=ultrafast "
+           "key-int-max=150 ! rtph264pay pt=96 config-interval=-1 ! b.send_rtp_sink_0 b.send_rtp_src_0 ! "
+           "udpsink host=127.0.0.1 port=" + std::to_string(ourPort) +
+           " b.send_rtcp_src_0 ! udpsink sync=false async=false host=127.0.0.1 port=" + std::to_string(ourPort + 1) +
+           " udpsrc address=127.0.0.1 port=" + std::to_string(peerPort + 1) + " ! b.recv_rtcp_sink_0";
+}
+
+struct FeedbackCase {
+    const char* name;
+    client::media::Codec::Feedback feedback;
+};
+
+void PrintTo(const FeedbackCase& c, std::ostream* os) { *os << c.name; }
+
+class KeyframeRequest : public MediaFixture, public ::testing::WithParamInterface<FeedbackCase> {};
+
+// The decoder is rebuilt mid-call (here by a re-INVITE turning the stream
+// two-way) long after the sender's only keyframe went by: the picture must
+// come back well before the sender's next keyframe would bring it.
+TEST_P(KeyframeRequest, PictureReturnsAfterTheDecoderIsRebuiltMidStream) {
+    REQUIRE_GST_ELEMENTS("x264enc", "avdec_h264", "rtph264pay");
+    auto media = makeMedia(settings());
+    auto remote = std::make_shared<RecordingRenderer>();
+    const uint16_t peerPort = freeRtpPort();
+    auto videoPlan = plan(StreamKind::Video, "H264", 96, peerPort, Direction::ReceiveOnly);
+    videoPlan.codec.feedback = GetParam().feedback;
+    media->apply(videoPlan);
+    VideoCapture c;
+    c.remoteRenderer = remote;
+    media->startVideo(c);
+    auto peer = gstPeer(slowKeyframeSender(media->localPort(StreamKind::Video), peerPort));
+    ASSERT_TRUE(pumpUntil(*media, [&] { return remote->count() > 0; }));
+
+    const auto rebuiltAt = std::chrono::steady_clock::now();
+    videoPlan.direction = Direction::SendReceive;
+    media->apply(videoPlan);
+    events.clear();
+    // The rebuilt decoder reports the size again with its first picture.
+    ASSERT_TRUE(pumpUntil(*media, [&] { return last(MediaEvent::Type::IncomingFrameSize) != nullptr; }, 15s));
+    const auto waited = std::chrono::steady_clock::now() - rebuiltAt;
+    // The sender's next keyframe is due about 9 s from here.
+    EXPECT_LT(waited, 5s) << "no keyframe was asked for";
+    ASSERT_TRUE(pumpUntil(*media, [&] { return remote->pixel(160, 120)[1] > 200; }));
+    EXPECT_LT(remote->pixel(160, 120)[0], 40);
+}
+
+INSTANTIATE_TEST_SUITE_P(Feedback, KeyframeRequest,
+                         ::testing::Values(FeedbackCase{"Pli", {true, true, true}}, FeedbackCase{"FirOnly", {false, false, true}},
+                                           FeedbackCase{"NoneNegotiated", {}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// RTP timestamps of the H.264 pictures that hold an IDR slice.
+class IdrCounter {
+public:
+    void add(const uint8_t* p, size_t n) {
+        if (n < 14 || (p[0] >> 6) != 2) return;
+        const size_t header = 12 + 4 * (p[0] & 0x0f);
+        if (n <= header + 1) return;
+        ssrc = (uint32_t(p[8]) << 24) | (uint32_t(p[9]) << 16) | (uint32_t(p[10]) << 8) | p[11];
+        const uint32_t timestamp = (uint32_t(p[4]) << 24) | (uint32_t(p[5]) << 16) | (uint32_t(p[6]) << 8) | p[7];
+        const uint8_t* nal = p + header;
+        const size_t size = n - header;
+        const int type = nal[0] & 0x1f;
+        bool idr = type == 5 || (type == 28 && (nal[1] & 0x80) && (nal[1] & 0x1f) == 5);
+        for (size_t at = 1; type == 24 && at + 2 < size;) {  // aggregated units
+            const size_t length = (size_t(nal[at]) << 8) | nal[at + 1];
+            if (at + 2 < size && (nal[at + 2] & 0x1f) == 5) idr = true;
+            at += 2 + length;
+        }
+        if (idr) idrs.insert(timestamp);
+    }
+    std::set<uint32_t> idrs;
+    uint32_t ssrc = 0;
+};
+
+std::vector<uint8_t> keyframeRequest(bool fir, uint32_t media, uint8_t sequence) {
+    const uint32_t sender = 0x5eed1234;
+    auto be32 = [](std::vector<uint8_t>& v, uint32_t x) {
+        for (int shift = 24; shift >= 0; shift -= 8) v.push_back(static_cast<uint8_t>(x >> shift));
+    };
+    std::vector<uint8_t> p = {0x80, 201, 0, 1};  // an empty receiver report opens the compound packet
+    be32(p, sender);
+    if (fir) {
+        p.insert(p.end(), {0x84, 206, 0, 4});
+        be32(p, sender);
+        be32(p, 0);
+        be32(p, media);
+        p.insert(p.end(), {sequence, 0, 0, 0});
+    } else {
+        p.insert(p.end(), {0x81, 206, 0, 2});
+        be32(p, sender);
+        be32(p, media);
+    }
+    return p;
+}
+
+class KeyframeAnswer : public MediaFixture, public ::testing::WithParamInterface<bool> {};
+
+// Our encoder's own keyframes come every 2 s; requests every 200 ms must
+// bring many more than that.
+TEST_P(KeyframeAnswer, EncoderSendsAKeyframeForEachRequest) {
+    REQUIRE_GST_ELEMENTS("x264enc", "rtph264pay");
+    const bool fir = GetParam();
+    UdpSocket rtp, rtcp("127.0.0.1", 0);
+    auto s = settings();
+    s.cameras = {"videotestsrc is-live=true pattern=ball"};
+    auto media = makeMedia(s);
+    media->apply(plan(StreamKind::Video, "H264", 96, rtp.port(), Direction::SendOnly));
+    media->startVideo(VideoCapture{});
+    const uint16_t ourRtcp = static_cast<uint16_t>(media->localPort(StreamKind::Video) + 1);
+
+    IdrCounter counter;
+    uint8_t buffer[2048];
+    auto drain = [&](std::chrono::milliseconds span) {
+        const auto until = std::chrono::steady_clock::now() + span;
+        while (std::chrono::steady_clock::now() < until) {
+            media->poll(events);
+            pollfd p{rtp.fd(), POLLIN, 0};
+            if (::poll(&p, 1, 10) <= 0) continue;
+            const ssize_t n = ::recv(rtp.fd(), buffer, sizeof buffer, 0);
+            if (n > 0) counter.add(buffer, static_cast<size_t>(n));
+        }
+    };
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (counter.idrs.empty() && std::chrono::steady_clock::now() < deadline) drain(100ms);
+    ASSERT_FALSE(counter.idrs.empty()) << "nothing was sent";
+
+    const size_t before = counter.idrs.size();
+    for (uint8_t round = 0; round < 10; ++round) {
+        rtcp.sendTo(keyframeRequest(fir, counter.ssrc, round), ourRtcp);
+        drain(200ms);
+    }
+    // 2 s of our own rhythm gives at most two; ten requests give far more.
+    EXPECT_GE(counter.idrs.size() - before, 6u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kind, KeyframeAnswer, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? std::string("Fir") : std::string("Pli"); });
+
+// A two-way call whose far end sends no video at all: the self-view shows
+// the camera from the start.
+TEST_F(MediaFixture, SelfViewShowsTheCameraWhileTheFarEndSendsNothing) {
+    REQUIRE_GST_ELEMENTS("x264enc", "avdec_h264");
+    auto s = settings();
+    s.cameras = {"videotestsrc is-live=true pattern=solid-color foreground-color=0xffff0000"};
+    auto media = makeMedia(s);
+    auto remote = std::make_shared<RecordingRenderer>();
+    auto local = std::make_shared<RecordingRenderer>();
+    UdpSocket silent;
+    media->apply(plan(StreamKind::Video, "H264", 96, silent.port()));
+    VideoCapture c;
+    c.remoteRenderer = remote;
+    c.localRenderer = local;
+    media->startVideo(c);
+    ASSERT_TRUE(pumpUntil(*media, [&] { return local->count() >= 10; }));
+    EXPECT_EQ(remote->count(), 0);
+    EXPECT_NEAR(local->pixel(160, 120)[0], 255, 24);
+    EXPECT_NEAR(local->pixel(160, 120)[2], 0, 24);
+}
+
+// The host starts its camera after the far end's picture is already shown:
+// that picture keeps coming with no new keyframe, and both views run.
+TEST_F(MediaFixture, StartingTheCameraKeepsTheReceivedPictureRunning) {
+    REQUIRE_GST_ELEMENTS("x264enc", "avdec_h264");
+    auto s = settings();
+    s.cameras = {"videotestsrc is-live=true pattern=ball"};
+    auto media = makeMedia(s);
+    auto remote = std::make_shared<RecordingRenderer>();
+    auto local = std::make_shared<RecordingRenderer>();
+    const uint16_t peerPort = freeRtpPort();
+    media->apply(plan(StreamKind::Video, "H264", 96, peerPort));
+    VideoCapture receiveOnly;
+    receiveOnly.remoteRenderer = remote;
+    media->startVideo(receiveOnly);
+    auto peer = gstPeer(slowKeyframeSender(media->localPort(StreamKind::Video), peerPort));
+    ASSERT_TRUE(pumpUntil(*media, [&] { return remote->count() > 0; }));
+    const size_t sizesBefore = countOf(MediaEvent::Type::IncomingFrameSize);
+
+    VideoCapture camera;
+    camera.remoteRenderer = remote;
+    camera.localRenderer = local;
+    media->startVideo(camera);
+    const int shown = remote->count();
+    EXPECT_TRUE(pumpUntil(*media, [&] { return remote->count() >= shown + 15 && local->count() >= 5; }));
+    EXPECT_EQ(countOf(MediaEvent::Type::IncomingFrameSize), sizesBefore) << "the decoder was rebuilt";
+}
+
+}  // namespace
+}  // namespace pellix::test::media
