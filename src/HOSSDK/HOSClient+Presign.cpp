@@ -31,11 +31,19 @@ std::string expiresText(double expires) {
     return std::string(buffer, r.ptr);
 }
 
+// A URL holding "." or ".." segments is resolved by whatever client opens
+// it, and would then name another object.
+HOSTaskPtr invalidKey() {
+    return HOSTask::taskWithError(
+        HOSClientError(HOSClientErrorCodeInvalidArgument, HOSErrorMessage::kObjectKeyInvalid));
+}
+
 }  // namespace
 
 HOSTaskPtr HOSClient::presignConstrainURLWithBucketName(const std::string& bucketName, const std::string& objectKey,
                                                         double expirationInterval,
                                                         const platform::Dictionary& parameters) {
+    if (HOSUtil::hasDotSegment(objectKey)) return invalidKey();
     return HOSTask::taskWithResult(std::any())->continueWithBlock([=, this](const HOSTaskPtr&) -> std::any {
         std::string resource = "/" + bucketName + "/" + objectKey;
         const std::string expires = expiresText(std::trunc(hos_clockSkewFixedDate()) + expirationInterval);
@@ -83,6 +91,7 @@ HOSTaskPtr HOSClient::presignConstrainURLWithBucketName(const std::string& bucke
 
 HOSTaskPtr HOSClient::presignPublicURLWithBucketName(const std::string& bucketName, const std::string& objectKey,
                                                      const platform::Dictionary& parameters) {
+    if (HOSUtil::hasDotSegment(objectKey)) return invalidKey();
     return HOSTask::taskWithResult(std::any())->continueWithBlock([=, this](const HOSTaskPtr&) -> std::any {
         std::string url = objectOrigin(endpoint_, bucketName) + "/" + HOSUtil::encodeURL(objectKey);
         if (!parameters.empty()) url += "?" + HOSUtil::populateQueryStringFromParameter(parameters);

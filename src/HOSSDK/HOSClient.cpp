@@ -93,7 +93,10 @@ HOSTaskPtr HOSClient::perform(const HOSOperation& operation, HOSRequest& record)
     operation.collect(record, *state, parts);
     if (parts.invalid) return HOSTask::taskWithError(parts.invalid);
     auto parser = std::make_shared<HOSHttpResponseParser>(operation.type);
-    if (operation.crc != HOSCrcRule::None) parser->setCrc64Verifiable(state->crc64Verifiable());
+    // A receive block takes the body past the parser, which then has no
+    // CRC of its own to offer for the check.
+    if (operation.crc != HOSCrcRule::None)
+        parser->setCrc64Verifiable(state->crc64Verifiable() && !state->onRecieveData());
     parser->setDownloadingFileURL(parts.downloadToFileURL);
     state->setResponseParser(parser);
     if (operation.target == HOSTarget::Service) parts.bucketName.reset();

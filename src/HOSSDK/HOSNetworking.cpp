@@ -250,7 +250,10 @@ void HOSNetworking::didReceiveChallenge(const SessionPtr&, const TaskPtr& task,
 bool HOSNetworking::evaluateServerTrust(const platform::ServerTrust& trust, const std::optional<std::string>& domain) {
     // A "Host" header may carry a port; the certificate names the host alone.
     std::optional<std::string> host = domain;
-    if (host && !host->empty() && host->front() != '[') host = host->substr(0, host->find(':'));
+    if (host && !host->empty() && host->front() == '[')
+        host = host->substr(1, host->find(']') == std::string::npos ? std::string::npos : host->find(']') - 1);
+    else if (host && !host->empty())
+        host = host->substr(0, host->find(':'));
     return trust.evaluate({host, std::nullopt}).trusted;
 }
 
@@ -365,7 +368,7 @@ void HOSNetworking::checkForCrc64WithResult(const HOSResultPtr& result, const HO
                     helper.error()));
                 return;
             }
-            if (helper.crc64() != 0) result->setLocalCRC64ecma(u64Text(helper.crc64()));
+            result->setLocalCRC64ecma(u64Text(helper.crc64()));
         } else {
             result->setLocalCRC64ecma(request.contentCRC());
         }

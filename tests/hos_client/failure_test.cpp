@@ -105,6 +105,51 @@ TEST_F(FailureTest, CrcMismatchFailsWithCode7BothWays) {
     EXPECT_EQ(resultOf<HOSGetObjectResult>(part)->downloadedData()->size(), 10u);
 }
 
+// A reply that lost the body but kept the object's CRC must not pass as an
+// empty object: the check runs whenever the service sent a CRC, and an empty
+// body's own CRC-64 is 0. A real empty object passes the same check.
+TEST_F(FailureTest, EmptyBodyUnderAnotherObjectsCrcFailsWithCode7) {
+    TempDir dir;
+    putOK("nine", bytesOf("123456789"));
+    putOK("empty", {});
+    for (bool toFile : {false, true}) {
+        SCOPED_TRACE(toFile);
+        const auto get = [&](const std::string& key) {
+            auto request = getRequest(key);
+            if (toFile) request->setDownloadToFileURL(platform::URL::fileURL(dir.file(key)));
+            return waitFor(client->getObject(request));
+        };
+        standIn.fault(R"({"match":{"op":"GetObject"},"emptyBody":true})");
+        auto lost = get("nine");
+        ASSERT_TRUE(lost->error());
+        EXPECT_EQ(lost->error()->domain(), HOSClientErrorDomain);
+        EXPECT_EQ(lost->error()->code(), HOSClientErrorCodeInvalidCRC);
+
+        auto empty = get("empty");
+        ASSERT_FALSE(empty->error()) << empty->error()->description();
+        auto result = resultOf<HOSGetObjectResult>(empty);
+        EXPECT_EQ(result->localCRC64ecma(), "0");
+        EXPECT_EQ(result->remoteCRC64ecma(), "0");
+    }
+    // An empty upload is compared too.
+    auto putEmpty = waitFor(client->putObject(putRequest("empty2", {})));
+    ASSERT_FALSE(putEmpty->error()) << putEmpty->error()->description();
+    EXPECT_EQ(resultOf<HOSPutObjectResult>(putEmpty)->localCRC64ecma(), "0");
+    writeFile(dir.file("empty.upload"), "");
+    for (bool fromFile : {false, true}) {
+        SCOPED_TRACE(fromFile);
+        standIn.fault(R"({"match":{"op":"PutObject"},"crc":"wrong"})");
+        auto request = putRequest("empty3", {});
+        if (fromFile) {
+            request->setUploadingData(std::nullopt);
+            request->setUploadingFileURL(platform::URL::fileURL(dir.file("empty.upload")));
+        }
+        auto wrong = waitFor(client->putObject(request));
+        ASSERT_TRUE(wrong->error());
+        EXPECT_EQ(wrong->error()->code(), HOSClientErrorCodeInvalidCRC);
+    }
+}
+
 // A file upload's CRC is read back from the file after the service answered;
 // when that read fails the caller hears the check did not happen (code 7
 // with the read error underneath), not a silent pass.
