@@ -3,6 +3,7 @@
 
 #include "HOSSDK/HOSClient.h"
 #include "HOSSDK/HOSErrors.h"
+#include "HOSSDK/HOSFileLog/HOSLog.h"
 #include "HOSSDK/HOSUtil.h"
 #include "HOSSDK/NSDate+HOS.h"
 
@@ -60,7 +61,10 @@ HOSTaskPtr HOSClient::presignConstrainURLWithBucketName(const std::string& bucke
 
         std::string authorization;
         if (token) {
-            if (token->tToken()) params.set("security-token", *token->tToken());
+            if (token->tToken()) {
+                HOSLog::rememberSecret(*token->tToken());
+                params.set("security-token", *token->tToken());
+            }
             resource += "?" + HOSUtil::populateSubresourceStringFromParameter(params);
             authorization = HOSUtil::sign("GET\n\n\n" + expires + "\n" + resource, *token);
         } else {
