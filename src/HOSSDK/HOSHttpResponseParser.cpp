@@ -212,6 +212,14 @@ HOSTaskPtr HOSHttpResponseParser::consumeHttpResponseBody(const platform::Bytes&
             return HOSTask::taskWithError(fileWriteError("write failed", errno));
         return HOSTask::taskWithResult(std::any());
     }
+    const bool resultBody = type_ != HOSOperationTypeGetObject;
+    if (resultBody && (collectingData_ ? collectingData_->size() : 0) + chunk.size() > kMaxResultBodyBytes) {
+        const HOSOperation* operation = hosOperation(type_);
+        return HOSTask::taskWithError(HOSClientError(
+            HOSClientErrorCodeInvalidResponse, std::string("The ") + (operation ? operation->name : "storage") +
+                                                   " reply is larger than " +
+                                                   std::to_string(kMaxResultBodyBytes >> 20) + " MiB"));
+    }
     if (!collectingData_) {
         collectingData_.emplace();
         // Room for the announced length up front: growing by doubling would
@@ -221,7 +229,8 @@ HOSTaskPtr HOSHttpResponseParser::consumeHttpResponseBody(const platform::Bytes&
         // map just means growing as it goes. Capped, so a reply claiming an
         // absurd length cannot ask for more than a large object's worth.
         constexpr std::int64_t kMaxReservation = std::int64_t{1} << 30;
-        const auto expected = response_ ? response_->expectedContentLength() : -1;
+        const auto expected = std::min(response_ ? response_->expectedContentLength() : -1,
+                                       resultBody ? static_cast<std::int64_t>(kMaxResultBodyBytes) : kMaxReservation);
         if (expected > 0) {
             try {
                 collectingData_->reserve(static_cast<std::size_t>(std::min(expected, kMaxReservation)));

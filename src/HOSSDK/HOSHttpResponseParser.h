@@ -57,6 +57,12 @@ public:
     void setCrc64Verifiable(bool v) { crc64Verifiable_ = v; }
     std::uint64_t crc64ecma() const { return crc64ecma_; }
 
+    // The largest reply body collected in memory for an operation other than
+    // GetObject (an XML result, a callback's answer). No real reply comes
+    // near it; past it the request fails with client code 10 instead of
+    // holding whatever a broken or hostile server keeps sending.
+    static constexpr std::size_t kMaxResultBodyBytes = std::size_t{16} << 20;
+
 private:
     class FaultAhead;
     // Bodies reserved at least this large get their pages faulted in ahead.

@@ -201,7 +201,9 @@ void HOSNetworking::didReceiveData(const SessionPtr&, const DataTaskPtr& task, c
     }
     if (request->isHttpRequestNotSuccessResponse()) {
         auto& body = request->mutableErrorBody();
-        body.insert(body.end(), data.begin(), data.end());
+        const std::size_t room = kMaxErrorBodyBytes - std::min(body.size(), kMaxErrorBodyBytes);
+        body.insert(body.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min(room, data.size())));
+        if (body.size() >= kMaxErrorBodyBytes) task->cancel();
         return;
     }
     if (request->onRecieveData()) {
@@ -282,7 +284,11 @@ void HOSNetworking::completeAttempt(const HOSNetworkingRequestDelegatePtr& reque
                                     platform::ErrorPtr sessionError) {
     auto response = task->response();
     platform::ErrorPtr failure;
-    if (!request->error() && sessionError) request->setError(sessionError);
+    // A failed reply whose body was cut short here ends as that reply, not
+    // as the cancelled transfer the cut leaves behind.
+    const bool errorBodyCut = request->isHttpRequestNotSuccessResponse() &&
+                              request->httpRequestNotSuccessResponseBody().size() >= kMaxErrorBodyBytes;
+    if (!request->error() && sessionError && !errorBodyCut) request->setError(sessionError);
     if (const auto& error = request->error()) {
         HOS_LOG_DEBUG("networking request completed with error: %s", error->description().c_str());
         if (error->domain() == HOSClientErrorDomain || error->domain() == HOSServerErrorDomain)

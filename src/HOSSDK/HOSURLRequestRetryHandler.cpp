@@ -22,8 +22,11 @@ HOSRetryType HOSURLRequestRetryHandler::shouldRetry(std::uint32_t currentRetryCo
     if (requestDelegate.onRecieveData()) return HOSRetryTypeNoRetry;
     if (!error) return HOSRetryTypeNoRetry;
     if (error->domain() == HOSClientErrorDomain) {
-        // A disk that cannot take the body will not take it on the next try.
-        return error->code() == HOSClientErrorCodeTaskCancelled || error->code() == HOSClientErrorCodeFileCannotWrite
+        // A disk that cannot take the body will not take it on the next try,
+        // nor will an oversized reply shrink.
+        return error->code() == HOSClientErrorCodeTaskCancelled ||
+                       error->code() == HOSClientErrorCodeFileCannotWrite ||
+                       error->code() == HOSClientErrorCodeInvalidResponse
                    ? HOSRetryTypeNoRetry
                    : HOSRetryTypeRetry;
     }

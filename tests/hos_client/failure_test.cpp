@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "HOSSDK/HOSErrors.h"
+#include "HOSSDK/HOSHttpResponseParser.h"
 #include "HOSSDK/NSDate+HOS.h"
 #include "HOSSDK/NSMutableData+HOS_CRC.h"
 #include "StandIn.h"
@@ -147,6 +148,59 @@ TEST_F(FailureTest, EmptyBodyUnderAnotherObjectsCrcFailsWithCode7) {
         auto wrong = waitFor(client->putObject(request));
         ASSERT_TRUE(wrong->error());
         EXPECT_EQ(wrong->error()->code(), HOSClientErrorCodeInvalidCRC);
+    }
+}
+
+// Replies that never end: a failed reply keeps a bounded prefix of its body
+// (enough for the error document) and the transfer is stopped there; a result
+// body collected in memory fails past its bound. Neither is retried, and the
+// service sees its connection closed.
+TEST_F(FailureTest, EndlessRepliesAreCutOffWithAClearError) {
+    putOK("present", bytesOf("abc"));
+    struct Case {
+        const char* op;
+        const char* fault;
+        std::function<HOSTaskPtr()> run;
+        const char* domain;
+        std::int64_t code;
+        const char* serviceCode;  // for a failed reply
+        std::size_t atLeast;      // bytes the service must have sent before the cut
+    };
+    auto listParts = std::make_shared<HOSListPartsRequest>();
+    listParts->setBucketName(kBucket);
+    listParts->setObjectKey("present");
+    listParts->setUploadId("some-upload");
+    auto listBucket = std::make_shared<HOSGetBucketRequest>();
+    listBucket->setBucketName(kBucket);
+    const Case cases[] = {
+        {"GetObject", R"({"match":{"op":"GetObject"},"status":500,"endlessBody":true})",
+         [&] { return client->getObject(getRequest("present")); }, HOSServerErrorDomain, -500, "InternalError", 0},
+        {"PutObject", R"({"match":{"op":"PutObject"},"status":503,"endlessBody":true})",
+         [&] { return client->putObject(putRequest("other", bytesOf("x"))); }, HOSServerErrorDomain, -503,
+         "ServiceUnavailable", 0},
+        {"GetBucket", R"({"match":{"op":"GetBucket"},"replyBody":"<ListBucketResult>","endlessBody":true})",
+         [&] { return client->getBucket(listBucket); }, HOSClientErrorDomain, HOSClientErrorCodeInvalidResponse,
+         nullptr, HOSHttpResponseParser::kMaxResultBodyBytes},
+        {"ListParts", R"({"match":{"op":"ListParts"},"replyBody":"<ListPartsResult>","endlessBody":true})",
+         [&] { return client->listParts(listParts); }, HOSClientErrorDomain, HOSClientErrorCodeInvalidResponse,
+         nullptr, HOSHttpResponseParser::kMaxResultBodyBytes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.op);
+        standIn.admin("DELETE", "/__admin/requests");
+        standIn.fault(c.fault);
+        auto task = waitFor(c.run());
+        ASSERT_TRUE(task->isCompleted());
+        ASSERT_TRUE(task->error());
+        EXPECT_EQ(task->error()->domain(), c.domain);
+        EXPECT_EQ(task->error()->code(), c.code);
+        if (c.serviceCode) EXPECT_EQ(userInfoText(task->error(), "Code"), c.serviceCode);
+        else EXPECT_NE(userInfoText(task->error(), HOSErrorMessageKey).find("16 MiB"), std::string::npos);
+        // The service logs the request once the client has hung up.
+        ASSERT_TRUE(eventually([&] { return !standIn.requests(c.op).empty(); }));
+        const auto seen = standIn.requests(c.op);
+        EXPECT_EQ(seen.size(), 1u);
+        EXPECT_GE(static_cast<std::size_t>(seen[0].get("bytesOut")->intValue()), c.atLeast);
     }
 }
 

@@ -183,6 +183,7 @@ TEST(RetryHandlerTest, DecisionAndDelay) {
         {"no retries", 0, 0, HOSClientError(HOSClientErrorCodeNetworkError), false, HOSRetryTypeNoRetry},
         {"cancelled", 0, 3, HOSClientError(HOSClientErrorCodeTaskCancelled), false, HOSRetryTypeNoRetry},
         {"disk full", 0, 3, HOSClientError(HOSClientErrorCodeFileCannotWrite), false, HOSRetryTypeNoRetry},
+        {"oversized reply", 0, 3, HOSClientError(HOSClientErrorCodeInvalidResponse), false, HOSRetryTypeNoRetry},
         {"streamed download", 0, 3, HOSClientError(HOSClientErrorCodeNetworkError), true, HOSRetryTypeNoRetry},
         {"500", 0, 3, HOSServerError(500, {}), false, HOSRetryTypeNoRetry},
         {"403 other", 0, 3, HOSServerError(403, platform::Dictionary{{"Code", "AccessDenied"}}), false,
