@@ -45,17 +45,17 @@ HOSTaskPtr HOSClient::presignConstrainURLWithBucketName(const std::string& bucke
                                                         double expirationInterval,
                                                         const platform::Dictionary& parameters) {
     if (HOSUtil::hasDotSegment(objectKey)) return invalidKey();
-    return HOSTask::taskWithResult(std::any())->continueWithBlock([=, this](const HOSTaskPtr&) -> std::any {
+    return HOSTask::taskWithResult(std::any())->continueWithBlock([=, state = state_](const HOSTaskPtr&) -> std::any {
         std::string resource = "/" + bucketName + "/" + objectKey;
         const std::string expires = expiresText(std::trunc(hos_clockSkewFixedDate()) + expirationInterval);
         platform::Dictionary params = parameters;
 
         HOSFederationTokenPtr token;
-        if (auto federation = std::dynamic_pointer_cast<HOSFederationCredentialProvider>(credentialProvider_)) {
+        if (auto federation = std::dynamic_pointer_cast<HOSFederationCredentialProvider>(state->credentialProvider)) {
             platform::ErrorPtr error;
             token = federation->getToken(&error);
             if (!token) return HOSTask::taskWithError(error ? error : HOSClientError(HOSClientErrorCodeSignFailed));
-        } else if (auto sts = std::dynamic_pointer_cast<HOSStsTokenCredentialProvider>(credentialProvider_)) {
+        } else if (auto sts = std::dynamic_pointer_cast<HOSStsTokenCredentialProvider>(state->credentialProvider)) {
             token = sts->getToken();
         }
 
@@ -70,11 +70,11 @@ HOSTaskPtr HOSClient::presignConstrainURLWithBucketName(const std::string& bucke
         } else {
             const std::string subresource = HOSUtil::populateSubresourceStringFromParameter(params);
             if (!subresource.empty()) resource += "?" + subresource;
-            if (!credentialProvider_)
+            if (!state->credentialProvider)
                 return HOSTask::taskWithError(
                     HOSClientError(HOSClientErrorCodeSignFailed, HOSErrorMessage::kNullKeyPair));
             platform::ErrorPtr error;
-            auto signature = credentialProvider_->sign("GET\n\n\n" + expires + "\n" + resource, &error);
+            auto signature = state->credentialProvider->sign("GET\n\n\n" + expires + "\n" + resource, &error);
             if (!signature)
                 return HOSTask::taskWithError(error ? error : HOSClientError(HOSClientErrorCodeSignFailed));
             authorization = *signature;
@@ -88,7 +88,7 @@ HOSTaskPtr HOSClient::presignConstrainURLWithBucketName(const std::string& bucke
         params.set("Signature", authorization.substr(colon + 1));
         params.set("HOSAccessKeyId", authorization.substr(4, colon - 4));
         params.set("Expires", expires);
-        return objectOrigin(endpoint_, bucketName) + "/" + HOSUtil::encodeURL(objectKey) + "?" +
+        return objectOrigin(state->endpoint, bucketName) + "/" + HOSUtil::encodeURL(objectKey) + "?" +
                HOSUtil::populateQueryStringFromParameter(params);
     });
 }
@@ -96,8 +96,8 @@ HOSTaskPtr HOSClient::presignConstrainURLWithBucketName(const std::string& bucke
 HOSTaskPtr HOSClient::presignPublicURLWithBucketName(const std::string& bucketName, const std::string& objectKey,
                                                      const platform::Dictionary& parameters) {
     if (HOSUtil::hasDotSegment(objectKey)) return invalidKey();
-    return HOSTask::taskWithResult(std::any())->continueWithBlock([=, this](const HOSTaskPtr&) -> std::any {
-        std::string url = objectOrigin(endpoint_, bucketName) + "/" + HOSUtil::encodeURL(objectKey);
+    return HOSTask::taskWithResult(std::any())->continueWithBlock([=, state = state_](const HOSTaskPtr&) -> std::any {
+        std::string url = objectOrigin(state->endpoint, bucketName) + "/" + HOSUtil::encodeURL(objectKey);
         if (!parameters.empty()) url += "?" + HOSUtil::populateQueryStringFromParameter(parameters);
         return url;
     });

@@ -90,6 +90,7 @@ HOSNetworking::HOSNetworking(HOSNetworkingConfiguration configuration)
 HOSNetworking::~HOSNetworking() = default;
 
 void HOSNetworking::invalidateAndCancel() {
+    invalidated_ = true;
     if (dataSession_) dataSession_->invalidateAndCancel();
     if (uploadFileSession_) uploadFileSession_->invalidateAndCancel();
 }
@@ -142,14 +143,20 @@ void HOSNetworking::dataTaskWithDelegate(const HOSNetworkingRequestDelegatePtr& 
             if (self->configuration_.timeoutIntervalForRequest > 0)
                 http.setTimeoutInterval(self->configuration_.timeoutIntervalForRequest);
             std::shared_ptr<platform::URLSessionTask> task;
-            if (request->uploadingData()) {
-                http.setHTTPBody(*request->uploadingData());
-                task = self->dataSession_->dataTaskWithRequest(http);
-            } else if (request->uploadingFileURL()) {
-                task = self->uploadFileSession_->uploadTaskWithRequest(http, *request->uploadingFileURL());
-                if (self->isUsingBackgroundSession_) request->setIsBackgroundUploadFileTask(true);
-            } else {
-                task = self->dataSession_->dataTaskWithRequest(http);
+            try {
+                if (self->invalidated_) throw platform::Exception(platform::Exception::kGenericException, "closed");
+                if (request->uploadingData()) {
+                    http.setHTTPBody(*request->uploadingData());
+                    task = self->dataSession_->dataTaskWithRequest(http);
+                } else if (request->uploadingFileURL()) {
+                    task = self->uploadFileSession_->uploadTaskWithRequest(http, *request->uploadingFileURL());
+                    if (self->isUsingBackgroundSession_) request->setIsBackgroundUploadFileTask(true);
+                } else {
+                    task = self->dataSession_->dataTaskWithRequest(http);
+                }
+            } catch (const platform::Exception&) {
+                // The client went away: its sessions take no more tasks.
+                return HOSTask::taskWithError(HOSClientError(HOSClientErrorCodeTaskCancelled));
             }
             request->setHttpRequestNotSuccessResponseBody({});
             self->sessionDelagateManager_.setObject(request, task->taskIdentifier());

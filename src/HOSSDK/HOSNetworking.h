@@ -16,6 +16,7 @@
 // as their delegate until then.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -101,6 +102,9 @@ private:
     std::shared_ptr<platform::URLSession> dataSession_;
     std::shared_ptr<platform::URLSession> uploadFileSession_;
     bool isUsingBackgroundSession_ = false;
+    // Set by invalidateAndCancel(): attempts that come later fail as
+    // cancelled instead of asking the closed sessions for a task.
+    std::atomic<bool> invalidated_{false};
     HOSSyncMutableDictionary sessionDelagateManager_;
     std::shared_ptr<HOSExecutor> taskExecutor_;
 };
