@@ -63,13 +63,13 @@ std::shared_ptr<HOSPutObjectRequest> uploadRequest(const HOSOptString& contentTy
     return request;
 }
 
-HOSClient::HOSCancellationTokenSourcePtr startUpload(HOSClient& client,
+HOSClient::HOSCancellationTokenSourcePtr startUpload(const std::shared_ptr<HOSClient>& client,
                                                      const std::shared_ptr<HOSPutObjectRequest>& request,
                                                      HOSClient::HOSCompletedBlock onCompleted,
                                                      HOSClient::HOSFractionBlock onProgress) {
     auto source = HOSCancellationTokenSource::cancellationTokenSource();
-    complete(runWrapped(client.hosOperationExecutor(), request, source,
-                        [&client, request] { return client.putObject(request); }, std::move(onProgress)),
+    complete(runWrapped(client->hosOperationExecutor(), request, source,
+                        [client, request] { return client->putObject(request); }, std::move(onProgress)),
              std::move(onCompleted));
     return source;
 }
@@ -85,7 +85,7 @@ HOSClient::HOSCancellationTokenSourcePtr HOSClient::uploadData(const platform::B
                                                                HOSFractionBlock onProgress) {
     auto request = uploadRequest(contentType, objectMeta, bucketName, objectKey, onProgress);
     request->setUploadingData(data);
-    return startUpload(*this, request, std::move(onCompleted), std::move(onProgress));
+    return startUpload(worker(), request, std::move(onCompleted), std::move(onProgress));
 }
 
 HOSClient::HOSCancellationTokenSourcePtr HOSClient::uploadFile(const std::string& path,
@@ -97,7 +97,7 @@ HOSClient::HOSCancellationTokenSourcePtr HOSClient::uploadFile(const std::string
                                                                HOSFractionBlock onProgress) {
     auto request = uploadRequest(contentType, objectMeta, bucketName, objectKey, onProgress);
     request->setUploadingFileURL(platform::URL::fileURL(path));
-    return startUpload(*this, request, std::move(onCompleted), std::move(onProgress));
+    return startUpload(worker(), request, std::move(onCompleted), std::move(onProgress));
 }
 
 HOSClient::HOSCancellationTokenSourcePtr HOSClient::downloadToDataFromBucket(const std::string& bucketName,
@@ -109,7 +109,7 @@ HOSClient::HOSCancellationTokenSourcePtr HOSClient::downloadToDataFromBucket(con
     request->setObjectKey(objectKey);
     request->setDownloadProgress(fractionOf(onProgress));
     auto source = HOSCancellationTokenSource::cancellationTokenSource();
-    runWrapped(hosOperationExecutor_, request, source, [this, request] { return getObject(request); },
+    runWrapped(state_->hosOperationExecutor, request, source, [client = worker(), request] { return client->getObject(request); },
                std::move(onProgress))
         ->continueWithBlock([onCompleted = std::move(onCompleted)](const HOSTaskPtr& t) -> std::any {
             if (!onCompleted) return std::any();
@@ -136,7 +136,7 @@ HOSClient::HOSCancellationTokenSourcePtr HOSClient::downloadToFileFromBucket(con
     request->setDownloadToFileURL(platform::URL::fileURL(path));
     request->setDownloadProgress(fractionOf(onProgress));
     auto source = HOSCancellationTokenSource::cancellationTokenSource();
-    complete(runWrapped(hosOperationExecutor_, request, source, [this, request] { return getObject(request); },
+    complete(runWrapped(state_->hosOperationExecutor, request, source, [client = worker(), request] { return client->getObject(request); },
                         std::move(onProgress)),
              std::move(onCompleted));
     return source;
@@ -147,7 +147,7 @@ void HOSClient::deleteObjectInBucket(const std::string& bucketName, const std::s
     auto request = std::make_shared<HOSDeleteObjectRequest>();
     request->setBucketName(bucketName);
     request->setObjectKey(objectKey);
-    complete(runWrapped(hosOperationExecutor_, request, nullptr, [this, request] { return deleteObject(request); },
+    complete(runWrapped(state_->hosOperationExecutor, request, nullptr, [client = worker(), request] { return client->deleteObject(request); },
                         nullptr),
              std::move(onCompleted));
 }

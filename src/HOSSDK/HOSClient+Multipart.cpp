@@ -100,9 +100,9 @@ HOSTaskPtr failureOf(const HOSTaskPtr& task) {
 
 class MultipartRun {
 public:
-    MultipartRun(HOSClient& client, std::shared_ptr<HOSMultipartUploadRequest> request, bool resumable,
-                 bool sequential)
-        : client_(client),
+    MultipartRun(std::shared_ptr<HOSClient> client, std::shared_ptr<HOSMultipartUploadRequest> request,
+                 bool resumable, bool sequential)
+        : client_(std::move(client)),
           request_(std::move(request)),
           resumableRecord_(dynamic_cast<HOSResumableUploadRequest*>(request_.get())),
           resumable_(resumable),
@@ -131,7 +131,8 @@ private:
     }
     bool deleteOnCancel() const { return resumableRecord_ && resumableRecord_->deleteUploadIdOnCancelling(); }
 
-    HOSClient& client_;
+    // A worker over the caller's client: the run may outlive that client.
+    const std::shared_ptr<HOSClient> client_;
     std::shared_ptr<HOSMultipartUploadRequest> request_;
     HOSResumableUploadRequest* resumableRecord_;
     const bool resumable_;
@@ -238,7 +239,7 @@ HOSTaskPtr MultipartRun::reconcile(std::string& uploadId) {
     list->setBucketName(request_->bucketName());
     list->setObjectKey(request_->objectKey());
     list->setUploadId(uploadId);
-    auto task = client_.listParts(list);
+    auto task = client_->listParts(list);
     task->waitUntilFinished();
     if (const auto error = task->error()) {
         if (error->domain() == HOSServerErrorDomain && error->code() == -404) {
@@ -322,7 +323,7 @@ HOSTaskPtr MultipartRun::initiate(std::string& uploadId) {
     init->setObjectMeta(request_->completeMetaHeader());
     init->setSequential(sequential_);
     init->setCrcFlag(request_->crcFlag());
-    auto task = client_.multipartUploadInit(init);
+    auto task = client_->multipartUploadInit(init);
     task->waitUntilFinished();
     if (auto failed = failureOf(task)) return failed;
     auto result = std::dynamic_pointer_cast<HOSInitMultipartUploadResult>(resultOfTask(task));
@@ -415,7 +416,7 @@ HOSTaskPtr MultipartRun::sendPart(std::int32_t number, platform::Bytes data) {
     part->setCrcFlag(request_->crcFlag());
     const auto length = static_cast<std::int64_t>(data.size());
     part->setUploadPartData(std::move(data));
-    auto task = client_.uploadPart(part);
+    auto task = client_->uploadPart(part);
     task->waitUntilFinished();
     if (auto failed = failureOf(task)) {
         std::lock_guard<std::mutex> guard(partLock());
@@ -459,7 +460,7 @@ std::any MultipartRun::complete() {
     if (!request_->completeMetaHeader().empty()) completion->setCompleteMetaHeader(request_->completeMetaHeader());
     if (request_->callbackParam()) completion->setCallbackParam(request_->callbackParam());
     if (request_->callbackVar()) completion->setCallbackVar(request_->callbackVar());
-    auto task = client_.completeMultipartUpload(completion);
+    auto task = client_->completeMultipartUpload(completion);
     task->waitUntilFinished();
     if (auto failed = failureOf(task)) {
         HOS_LOG_VERBOSE("completeTask.error %s: ", failed->error()->description().c_str());
@@ -497,7 +498,7 @@ std::any MultipartRun::complete() {
 
 void MultipartRun::abort() {
     // The outcome does not change the run's: it ends with its own failure.
-    client_.abortMultipartUpload(request_, sequential_, resumable_)->waitUntilFinished();
+    client_->abortMultipartUpload(request_, sequential_, resumable_)->waitUntilFinished();
 }
 
 }  // namespace
@@ -530,7 +531,7 @@ HOSTaskPtr HOSClient::multipartUpload(const std::shared_ptr<HOSMultipartUploadRe
     if (resumable && !dynamic_cast<HOSResumableUploadRequest*>(request.get()))
         return HOSTask::taskWithError(invalid(HOSErrorMessage::kResumableNeedsMultipartRequest));
     if (request->crcFlag() == HOSCrcFlagUnset)
-        request->setCrcFlag(clientConfiguration_ && clientConfiguration_->crc64Verifiable() ? HOSCrcFlagOn
+        request->setCrcFlag(state_->clientConfiguration && state_->clientConfiguration->crc64Verifiable() ? HOSCrcFlagOn
                                                                                             : HOSCrcFlagOff);
 
     const auto& url = request->uploadingFileURL();
@@ -546,8 +547,8 @@ HOSTaskPtr HOSClient::multipartUpload(const std::shared_ptr<HOSMultipartUploadRe
     if (request->partSize() < kMinimumPartSize) return HOSTask::taskWithError(invalid(HOSErrorMessage::kPartSizeTooSmall));
 
     return HOSTask::taskWithResult(std::any())->continueWithExecutor(
-        hosOperationExecutor_, [this, request, resumable, sequential](const HOSTaskPtr&) -> std::any {
-            MultipartRun run(*this, request, resumable, sequential);
+        state_->hosOperationExecutor, [client = worker(), request, resumable, sequential](const HOSTaskPtr&) -> std::any {
+            MultipartRun run(client, request, resumable, sequential);
             return run.run();
         });
 }

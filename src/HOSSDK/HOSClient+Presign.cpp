@@ -3,6 +3,7 @@
 
 #include "HOSSDK/HOSClient.h"
 #include "HOSSDK/HOSErrors.h"
+#include "HOSSDK/HOSFileLog/HOSLog.h"
 #include "HOSSDK/HOSUtil.h"
 #include "HOSSDK/NSDate+HOS.h"
 
@@ -31,38 +32,49 @@ std::string expiresText(double expires) {
     return std::string(buffer, r.ptr);
 }
 
+// A URL holding "." or ".." segments is resolved by whatever client opens
+// it, and would then name another object.
+HOSTaskPtr invalidKey() {
+    return HOSTask::taskWithError(
+        HOSClientError(HOSClientErrorCodeInvalidArgument, HOSErrorMessage::kObjectKeyInvalid));
+}
+
 }  // namespace
 
 HOSTaskPtr HOSClient::presignConstrainURLWithBucketName(const std::string& bucketName, const std::string& objectKey,
                                                         double expirationInterval,
                                                         const platform::Dictionary& parameters) {
-    return HOSTask::taskWithResult(std::any())->continueWithBlock([=, this](const HOSTaskPtr&) -> std::any {
+    if (HOSUtil::hasDotSegment(objectKey)) return invalidKey();
+    return HOSTask::taskWithResult(std::any())->continueWithBlock([=, state = state_](const HOSTaskPtr&) -> std::any {
         std::string resource = "/" + bucketName + "/" + objectKey;
         const std::string expires = expiresText(std::trunc(hos_clockSkewFixedDate()) + expirationInterval);
         platform::Dictionary params = parameters;
 
         HOSFederationTokenPtr token;
-        if (auto federation = std::dynamic_pointer_cast<HOSFederationCredentialProvider>(credentialProvider_)) {
+        if (auto federation = std::dynamic_pointer_cast<HOSFederationCredentialProvider>(state->credentialProvider)) {
             platform::ErrorPtr error;
             token = federation->getToken(&error);
             if (!token) return HOSTask::taskWithError(error ? error : HOSClientError(HOSClientErrorCodeSignFailed));
-        } else if (auto sts = std::dynamic_pointer_cast<HOSStsTokenCredentialProvider>(credentialProvider_)) {
+        } else if (auto sts = std::dynamic_pointer_cast<HOSStsTokenCredentialProvider>(state->credentialProvider)) {
             token = sts->getToken();
         }
 
         std::string authorization;
         if (token) {
-            if (token->tToken()) params.set("security-token", *token->tToken());
+            if (token->tToken()) {
+                HOSLog::rememberSecret(*token->tToken());
+                params.set("security-token", *token->tToken());
+            }
             resource += "?" + HOSUtil::populateSubresourceStringFromParameter(params);
             authorization = HOSUtil::sign("GET\n\n\n" + expires + "\n" + resource, *token);
         } else {
             const std::string subresource = HOSUtil::populateSubresourceStringFromParameter(params);
             if (!subresource.empty()) resource += "?" + subresource;
-            if (!credentialProvider_)
+            if (!state->credentialProvider)
                 return HOSTask::taskWithError(
                     HOSClientError(HOSClientErrorCodeSignFailed, HOSErrorMessage::kNullKeyPair));
             platform::ErrorPtr error;
-            auto signature = credentialProvider_->sign("GET\n\n\n" + expires + "\n" + resource, &error);
+            auto signature = state->credentialProvider->sign("GET\n\n\n" + expires + "\n" + resource, &error);
             if (!signature)
                 return HOSTask::taskWithError(error ? error : HOSClientError(HOSClientErrorCodeSignFailed));
             authorization = *signature;
@@ -76,15 +88,16 @@ HOSTaskPtr HOSClient::presignConstrainURLWithBucketName(const std::string& bucke
         params.set("Signature", authorization.substr(colon + 1));
         params.set("HOSAccessKeyId", authorization.substr(4, colon - 4));
         params.set("Expires", expires);
-        return objectOrigin(endpoint_, bucketName) + "/" + HOSUtil::encodeURL(objectKey) + "?" +
+        return objectOrigin(state->endpoint, bucketName) + "/" + HOSUtil::encodeURL(objectKey) + "?" +
                HOSUtil::populateQueryStringFromParameter(params);
     });
 }
 
 HOSTaskPtr HOSClient::presignPublicURLWithBucketName(const std::string& bucketName, const std::string& objectKey,
                                                      const platform::Dictionary& parameters) {
-    return HOSTask::taskWithResult(std::any())->continueWithBlock([=, this](const HOSTaskPtr&) -> std::any {
-        std::string url = objectOrigin(endpoint_, bucketName) + "/" + HOSUtil::encodeURL(objectKey);
+    if (HOSUtil::hasDotSegment(objectKey)) return invalidKey();
+    return HOSTask::taskWithResult(std::any())->continueWithBlock([=, state = state_](const HOSTaskPtr&) -> std::any {
+        std::string url = objectOrigin(state->endpoint, bucketName) + "/" + HOSUtil::encodeURL(objectKey);
         if (!parameters.empty()) url += "?" + HOSUtil::populateQueryStringFromParameter(parameters);
         return url;
     });

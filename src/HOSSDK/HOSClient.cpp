@@ -19,16 +19,18 @@ namespace pellix {
 
 HOSClient::HOSClient(const std::string& endpoint, HOSCredentialProviderPtr credentialProvider,
                      std::shared_ptr<HOSClientConfiguration> clientConfiguration)
-    : credentialProvider_(std::move(credentialProvider)), clientConfiguration_(std::move(clientConfiguration)) {
+    : state_(std::make_shared<State>()) {
+    state_->credentialProvider = std::move(credentialProvider);
+    state_->clientConfiguration = std::move(clientConfiguration);
     auto queue = platform::OperationQueue::create("com.halvane.hos.client.operations");
     queue->setMaxConcurrentOperationCount(3);
-    hosOperationExecutor_ = HOSExecutor::executorWithOperationQueue(queue);
+    state_->hosOperationExecutor = HOSExecutor::executorWithOperationQueue(queue);
     // Trimmed before the scheme is added too: blanks in front would otherwise
     // end up between "https://" and the host.
     const std::string trimmed = hos_trim(endpoint);
-    endpoint_ = hos_trim(trimmed.find("://") == std::string::npos ? "https://" + trimmed : trimmed);
+    state_->endpoint = hos_trim(trimmed.find("://") == std::string::npos ? "https://" + trimmed : trimmed);
     HOSNetworkingConfiguration networkingConfiguration;
-    if (const auto& c = clientConfiguration_) {
+    if (const auto& c = state_->clientConfiguration) {
         networkingConfiguration.maxRetryCount = c->maxRetryCount();
         networkingConfiguration.timeoutIntervalForRequest = c->timeoutIntervalForRequest();
         networkingConfiguration.timeoutIntervalForResource = c->timeoutIntervalForResource();
@@ -38,13 +40,15 @@ HOSClient::HOSClient(const std::string& endpoint, HOSCredentialProviderPtr crede
         networkingConfiguration.proxyPort = c->proxyPort();
         networkingConfiguration.maxConcurrentRequestCount = c->maxConcurrentRequestCount();
     }
-    networking_ = HOSNetworking::create(std::move(networkingConfiguration));
+    state_->networking = HOSNetworking::create(std::move(networkingConfiguration));
 }
 
 HOSClient::HOSClient(const std::string& endpoint, HOSCredentialProviderPtr credentialProvider)
     : HOSClient(endpoint, std::move(credentialProvider), std::make_shared<HOSClientConfiguration>()) {}
 
-HOSClient::~HOSClient() { networking_->invalidateAndCancel(); }
+HOSClient::~HOSClient() {
+    if (owner_) state_->networking->invalidateAndCancel();
+}
 
 platform::ErrorPtr HOSClient::cancelError() {
     static const platform::ErrorPtr error =
@@ -58,7 +62,7 @@ void HOSClient::enableCRC64WithFlag(std::uint64_t crcFlag, HOSNetworkingRequestD
     else if (crcFlag == HOSCrcFlagOff)
         request.setCrc64Verifiable(false);
     else
-        request.setCrc64Verifiable(clientConfiguration_ && clientConfiguration_->crc64Verifiable());
+        request.setCrc64Verifiable(state_->clientConfiguration && state_->clientConfiguration->crc64Verifiable());
 }
 
 HOSTaskPtr HOSClient::invokeRequest(const HOSNetworkingRequestDelegatePtr& request, bool requireAuthentication) {
@@ -69,20 +73,20 @@ HOSTaskPtr HOSClient::invokeRequest(const HOSNetworkingRequestDelegatePtr& reque
         if (request->uploadingFileURL()) path = request->uploadingFileURL()->path();
         message.setContentType(HOSUtil::detemineMimeTypeForFilePath(path, message.objectKey()));
     }
-    if (clientConfiguration_) {
-        for (const auto& entry : clientConfiguration_->cnameExcludeList()) {
-            if (endpoint_.size() >= entry.size() &&
-                endpoint_.compare(endpoint_.size() - entry.size(), entry.size(), entry) == 0) {
+    if (state_->clientConfiguration) {
+        for (const auto& entry : state_->clientConfiguration->cnameExcludeList()) {
+            if (state_->endpoint.size() >= entry.size() &&
+                state_->endpoint.compare(state_->endpoint.size() - entry.size(), entry.size(), entry) == 0) {
                 message.setIsHostInCnameExcludeList(true);
                 break;
             }
         }
     }
-    request->mutableInterceptors().push_back(std::make_shared<HOSUASettingInterceptor>(clientConfiguration_));
+    request->mutableInterceptors().push_back(std::make_shared<HOSUASettingInterceptor>(state_->clientConfiguration));
     if (requireAuthentication)
-        request->mutableInterceptors().push_back(std::make_shared<HOSSignerInterceptor>(credentialProvider_));
-    request->setIsHttpdnsEnable(clientConfiguration_ && clientConfiguration_->isHttpdnsEnable());
-    return networking_->sendRequest(request);
+        request->mutableInterceptors().push_back(std::make_shared<HOSSignerInterceptor>(state_->credentialProvider));
+    request->setIsHttpdnsEnable(state_->clientConfiguration && state_->clientConfiguration->isHttpdnsEnable());
+    return state_->networking->sendRequest(request);
 }
 
 HOSTaskPtr HOSClient::perform(const HOSOperation& operation, HOSRequest& record) {
@@ -93,13 +97,16 @@ HOSTaskPtr HOSClient::perform(const HOSOperation& operation, HOSRequest& record)
     operation.collect(record, *state, parts);
     if (parts.invalid) return HOSTask::taskWithError(parts.invalid);
     auto parser = std::make_shared<HOSHttpResponseParser>(operation.type);
-    if (operation.crc != HOSCrcRule::None) parser->setCrc64Verifiable(state->crc64Verifiable());
+    // A receive block takes the body past the parser, which then has no
+    // CRC of its own to offer for the check.
+    if (operation.crc != HOSCrcRule::None)
+        parser->setCrc64Verifiable(state->crc64Verifiable() && !state->onRecieveData());
     parser->setDownloadingFileURL(parts.downloadToFileURL);
     state->setResponseParser(parser);
     if (operation.target == HOSTarget::Service) parts.bucketName.reset();
     if (operation.target != HOSTarget::Object) parts.objectKey.reset();
     state->setAllNeededMessage(std::make_shared<HOSAllRequestNeededMessage>(
-        endpoint_, operation.verb, parts.bucketName, parts.objectKey, parts.contentType, parts.contentMd5,
+        state_->endpoint, operation.verb, parts.bucketName, parts.objectKey, parts.contentType, parts.contentMd5,
         parts.range, hos_asStringValue(hos_clockSkewFixedDate()), std::move(parts.headers), std::move(parts.query),
         parts.contentSHA1));
     state->setOperType(operation.type);

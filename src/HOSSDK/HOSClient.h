@@ -34,13 +34,13 @@ public:
     HOSClient(const HOSClient&) = delete;
     HOSClient& operator=(const HOSClient&) = delete;
 
-    const std::string& endpoint() const { return endpoint_; }
-    void setEndpoint(std::string endpoint) { endpoint_ = std::move(endpoint); }
-    const HOSNetworkingPtr& networking() const { return networking_; }
-    const HOSCredentialProviderPtr& credentialProvider() const { return credentialProvider_; }
-    void setCredentialProvider(HOSCredentialProviderPtr p) { credentialProvider_ = std::move(p); }
-    const std::shared_ptr<HOSClientConfiguration>& clientConfiguration() const { return clientConfiguration_; }
-    const std::shared_ptr<HOSExecutor>& hosOperationExecutor() const { return hosOperationExecutor_; }
+    const std::string& endpoint() const { return state_->endpoint; }
+    void setEndpoint(std::string endpoint) { state_->endpoint = std::move(endpoint); }
+    const HOSNetworkingPtr& networking() const { return state_->networking; }
+    const HOSCredentialProviderPtr& credentialProvider() const { return state_->credentialProvider; }
+    void setCredentialProvider(HOSCredentialProviderPtr p) { state_->credentialProvider = std::move(p); }
+    const std::shared_ptr<HOSClientConfiguration>& clientConfiguration() const { return state_->clientConfiguration; }
+    const std::shared_ptr<HOSExecutor>& hosOperationExecutor() const { return state_->hosOperationExecutor; }
 
     // The shared error of a cancelled task (client code 5).
     static platform::ErrorPtr cancelError();
@@ -168,11 +168,28 @@ public:
     void enableCRC64WithFlag(std::uint64_t crcFlag, HOSNetworkingRequestDelegate& request) const;
 
 private:
-    std::string endpoint_;
-    HOSCredentialProviderPtr credentialProvider_;
-    std::shared_ptr<HOSClientConfiguration> clientConfiguration_;
-    HOSNetworkingPtr networking_;
-    std::shared_ptr<HOSExecutor> hosOperationExecutor_;
+    // What every request of the client needs. Work that runs on after a call
+    // returned (multipart runs, the callback-style wrappers) holds it through
+    // a worker client, so the caller may destroy the client at any time.
+    struct State {
+        std::string endpoint;
+        HOSCredentialProviderPtr credentialProvider;
+        std::shared_ptr<HOSClientConfiguration> clientConfiguration;
+        HOSNetworkingPtr networking;
+        std::shared_ptr<HOSExecutor> hosOperationExecutor;
+    };
+    struct WorkerTag {};
+
+public:
+    // A client over this one's state that cancels nothing when it goes: what
+    // background work holds instead of the caller's client. Destroying the
+    // caller's client still cancels the transfers of every worker.
+    HOSClient(WorkerTag, std::shared_ptr<State> state) : state_(std::move(state)), owner_(false) {}
+    std::shared_ptr<HOSClient> worker() const { return std::make_shared<HOSClient>(WorkerTag{}, state_); }
+
+private:
+    std::shared_ptr<State> state_;
+    bool owner_ = true;
 };
 
 // The folder, under the documents directory, of the part-information files

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "HOSSDK/HOSErrors.h"
 #include "HOSSDK/HOSFileLog/HOSLog.h"
@@ -148,6 +149,29 @@ void HOSHttpResponseParser::closeFile() {
     fileHandle_ = nullptr;
 }
 
+platform::ErrorPtr HOSHttpResponseParser::finishDownloadFile() {
+    // An empty object delivers no chunk: the file is made here, so it holds
+    // the object (nothing) rather than what was there before, or is missing.
+    if (!fileHandle_)
+        if (auto failed = openDownloadFile()) return failed->error();
+    // The last buffered bytes reach the disk only now; a full disk shows up
+    // here or at the close, and the file is then shorter than the object.
+    std::FILE* file = std::exchange(fileHandle_, nullptr);
+    const bool flushed = std::fflush(file) == 0;
+    const int flushError = errno;
+    const bool closed = std::fclose(file) == 0;
+    const int closeError = errno;
+    if (!flushed) return fileWriteError("flush failed", flushError);
+    if (!closed) return fileWriteError("close failed", closeError);
+    return nullptr;
+}
+
+platform::ErrorPtr HOSHttpResponseParser::fileWriteError(const char* what, int error) const {
+    return HOSClientError(HOSClientErrorCodeFileCannotWrite, std::string(what) + " on " +
+                                                                 downloadingFileURL_->path() + ": " +
+                                                                 std::strerror(error));
+}
+
 void HOSHttpResponseParser::consumeHttpResponse(std::shared_ptr<const platform::HTTPURLResponse> response) {
     response_ = std::move(response);
 }
@@ -185,9 +209,16 @@ HOSTaskPtr HOSHttpResponseParser::consumeHttpResponseBody(const platform::Bytes&
         if (!fileHandle_)
             if (auto failed = openDownloadFile()) return failed;
         if (!chunk.empty() && std::fwrite(chunk.data(), 1, chunk.size(), fileHandle_) != chunk.size())
-            return HOSTask::taskWithError(HOSServerMessageError(HOSClientErrorCodeFileCannotWrite,
-                                                                std::string("write failed: ") + std::strerror(errno)));
+            return HOSTask::taskWithError(fileWriteError("write failed", errno));
         return HOSTask::taskWithResult(std::any());
+    }
+    const bool resultBody = type_ != HOSOperationTypeGetObject;
+    if (resultBody && (collectingData_ ? collectingData_->size() : 0) + chunk.size() > kMaxResultBodyBytes) {
+        const HOSOperation* operation = hosOperation(type_);
+        return HOSTask::taskWithError(HOSClientError(
+            HOSClientErrorCodeInvalidResponse, std::string("The ") + (operation ? operation->name : "storage") +
+                                                   " reply is larger than " +
+                                                   std::to_string(kMaxResultBodyBytes >> 20) + " MiB"));
     }
     if (!collectingData_) {
         collectingData_.emplace();
@@ -198,7 +229,8 @@ HOSTaskPtr HOSHttpResponseParser::consumeHttpResponseBody(const platform::Bytes&
         // map just means growing as it goes. Capped, so a reply claiming an
         // absurd length cannot ask for more than a large object's worth.
         constexpr std::int64_t kMaxReservation = std::int64_t{1} << 30;
-        const auto expected = response_ ? response_->expectedContentLength() : -1;
+        const auto expected = std::min(response_ ? response_->expectedContentLength() : -1,
+                                       resultBody ? static_cast<std::int64_t>(kMaxResultBodyBytes) : kMaxReservation);
         if (expected > 0) {
             try {
                 collectingData_->reserve(static_cast<std::size_t>(std::min(expected, kMaxReservation)));
@@ -254,8 +286,13 @@ HOSResultPtr HOSHttpResponseParser::constructResultObject() {
         if (response_) HOS_LOG_DEBUG("GetObjectResponse: %d", response_->statusCode());
         // The file is complete once the transfer ended; close it before the
         // caller reads it.
-        if (fileHandle_ && std::fflush(fileHandle_) != 0) HOS_LOG_ERROR("%s", "flushing the download file failed");
-        closeFile();
+        if (downloadingFileURL_) {
+            if (auto failed = finishDownloadFile()) {
+                HOS_LOG_ERROR("download file: %s", failed->description().c_str());
+                resultError_ = std::move(failed);
+                return nullptr;
+            }
+        }
     }
     // The body is complete: the helper has nothing left to do, and the
     // result may take the bytes away.
@@ -264,6 +301,7 @@ HOSResultPtr HOSHttpResponseParser::constructResultObject() {
     source.response = response_.get();
     source.body = &collectingData_;
     source.crc64 = crc64ecma_;
+    source.crc64Computed = crc64Verifiable_ && type_ == HOSOperationTypeGetObject;
     auto result = operation->makeResult(source);
     if (source.wrongShape) {
         HOS_LOG_ERROR("%s reply: %s", operation->name, source.wrongShape->c_str());

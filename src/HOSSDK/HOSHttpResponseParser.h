@@ -36,11 +36,13 @@ public:
     // download file cannot be created or written.
     HOSTaskPtr consumeHttpResponseBody(const platform::Bytes& chunk);
     // The result for the operation type, or null (receive block set, a type
-    // without a row, or a reply of the wrong shape: see resultError()).
+    // without a row, a reply of the wrong shape, or a download file that
+    // could not be completed on disk: see resultError()).
     HOSResultPtr constructResultObject();
     // Why the last constructResultObject() gave no result although the reply
-    // was a success: its XML had the wrong shape (client code 10). Null
-    // otherwise.
+    // was a success: its XML had the wrong shape (client code 10), or the
+    // download file could not be written, flushed or closed (client code 2).
+    // Null otherwise.
     const platform::ErrorPtr& resultError() const { return resultError_; }
     void reset();
 
@@ -55,12 +57,22 @@ public:
     void setCrc64Verifiable(bool v) { crc64Verifiable_ = v; }
     std::uint64_t crc64ecma() const { return crc64ecma_; }
 
+    // The largest reply body collected in memory for an operation other than
+    // GetObject (an XML result, a callback's answer). No real reply comes
+    // near it; past it the request fails with client code 10 instead of
+    // holding whatever a broken or hostile server keeps sending.
+    static constexpr std::size_t kMaxResultBodyBytes = std::size_t{16} << 20;
+
 private:
     class FaultAhead;
     // Bodies reserved at least this large get their pages faulted in ahead.
     static constexpr std::size_t kFaultAheadFrom = std::size_t{16} << 20;
 
     HOSTaskPtr openDownloadFile();
+    // Creates the file when no chunk did, then flushes and closes it; the
+    // client's file-write error when any of that failed.
+    platform::ErrorPtr finishDownloadFile();
+    platform::ErrorPtr fileWriteError(const char* what, int error) const;
     void closeFile();
 
     const std::int64_t type_;

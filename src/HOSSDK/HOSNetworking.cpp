@@ -90,6 +90,7 @@ HOSNetworking::HOSNetworking(HOSNetworkingConfiguration configuration)
 HOSNetworking::~HOSNetworking() = default;
 
 void HOSNetworking::invalidateAndCancel() {
+    invalidated_ = true;
     if (dataSession_) dataSession_->invalidateAndCancel();
     if (uploadFileSession_) uploadFileSession_->invalidateAndCancel();
 }
@@ -142,14 +143,20 @@ void HOSNetworking::dataTaskWithDelegate(const HOSNetworkingRequestDelegatePtr& 
             if (self->configuration_.timeoutIntervalForRequest > 0)
                 http.setTimeoutInterval(self->configuration_.timeoutIntervalForRequest);
             std::shared_ptr<platform::URLSessionTask> task;
-            if (request->uploadingData()) {
-                http.setHTTPBody(*request->uploadingData());
-                task = self->dataSession_->dataTaskWithRequest(http);
-            } else if (request->uploadingFileURL()) {
-                task = self->uploadFileSession_->uploadTaskWithRequest(http, *request->uploadingFileURL());
-                if (self->isUsingBackgroundSession_) request->setIsBackgroundUploadFileTask(true);
-            } else {
-                task = self->dataSession_->dataTaskWithRequest(http);
+            try {
+                if (self->invalidated_) throw platform::Exception(platform::Exception::kGenericException, "closed");
+                if (request->uploadingData()) {
+                    http.setHTTPBody(*request->uploadingData());
+                    task = self->dataSession_->dataTaskWithRequest(http);
+                } else if (request->uploadingFileURL()) {
+                    task = self->uploadFileSession_->uploadTaskWithRequest(http, *request->uploadingFileURL());
+                    if (self->isUsingBackgroundSession_) request->setIsBackgroundUploadFileTask(true);
+                } else {
+                    task = self->dataSession_->dataTaskWithRequest(http);
+                }
+            } catch (const platform::Exception&) {
+                // The client went away: its sessions take no more tasks.
+                return HOSTask::taskWithError(HOSClientError(HOSClientErrorCodeTaskCancelled));
             }
             request->setHttpRequestNotSuccessResponseBody({});
             self->sessionDelagateManager_.setObject(request, task->taskIdentifier());
@@ -201,7 +208,9 @@ void HOSNetworking::didReceiveData(const SessionPtr&, const DataTaskPtr& task, c
     }
     if (request->isHttpRequestNotSuccessResponse()) {
         auto& body = request->mutableErrorBody();
-        body.insert(body.end(), data.begin(), data.end());
+        const std::size_t room = kMaxErrorBodyBytes - std::min(body.size(), kMaxErrorBodyBytes);
+        body.insert(body.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min(room, data.size())));
+        if (body.size() >= kMaxErrorBodyBytes) task->cancel();
         return;
     }
     if (request->onRecieveData()) {
@@ -250,7 +259,10 @@ void HOSNetworking::didReceiveChallenge(const SessionPtr&, const TaskPtr& task,
 bool HOSNetworking::evaluateServerTrust(const platform::ServerTrust& trust, const std::optional<std::string>& domain) {
     // A "Host" header may carry a port; the certificate names the host alone.
     std::optional<std::string> host = domain;
-    if (host && !host->empty() && host->front() != '[') host = host->substr(0, host->find(':'));
+    if (host && !host->empty() && host->front() == '[')
+        host = host->substr(1, host->find(']') == std::string::npos ? std::string::npos : host->find(']') - 1);
+    else if (host && !host->empty())
+        host = host->substr(0, host->find(':'));
     return trust.evaluate({host, std::nullopt}).trusted;
 }
 
@@ -279,7 +291,11 @@ void HOSNetworking::completeAttempt(const HOSNetworkingRequestDelegatePtr& reque
                                     platform::ErrorPtr sessionError) {
     auto response = task->response();
     platform::ErrorPtr failure;
-    if (!request->error() && sessionError) request->setError(sessionError);
+    // A failed reply whose body was cut short here ends as that reply, not
+    // as the cancelled transfer the cut leaves behind.
+    const bool errorBodyCut = request->isHttpRequestNotSuccessResponse() &&
+                              request->httpRequestNotSuccessResponseBody().size() >= kMaxErrorBodyBytes;
+    if (!request->error() && sessionError && !errorBodyCut) request->setError(sessionError);
     if (const auto& error = request->error()) {
         HOS_LOG_DEBUG("networking request completed with error: %s", error->description().c_str());
         if (error->domain() == HOSClientErrorDomain || error->domain() == HOSServerErrorDomain)
@@ -365,7 +381,7 @@ void HOSNetworking::checkForCrc64WithResult(const HOSResultPtr& result, const HO
                     helper.error()));
                 return;
             }
-            if (helper.crc64() != 0) result->setLocalCRC64ecma(u64Text(helper.crc64()));
+            result->setLocalCRC64ecma(u64Text(helper.crc64()));
         } else {
             result->setLocalCRC64ecma(request.contentCRC());
         }

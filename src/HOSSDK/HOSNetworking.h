@@ -16,6 +16,7 @@
 // as their delegate until then.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -58,6 +59,12 @@ public:
     // status 0, else a server error whose user info is the XML error body
     // (empty when the body is not an XML document).
     static platform::ErrorPtr errorForFailedReply(int statusCode, const platform::Bytes& body);
+    // How much of a failed reply's body is kept: far more than any error
+    // document. Once that much arrived the transfer is stopped and the reply
+    // reported from what was kept, so a body without end neither fills memory
+    // nor keeps the request going for ever (bytes that keep coming never let
+    // the idle time-out fire).
+    static constexpr std::size_t kMaxErrorBodyBytes = std::size_t{64} << 10;
     // The one success test of a storage reply.
     static bool isSuccessfulStatus(int statusCode) {
         return statusCode >= 200 && statusCode < 300 && statusCode != 203;
@@ -95,6 +102,9 @@ private:
     std::shared_ptr<platform::URLSession> dataSession_;
     std::shared_ptr<platform::URLSession> uploadFileSession_;
     bool isUsingBackgroundSession_ = false;
+    // Set by invalidateAndCancel(): attempts that come later fail as
+    // cancelled instead of asking the closed sessions for a task.
+    std::atomic<bool> invalidated_{false};
     HOSSyncMutableDictionary sessionDelagateManager_;
     std::shared_ptr<HOSExecutor> taskExecutor_;
 };

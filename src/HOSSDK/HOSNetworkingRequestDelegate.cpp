@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
+
 #include "HOSSDK/HOSErrors.h"
 #include "HOSSDK/HOSFileLog/HOSLog.h"
 #include "HOSSDK/HOSHttpResponseParser.h"
@@ -36,6 +38,11 @@ std::string origin(const platform::URL& url, const std::string& host) {
     std::string text = url.scheme() + "://" + host;
     if (url.port()) text += ":" + std::to_string(*url.port());
     return text;
+}
+int defaultPort(const std::string& scheme) {
+    std::string lower = scheme;
+    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower == "https" ? 443 : lower == "http" ? 80 : -1;
 }
 }  // namespace
 
@@ -134,9 +141,13 @@ HOSTaskPtr HOSNetworkingRequestDelegate::buildInternalHttpRequest() {
     if (!query.empty()) urlText += "?" + query;
     HOS_LOG_DEBUG("built full url: %s", urlText.c_str());
 
-    std::string hostHeader = realHost;
+    std::string hostHeader = realHost.find(':') == std::string::npos ? realHost : "[" + realHost + "]";
     if (!HOSUtil::isHosOriginBucketHost(realHost) && message.isHostInCnameExcludeList() && message.bucketName())
         hostHeader = *message.bucketName() + "." + realHost;
+    // HTTP wants the port in "Host" unless it is the scheme's own; the
+    // service and any proxy on the way route by what is sent.
+    if (const auto port = endpoint->port(); port && *port != defaultPort(endpoint->scheme()))
+        hostHeader += ":" + std::to_string(*port);
 
     auto url = platform::URL::parse(urlText);
     if (!url)

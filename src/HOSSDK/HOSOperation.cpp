@@ -89,7 +89,8 @@ void collectGet(HOSRequest& base, HOSNetworkingRequestDelegate& state, HOSReques
     auto& record = static_cast<HOSGetObjectRequest&>(base);
     parts.bucketName = record.bucketName();
     parts.objectKey = record.objectKey();
-    parts.downloadToFileURL = record.downloadToFileURL();
+    // A receive block takes the body: no file is made (nor emptied) then.
+    if (!record.onRecieveData()) parts.downloadToFileURL = record.downloadToFileURL();
     if (record.range()) parts.range = record.range()->toHeaderString();
     if (record.downloadProgress()) state.setDownloadProgress(record.downloadProgress());
     if (record.onRecieveData()) state.setOnRecieveData(record.onRecieveData());
@@ -122,7 +123,7 @@ HOSResultPtr makeGet(const HOSResultSource& source) {
     auto result = std::make_shared<HOSGetObjectResult>();
     if (source.response) {
         result->setObjectMeta(source.objectMeta());
-        if (source.crc64 != 0) result->setLocalCRC64ecma(crcText(source.crc64));
+        if (source.crc64Computed) result->setLocalCRC64ecma(crcText(source.crc64));
     }
     // Moved, not copied: a download to memory may be as large as the object.
     if (source.body && *source.body) {
@@ -412,6 +413,12 @@ void collectCopy(HOSRequest& base, HOSNetworkingRequestDelegate&, HOSRequestPart
     parts.contentMd5 = record.contentMd5();
     parts.contentSHA1 = record.contentSHA1();
     parts.headers = record.objectMeta();
+    // The source names an object as a path too: dot segments there would
+    // copy another object than the one named.
+    if (record.sourceCopyFrom() && HOSUtil::hasDotSegment(*record.sourceCopyFrom())) {
+        parts.invalid = HOSClientError(HOSClientErrorCodeInvalidArgument, HOSErrorMessage::kObjectKeyInvalid);
+        return;
+    }
     setIf(parts.headers, "x-hos-copy-source", record.sourceCopyFrom());
 }
 

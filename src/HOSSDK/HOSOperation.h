@@ -69,8 +69,10 @@ struct HOSResultSource {
     // The body collected in memory, if any. A row may move it out: the
     // parser builds its result once.
     std::optional<platform::Bytes>* body = nullptr;
-    // Running CRC-64 of a downloaded body (0: none).
+    // Running CRC-64 of a downloaded body, meaningful when `crc64Computed`
+    // (an empty body's is 0, and is compared like any other).
     std::uint64_t crc64 = 0;
+    bool crc64Computed = false;
 
     // A response header by name, without regard to case.
     HOSOptString header(std::string_view name) const;

@@ -68,7 +68,10 @@ HOSTaskPtr HOSSignerInterceptor::interceptRequestMessage(HOSAllRequestNeededMess
     } else if (auto sts = std::dynamic_pointer_cast<HOSStsTokenCredentialProvider>(credentialProvider_)) {
         token = sts->getToken();
     }
-    if (token) message.mutableHeaderParams().set("x-hos-security-token", token->tToken().value_or(""));
+    if (token) {
+        if (token->tToken()) HOSLog::rememberSecret(*token->tToken());
+        message.mutableHeaderParams().set("x-hos-security-token", token->tToken().value_or(""));
+    }
     if (message.contentSHA1()) message.mutableHeaderParams().set("x-hos-hash-sha1", *message.contentSHA1());
 
     const std::string content = stringToSign(message);

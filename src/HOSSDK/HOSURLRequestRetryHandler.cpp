@@ -22,7 +22,13 @@ HOSRetryType HOSURLRequestRetryHandler::shouldRetry(std::uint32_t currentRetryCo
     if (requestDelegate.onRecieveData()) return HOSRetryTypeNoRetry;
     if (!error) return HOSRetryTypeNoRetry;
     if (error->domain() == HOSClientErrorDomain) {
-        return error->code() == HOSClientErrorCodeTaskCancelled ? HOSRetryTypeNoRetry : HOSRetryTypeRetry;
+        // A disk that cannot take the body will not take it on the next try,
+        // nor will an oversized reply shrink.
+        return error->code() == HOSClientErrorCodeTaskCancelled ||
+                       error->code() == HOSClientErrorCodeFileCannotWrite ||
+                       error->code() == HOSClientErrorCodeInvalidResponse
+                   ? HOSRetryTypeNoRetry
+                   : HOSRetryTypeRetry;
     }
     if (response && response->statusCode() == 403) {
         const auto* code = error->userInfo().find("Code");

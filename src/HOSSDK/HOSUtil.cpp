@@ -350,7 +350,20 @@ bool HOSUtil::validateObjectKey(const std::optional<std::string>& key) {
     if (!isValidUTF8(*key)) return false;
     const std::size_t units = platform::utf16Length(*key);
     if (units < 1 || units > 1023) return false;
-    return key->front() != '/' && key->front() != '\\';
+    if (key->front() == '/' || key->front() == '\\') return false;
+    return !hasDotSegment(*key);
+}
+
+bool HOSUtil::hasDotSegment(std::string_view key) {
+    // Every transport and server resolves "." and ".." in a path, so such a
+    // key would be sent as, and act on, another object's name.
+    for (std::size_t start = 0;;) {
+        const std::size_t end = key.find('/', start);
+        const auto segment = key.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        if (segment == "." || segment == "..") return true;
+        if (end == std::string_view::npos) return false;
+        start = end + 1;
+    }
 }
 
 // --- Request bodies ---------------------------------------------------------

@@ -114,6 +114,9 @@ public:
     // 1 to 1023 UTF-16 units of valid UTF-8 whose first character is neither
     // "/" nor "\".
     static bool validateObjectKey(const std::optional<std::string>& key);
+    // A "." or ".." between slashes (or at either end): refused by
+    // validateObjectKey, since the key would address another object.
+    static bool hasDotSegment(std::string_view key);
 
     // --- Request bodies (UTF-8) -------------------------------------------
     // Texts taken from callers and replies (keys, ETags, locations) are

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "HOSSDK/HOSErrors.h"
+#include "HOSSDK/HOSHttpResponseParser.h"
 #include "HOSSDK/NSDate+HOS.h"
 #include "HOSSDK/NSMutableData+HOS_CRC.h"
 #include "StandIn.h"
@@ -103,6 +104,104 @@ TEST_F(FailureTest, CrcMismatchFailsWithCode7BothWays) {
     auto part = waitFor(client->getObject(ranged));
     ASSERT_FALSE(part->error()) << part->error()->description();
     EXPECT_EQ(resultOf<HOSGetObjectResult>(part)->downloadedData()->size(), 10u);
+}
+
+// A reply that lost the body but kept the object's CRC must not pass as an
+// empty object: the check runs whenever the service sent a CRC, and an empty
+// body's own CRC-64 is 0. A real empty object passes the same check.
+TEST_F(FailureTest, EmptyBodyUnderAnotherObjectsCrcFailsWithCode7) {
+    TempDir dir;
+    putOK("nine", bytesOf("123456789"));
+    putOK("empty", {});
+    for (bool toFile : {false, true}) {
+        SCOPED_TRACE(toFile);
+        const auto get = [&](const std::string& key) {
+            auto request = getRequest(key);
+            if (toFile) request->setDownloadToFileURL(platform::URL::fileURL(dir.file(key)));
+            return waitFor(client->getObject(request));
+        };
+        standIn.fault(R"({"match":{"op":"GetObject"},"emptyBody":true})");
+        auto lost = get("nine");
+        ASSERT_TRUE(lost->error());
+        EXPECT_EQ(lost->error()->domain(), HOSClientErrorDomain);
+        EXPECT_EQ(lost->error()->code(), HOSClientErrorCodeInvalidCRC);
+
+        auto empty = get("empty");
+        ASSERT_FALSE(empty->error()) << empty->error()->description();
+        auto result = resultOf<HOSGetObjectResult>(empty);
+        EXPECT_EQ(result->localCRC64ecma(), "0");
+        EXPECT_EQ(result->remoteCRC64ecma(), "0");
+    }
+    // An empty upload is compared too.
+    auto putEmpty = waitFor(client->putObject(putRequest("empty2", {})));
+    ASSERT_FALSE(putEmpty->error()) << putEmpty->error()->description();
+    EXPECT_EQ(resultOf<HOSPutObjectResult>(putEmpty)->localCRC64ecma(), "0");
+    writeFile(dir.file("empty.upload"), "");
+    for (bool fromFile : {false, true}) {
+        SCOPED_TRACE(fromFile);
+        standIn.fault(R"({"match":{"op":"PutObject"},"crc":"wrong"})");
+        auto request = putRequest("empty3", {});
+        if (fromFile) {
+            request->setUploadingData(std::nullopt);
+            request->setUploadingFileURL(platform::URL::fileURL(dir.file("empty.upload")));
+        }
+        auto wrong = waitFor(client->putObject(request));
+        ASSERT_TRUE(wrong->error());
+        EXPECT_EQ(wrong->error()->code(), HOSClientErrorCodeInvalidCRC);
+    }
+}
+
+// Replies that never end: a failed reply keeps a bounded prefix of its body
+// (enough for the error document) and the transfer is stopped there; a result
+// body collected in memory fails past its bound. Neither is retried, and the
+// service sees its connection closed.
+TEST_F(FailureTest, EndlessRepliesAreCutOffWithAClearError) {
+    putOK("present", bytesOf("abc"));
+    struct Case {
+        const char* op;
+        const char* fault;
+        std::function<HOSTaskPtr()> run;
+        const char* domain;
+        std::int64_t code;
+        const char* serviceCode;  // for a failed reply
+        std::size_t atLeast;      // bytes the service must have sent before the cut
+    };
+    auto listParts = std::make_shared<HOSListPartsRequest>();
+    listParts->setBucketName(kBucket);
+    listParts->setObjectKey("present");
+    listParts->setUploadId("some-upload");
+    auto listBucket = std::make_shared<HOSGetBucketRequest>();
+    listBucket->setBucketName(kBucket);
+    const Case cases[] = {
+        {"GetObject", R"({"match":{"op":"GetObject"},"status":500,"endlessBody":true})",
+         [&] { return client->getObject(getRequest("present")); }, HOSServerErrorDomain, -500, "InternalError", 0},
+        {"PutObject", R"({"match":{"op":"PutObject"},"status":503,"endlessBody":true})",
+         [&] { return client->putObject(putRequest("other", bytesOf("x"))); }, HOSServerErrorDomain, -503,
+         "ServiceUnavailable", 0},
+        {"GetBucket", R"({"match":{"op":"GetBucket"},"replyBody":"<ListBucketResult>","endlessBody":true})",
+         [&] { return client->getBucket(listBucket); }, HOSClientErrorDomain, HOSClientErrorCodeInvalidResponse,
+         nullptr, HOSHttpResponseParser::kMaxResultBodyBytes},
+        {"ListParts", R"({"match":{"op":"ListParts"},"replyBody":"<ListPartsResult>","endlessBody":true})",
+         [&] { return client->listParts(listParts); }, HOSClientErrorDomain, HOSClientErrorCodeInvalidResponse,
+         nullptr, HOSHttpResponseParser::kMaxResultBodyBytes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.op);
+        standIn.admin("DELETE", "/__admin/requests");
+        standIn.fault(c.fault);
+        auto task = waitFor(c.run());
+        ASSERT_TRUE(task->isCompleted());
+        ASSERT_TRUE(task->error());
+        EXPECT_EQ(task->error()->domain(), c.domain);
+        EXPECT_EQ(task->error()->code(), c.code);
+        if (c.serviceCode) EXPECT_EQ(userInfoText(task->error(), "Code"), c.serviceCode);
+        else EXPECT_NE(userInfoText(task->error(), HOSErrorMessageKey).find("16 MiB"), std::string::npos);
+        // The service logs the request once the client has hung up.
+        ASSERT_TRUE(eventually([&] { return !standIn.requests(c.op).empty(); }));
+        const auto seen = standIn.requests(c.op);
+        EXPECT_EQ(seen.size(), 1u);
+        EXPECT_GE(static_cast<std::size_t>(seen[0].get("bytesOut")->intValue()), c.atLeast);
+    }
 }
 
 // A file upload's CRC is read back from the file after the service answered;

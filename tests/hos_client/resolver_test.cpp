@@ -81,7 +81,8 @@ TEST_F(DefaultResolverTest, HttpdnsIsAskedOnlyOnceItsServerIsConfigured) {
                                              standIn.accessKeyId(), standIn.accessKeySecret()));
     auto task = waitFor(client.putObject(putRequest("via-httpdns.txt", bytesOf("x"))));
     ASSERT_FALSE(task->error()) << task->error()->description();
-    EXPECT_EQ(standIn.requests("PutObject")[0].get("host")->asString(), bucketHost);
+    EXPECT_EQ(standIn.requests("PutObject")[0].get("host")->asString(),
+              bucketHost + ":" + std::to_string(standIn.port()));
 }
 
 }  // namespace

@@ -151,6 +151,12 @@ TEST(HOSUtilValidation, ObjectKeys) {
                                    std::string("bad\xFF"), std::string("\xC0\xAF")})
         EXPECT_FALSE(HOSUtil::validateObjectKey(bad)) << bad;
     EXPECT_FALSE(HOSUtil::validateObjectKey(std::nullopt));
+    // Dot segments would be resolved on the way and name another object;
+    // dots inside a segment are ordinary characters.
+    for (const char* dotted : {".", "..", "a/../victim", "../victim", "a/./b", "a/..", "a/.", "./a", "a//../b"})
+        EXPECT_FALSE(HOSUtil::validateObjectKey(std::string(dotted))) << dotted;
+    for (const char* plain : {"...", "a/..b", "a/b..", ".hidden/x", "a/.b/c", "a..b", "a/.../b"})
+        EXPECT_TRUE(HOSUtil::validateObjectKey(std::string(plain))) << plain;
 }
 
 TEST(HOSUtilText, TrimJoinAndBodies) {

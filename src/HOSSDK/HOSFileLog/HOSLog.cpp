@@ -1,8 +1,13 @@
 #include "HOSSDK/HOSFileLog/HOSLog.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <string_view>
 
 #include "HOSSDK/HOSFileLog/HOSFLFileLogger.h"
 #include "HOSSDK/HOSFileLog/HOSFLLog.h"
@@ -21,6 +26,67 @@ void HOSLog::enableLog() {
 
 void HOSLog::disableLog() { isEnable_.store(false, std::memory_order_relaxed); }
 
+namespace {
+
+constexpr std::size_t kRememberedSecrets = 8;
+constexpr const char* kHidden = "<hidden>";
+
+std::mutex& secretsLock() {
+    static std::mutex lock;
+    return lock;
+}
+std::deque<std::string>& secrets() {
+    static std::deque<std::string> list;
+    return list;
+}
+
+bool startsWithNoCase(std::string_view text, std::size_t at, std::string_view prefix) {
+    if (text.size() - at < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[at + i])) != prefix[i]) return false;
+    return true;
+}
+
+// Where a value written after its name ends: the delimiters of header lines,
+// query strings, XML text and of the escaped forms in descriptions.
+bool endsValue(char c) {
+    return c == '\n' || c == '\r' || c == '&' || c == '<' || c == '"' || c == '\'' || c == '\\' || c == ',' ||
+           c == '}' || c == ';' || c == ' ' || c == '\t';
+}
+
+void maskAfter(std::string& text, std::string_view name) {
+    for (std::size_t at = 0; at + name.size() <= text.size(); ++at) {
+        if (!startsWithNoCase(text, at, name)) continue;
+        std::size_t start = at + name.size();
+        while (start < text.size() && text[start] == ' ') ++start;
+        std::size_t end = start;
+        while (end < text.size() && !endsValue(text[end])) ++end;
+        if (end > start) text.replace(start, end - start, kHidden);
+        at = start;
+    }
+}
+
+}  // namespace
+
+void HOSLog::rememberSecret(const std::string& secret) {
+    if (secret.empty()) return;
+    std::lock_guard<std::mutex> guard(secretsLock());
+    auto& list = secrets();
+    if (std::find(list.begin(), list.end(), secret) != list.end()) return;
+    list.push_back(secret);
+    if (list.size() > kRememberedSecrets) list.pop_front();
+}
+
+std::string HOSLog::masked(std::string text) {
+    maskAfter(text, "x-hos-security-token:");
+    maskAfter(text, "security-token=");
+    std::lock_guard<std::mutex> guard(secretsLock());
+    for (const auto& secret : secrets())
+        for (auto at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 1))
+            text.replace(at, secret.size(), kHidden);
+    return text;
+}
+
 void HOSLog::logLine(std::uint64_t flag, const char* file, const char* function, std::uint64_t line,
                      const char* format, ...) {
     if (!format) return;
@@ -36,6 +102,7 @@ void HOSLog::logLine(std::uint64_t flag, const char* file, const char* function,
         std::vsnprintf(text.data(), text.size() + 1, format, ap);
     }
     va_end(ap);
+    text = masked(std::move(text));
     const char* prefix = flag == HOSLogFlagError   ? HOSLogErrorFormat
                          : flag == HOSLogFlagDebug ? HOSLogDebugFormat
                                                    : HOSLogVerboseFormat;

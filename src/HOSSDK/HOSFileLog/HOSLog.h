@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace pellix {
 
@@ -62,6 +63,14 @@ public:
     // the flag's prefix format, level HOSLogLevelAll, context 0 and no tag.
     static void logLine(std::uint64_t flag, const char* file, const char* function, std::uint64_t line,
                         const char* format, ...) __attribute__((format(printf, 5, 6)));
+
+    // Security tokens never reach a logger. Every line is masked before it
+    // is handed on: the value after "x-hos-security-token:" (a signed
+    // header, as in a string to sign or an echoed one) or "security-token="
+    // (a query item), and any text equal to a token remembered here, become
+    // "<hidden>". The signer remembers each token it sends (the last few).
+    static void rememberSecret(const std::string& secret);
+    static std::string masked(std::string text);
 
 private:
     static inline std::atomic<bool> isEnable_{false};

@@ -243,6 +243,12 @@ async function send(ctx, status, headers, body) {
     if (fault.crc === 'missing') delete h[crcKey];
     else h[crcKey] = (BigInt(h[crcKey]) ^ 1n).toString();
   }
+  // The head as it would be, with nothing after it (the CRC header stays).
+  if (fault && fault.emptyBody) {
+    body = null;
+    h['Content-Length'] = '0';
+  }
+  if (fault && fault.endlessBody && ctx.req.method !== 'HEAD') return sendEndless(ctx, status, h, body);
   let length = 0;
   if (Buffer.isBuffer(body)) length = body.length;
   else if (body) length = body.end - body.start + 1;
@@ -290,6 +296,25 @@ async function send(ctx, status, headers, body) {
     return;
   }
   res.end();
+}
+
+// The reply's own body (a Buffer; a file body is not sent), then white space
+// without end, chunked, until the client goes away. White space after the
+// root element keeps an XML body well-formed however much of it is read.
+async function sendEndless(ctx, status, h, body) {
+  const { res } = ctx;
+  delete h['Content-Length'];
+  h['Transfer-Encoding'] = 'chunked';
+  ctx.status = status;
+  res.sendDate = false;
+  res.writeHead(status, h);
+  const filler = Buffer.alloc(65536, 0x20);
+  let sent = 0;
+  for (let piece = Buffer.isBuffer(body) ? body : filler; !res.destroyed; piece = filler) {
+    if (!res.write(piece) && !(await drained(res))) return;
+    sent += piece.length;
+    ctx.bytesOut = sent;
+  }
 }
 
 function errorBody(ctx, err) {

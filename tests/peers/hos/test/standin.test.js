@@ -515,6 +515,53 @@ test('fault knobs on the connection: close before the head, close after N bytes,
   assert.ok(chunks.length >= 50, `${chunks.length} chunks`);
 });
 
+test('fault knobs on the body: an empty body under the object\'s CRC, an error body without end', async () => {
+  const data = Buffer.from('123456789');
+  await put('nine.txt', data);
+  await C.admin(server, 'POST', 'faults', { match: { op: 'GetObject' }, emptyBody: true });
+  const empty = await get('nine.txt');
+  assert.equal(empty.status, 200);
+  assert.equal(empty.headers['content-length'], '0');
+  assert.equal(empty.body.length, 0);
+  assert.equal(empty.headers['x-hos-hash-crc64ecma'], C.crc64(data), 'the CRC is still the whole object\'s');
+  assert.equal((await get('nine.txt')).text, '123456789');
+
+  // An endless 500: the error document first, then white space until the
+  // client hangs up; the server keeps serving afterwards.
+  await C.admin(server, 'POST', 'faults', { match: { op: 'GetObject' }, status: 500, endlessBody: true });
+  const endless = await new Promise((resolve) => {
+    const h = { Host: `${BUCKET}.${server.domain}`, Date: C.httpDate() };
+    const req = http.get({ host: '127.0.0.1', port: server.http, path: '/nine.txt', agent: false, headers: h }, (res) => {
+      const parts = [];
+      let got = 0;
+      res.on('data', (c) => {
+        if (got < 8192) parts.push(c);
+        got += c.length;
+        if (got >= 4 * 1024 * 1024) {
+          req.destroy();
+          resolve({ status: res.statusCode, headers: res.headers, got, head: Buffer.concat(parts).toString('utf8') });
+        }
+      });
+      res.on('error', () => {});
+    });
+    req.on('error', () => {});
+  });
+  assert.equal(endless.status, 500);
+  assert.equal(endless.headers['content-length'], undefined);
+  assert.equal(endless.headers['transfer-encoding'], 'chunked');
+  assert.equal(C.tag(endless.head, 'Code'), 'InternalError');
+  assert.match(endless.head, /<\/Error>\s+$/);
+  assert.ok(endless.got >= 4 * 1024 * 1024);
+  let entry;
+  for (let i = 0; i < 100 && !entry; i++) {
+    const log = (await C.admin(server, 'GET', 'requests')).json;
+    entry = log.filter((e) => e.op === 'GetObject' && e.status === 500).pop();
+    if (!entry) await new Promise((r) => setTimeout(r, 20));
+  }
+  assert.ok(entry && entry.bytesOut >= 4 * 1024 * 1024, 'the hang-up ends the reply and it is logged');
+  assert.equal((await get('nine.txt')).text, '123456789');
+});
+
 test('bad input gets an error answer, stores nothing, and the server goes on serving', async () => {
   const signedPath = (method, key, query = {}) => {
     const h = { Host: `${BUCKET}.${server.domain}`, Date: C.httpDate() };
