@@ -1,10 +1,12 @@
 // Echo through the local Node `ws` server (tests/peers/ws/server.js, path
-// /echo): 256 MiB as 1 MiB binary messages, and 100,000 small text messages,
-// from BWWebSocket and, in the same run, from Node's own `ws` client
-// (echo_client.js) with the same window of unanswered messages. Counters:
-// MiB/s or messages/s, and the process's resident memory after each
-// repetition (it should stay flat). Skipped when the peer's packages are
-// not installed. Figures on a shared machine are noisy.
+// /echo): 256 MiB as 1 MiB binary messages, 100,000 small text messages, and
+// 1,000 sequential round trips of a small message, from BWWebSocket and, in
+// the same iteration, from Node's own `ws` client (echo_client.js) with the
+// same window of unanswered messages. Both sides time from the open socket
+// to the last echo (Node's start-up is outside its figure). Counters: each
+// side's time and rate, the quotient ours / Node, and the process's resident
+// memory (it should stay flat). Skipped when the peer's packages are not
+// installed.
 #include "LoggedPeer.h"
 #include <benchmark/benchmark.h>
 
@@ -163,13 +165,35 @@ double node(const char* kind, int count, std::size_t size, int window) {
     return seconds;
 }
 
-void report(benchmark::State& state, double seconds, double units, const char* counter) {
-    if (seconds <= 0) {
-        state.SkipWithError("echo failed");
-        return;
+// Both sides within each iteration, in alternating order, so that a change
+// of the machine's load falls on both alike. Counters: each side's wall time
+// per iteration, its rate, and the quotient ours / Node (time: lower is better).
+template <typename Ours, typename Node>
+void paired(benchmark::State& state, double units, const char* unit, Ours&& ours, Node&& node) {
+    if (server().port == 0) return state.SkipWithError("tests/peers/ws not installed");
+    double oursTotal = 0, nodeTotal = 0;
+    bool oursFirst = true;
+    for (auto _ : state) {
+        double o = 0, n = 0;
+        if (oursFirst) {
+            o = ours();
+            n = node();
+        } else {
+            n = node();
+            o = ours();
+        }
+        oursFirst = !oursFirst;
+        if (o <= 0 || n <= 0) return state.SkipWithError(o <= 0 ? "ours failed" : "node failed");
+        state.SetIterationTime(o);
+        oursTotal += o;
+        nodeTotal += n;
     }
-    state.SetIterationTime(seconds);
-    state.counters[counter] = units / seconds;
+    const auto iterations = static_cast<double>(state.iterations());
+    state.counters["ours_ms"] = oursTotal / iterations * 1e3;
+    state.counters["node_ms"] = nodeTotal / iterations * 1e3;
+    state.counters[std::string("ours_") + unit] = units * iterations / oursTotal;
+    state.counters[std::string("node_") + unit] = units * iterations / nodeTotal;
+    state.counters["ratio"] = oursTotal / nodeTotal;
     state.counters["rss_MiB"] = residentMiB();
 }
 
@@ -177,30 +201,35 @@ constexpr int kBigCount = 256;
 constexpr std::size_t kBig = 1u << 20;
 constexpr int kSmallCount = 100000;
 constexpr std::size_t kSmall = 32;
+constexpr int kRoundTrips = 1000;
 
-void BM_BWWebSocket_1MiBBinary(benchmark::State& state) {
-    if (server().port == 0) return state.SkipWithError("tests/peers/ws not installed");
+void BM_Echo_1MiBBinary(benchmark::State& state) {
     const Value message{Bytes(kBig, 7)};
-    for (auto _ : state) report(state, ours(message, kBigCount, kWindow), kBigCount * 1.0, "MiB/s");
+    paired(state, kBigCount, "MiB/s", [&] { return ours(message, kBigCount, kWindow); },
+           [] { return node("binary", kBigCount, kBig, kWindow); });
 }
-void BM_NodeWs_1MiBBinary(benchmark::State& state) {
-    if (server().port == 0) return state.SkipWithError("tests/peers/ws not installed");
-    for (auto _ : state) report(state, node("binary", kBigCount, kBig, kWindow), kBigCount * 1.0, "MiB/s");
-}
-void BM_BWWebSocket_SmallText(benchmark::State& state) {
-    if (server().port == 0) return state.SkipWithError("tests/peers/ws not installed");
+void BM_Echo_SmallText(benchmark::State& state) {
     const Value message{std::string(kSmall, 'x')};
-    for (auto _ : state) report(state, ours(message, kSmallCount, kSmallWindow), kSmallCount, "msgs/s");
+    paired(state, kSmallCount, "msgs/s", [&] { return ours(message, kSmallCount, kSmallWindow); },
+           [] { return node("text", kSmallCount, kSmall, kSmallWindow); });
 }
-void BM_NodeWs_SmallText(benchmark::State& state) {
-    if (server().port == 0) return state.SkipWithError("tests/peers/ws not installed");
-    for (auto _ : state) report(state, node("text", kSmallCount, kSmall, kSmallWindow), kSmallCount, "msgs/s");
+// 1,000 sequential round trips of a small text message: each is sent from
+// the callback that received the previous echo (one outstanding). Our
+// delegate runs on a serial queue of its own. ratio is the time per round
+// trip, ours / Node's; us_per_rt counters give each side's.
+void BM_Echo_SequentialRoundTrips(benchmark::State& state) {
+    const Value message{std::string(kSmall, 'x')};
+    paired(state, kRoundTrips, "rt/s", [&] { return ours(message, kRoundTrips, 1); },
+           [] { return node("text", kRoundTrips, kSmall, 1); });
+    if (state.counters.count("ours_ms")) {
+        state.counters["ours_us_per_rt"] = state.counters["ours_ms"] * 1e3 / kRoundTrips;
+        state.counters["node_us_per_rt"] = state.counters["node_ms"] * 1e3 / kRoundTrips;
+    }
 }
 
 }  // namespace
 
-BENCHMARK(BM_BWWebSocket_1MiBBinary)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_NodeWs_1MiBBinary)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BWWebSocket_SmallText)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_NodeWs_SmallText)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Echo_1MiBBinary)->UseManualTime()->Iterations(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Echo_SmallText)->UseManualTime()->Iterations(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Echo_SequentialRoundTrips)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

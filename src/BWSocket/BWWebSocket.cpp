@@ -60,9 +60,8 @@ public:
             if (d && d->implements(BWWebSocketDelegate::Method::ShouldConvertTextFrameToString))
                 asString = d->webSocketShouldConvertTextFrameToString(s);
         }
-        auto message = std::make_shared<platform::Value>(
-            asString ? platform::Value(std::string(payload.begin(), payload.end())) : platform::Value(std::move(payload)));
-        s.performDelegate([message](BWWebSocketDelegate& d, BWWebSocket& ws) { d.webSocket(ws, *message); });
+        s.deliverMessage(asString ? platform::Value(std::string(payload.begin(), payload.end()))
+                                  : platform::Value(std::move(payload)));
     }
     void frameReaderPing(std::span<const std::uint8_t> payload) override {
         if (socket_.readyState() == BWReadyStateOpen) socket_.sendFrame(BWOpcodePong, payload);
@@ -83,7 +82,7 @@ public:
         s.closeConnection();
     }
     void frameReaderError(std::uint16_t closeCode, std::string reason) override {
-        socket_.protocolError(closeCode, std::move(reason));
+        socket_.violation(closeCode, std::move(reason));
     }
 
 private:
@@ -319,6 +318,8 @@ void BWWebSocket::stream(platform::SocketOutputStream& stream, platform::StreamE
 
 void BWWebSocket::streamEnded() {
     readAvailable();
+    // Nothing sent now can reach the server: the violation is reported now.
+    fireViolation();
     if (auto error = input_->streamError()) return failOnQueue(error);
     // After a protocol error the server's end completes the closing handshake.
     if (failed_) {
@@ -482,6 +483,62 @@ void BWWebSocket::protocolError(std::uint16_t code, std::string reason) {
     failOnQueue(describedError(BWWebSocketErrorDomain, code, std::move(reason)), false);
 }
 
+void BWWebSocket::violation(std::uint16_t code, std::string reason) {
+    // The messages before the violating frame are still the server's to
+    // have answered: the failure waits until the delegate has had them and
+    // its replies from those callbacks are on the wire. The violating frame
+    // itself is refused at once (the reader stops at it).
+    if (reader_) reader_->stop();
+    violationCode_ = code;
+    violationReason_ = std::move(reason);
+    violationPending_.store(true);
+    if (deliveriesPending_.load() != 0) return;  // the last delivery fires it
+    if (!deliveredElsewhere_) return fireViolation();
+    // Delivered already, but the sends from those callbacks may still be
+    // queued on this queue behind the block running now: go after them.
+    auto self = shared_from_this();
+    workQueue_->async([self] { self->fireViolation(); });
+}
+
+void BWWebSocket::fireViolation() {
+    if (!violationPending_.exchange(false)) return;
+    protocolError(violationCode_, std::move(violationReason_));
+}
+
+void BWWebSocket::deliverMessage(platform::Value message) {
+    std::shared_ptr<platform::OperationQueue> operations;
+    std::shared_ptr<platform::DispatchQueue> queue;
+    {
+        std::lock_guard lock(mutex_);
+        operations = delegateOperationQueue_;
+        queue = delegateQueue_;
+    }
+    auto self = shared_from_this();
+    if (!operations && queue && queue->kind() == platform::DispatchQueue::Kind::Serial) {
+        // One hop: the work queue runs the callback itself while holding the
+        // delegate's serial queue (after whatever is already queued there),
+        // and a send made from the callback goes straight to the stream.
+        queue->sync([&] {
+            if (auto d = delegate()) d->webSocket(*this, message);
+        });
+        return;
+    }
+    if (!operations && !queue) return;
+    deliveredElsewhere_ = true;
+    deliveriesPending_.fetch_add(1);
+    auto block = [self, message = std::move(message)] {
+        if (auto d = self->delegate()) d->webSocket(*self, message);
+        // The callback's sends are on the work queue by now; a violation
+        // that waited for this message goes after them.
+        if (self->deliveriesPending_.fetch_sub(1) == 1 && self->violationPending_.load())
+            self->workQueue_->async([self] { self->fireViolation(); });
+    };
+    if (operations)
+        operations->addOperation(std::move(block));
+    else
+        queue->async(std::move(block));
+}
+
 void BWWebSocket::failOnQueue(platform::ErrorPtr error, bool closeNow) {
     if (readyState() == BWReadyStateClosed) {
         // A stream failure while waiting for the server to end the connection.
@@ -541,20 +598,25 @@ void BWWebSocket::send(const platform::Value& message) {
     if (!message.isNull() && !message.isString() && !message.isBytes())
         throw platform::Exception(kInvalidArgument, "NSString or NSData");
     if (message.isNull()) return;
-    auto self = shared_from_this();
-    workQueue_->async([self, message] {
+    const auto write = [](BWWebSocket& ws, const platform::Value& message) {
         if (message.isString()) {
             const auto& text = message.asString();
-            self->sendFrame(BWOpcodeText, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+            ws.sendFrame(BWOpcodeText, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
         } else {
-            self->sendFrame(BWOpcodeBinary, message.asBytes());
+            ws.sendFrame(BWOpcodeBinary, message.asBytes());
         }
-    });
+    };
+    // From a callback the work queue runs itself (a delegate on a serial
+    // queue): already in order, no second trip through the queue.
+    if (workQueue_->isCurrent()) return write(*this, message);
+    auto self = shared_from_this();
+    workQueue_->async([self, message, write] { write(*self, message); });
 }
 
 void BWWebSocket::sendPing(std::optional<platform::Bytes> data) {
     if (readyState() != BWReadyStateOpen)
         throw platform::Exception(kInconsistency, "Invalid State: Cannot call send: until connection is open");
+    if (workQueue_->isCurrent()) return sendFrame(BWOpcodePing, data.value_or(platform::Bytes{}));
     auto self = shared_from_this();
     workQueue_->async([self, data = data.value_or(platform::Bytes{})] { self->sendFrame(BWOpcodePing, data); });
 }

@@ -39,12 +39,24 @@
 // closing handshake (closingTimeout seconds after our close frame, then the
 // connection is cut).
 //
+// A protocol violation by the server fails the connection only after the
+// messages that came before the violating frame have been handed to the
+// delegate and the replies it sent from those callbacks have been written:
+// those messages were sound, and the server may wait for their answers.
+// Nothing from the violating frame on is delivered.
+//
 // Threads: every state change runs on the socket's own serial work queue;
 // the socket layer's one shared I/O thread carries all sockets. send(),
 // sendPing(), close() and closeWithCode() may be called from any thread and
 // return at once. Callbacks run on delegateOperationQueue when set, else on
 // delegateDispatchQueue (the main queue unless set);
-// webSocketShouldConvertTextFrameToString runs on the work queue.
+// webSocketShouldConvertTextFrameToString runs on the work queue. With a
+// serial dispatch queue (not the main queue) as delegate queue, a received
+// message is delivered in one hop: the work queue's thread runs the callback
+// while holding that queue (so it still runs after the blocks queued there
+// before it, never beside them), and a send() from the callback is written
+// at once instead of going round through the work queue. A delegate on such
+// a queue must not wait in its callbacks for this socket's work queue.
 //
 // Misuse (open twice, send while connecting, ping while not open, a zero
 // close code, an unsupported scheme) throws platform::Exception.
@@ -201,6 +213,11 @@ private:
     void failOnQueue(platform::ErrorPtr error, bool closeNow = true);
     void startClose(std::int64_t code, std::optional<std::string> reason);
     void protocolError(std::uint16_t code, std::string reason);
+    // The reader found a violation: fails once every message before it has
+    // been delivered (see deliverMessage).
+    void violation(std::uint16_t code, std::string reason);
+    void fireViolation();
+    void deliverMessage(platform::Value message);
     void scheduleCleanup();
     void advanceState(BWReadyState state);
     void performDelegate(std::function<void(BWWebSocketDelegate&, BWWebSocket&)> call);
@@ -247,6 +264,14 @@ private:
     std::int64_t closeCode_ = 0;
     std::optional<std::string> closeReason_;
     std::shared_ptr<BWWebSocket> selfRetain_;
+    // Messages handed to the delegate's queue whose callback has not yet
+    // returned, and a violation waiting for them (its code and reason are
+    // work-queue only).
+    std::atomic<int> deliveriesPending_{0};
+    std::atomic<bool> violationPending_{false};
+    bool deliveredElsewhere_ = false;  // a message went to the delegate's queue (work queue only)
+    std::uint16_t violationCode_ = 0;
+    std::string violationReason_;
 };
 
 }  // namespace pellix

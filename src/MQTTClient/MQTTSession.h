@@ -206,6 +206,16 @@ public:
     std::uint16_t nextMsgId();
     // Runs the 1 s timer's work: sends queued flows and repeats overdue ones.
     void checkDup();
+    // Takes over the unfinished outgoing flows of `from` (a closed session
+    // that is being replaced) with their message ids and publish handlers,
+    // under this session's client id and into its store: they go out, in
+    // their order, when this session connects. A flow that cannot be taken
+    // (this store refuses it, or its message id is held here by another
+    // message) fails its handler with MQTTSessionErrorDroppingOutgoingMessage
+    // and is logged. Flows already visible here under the same triple (one
+    // store, or stores over one file) only move their handlers. Answers the
+    // number of flows now held for this session.
+    std::size_t adoptOutgoingFlows(MQTTSession& from);
 
     // ---- Subscriptions, keep-alive, closing (MQTTSessionSubscribe.cpp) ------
     // Subscribe and unsubscribe answer 0 and call the handler with

@@ -1,5 +1,7 @@
 #include "MQTTClient/MQTTSessionManager.h"
 
+#include <algorithm>
+
 #include "MQTTClient/ForegroundReconnection.h"
 #include "MQTTClient/MQTTCoreDataPersistence.h"
 #include "MQTTClient/MQTTLog.h"
@@ -30,6 +32,11 @@ bool sameGiven(const std::optional<T>& given, const std::optional<T>& stored) {
 }
 
 }  // namespace
+
+double MQTTSessionManager::connectTimeoutFor(std::int64_t keepalive) {
+    if (keepalive <= 0) return kMaxConnectTimeout;
+    return std::clamp(static_cast<double>(keepalive) / 2.0, kMinConnectTimeout, kMaxConnectTimeout);
+}
 
 std::shared_ptr<MQTTSessionManager> MQTTSessionManager::create() {
     return initWithPersistence(false, 16, 1024, 64 * 1024 * 1024, 64.0, true,
@@ -100,24 +107,35 @@ void MQTTSessionManager::connectTo(const std::string& host, std::int64_t port, b
         certificates_ = certificates;
         protocolLevel_ = protocolLevel;
 
+        // The old session goes first: closed, it can no longer report into
+        // this manager about a connection it no longer has, nor change the
+        // flows it hands over below.
+        std::shared_ptr<MQTTSession> old = std::move(session_);
+        if (old) {
+            old->setDelegate({});
+            old->closeWithDisconnectHandler(nullptr);
+        }
         auto session = MQTTSession::initWithClientId(
             clientId, auth ? user : std::nullopt, auth ? pass : std::nullopt, static_cast<std::uint16_t>(keepalive),
             clean, will, willTopic, willMsg, willQos, willRetainFlag, protocolLevel, queue_, securityPolicy,
             certificates);
         session->setStreamSSLLevel(streamSSLLevel_);
-        auto persistence = MQTTCoreDataPersistence::create();
-        persistence->setPersistent(persistent_);
-        persistence->setMaxWindowSize(maxWindowSize_);
-        persistence->setMaxSize(maxSize_);
-        persistence->setMaxMessages(maxMessages_);
+        session->setConnectTimeout(connectTimeoutFor(keepalive));
+        // One store serves every session the manager builds: the messages it
+        // accepted while the old path was dead stay in it and move over to
+        // the new session, to go out when that one connects.
+        std::shared_ptr<MQTTPersistence> persistence = old ? old->persistence() : nullptr;
+        if (!persistence) {
+            auto store = MQTTCoreDataPersistence::create();
+            store->setPersistent(persistent_);
+            store->setMaxWindowSize(maxWindowSize_);
+            store->setMaxSize(maxSize_);
+            store->setMaxMessages(maxMessages_);
+            persistence = store;
+        }
         session->setPersistence(persistence);
         session->setDelegate(weak_from_this());
-        // The old session would otherwise stay connected, and could still
-        // report into this manager about a connection it no longer has.
-        if (session_) {
-            session_->setDelegate({});
-            session_->closeWithDisconnectHandler(nullptr);
-        }
+        if (old) session->adoptOutgoingFlows(*old);
         session_ = session;
         reconnectFlag_ = false;
     }

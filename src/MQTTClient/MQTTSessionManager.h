@@ -12,6 +12,18 @@
 //
 // A rebuilt session replaces the old one only after the old one's delegate
 // is cleared and it is closed, so it can never report into the manager.
+// Rebuilding keeps what the manager accepted: the new session uses the old
+// one's flow store and takes over its unfinished outgoing flows (queued ones
+// and those still in flight, with their message ids), which go out when it
+// connects. The store is made once, with the manager's persistent,
+// maxWindowSize, maxSize and maxMessages, when the first session is built.
+//
+// Connect attempts: every session the manager builds waits for the broker's
+// CONNACK for half its keep-alive, at least kMinConnectTimeout and at most
+// kMaxConnectTimeout seconds (kMaxConnectTimeout when keep-alive is off).
+// An attempt made into a dead path then fails in about the time the
+// keep-alive would take to notice a dead connection, and the reconnect timer
+// tries again, instead of a returning path waiting out a fixed 30 s.
 //
 // Threads: the session's callbacks, the timer and the subscription handlers
 // run on queue(); call the public operations from that queue too.
@@ -64,6 +76,12 @@ class MQTTSessionManager : public MQTTSessionDelegate, public std::enable_shared
 public:
     using ConnectHandler = MQTTSession::ConnectHandler;
     using DisconnectHandler = MQTTSession::DisconnectHandler;
+
+    static constexpr double kMinConnectTimeout = 2.0;
+    static constexpr double kMaxConnectTimeout = 30.0;
+    // Seconds a session of this manager waits for the CONNACK at this
+    // keep-alive (seconds).
+    static double connectTimeoutFor(std::int64_t keepalive);
 
     // No persistence, window 16, 1024 messages, 64 MiB, retries up to 64 s,
     // foreground reconnection, negotiated SSL, the main queue.

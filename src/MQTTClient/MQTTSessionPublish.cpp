@@ -23,6 +23,73 @@ constexpr unsigned kPacketIdentifierNotFound = 0x92;
 
 }  // namespace
 
+std::size_t MQTTSession::adoptOutgoingFlows(MQTTSession& from) {
+    if (&from == this || !from.persistence_ || !persistence_) {
+        return 0;
+    }
+    auto self = shared_from_this();
+    auto keep = from.shared_from_this();
+    const bool sameClient = from.clientId_ == clientId_;
+    std::size_t carried = 0;
+    std::vector<PublishHandler> failed;
+    for (const auto& flow : from.persistence_->allFlowsforClientId(from.clientId_, false)) {
+        const auto mid = flow->messageId();
+        PublishHandler handler;
+        if (mid) {
+            if (auto it = from.publishHandlers_.find(*mid); it != from.publishHandlers_.end()) {
+                handler = std::move(it->second);
+                from.publishHandlers_.erase(it);
+            }
+        }
+        if (!mid) {
+            continue;
+        }
+        auto here = persistence_->flowforClientId(clientId_, false, *mid);
+        if (here && sameClient) {
+            // The same record seen through this store.
+            if (handler) {
+                publishHandlers_[*mid] = std::move(handler);
+            }
+            ++carried;
+            continue;
+        }
+        MQTTFlowPtr stored;
+        if (!here) {
+            stored = persistence_->storeMessageForClientId(
+                clientId_, flow->topic().value_or(std::string()), flow->data().value_or(platform::Bytes{}),
+                flow->retainedFlag().value_or(false), flow->qosLevel().value_or(1), *mid, false, commandOf(flow),
+                flow->deadline().value_or(platform::Clock::now()));
+        }
+        if (!stored) {
+            MQTT_LOG_ERROR("[MQTTSession] outgoing message %u of %s could not be carried over to %s",
+                           static_cast<unsigned>(*mid), from.clientId_.c_str(), clientId_.c_str());
+            if (handler) {
+                failed.push_back(std::move(handler));
+            }
+            continue;
+        }
+        from.persistence_->deleteFlow(flow);
+        if (handler) {
+            publishHandlers_[*mid] = std::move(handler);
+        }
+        ++carried;
+    }
+    from.persistence_->sync();
+    persistence_->sync();
+    mayHaveQueued_ = true;
+    {
+        // Ids go on from where the old session's counter stood, so a message
+        // published now does not take the id of one just completed there.
+        std::scoped_lock lock(msgIdMutex_, from.msgIdMutex_);
+        txMsgId_ = std::max(txMsgId_, from.txMsgId_);
+    }
+    auto err = makeError(MQTTSessionErrorDroppingOutgoingMessage, "Dropping outgoing Message");
+    for (auto& handler : failed) {
+        handler(err);
+    }
+    return carried;
+}
+
 std::uint16_t MQTTSession::publishData(const platform::Bytes& data, const std::string& topic, bool retain,
                                        std::uint8_t qos, PublishHandler publishHandler) {
     if (MQTTLog::enabled(MQTTLogLevelVerbose)) {

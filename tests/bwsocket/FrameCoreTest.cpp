@@ -17,6 +17,13 @@ using platform::Bytes;
 
 Bytes bytesOf(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
+std::string hex(const Bytes& b) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (auto c : b) (out += digits[c >> 4]) += digits[c & 15];
+    return out;
+}
+
 // A server frame (unmasked unless a key is given).
 Bytes frame(std::uint8_t b0, std::string_view payload, std::optional<BWMaskKey> key = std::nullopt) {
     Bytes out{b0};
@@ -215,6 +222,31 @@ TEST(BWUTF8, AgreesWithICUWhereverTheTextIsCut) {
     EXPECT_EQ(BWValidatePartialUTF8(bytesOf("ab\xF0\x9F")), 2);
     // A prefix that can never become a character is refused at once.
     EXPECT_EQ(BWValidatePartialUTF8(bytesOf("ab\xE0\x80")), -1);
+}
+
+// Every lead byte with every second byte, and third and fourth bytes at the
+// edges of the trail range, after an ASCII prefix: the same verdict as ICU,
+// whole and cut anywhere.
+TEST(BWUTF8, AgreesWithICUOnEverySequenceShape) {
+    const std::uint8_t edges[] = {0x00, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xFF};
+    int disagreements = 0;
+    for (int lead = 0x80; lead <= 0xFF; ++lead) {
+        for (int second = 0; second <= 0xFF; ++second) {
+            for (std::uint8_t third : edges) {
+                for (std::uint8_t fourth : edges) {
+                    const Bytes text{'a', static_cast<std::uint8_t>(lead), static_cast<std::uint8_t>(second), third,
+                                     fourth};
+                    const bool expected = icuValid(text);
+                    if (BWIsValidUTF8(text) != expected && ++disagreements < 10)
+                        ADD_FAILURE() << "whole " << hex(text) << " expected " << expected;
+                    for (std::size_t cut = 1; cut < text.size(); ++cut)
+                        if (validInPieces(text, cut) != expected && ++disagreements < 10)
+                            ADD_FAILURE() << hex(text) << " cut at " << cut << " expected " << expected;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(disagreements, 0);
 }
 
 }  // namespace

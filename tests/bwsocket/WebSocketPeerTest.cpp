@@ -10,6 +10,8 @@
 #include "BWSocket/BWWebSocket.h"
 #include "WsPeer.h"
 #include "platform/Crypto.h"
+#include "platform/OperationQueue.h"
+#include "platform/RunLoop.h"
 
 namespace pellix {
 namespace {
@@ -147,6 +149,62 @@ TEST(BWWebSocketPeer, CraftedBadFramesCloseWithTheProtocolCodeAndAreReportedAsEr
         EXPECT_TRUE(peer.logged("^close " + std::to_string(k.code) + " " + k.reason + "$")) << k.name;
         EXPECT_TRUE(c.recorder->waitFor("close:", 20ms).empty()) << k.name;
         EXPECT_TRUE(c.recorder->waitFor("binary:", 0ms).empty()) << k.name;
+    }
+}
+
+// Answers every text message "re:<text>" from inside its callback.
+class Replier : public test::Recorder {
+public:
+    void webSocket(BWWebSocket& socket, const platform::Value& message) override {
+        test::Recorder::webSocket(socket, message);
+        if (message.isString()) socket.send(platform::Value("re:" + message.asString()));
+    }
+    using test::Recorder::webSocket;
+};
+
+// A sound message and a violating frame in one write: the message is the
+// delegate's, and its answer goes out before the close frame that the
+// violation brings, wherever the delegate's callbacks run.
+TEST(BWWebSocketPeer, AMessageBeforeAViolationIsAnsweredBeforeTheCloseFrame) {
+    SKIP_WITHOUT_WS_PEER();
+    WsPeer peer;
+    struct Case {
+        std::string name;
+        std::function<void(BWWebSocket&)> place;
+        bool pumpMain;
+    };
+    const std::vector<Case> cases{
+        {"serial queue",
+         [](BWWebSocket& s) { s.setDelegateDispatchQueue(platform::DispatchQueue::serial("bwsocket.test.replier")); },
+         false},
+        {"operation queue", [](BWWebSocket& s) { s.setDelegateOperationQueue(platform::OperationQueue::create()); },
+         false},
+        {"main queue", [](BWWebSocket& s) { s.setDelegateDispatchQueue(platform::DispatchQueue::main()); }, true},
+    };
+    int round = 0;
+    for (const auto& k : cases) {
+        const std::string word = "hello" + std::to_string(++round);
+        auto replier = std::make_shared<Replier>();
+        auto socket = BWWebSocket::create(peer.url("/raw?hex=" + frameHex(0x81, word) + frameHex(0xC1, "hi")));
+        k.place(*socket);
+        socket->setDelegate(replier);
+        socket->open();
+        const auto failed = [&] { return !replier->waitFor("fail:", 0ms).empty(); };
+        if (k.pumpMain) platform::RunLoop::main()->runUntil(failed, 10);
+        EXPECT_EQ(replier->waitFor("fail:"), "fail:BWWebSocketErrorDomain:1002:Server used RSV bits") << k.name;
+        EXPECT_EQ(replier->waitFor("text:", 0ms), "text:" + word) << k.name;
+        // The server reads nothing after our close frame, so a reply that
+        // followed it never shows; earlier rounds' lines come first.
+        ASSERT_TRUE(peer.logged("^message text re:" + word + "$")) << k.name << ": the reply was dropped\n" << peer.log();
+        const auto closeAfterReply = [&] {
+            const std::string log = peer.log();
+            return log.find("close 1002 Server used RSV bits", log.find("message text re:" + word)) != std::string::npos;
+        };
+        for (int i = 0; i < 500 && !closeAfterReply(); ++i) std::this_thread::sleep_for(10ms);
+        EXPECT_TRUE(closeAfterReply()) << k.name << "\n" << peer.log();
+        // Nothing of the violating frame reached the delegate.
+        EXPECT_EQ(replier->events().size(), 3u) << k.name;  // open, text, fail
+        if (k.pumpMain) platform::RunLoop::main()->runUntil([] { return false; }, 0.05);
     }
 }
 

@@ -10,7 +10,9 @@
 //   /close?code=C&reason=R   closes with that code and reason
 //   /ping?data=D       pings with payload D
 //   /big?size=N        one binary message of N bytes (byte i = i % 251)
-//   /raw?hex=H         writes the bytes H to the socket as they are (crafted frames)
+//   /raw?hex=H         writes the bytes H to the socket as they are (crafted
+//                      frames) in one write; logs "message <kind> <text>" for
+//                      each message the client sends back
 //   /cut               ends the TCP connection without a close frame
 //   /silent            accepts and never sends anything (not even a close answer)
 //   /bad?kind=K        answers the upgrade itself, wrongly: accept, noupgrade,
@@ -112,6 +114,7 @@ function session(ws, request, url) {
       break;
     }
     case '/raw':
+      ws.on('message', (data, isBinary) => log('message ' + (isBinary ? 'binary' : 'text') + ' ' + data.toString()));
       ws._socket.write(Buffer.from(q.get('hex'), 'hex'));
       break;
     case '/cut':
