@@ -51,10 +51,11 @@ private:
     std::vector<std::string> lines_;
 };
 
-// The object store of this test program, started on first use.
+// The object store of this test program, started on first use and stopped
+// when the program exits.
 inline StandIn& objectStore() {
-    static StandIn* store = new StandIn();
-    return *store;
+    static StandIn store;
+    return store;
 }
 
 class IdentityTest : public PipelineTest {
