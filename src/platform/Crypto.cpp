@@ -3,14 +3,27 @@
 #include <climits>
 #include <cstring>
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
+#include <openssl/ssl.h>
 
 namespace pellix::platform::crypto {
 
+void initialiseOpenSSL() {
+    // The SSL call also brings up libcrypto with the defaults it would get
+    // on first use (configuration, ciphers, digests, error strings).
+    [[maybe_unused]] static const bool initialised = OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+}
+
 namespace {
 
+// At load time, ahead of any OpenSSL call a host or another library makes
+// later, so that none of them registers the cleanup first.
+[[maybe_unused]] const bool kInitialisedAtLoad = (initialiseOpenSSL(), true);
+
 const EVP_MD* md(Digest digest) {
+    initialiseOpenSSL();
     switch (digest) {
     case Digest::MD5: return EVP_md5();
     case Digest::SHA1: return EVP_sha1();
@@ -95,6 +108,7 @@ std::optional<Bytes> sha256(ByteView data) { return hash(Digest::SHA256, data); 
 // HMAC
 
 std::optional<Bytes> hmac(Digest digest, ByteView key, ByteView data) {
+    initialiseOpenSSL();
     std::unique_ptr<EVP_MAC, MacDeleter> mac(EVP_MAC_fetch(nullptr, "HMAC", nullptr));
     if (!mac) return std::nullopt;
     std::unique_ptr<EVP_MAC_CTX, MacCtxDeleter> ctx(EVP_MAC_CTX_new(mac.get()));
@@ -129,6 +143,7 @@ const EVP_CIPHER* aesCipher(CipherMode mode, std::size_t keyLength) {
 // The context for one run, or nullptr when the arguments are refused.
 std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter> aesContext(bool encrypt, CipherMode mode, Padding padding,
                                                              ByteView key, ByteView iv, std::size_t size) {
+    initialiseOpenSSL();
     const EVP_CIPHER* cipher = aesCipher(mode, key.size());
     if (!cipher) return nullptr;
     if (!iv.empty() && iv.size() != 16) return nullptr;
@@ -198,6 +213,7 @@ bool aesDecryptInPlace(CipherMode mode, ByteView key, ByteView iv, std::span<std
 // Random
 
 bool randomBytes(std::uint8_t* out, std::size_t count) {
+    initialiseOpenSSL();
     std::size_t offset = 0;
     while (offset < count) {
         std::size_t n = std::min<std::size_t>(count - offset, INT_MAX);

@@ -41,6 +41,16 @@ private:
     std::size_t size_ = 0;
 };
 
+// Brings OpenSSL up for the process without its exit-time cleanup; cheap
+// after the first call. The library's own threads (the socket reactor, the
+// worker pool) live until the process ends and may be inside OpenSSL while
+// the exit handlers run: a cleanup then would free OpenSSL's locks and
+// tables under them, and a host that quits during a transfer could crash
+// on its way out. The first initialisation in a process decides, so this
+// runs when the library is loaded, and the paths into OpenSSL (digests,
+// ciphers, certificates, TLS) call it before their first OpenSSL call too.
+void initialiseOpenSSL();
+
 enum class Digest { MD5, SHA1, SHA256, SHA512 };
 
 // Digest length in bytes: 16, 20, 32, 64.

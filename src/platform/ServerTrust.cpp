@@ -32,6 +32,7 @@ std::optional<Bytes> publicKeyOf(X509* x) {
 
 // The system store, loaded once per distinct SSL_CERT_FILE / SSL_CERT_DIR.
 X509_STORE* systemStore() {
+    crypto::initialiseOpenSSL();
     static std::mutex mutex;
     static std::string loadedFor;
     static X509_STORE* store = nullptr;

@@ -401,6 +401,7 @@ void SocketConnection::onEvents(std::uint32_t events) {
 void SocketConnection::startTLS() {
     state_ = State::Handshaking;
     const TLSSettings& t = *tls_;
+    crypto::initialiseOpenSSL();
     ctx_ = SSL_CTX_new(TLS_client_method());
     if (!ctx_) return fail(tlsStatus(errSSLPeerHandshakeFail, opensslReason()));
     SSL_CTX_set_default_verify_paths(ctx_);  // system store, SSL_CERT_FILE, SSL_CERT_DIR

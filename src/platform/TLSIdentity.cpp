@@ -20,6 +20,7 @@ OSSL_PROVIDER* legacyProvider = nullptr;
 void loadProviders() {
     static std::once_flag once;
     std::call_once(once, [] {
+        crypto::initialiseOpenSSL();
         // Loading "legacy" explicitly stops the implicit "default" load, so
         // both are named. Either may be missing; the import then fails on
         // the ciphers it lacks.

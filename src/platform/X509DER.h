@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "platform/Crypto.h"
 #include "platform/Value.h"
 
 namespace pellix::platform {
@@ -17,6 +18,7 @@ using X509Ptr = std::unique_ptr<X509, X509Free>;
 
 // nullptr when the bytes are not one DER certificate.
 inline X509Ptr x509FromDER(const Bytes& der) {
+    crypto::initialiseOpenSSL();
     const unsigned char* p = der.data();
     return X509Ptr(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
 }

@@ -51,10 +51,11 @@ private:
     std::vector<std::string> lines_;
 };
 
-// The object store of this test program, started on first use.
+// The object store of this test program, started on first use and stopped
+// when the program exits.
 inline StandIn& objectStore() {
-    static StandIn* store = new StandIn();
-    return *store;
+    static StandIn store;
+    return store;
 }
 
 class IdentityTest : public PipelineTest {
@@ -72,6 +73,11 @@ protected:
         PellixLog::enableLog();
     }
     void TearDown() override {
+        // First the pipeline's wait for a credential fetch still on its way:
+        // its answer re-reads the user record, and landing in the next test,
+        // between that test's reset of the session and its login, it would
+        // point the image tool at the default bucket.
+        PipelineTest::TearDown();
         PellixOCRAPIManager::setOCRURLString({});
         PellixTempMemoryCache::sharedInstance()->clearIdentifyCardInformation();
         resolver_.reset();

@@ -202,19 +202,23 @@ TEST(CallManagerSipp, AnsweredVideoCallDrawsTheEchoedPicturePausesInTheBackgroun
     if (port == 0) GTEST_SKIP() << "the engine's loopback port was not found";
     TestCamera camera;
 
+    // Every wait is for an event, bounded far above what a busy machine
+    // takes: the door station's own waits (its scenario's timeouts) are as
+    // generous.
+    constexpr double kEventBound = 120;
     auto seen = std::make_shared<VideoSeen>();
     PellixSipCallManager::registrationDelegate(seen);
     TempDir dir;
     Process door({"sipp", "-sf", sourceDir() + "/tests/sip_call/scenarios/uac_video_echo.xml", "-i", "127.0.0.1", "-p",
                   std::to_string(freePort()), "-m", "1", "-nostdin", "-trace_err", "-error_file", dir.file("errors.log"),
-                  "-trace_msg", "-message_file", dir.file("messages.log"), "-timeout", "30", "-timeout_error", "-mi",
+                  "-trace_msg", "-message_file", dir.file("messages.log"), "-timeout", "600", "-timeout_error", "-mi",
                   "127.0.0.1", "-mp", std::to_string(freePort()), "-rtp_echo", "-s", "1001",
                   "127.0.0.1:" + std::to_string(port)});
     auto messages = [&] {
         std::ifstream log(dir.file("messages.log"));
         return std::string((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
     };
-    ASSERT_TRUE(until([&] { return !seen->calls.empty(); }, 15)) << door.errorOutput();
+    ASSERT_TRUE(until([&] { return !seen->calls.empty(); }, kEventBound)) << door.errorOutput();
     EXPECT_EQ(seen->calls.front(), "new 1 1 10001 nil");
     ASSERT_EQ(m.localMediaCallType(), 2);
 
@@ -223,17 +227,17 @@ TEST(CallManagerSipp, AnsweredVideoCallDrawsTheEchoedPicturePausesInTheBackgroun
     window->addSubview(local);
     window->addSubview(remote);
     PellixSipCallManager::answerSipCallWithMediaCallType(2, true, false, 0, local, remote);
-    ASSERT_TRUE(until([&] { return seen->connected > 0; }, 10)) << door.errorOutput();
+    ASSERT_TRUE(until([&] { return seen->connected > 0; }, kEventBound)) << door.errorOutput();
     // The video stream reports ready on its first packet either way; an echo
     // sends nothing of its own, so start our camera as a host may.
     PellixSipCallManager::drawVideoStream();
-    ASSERT_TRUE(until([&] { return seen->videoReady > 0; }, 10)) << door.errorOutput();
+    ASSERT_TRUE(until([&] { return seen->videoReady > 0; }, kEventBound)) << door.errorOutput();
     auto remoteView = m.remoteRTCEAGLVideoView();
     ASSERT_NE(remoteView, nullptr);
     ASSERT_EQ(remote->subviews(), std::vector<std::shared_ptr<platform::View>>{remoteView});
 
     // Our own picture comes back through the door station's echo.
-    EXPECT_TRUE(until([&] { return remoteView->currentFrame().has_value() && seen->remoteFps > 0; }, 15))
+    EXPECT_TRUE(until([&] { return remoteView->currentFrame().has_value() && seen->remoteFps > 0; }, kEventBound))
         << "frames " << remoteView->currentFrame().has_value() << " fps reports " << seen->remoteFps << "\n"
         << messages();
     ASSERT_NE(m.currentCall(), nullptr) << messages();
@@ -248,7 +252,8 @@ TEST(CallManagerSipp, AnsweredVideoCallDrawsTheEchoedPicturePausesInTheBackgroun
     center.post(platform::Application::DidBecomeActiveNotification, nullptr);
     EXPECT_EQ(video->GetDirection(), client::VideoStream::kSendRecv);
     EXPECT_FALSE(remoteView->currentFrame()) << "the display starts afresh";
-    EXPECT_TRUE(until([&] { return remoteView->currentFrame().has_value(); }, 10)) << "no picture after resuming";
+    EXPECT_TRUE(until([&] { return remoteView->currentFrame().has_value(); }, kEventBound))
+        << "no picture after resuming";
 
     ASSERT_TRUE(PellixSipCallManager::switchVideoModeToAudioMode());
     EXPECT_EQ(video->GetDirection(), client::VideoStream::kRecvOnly);
@@ -258,7 +263,7 @@ TEST(CallManagerSipp, AnsweredVideoCallDrawsTheEchoedPicturePausesInTheBackgroun
         const auto info = log.find("INFO sip:");
         return info != std::string::npos && log.find("SIP/2.0 200 OK", info) != std::string::npos;
     };
-    ASSERT_TRUE(until(infoAnswered, 10)) << messages();
+    ASSERT_TRUE(until(infoAnswered, kEventBound)) << messages();
     // Then the offer without video, once the INFO is done with.
     auto reinviteAnswered = [&] {
         const std::string log = messages();
@@ -266,16 +271,17 @@ TEST(CallManagerSipp, AnsweredVideoCallDrawsTheEchoedPicturePausesInTheBackgroun
         const auto reinvite = log.find("INVITE sip:", info);
         return reinvite != std::string::npos && log.find("SIP/2.0 200 OK", reinvite) != std::string::npos;
     };
-    ASSERT_TRUE(until(reinviteAnswered, 10)) << messages();
+    ASSERT_TRUE(until(reinviteAnswered, kEventBound)) << messages();
     // The agreed session has no video: its pipeline stops and so do its
     // statistics.
-    ASSERT_TRUE(until([&] { return m.currentCall() && !m.currentCall()->SupportVideo(); }, 10)) << messages();
+    ASSERT_TRUE(until([&] { return m.currentCall() && !m.currentCall()->SupportVideo(); }, kEventBound))
+        << messages();
     const int reportsAfterSwitch = seen->rateReports;
     until([] { return false; }, 2.5);
     EXPECT_EQ(seen->rateReports, reportsAfterSwitch) << "video statistics after the video stopped";
     ASSERT_NE(m.currentCall(), nullptr) << "the call goes on as audio";
     PellixSipCallManager::hangupCurrentCall();
-    ASSERT_TRUE(until([&] { return !door.running(); }, 10));
+    ASSERT_TRUE(until([&] { return !door.running(); }, kEventBound));
     EXPECT_EQ(door.wait(), 0) << door.output() << door.errorOutput();
     EXPECT_EQ(local->superview(), nullptr) << "the call's end takes the views down";
 

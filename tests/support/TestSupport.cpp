@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -114,10 +115,17 @@ Process::Process(std::vector<std::string> argv, std::map<std::string, std::strin
     for (auto& e : envStrings) envp.push_back(e.data());
     envp.push_back(nullptr);
 
+    const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
         ::setpgid(0, 0);
+        // The peer ends with the test program however that ends (a crash or
+        // a kill included), not only through stop(): the kernel kills it
+        // when the thread that forked it goes. A parent already gone before
+        // this line would never send the signal.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) _exit(125);
         int out = ::open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int in = ::open("/dev/null", O_RDONLY);

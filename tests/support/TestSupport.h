@@ -51,6 +51,10 @@ void writeFile(const std::string& path, const std::string& bytes);
 
 // A child process with its stdout and stderr captured into files. The
 // destructor sends SIGTERM, then SIGKILL after a grace period, and reaps it.
+// The child leads a process group of its own and is killed by the kernel
+// when the thread that started it ends, so a peer never outlives its test
+// program: start peers from the test's own thread (or one that lives as
+// long as the peer), not from a short-lived helper thread.
 class Process {
 public:
     // argv[0] is looked up in PATH. Extra environment entries are added to ours.

@@ -2,6 +2,9 @@
 // lists, the compound serializer and the error helpers.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <typeinfo>
+
 #include "ImageFixtures.h"
 #include "TVNetworking/TVCompoundResponseSerializer.h"
 #include "TVNetworking/TVImageResponseSerializer.h"
@@ -298,6 +301,103 @@ TEST(TVHTTPResponseSerializer, ArchivingRoundTrip) {
     EXPECT_EQ(bare->imageScale(), 0.0);
     EXPECT_FALSE(bare->automaticallyInflatesResponseImage());
     EXPECT_FALSE(TVHTTPResponseSerializer::serializerWithCoder(Dictionary{{"class", "NoSuchSerializer"}}));
+}
+
+}  // namespace
+}  // namespace pellix
+
+namespace pellix {
+namespace {
+
+// The XML and property-list serializers copied and archived: the copy or the
+// restored serializer is of the same class, keeps every setting (the
+// base's two sets and the property list's own numbers), stands on its own,
+// and decodes what the original decodes.
+TEST(TVXMLAndPropertyListResponseSerializers, CopiesAndArchivesKeepClassSettingsAndDecoding) {
+    const Value plistValue(Dictionary{{"k", "v"}});
+    struct Case {
+        const char* name;
+        std::shared_ptr<TVHTTPResponseSerializer> original;
+        TVResponseData answer;
+        std::function<bool(const TVResponseObject&)> decoded;
+    };
+    auto plist = TVPropertyListResponseSerializer::serializerWithFormat(200, 2);
+    const Case cases[] = {
+        {"XML", TVXMLParserResponseSerializer::serializer(), body("<a><b/></a>"),
+         [](const TVResponseObject& o) {
+             auto parser = o.xmlParser();
+             CollectingDelegate delegate;
+             if (parser) parser->setDelegate(&delegate);
+             return parser && parser->parse() && delegate.elements == std::vector<std::string>{"a", "b"};
+         }},
+        {"property list", plist, *platform::PropertyList::write(plistValue, platform::PropertyList::Format::Binary),
+         [&](const TVResponseObject& o) { return o.value() && *o.value() == plistValue; }},
+    };
+    // What a serializer of the case's class must hold after copy or restore.
+    auto expectSame = [](const TVHTTPResponseSerializer& made, const TVHTTPResponseSerializer& original) {
+        EXPECT_EQ(std::string(made.className()), original.className());
+        EXPECT_EQ(typeid(made), typeid(original));
+        EXPECT_EQ(made.acceptableStatusCodes(), (std::set<int>{201, 202}));
+        EXPECT_EQ(made.acceptableContentTypes(), (std::set<std::string>{"x/y"}));
+        if (auto* p = dynamic_cast<const TVPropertyListResponseSerializer*>(&made)) {
+            EXPECT_EQ(p->format(), 200u);
+            EXPECT_EQ(p->readOptions(), 2u);
+        }
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.original->setAcceptableStatusCodes(std::set<int>{201, 202});
+        c.original->setAcceptableContentTypes(std::set<std::string>{"x/y"});
+
+        auto copy = c.original->copy();
+        ASSERT_TRUE(copy);
+        EXPECT_NE(copy.get(), c.original.get());
+        expectSame(*copy, *c.original);
+        copy->setAcceptableContentTypes(std::set<std::string>{"other/type"});
+        EXPECT_EQ(c.original->acceptableContentTypes(), (std::set<std::string>{"x/y"})) << "the copy shares state";
+
+        Dictionary archive;
+        c.original->encodeWithCoder(archive);
+        EXPECT_EQ(archive.find("class")->asString(), c.original->className());
+        if (dynamic_cast<const TVPropertyListResponseSerializer*>(c.original.get())) {
+            ASSERT_TRUE(archive.find("format") && archive.find("readOptions"));
+            EXPECT_EQ(archive.find("format")->uintValue(), 200u);
+            EXPECT_EQ(archive.find("readOptions")->uintValue(), 2u);
+        }
+        auto restored = TVHTTPResponseSerializer::serializerWithCoder(archive);
+        ASSERT_TRUE(restored);
+        expectSame(*restored, *c.original);
+
+        // Each made one decodes the original's answer and applies its sets:
+        // a refused status still decodes (with the status error), a refused
+        // content type does not.
+        for (const auto& made : {c.original->copy(), restored}) {
+            ErrorPtr error;
+            EXPECT_TRUE(c.decoded(made->responseObject(response(201, "x/y"), c.answer, &error)));
+            EXPECT_FALSE(error);
+            EXPECT_TRUE(c.decoded(made->responseObject(response(200, "x/y"), c.answer, &error)));
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->code(), -1011);
+            error = nullptr;
+            EXPECT_TRUE(made->responseObject(response(201, "text/xml"), c.answer, &error).isNil());
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->code(), -1016);
+        }
+
+        // An archive without the settings: both checks off, numbers 0.
+        auto bare = TVHTTPResponseSerializer::serializerWithCoder(Dictionary{{"class", c.original->className()}});
+        ASSERT_TRUE(bare);
+        EXPECT_EQ(typeid(*bare), typeid(*c.original));
+        EXPECT_FALSE(bare->acceptableStatusCodes());
+        EXPECT_FALSE(bare->acceptableContentTypes());
+        if (auto* p = dynamic_cast<const TVPropertyListResponseSerializer*>(bare.get())) {
+            EXPECT_EQ(p->format(), 0u);
+            EXPECT_EQ(p->readOptions(), 0u);
+        }
+        ErrorPtr error;
+        EXPECT_TRUE(c.decoded(bare->responseObject(response(418, "any/type"), c.answer, &error)));
+        EXPECT_FALSE(error);
+    }
 }
 
 }  // namespace

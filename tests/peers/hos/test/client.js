@@ -16,8 +16,11 @@ const PEER = path.join(__dirname, '..');
 
 // ---- the server process ----------------------------------------------------
 
+// The server is killed by the kernel when this test process ends, however it
+// ends, so a run that never reaches stop() leaves nothing behind.
 async function startServer(extraArgs = []) {
-  const child = spawn(process.execPath, [path.join(PEER, 'server.js'), '--port', '0', ...extraArgs],
+  const child = spawn('setpriv', ['--pdeathsig', 'KILL', '--', process.execPath, path.join(PEER, 'server.js'),
+    '--port', '0', ...extraArgs],
     { stdio: ['ignore', 'pipe', 'inherit'] });
   const line = await new Promise((resolve, reject) => {
     let buf = '';

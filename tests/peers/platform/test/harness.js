@@ -28,6 +28,12 @@ let brokerPort;
 
 // ---- processes ------------------------------------------------------------
 
+// A child that the kernel kills when this test process ends, however it
+// ends: an after() hook that never runs must not leave a server behind.
+function spawnTied(command, args, options) {
+  return spawn('setpriv', ['--pdeathsig', 'KILL', '--', command, ...args], options);
+}
+
 function freePort() {
   return new Promise((resolve, reject) => {
     const s = net.createServer();
@@ -79,8 +85,8 @@ function useStandin() {
     makeCerts();
     brokerPort = await freePort();
     fs.writeFileSync(path.join(tmp, 'mosquitto.conf'), `listener ${brokerPort} 127.0.0.1\nallow_anonymous true\npersistence false\n`);
-    broker = spawn('mosquitto', ['-c', path.join(tmp, 'mosquitto.conf')], { stdio: 'ignore' });
-    server = spawn(process.execPath, [path.join(PEER, 'server.js'), '--cert', path.join(tmp, 'leaf.pem'),
+    broker = spawnTied('mosquitto', ['-c', path.join(tmp, 'mosquitto.conf')], { stdio: 'ignore' });
+    server = spawnTied(process.execPath, [path.join(PEER, 'server.js'), '--cert', path.join(tmp, 'leaf.pem'),
       '--key', path.join(tmp, 'leaf.key'), '--port', '0', '--broker-port', String(brokerPort),
       '--sip-host', '127.0.0.1', '--sip-port', String(SIP_PORT)], { stdio: ['ignore', 'pipe', 'inherit'] });
     port = Number((await waitForLine(server, /^listening (\d+)\n/m, 'stand-in'))[1]);
