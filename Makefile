@@ -7,7 +7,9 @@ JOBS    ?= $(shell nproc)
 GEN     := -G Ninja
 BUILD   ?= build
 
-.PHONY: all setup build test example sanitize tsan bench fuzz clean
+PREFIX  ?= /usr/local
+
+.PHONY: all setup build test example install sanitize tsan bench fuzz clean
 
 all: build
 
@@ -26,6 +28,16 @@ test: build
 example: setup $(BUILD)/build.ninja
 	@cmake --build $(BUILD) -j $(JOBS) --target pellix_example
 	@bash examples/run.sh $(BUILD)
+
+# The library alone: only the packages building and running it need, no
+# tests, examples or benchmarks; configured for PREFIX, so that it finds the
+# tones it installs there.
+install:
+	@bash scripts/setup.sh library
+	@cmake -S . -B build-lib $(GEN) -DCMAKE_BUILD_TYPE=Release -DPELLIX_TESTS=OFF -DPELLIX_EXAMPLES=OFF \
+	  -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake --build build-lib -j $(JOBS)
+	@cmake --install build-lib
 
 sanitize: setup
 	@cmake -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DPELLIX_SANITIZE=address,undefined >/dev/null
@@ -51,4 +63,4 @@ fuzz: setup
 	@bash fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf build build-asan build-tsan build-bench build-fuzz
+	rm -rf build build-lib build-asan build-tsan build-bench build-fuzz

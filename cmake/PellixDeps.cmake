@@ -18,4 +18,3 @@ find_package(sdbus-c++ 1.2 REQUIRED)
 pkg_check_modules(SOFIA REQUIRED IMPORTED_TARGET sofia-sip-ua)
 pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-app-1.0 gstreamer-rtp-1.0 gstreamer-net-1.0 gio-2.0
   gstreamer-audio-1.0 gstreamer-video-1.0)
-find_package(GTest REQUIRED)

@@ -5,6 +5,27 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# The archives of an instrumented build (sanitizers, coverage) call into
+# their runtime, so a consumer must link it: the package and the .pc file
+# carry the link flag.
+set(PELLIX_INSTRUMENT_LINK_FLAGS)
+if(PELLIX_SANITIZE)
+  list(APPEND PELLIX_INSTRUMENT_LINK_FLAGS -fsanitize=${PELLIX_SANITIZE})
+endif()
+if(CMAKE_CXX_FLAGS MATCHES "--coverage|-fprofile-arcs")
+  list(APPEND PELLIX_INSTRUMENT_LINK_FLAGS --coverage)
+endif()
+foreach(f IN LISTS PELLIX_INSTRUMENT_LINK_FLAGS)
+  string(REPLACE "," "$<COMMA>" _f "${f}")
+  target_link_options(pellix INTERFACE $<INSTALL_INTERFACE:${_f}>)
+endforeach()
+list(JOIN PELLIX_INSTRUMENT_LINK_FLAGS " " PELLIX_PC_LINK_FLAGS)
+
+# The ring tones' bundle installed with the library; the tone player looks
+# there when the host's resource folder has none.
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/src/PellixAudioPlayer/PellixAudioPlayer.cpp APPEND PROPERTY
+             COMPILE_DEFINITIONS PELLIX_INSTALLED_DATA_DIR="${CMAKE_INSTALL_FULL_DATADIR}/pellix")
+
 get_property(_layers GLOBAL PROPERTY PELLIX_LAYERS)
 install(TARGETS ${_layers} pellix EXPORT PellixTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -27,8 +48,8 @@ foreach(h IN LISTS PELLIX_PRIVATE_HEADERS)
 endforeach()
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/src/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pellix
         FILES_MATCHING PATTERN "*.h" ${_private_patterns})
-# The SDK's resource bundle (its tones); a host copies it beside its own
-# resources, where platform::Bundle's main bundle finds it.
+# The SDK's resource bundle (its tones). The tone player finds it here, or
+# a host copies it beside its own resources (platform::Bundle's main bundle).
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/resources/PellixSDK.bundle
         DESTINATION ${CMAKE_INSTALL_DATADIR}/pellix)
 install(EXPORT PellixTargets NAMESPACE Pellix:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Pellix)

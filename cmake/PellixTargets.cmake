@@ -18,6 +18,9 @@ function(pellix_subsystem name)
   endif()
   target_include_directories(${t} ${scope} $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/src> $<INSTALL_INTERFACE:include/pellix>)
   target_compile_definitions(${t} ${scope} PELLIX_VERSION="${PROJECT_VERSION}")
+  # The public headers are C++20: a consumer gets the standard with the
+  # targets rather than errors inside them.
+  target_compile_features(${t} ${scope} cxx_std_20)
   foreach(dep IN LISTS A_DEPS)
     target_link_libraries(${t} ${scope} pellix_${dep})
   endforeach()

@@ -1,8 +1,11 @@
 #include "PellixAudioPlayer/PellixAudioPlayer.h"
 
+#include <atomic>
 #include <filesystem>
+#include <vector>
 
 #include "platform/AudioSession.h"
+#include "PellixLog/PellixLog.h"
 #include "platform/Bundle.h"
 #include "platform/SystemSound.h"
 
@@ -13,9 +16,30 @@ constexpr double kVibrateInterval = 2.0;
 // AVAudioPlayer counts loops after the first pass: 10 extra, 11 in all.
 constexpr int kLoopingRepeats = 10;
 
+constexpr const char* kToneFolder = "PellixSDK.bundle/audio";
+
 bool isFile(const std::string& path) {
     std::error_code ec;
     return std::filesystem::is_regular_file(path, ec);
+}
+
+bool isFolder(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec);
+}
+
+std::string installedDataDir() {
+#ifdef PELLIX_INSTALLED_DATA_DIR
+    return PELLIX_INSTALLED_DATA_DIR;
+#else
+    return {};
+#endif
+}
+
+std::string executableDir() {
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.parent_path().string();
 }
 
 }  // namespace
@@ -36,10 +60,38 @@ void PellixAudioPlayer::playButtonAudio(bool looping) { playBundleTone("button.w
 void PellixAudioPlayer::playBusyAudio(bool looping) { playBundleTone("busy.wav", looping); }
 void PellixAudioPlayer::playDoorisBusyAudio(bool looping) { playBundleTone("doorisbusy.wav", looping); }
 
+std::optional<std::string> PellixAudioPlayer::toneFolder() {
+    std::vector<std::string> candidates{platform::Bundle::mainBundle().resourcePath()};
+    if (const auto installed = installedDataDir(); !installed.empty()) candidates.push_back(installed);
+    if (const auto exe = executableDir(); !exe.empty()) candidates.push_back(exe + "/../share/pellix");
+    for (const auto& dir : candidates) {
+        const std::string folder = dir + "/" + kToneFolder;
+        if (isFolder(folder)) return std::filesystem::path(folder).lexically_normal().string();
+    }
+    return std::nullopt;
+}
+
 void PellixAudioPlayer::playBundleTone(const char* fileName, bool looping) {
-    const std::string path =
-        platform::Bundle::mainBundle().resourcePath() + "/PellixSDK.bundle/audio/" + fileName;
-    if (isFile(path)) playAudioFileWithPath(path, looping);
+    const auto folder = toneFolder();
+    const std::string path = folder ? *folder + "/" + fileName : std::string();
+    if (folder && isFile(path)) {
+        playAudioFileWithPath(path, looping);
+        return;
+    }
+    // A host that forgot the bundle would otherwise ring silently with no
+    // clue; one line is enough to say where the tones were looked for.
+    static std::atomic<bool> logged{false};
+    if (logged.exchange(true)) return;
+    std::string text = std::string("no ring tone ") + fileName + ": ";
+    if (folder) {
+        text += *folder + " lacks it";
+    } else {
+        text += std::string(kToneFolder) + " is in none of " + platform::Bundle::mainBundle().resourcePath();
+        if (const auto installed = installedDataDir(); !installed.empty()) text += ", " + installed;
+        text += ", <executable folder>/../share/pellix";
+        text += " (set platform::Bundle::mainBundle().setResourcePath to the folder holding PellixSDK.bundle)";
+    }
+    PellixLog::debug(text);
 }
 
 void PellixAudioPlayer::playAudioFileWithPath(const std::optional<std::string>& path, bool looping) {

@@ -1,8 +1,8 @@
 // PellixAudioPlayer: the SDK's ring tones and the vibration rhythm, for the host.
 //
-// Tones are the six WAV files of "PellixSDK.bundle/audio" in the main
-// bundle's resource folder (platform::Bundle); a missing or unreadable file
-// plays nothing and reports nothing. Only one tone plays at a time: starting
+// Tones are the six WAV files of "PellixSDK.bundle/audio", found as
+// toneFolder() says; a missing or unreadable file plays nothing (a tone that
+// is missing is logged, once per process). Only one tone plays at a time: starting
 // one stops the one before. A looping tone plays 11 times in a row. Sound
 // goes to platform::AudioPlayer's sink (the host's output by default) after
 // the audio session is set for the loudspeaker.
@@ -41,6 +41,15 @@ public:
     // Nothing happens for a missing, empty or non-existent path, and a tone
     // already playing keeps playing.
     void playAudioFileWithPath(const std::optional<std::string>& path, bool looping);
+
+    // Where the tones are read from: "PellixSDK.bundle/audio" in the main
+    // bundle's resource folder (the executable's folder unless the host sets
+    // one); without one there, the bundle installed with the library
+    // ("<install prefix>/share/pellix"); without that, the one in
+    // "../share/pellix" from the executable's folder (an application
+    // installed in the library's prefix, also after the tree was moved).
+    // nullopt when none of them holds the folder.
+    static std::optional<std::string> toneFolder();
 
     void playVibrate(bool repeats);
     void playVibrate();
