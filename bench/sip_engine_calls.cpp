@@ -294,7 +294,7 @@ void BM_RegisterCallHangUpMemory(benchmark::State& state) {
         int regPort = freeUdpPort(), uasPort = freeUdpPort();
         std::ofstream(dir / "registrar.xml") << kRegistrarScenario;
         Sipp registrar({"-sf", (dir / "registrar.xml").string(), "-p", std::to_string(regPort), "-m",
-                        std::to_string(cycles * 3)},
+                        std::to_string(cycles * 3), "-deadcall_wait", "0"},
                        dir);
         Sipp uas({"-sn", "uas", "-p", std::to_string(uasPort), "-m", std::to_string(cycles)}, dir);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -520,10 +520,9 @@ void SofiaEngine::Register(SipProfile* p) {
         later([this, profile] { registrationFailed(*profile, 400, "Bad account or domain"); });
         return;
     }
-    // The same account keeps its handle (and with it its Call-ID, as
-    // registrars expect of one client); a new account or domain needs a new
-    // one. Handles are not made afresh for every registration: sofia keeps
-    // part of a destroyed registration handle until it shuts down.
+    // The same account keeps its handle while registered (and its Call-ID
+    // throughout, as registrars expect of one client); a new account or
+    // domain needs a new one.
     std::string identity = identityOf(*profile) + transportParam(profile->transport) + textOf(profile->proxy) +
                            (profile->keepAlive ? " keep-alive " : " ") + std::to_string(profile->expires);
     if (profile->handle && profile->handleIdentity != identity) {
@@ -691,6 +690,21 @@ void SofiaEngine::onRegister(SofiaProfile& profile, bool unregister, int status,
     profile.authAttempts = 0;
     if (unregister) {
         profile.registered = false;
+        // Every REGISTER a handle sends leaves sofia's copy of its contact
+        // and address-of-record in the handle until the handle goes, so a
+        // withdrawn registration gives its handle up: the next one makes a
+        // fresh handle that goes on with the same Call-ID and CSeq. Not
+        // while the host has asked to register again, whose REGISTER is
+        // already on this handle.
+        if (!profile.wanted) {
+            for (auto** h : {&profile.handle, &profile.keepAliveHandle})
+                if (*h) {
+                    abandoned_.push_back(*h);
+                    *h = nullptr;
+                }
+            profile.handleIdentity.clear();
+            profile.nextKeepAlive = {};
+        }
         for (auto* o : registrationObservers_)
             if (!quiet_) o->OnRegistrationCleared(&profile);
         return;

@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -254,6 +255,47 @@ TEST(SipRegistration, ShortRegistrationIsRefreshedBeforeItRunsOut) {
     EXPECT_EQ(registrar->wait(), 0) << registrar->errors();
     // One registration throughout: same Call-ID, a new CSeq for each request.
     expectOneRegistration(registrar->messages(), 3);
+}
+
+TEST(SipRegistration, RegisteringAndWithdrawingOverAndOverStaysOneRegistrationAndLeavesNoMemoryBehind) {
+    // Bursts of registering and withdrawing; the heap is read after each
+    // once its finished transactions are gone. The first burst grows
+    // sofia's tables to the size a burst needs; the later ones must leave
+    // the heap where the first left it.
+    constexpr int kBursts = 3, kCyclesPerBurst = 60;
+    // sipp forgets a finished registration at once, so the next one with
+    // the same Call-ID runs the scenario again.
+    auto registrar = Sipp::server("register_and_withdraw",
+                                  {"-m", std::to_string(kBursts * kCyclesPerBurst), "-deadcall_wait", "0"});
+    TestEngine engine;
+    // Finished transactions linger for SIP's 32 s unless cut.
+    static_cast<client::SofiaEngine*>(engine.get())->setTransactionTimeout(1000);
+    auto* profile = engine.profile(registrar->port());
+    auto heapInUse = [] {
+        const auto m = mallinfo2();
+        return static_cast<long>(m.uordblks + m.hblkhd);
+    };
+    auto& events = engine.recorder().events;
+    std::vector<long> readings;
+    for (int burst = 0; burst < kBursts; ++burst) {
+        for (int i = 0; i < kCyclesPerBurst; ++i) {
+            events.clear();   // what the recorder keeps must not grow the heap
+            engine->GetRegistrationManager()->Register(profile);
+            ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("registered"); }))
+                << burst << "/" << i << ::testing::PrintToString(events);
+            engine->GetRegistrationManager()->Unregister(profile);
+            ASSERT_TRUE(engine.pumpUntil([&] { return engine.recorder().has("cleared"); }))
+                << burst << "/" << i << ::testing::PrintToString(events);
+            ASSERT_FALSE(engine.recorder().has("failed")) << burst << "/" << i << ::testing::PrintToString(events);
+        }
+        // Past the (cut) lifetime of every finished transaction.
+        engine.pumpFor(std::chrono::seconds(7));
+        readings.push_back(heapInUse());
+    }
+    EXPECT_LT(readings.back() - readings.front(), 8 * 1024)
+        << "heap after each burst: " << ::testing::PrintToString(readings);
+    // Every request belongs to the one registration the registrar knows.
+    expectOneRegistration(registrar->messages(), 2 * kBursts * kCyclesPerBurst);
 }
 
 TEST(SipRegistration, RegistrarThatNeverAnswersFailsWithATimeOutAndNothingHangs) {
