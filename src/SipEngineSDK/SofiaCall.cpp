@@ -266,7 +266,7 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
         call.wantVideo_ = sdp::hasUsable(*offer, media::StreamKind::Video, codecs(media::StreamKind::Video));
         if (call.wantVideo_) call.videoLine_ = true;
         ++call.sdpVersion_;
-        std::string answer = call.offer(call.wantVideo_);
+        std::string answer = call.offer(call.wantVideo_, body);
         nua_respond(call.handle_, SIP_200_OK, SOATAG_USER_SDP_STR(answer.c_str()), TAG_END());
         return;
     }
@@ -360,8 +360,10 @@ SofiaCall::SofiaCall(SofiaEngine& engine, int id, int direction) : engine_(engin
 
 SofiaCall::~SofiaCall() = default;
 
-std::string SofiaCall::offer(bool video) {
+std::string SofiaCall::offer(bool video, const std::string& answering) {
     sdp::Offer o;
+    const auto offered = answering.empty() ? std::nullopt : sdp::parse(answering);
+    if (offered) o.answerTo = &*offered;
     o.sessionId = static_cast<uint64_t>(std::time(nullptr)) * 1000 + static_cast<uint64_t>(id_);
     o.version = sdpVersion_;
     o.address = sdpAddress_;
@@ -420,7 +422,7 @@ bool SofiaCall::Answer(bool, bool video) {
     if (ended_ || direction_ != kIncoming || answered_ || !handle_) return false;
     answered_ = true;
     wantVideo_ = video && video_;
-    std::string answer = offer(wantVideo_);
+    std::string answer = offer(wantVideo_, remoteSdp_);
     nua_respond(handle_, SIP_200_OK, SOATAG_USER_SDP_STR(answer.c_str()), TAG_END());
     return true;
 }

@@ -115,7 +115,8 @@ private:
     friend class SofiaAudioStream;
 
     bool ended() const { return ended_; }
-    std::string offer(bool video);
+    // Our description; given the peer's offer, the answer to it.
+    std::string offer(bool video, const std::string& answering = {});
     // Takes the SDP texts of a nua state event and, once the call is up,
     // hands the agreed streams to the media: planMedia() agrees them (and
     // with them the call's video flag), startMedia() hands what changed to
