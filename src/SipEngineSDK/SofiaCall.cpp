@@ -424,6 +424,7 @@ bool SofiaCall::Answer(bool, bool video) {
     wantVideo_ = video && video_;
     std::string answer = offer(wantVideo_, remoteSdp_);
     nua_respond(handle_, SIP_200_OK, SOATAG_USER_SDP_STR(answer.c_str()), TAG_END());
+    engine_.soon();
     return true;
 }
 
@@ -483,6 +484,7 @@ void SofiaCall::sendUpdate(bool video) {
     updating_ = true;
     std::string o = offer(video);
     nua_invite(handle_, SOATAG_USER_SDP_STR(o.c_str()), TAG_END());
+    engine_.soon();
 }
 
 bool SofiaCall::SendDtmf(int, const char* tones, int) {
@@ -496,6 +498,7 @@ bool SofiaCall::SendDtmf(int, const char* tones, int) {
                  TAG_END());
         ++infosInFlight_;
         sent = true;
+        engine_.soon();
     }
     return sent;
 }

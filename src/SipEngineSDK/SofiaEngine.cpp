@@ -135,6 +135,7 @@ bool SofiaEngine::Initialize() {
     if (su_init() != 0) return false;
     suInitialized_ = true;
     routeSofiaLogs(config_);
+    const auto beforeSofia = SofiaWake::snapshot();
     root_ = su_root_create(nullptr);
     if (!root_) return false;
     // Sofia's stack on our thread: its callbacks then run only inside
@@ -168,6 +169,10 @@ bool SofiaEngine::Initialize() {
         log("cannot bind " + url);
         return false;
     }
+    wake_ = std::make_unique<SofiaWake>([this] {
+        if (!pumping_) ProcessEvents();
+    });
+    wake_->watchOpenedSince(beforeSofia);
     return true;
 }
 
@@ -194,6 +199,7 @@ void SofiaEngine::setTransactionTimeout(unsigned ms) {
 
 void SofiaEngine::Terminate() {
     quiet_ = true;
+    wake_.reset();
     deferred_.clear();
     if (nua_) {
         destroyAbandoned();
@@ -235,6 +241,11 @@ void SofiaEngine::Terminate() {
 
 void SofiaEngine::ProcessEvents() {
     if (!root_ || quiet_) return;
+    pumping_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{pumping_};
     destroyRetired();
     destroyAbandoned();
     if (resetPending_ && !hasLiveCalls() && !registrationInFlight() && std::chrono::steady_clock::now() >= rebindRetryAt_)

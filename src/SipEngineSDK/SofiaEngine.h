@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "SipEngineSDK/Sdp.h"
+#include "SipEngineSDK/SofiaWake.h"
 #include "SipEngineSDK/SipEngine.h"
 
 struct su_root_s;
@@ -225,7 +226,15 @@ public:
     // For the calls.
     nua_s* nua() const { return nua_; }
     Config& config() { return config_; }
-    void later(std::function<void()> work) { deferred_.push_back(std::move(work)); }
+    void later(std::function<void()> work) {
+        deferred_.push_back(std::move(work));
+        soon();
+    }
+    // Another round as soon as the thread is free: sofia sends what the
+    // API asked for (and the host hears of it) without waiting for the pump.
+    void soon() {
+        if (wake_) wake_->soon();
+    }
     void reportState(SofiaCall& call, Call::CallState state);
     void reportMedia(SofiaCall& call, const media::MediaEvent& event);
     std::vector<sdp::CodecSpec> codecs(media::StreamKind kind) const;
@@ -259,6 +268,9 @@ private:
 
     Config& config_;
     su_root_s* root_ = nullptr;
+    // Runs ProcessEvents() as soon as sofia has work, between the host's pumps.
+    std::unique_ptr<SofiaWake> wake_;
+    bool pumping_ = false;
     nua_s* nua_ = nullptr;
     bool suInitialized_ = false;
     bool quiet_ = false;          // shutting down: no observer calls
