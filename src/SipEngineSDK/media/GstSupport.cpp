@@ -76,8 +76,19 @@ const CodecElements* codecElements(const std::string& encodingName) {
 
 bool gstreamerCodecAvailable(const std::string& encodingName) {
     const CodecElements* codec = codecElements(encodingName);
-    return codec && gstElementAvailable(codec->encoderFactory) && gstElementAvailable(codec->decoderFactory) &&
-           gstElementAvailable(codec->payloader) && gstElementAvailable(codec->depayloader);
+    if (!codec) return false;
+    // Asked several times for every call's offer and answer: the registry is
+    // looked up once per process (plugins do not come and go while it runs).
+    static const auto available = [] {
+        std::array<bool, kCodecs.size()> a{};
+        for (std::size_t i = 0; i < kCodecs.size(); ++i) {
+            const CodecElements& c = kCodecs[i];
+            a[i] = gstElementAvailable(c.encoderFactory) && gstElementAvailable(c.decoderFactory) &&
+                   gstElementAvailable(c.payloader) && gstElementAvailable(c.depayloader);
+        }
+        return a;
+    }();
+    return available[static_cast<std::size_t>(codec - kCodecs.data())];
 }
 
 RtpSocketPair::RtpSocketPair(const std::string& localAddress) {
