@@ -23,7 +23,8 @@ bool samePlan(const media::StreamPlan& a, const media::StreamPlan& b) {
     return a.kind == b.kind && a.active == b.active && a.remoteAddress == b.remoteAddress &&
            a.remoteRtpPort == b.remoteRtpPort && a.remoteRtcpPort == b.remoteRtcpPort &&
            a.codec.payloadType == b.codec.payloadType && a.codec.name == b.codec.name &&
-           a.codec.clockRate == b.codec.clockRate && a.codec.fmtp == b.codec.fmtp && a.direction == b.direction;
+           a.codec.clockRate == b.codec.clockRate && a.codec.fmtp == b.codec.fmtp && a.direction == b.direction &&
+           a.packetTimeMs == b.packetTimeMs;
 }
 
 media::Direction hostVideoDirection(int d) {

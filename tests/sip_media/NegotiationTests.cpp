@@ -190,5 +190,30 @@ INSTANTIATE_TEST_SUITE_P(
                       OfferCase{"NonInterleavedFirstPtime30", "30", "97 96", 97, false, 240}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A re-INVITE that changes only the packet time changes the packets.
+TEST_F(MediaFixture, NewPacketTimeRebuildsTheAudioStream) {
+    REQUIRE_GST_ELEMENTS("mulawenc", "rtppcmupay");
+    UdpSocket peer("127.0.0.1", freeRtpPort());
+    auto media = makeMedia(settings());
+    auto p = plan(StreamKind::Audio, "PCMU", 0, peer.port(), client::media::Direction::SendOnly);
+    std::vector<Rtp> packets;
+    auto sizesAfter = [&](int packetTimeMs) {
+        p.packetTimeMs = packetTimeMs;
+        media->apply(p);
+        pumpFor(*media, 300ms);  // what the old stream had in flight
+        drain(peer, packets);
+        packets.clear();
+        EXPECT_TRUE(pumpUntil(*media, [&] {
+            drain(peer, packets);
+            return packets.size() >= 10;
+        }));
+        std::set<size_t> sizes;
+        for (const auto& packet : packets) sizes.insert(packet.payload.size());
+        return sizes;
+    };
+    EXPECT_EQ(sizesAfter(20), std::set<size_t>{160});
+    EXPECT_EQ(sizesAfter(40), std::set<size_t>{320});
+}
+
 }  // namespace
 }  // namespace pellix::test::media

@@ -10,7 +10,8 @@ bool samePlan(const StreamPlan& a, const StreamPlan& b) {
     return a.kind == b.kind && a.active == b.active && a.remoteAddress == b.remoteAddress &&
            a.remoteRtpPort == b.remoteRtpPort && a.remoteRtcpPort == b.remoteRtcpPort &&
            a.codec.payloadType == b.codec.payloadType && a.codec.name == b.codec.name &&
-           a.codec.clockRate == b.codec.clockRate && a.codec.fmtp == b.codec.fmtp && a.direction == b.direction;
+           a.codec.clockRate == b.codec.clockRate && a.codec.fmtp == b.codec.fmtp && a.direction == b.direction &&
+           a.packetTimeMs == b.packetTimeMs;
 }
 
 }  // namespace
