@@ -36,7 +36,7 @@ enum class Direction { Inactive = 0, SendOnly = 1, ReceiveOnly = 2, SendReceive 
 
 struct Codec {
     int payloadType = -1;
-    std::string name;   // encoding name as in rtpmap: "PCMU", "PCMA", "G729", "H264"
+    std::string name;   // encoding name as in rtpmap: "PCMU", "PCMA", "opus", "VP8", "H264", ...
     int clockRate = 8000;
     std::string fmtp;   // negotiated format parameters, verbatim
     // RTCP feedback the far end accepts for this format (a=rtcp-fb).
@@ -57,6 +57,9 @@ struct StreamPlan {
     uint16_t remoteRtcpPort = 0;  // 0: remoteRtpPort + 1
     Codec codec;
     Direction direction = Direction::SendReceive;
+    // Audio: the time each packet we send carries, as the peer asked for it
+    // (ptime, capped by maxptime); 0 when it did not ask (we send 20 ms).
+    int packetTimeMs = 0;
 };
 
 // One decoded or captured picture, tightly packed RGBA.

@@ -89,6 +89,12 @@ void attribute(MediaLine* m, std::string_view a, media::Direction& sessionDirect
             else if (w[1] == "nack" && w[2] == "pli") f.feedback.pli = true;
             else if (w[1] == "ccm" && w.size() > 2 && w[2] == "fir") f.feedback.fir = true;
         }
+    } else if (name == "ptime" || name == "maxptime") {
+        // Whole milliseconds; a fraction ("20.5") keeps its whole part.
+        auto w = words(value);
+        int ms = 0;
+        if (w.empty() || !number(w[0].substr(0, w[0].find('.')), ms, 10000)) return;
+        (name == "ptime" ? m->ptime : m->maxptime) = ms;
     } else if (name == "rtpmap" || name == "fmtp") {
         auto space = value.find(' ');
         if (space == std::string_view::npos) return;
@@ -192,18 +198,94 @@ std::optional<Session> parse(std::string_view text, std::string* error) {
     return s;
 }
 
-std::vector<CodecSpec> codecsFromList(std::string_view list, media::StreamKind kind, bool g729Encoder) {
-    static const CodecSpec kAudio[] = {
-        {"G729", 18, 8000, 1, "annexb=no"},
-        {"PCMU", 0, 8000, 1, ""},
-        {"PCMA", 8, 8000, 1, ""},
-        {"opus", 111, 48000, 2, "useinbandfec=1"},
+namespace {
+
+// The value of `key` in an fmtp text ("a=1;b=2", spaces allowed), if present.
+std::optional<std::string_view> fmtpValue(std::string_view fmtp, std::string_view key) {
+    std::size_t pos = 0;
+    while (pos < fmtp.size()) {
+        std::size_t end = fmtp.find(';', pos);
+        if (end == std::string_view::npos) end = fmtp.size();
+        std::string_view item = fmtp.substr(pos, end - pos);
+        pos = end + 1;
+        while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
+        while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
+        auto eq = item.find('=');
+        std::string_view k = item.substr(0, eq);
+        while (!k.empty() && k.back() == ' ') k.remove_suffix(1);
+        if (!iequals(k, key)) continue;
+        std::string_view v = eq == std::string_view::npos ? std::string_view{} : item.substr(eq + 1);
+        while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
+        return v;
+    }
+    return std::nullopt;
+}
+
+// RFC 6184: a missing packetization-mode is mode 0, a missing
+// profile-level-id is baseline at level 1.0.
+int h264Mode(std::string_view fmtp) {
+    int mode = 0;
+    if (auto v = fmtpValue(fmtp, "packetization-mode"); v && !number(*v, mode, 2)) return -1;
+    return mode;
+}
+
+std::optional<uint32_t> h264ProfileLevel(std::string_view fmtp) {
+    auto v = fmtpValue(fmtp, "profile-level-id");
+    if (!v) return 0x42000a;
+    if (v->size() != 6) return std::nullopt;
+    uint32_t out = 0;
+    auto [p, ec] = std::from_chars(v->data(), v->data() + v->size(), out, 16);
+    if (ec != std::errc() || p != v->data() + v->size()) return std::nullopt;
+    return out;
+}
+
+// We send a constrained baseline stream; decoders of these profiles take it
+// (baseline, main, extended, high). Anything else (high 10, 4:2:2, 4:4:4,
+// scalable or multiview profiles) we do not claim.
+bool h264ProfileTakesOurStream(uint32_t profileLevel) {
+    switch (profileLevel >> 16) {
+    case 0x42: case 0x4d: case 0x58: case 0x64: return true;
+    default: return false;
+    }
+}
+
+bool isH264(std::string_view name) { return iequals(name, "H264"); }
+
+// Whether the offered or answered format is our codec with parameters we honour.
+bool honours(const Format& f, const CodecSpec& c) {
+    if (!iequals(f.name, c.name) || f.clockRate != c.clockRate) return false;
+    if (isH264(c.name)) {
+        auto profile = h264ProfileLevel(f.fmtp);
+        return h264Mode(f.fmtp) == h264Mode(c.fmtp) && profile && h264ProfileTakesOurStream(*profile);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<CodecSpec> codecsCarried(std::string_view list, media::StreamKind kind,
+                                     const std::function<bool(const std::string&)>& carried) {
+    struct Entry {
+        const char* key;  // as the host lists it
+        CodecSpec spec;
     };
-    static const CodecSpec kVideo[] = {
-        {"H264", 96, 90000, 1, "profile-level-id=42e01f;packetization-mode=1"},
-        {"VP8", 97, 90000, 1, ""},
+    // Dynamic numbers as general-purpose phones commonly use them, so that
+    // an answer rarely has to renumber.
+    static const Entry kAudio[] = {
+        {"opus", {"opus", 111, 48000, 2, "minptime=10;useinbandfec=1"}},
+        {"g729", {"G729", 18, 8000, 1, "annexb=no"}},
+        {"pcmu", {"PCMU", 0, 8000, 1, ""}},
+        {"pcma", {"PCMA", 8, 8000, 1, ""}},
+    };
+    static const Entry kVideo[] = {
+        {"vp8", {"VP8", 97, 90000, 1, ""}},
+        {"vp9", {"VP9", 98, 90000, 1, ""}},
+        {"h264", {"H264", 96, 90000, 1, "profile-level-id=42e01f;packetization-mode=1"}},
+        // Peers that take only single NAL units (mode 0) get them too.
+        {"h264", {"H264", 99, 90000, 1, "profile-level-id=42e01f"}},
     };
     std::vector<CodecSpec> out;
+    std::vector<std::string_view> seen;
     std::size_t pos = 0;
     while (pos <= list.size()) {
         std::size_t comma = list.find(',', pos);
@@ -213,17 +295,51 @@ std::vector<CodecSpec> codecsFromList(std::string_view list, media::StreamKind k
         while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
         pos = comma + 1;
         auto pick = [&](const auto& table) {
-            for (const auto& c : table) {
-                if (!iequals(c.name, name)) continue;
-                if (c.name == std::string("G729") && !g729Encoder) return;
-                if (std::none_of(out.begin(), out.end(), [&](const CodecSpec& o) { return o.name == c.name; }))
-                    out.push_back(c);
+            if (std::any_of(seen.begin(), seen.end(), [&](std::string_view k) { return iequals(k, name); })) return;
+            for (const auto& e : table) {
+                if (!iequals(e.key, name)) continue;
+                if (carried(e.spec.name)) out.push_back(e.spec);
+                if (seen.empty() || seen.back() != e.key) seen.push_back(e.key);
             }
         };
         if (kind == media::StreamKind::Audio) pick(kAudio);
         else pick(kVideo);
     }
     return out;
+}
+
+std::vector<CodecSpec> codecsFromList(std::string_view list, media::StreamKind kind, bool g729Encoder) {
+    return codecsCarried(list, kind, [g729Encoder](const std::string& name) { return name != "G729" || g729Encoder; });
+}
+
+std::optional<CodecSpec> answerCodec(const MediaLine& offered, const std::vector<CodecSpec>& ours) {
+    // sofia's offer-answer engine gives each codec of our answer the number
+    // of the first offered format with its name, rate and channels, whatever
+    // their parameters: only that format can be answered with its own.
+    auto firstOfItsName = [&](const Format& f) {
+        for (const auto& g : offered.formats) {
+            if (iequals(g.name, f.name) && g.clockRate == f.clockRate && g.channels == f.channels) return &g == &f;
+        }
+        return false;
+    };
+    for (const auto& c : ours)
+        for (const auto& f : offered.formats) {
+            if (!honours(f, c) || !firstOfItsName(f)) continue;
+            CodecSpec answer = c;
+            answer.payloadType = f.payloadType;
+            answer.name = f.name;
+            answer.channels = f.channels;
+            if (isH264(c.name)) {
+                // The offered profile and level describe what the offerer
+                // decodes; our constrained baseline stream fits them. The
+                // mode is the one both use on this number.
+                const auto offeredProfile = fmtpValue(f.fmtp, "profile-level-id");
+                answer.fmtp = "profile-level-id=" + std::string(offeredProfile ? *offeredProfile : "42000a");
+                if (h264Mode(c.fmtp) != 0) answer.fmtp += ";packetization-mode=" + std::to_string(h264Mode(c.fmtp));
+            }
+            return answer;
+        }
+    return std::nullopt;
 }
 
 std::string write(const Offer& o) {
@@ -236,7 +352,18 @@ std::string write(const Offer& o) {
     s += "s=-\r\n";
     s += "c=IN " + ip + o.address + "\r\n";
     s += "t=0 0\r\n";
-    auto line = [&](const char* type, uint16_t port, const std::vector<CodecSpec>& codecs) {
+    auto line = [&](const char* type, uint16_t port, std::vector<CodecSpec> codecs) {
+        if (o.answerTo) {
+            const MediaLine* offered = nullptr;
+            for (const auto& m : o.answerTo->media)
+                if (m.type == type && !offered) offered = &m;
+            auto chosen = offered && offered->port != 0 ? answerCodec(*offered, codecs) : std::nullopt;
+            if (chosen) codecs = {*chosen};
+            else {
+                port = 0;
+                codecs.resize(1);
+            }
+        }
         s += std::string("m=") + type + " " + std::to_string(port) + " RTP/AVP";
         for (const auto& c : codecs) s += " " + std::to_string(c.payloadType);
         s += "\r\n";
@@ -271,7 +398,20 @@ bool isRtp(const MediaLine& m) { return m.proto == "RTP/AVP" || m.proto == "RTP/
 const Format* common(const MediaLine& remote, const std::vector<CodecSpec>& ours) {
     for (const auto& f : remote.formats)
         for (const auto& c : ours)
-            if (iequals(f.name, c.name) && f.clockRate == c.clockRate) return &f;
+            if (honours(f, c)) return &f;
+    return nullptr;
+}
+
+// The peer's first format we honour that our description carries under the
+// same number and name: the codec the offer and answer settled on.
+const Format* agreed(const MediaLine& local, const MediaLine& remote, const std::vector<CodecSpec>& ours) {
+    for (const auto& f : remote.formats) {
+        if (std::none_of(ours.begin(), ours.end(), [&](const CodecSpec& c) { return honours(f, c); })) continue;
+        for (const auto& l : local.formats)
+            if (l.payloadType == f.payloadType && iequals(l.name, f.name) &&
+                (!isH264(f.name) || h264Mode(l.fmtp) == h264Mode(f.fmtp)))
+                return &f;
+    }
     return nullptr;
 }
 
@@ -302,7 +442,8 @@ media::StreamPlan plan(const Session& local, const Session& remote, media::Strea
     const MediaLine* l = lineOf(local, kind);
     const MediaLine* r = lineOf(remote, kind);
     if (!l || !r || l->port == 0 || r->port == 0 || !isRtp(*r) || r->address.empty()) return p;
-    const Format* f = common(*r, ours);
+    const Format* f = agreed(*l, *r, ours);
+    if (!f) f = common(*r, ours);
     if (!f) return p;
     p.active = true;
     p.remoteAddress = r->address;
@@ -314,6 +455,11 @@ media::StreamPlan plan(const Session& local, const Session& remote, media::Strea
     p.codec.fmtp = f->fmtp;
     p.codec.feedback = f->feedback;
     p.direction = meet(l->direction, reverse(r->direction));
+    p.packetTimeMs = r->ptime;
+    if (r->maxptime > 0 && (p.packetTimeMs == 0 || p.packetTimeMs > r->maxptime)) {
+        // Asked only for a limit: our usual 20 ms unless that is too long.
+        p.packetTimeMs = p.packetTimeMs == 0 && r->maxptime >= 20 ? 0 : r->maxptime;
+    }
     return p;
 }
 

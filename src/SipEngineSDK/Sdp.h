@@ -10,6 +10,7 @@
 // range-checked, and anything it does not understand is skipped; a text that
 // is not SDP at all gives nullopt with the reason.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,8 @@ struct MediaLine {
     std::string address;  // c= of the line, else the session's
     uint16_t rtcpPort = 0;
     media::Direction direction = media::Direction::SendReceive;
+    int ptime = 0;     // a=ptime in ms, 0 when absent
+    int maxptime = 0;  // a=maxptime in ms, 0 when absent
 };
 
 struct Session {
@@ -51,7 +54,7 @@ std::optional<Session> parse(std::string_view text, std::string* error = nullptr
 
 // A codec the engine can offer.
 struct CodecSpec {
-    std::string name;       // rtpmap spelling: "PCMU", "PCMA", "G729", "opus", "VP8", "H264"
+    std::string name;       // rtpmap spelling: "PCMU", "PCMA", "G729", "opus", "VP8", "VP9", "H264"
     int payloadType = -1;   // static number, or the dynamic one we offer
     int clockRate = 8000;
     int channels = 1;
@@ -59,9 +62,24 @@ struct CodecSpec {
 };
 
 // The codecs named in a configuration list ("g729,PCMU,PCMA"), in list order,
-// case-insensitive, unknown and repeated names dropped. G.729 is offered only
-// when `g729Encoder` says an encoder exists.
+// case-insensitive, unknown and repeated names dropped, and those `carried`
+// refuses (it is asked with the rtpmap spelling; the media stack says whether
+// it can both send and receive the codec). One name may give more than one
+// entry: "h264" is offered in non-interleaved and in single-NAL mode.
+std::vector<CodecSpec> codecsCarried(std::string_view list, media::StreamKind kind,
+                                     const std::function<bool(const std::string&)>& carried);
+// The same with every codec carried except G.729, which needs `g729Encoder`.
 std::vector<CodecSpec> codecsFromList(std::string_view list, media::StreamKind kind, bool g729Encoder);
+
+// The codec we answer an offered line with: the first of `ours` (our order)
+// that the line offers with format parameters we honour, as the offer spells
+// it (its payload number) with the parameters of our answer. Of formats with
+// one name (two H.264 modes) only the first offered is answerable: sofia's
+// offer-answer engine numbers our codec after it. For H.264 the
+// packetization mode must be one we send and receive (0 or 1) and equal to
+// ours, and the profile one whose decoders take the constrained baseline
+// stream we send; the answer keeps the offered profile-level-id.
+std::optional<CodecSpec> answerCodec(const MediaLine& offered, const std::vector<CodecSpec>& ours);
 
 struct Offer {
     uint64_t sessionId = 1;
@@ -73,14 +91,21 @@ struct Offer {
     uint16_t videoPort = 0;       // 0 with video: the line is offered rejected
     std::vector<CodecSpec> videoCodecs;
     std::string userName = "-";
+    // When set, the description answers this offer: each line carries only
+    // the codec answerCodec() picks from the offered line (none: the line
+    // goes out rejected, with our first codec).
+    const Session* answerTo = nullptr;
 };
 std::string write(const Offer& offer);
 
 // The stream of `kind` agreed between our description and the peer's: active
 // when both have the line with a non-zero port on RTP, a codec of ours is in
 // the peer's line and the peer named an address. The codec is the peer's
-// first format we also offer (with the peer's payload number, which is what
-// we must send); the direction is ours as seen from this side.
+// first format that our description carries under the same number and name
+// (after an offer and answer: the answer's codec), else the peer's first
+// format we honour (with the peer's payload number, which is what we must
+// send); the direction is ours as seen from this side. The packet time is
+// the peer's ptime, capped by its maxptime.
 media::StreamPlan plan(const Session& local, const Session& remote, media::StreamKind kind,
                        const std::vector<CodecSpec>& ours);
 

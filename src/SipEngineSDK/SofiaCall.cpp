@@ -24,7 +24,8 @@ bool samePlan(const media::StreamPlan& a, const media::StreamPlan& b) {
     return a.kind == b.kind && a.active == b.active && a.remoteAddress == b.remoteAddress &&
            a.remoteRtpPort == b.remoteRtpPort && a.remoteRtcpPort == b.remoteRtcpPort &&
            a.codec.payloadType == b.codec.payloadType && a.codec.name == b.codec.name &&
-           a.codec.clockRate == b.codec.clockRate && a.codec.fmtp == b.codec.fmtp && a.direction == b.direction;
+           a.codec.clockRate == b.codec.clockRate && a.codec.fmtp == b.codec.fmtp && a.direction == b.direction &&
+           a.packetTimeMs == b.packetTimeMs;
 }
 
 media::Direction hostVideoDirection(int d) {
@@ -291,7 +292,7 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
         call.wantVideo_ = sdp::hasUsable(*offer, media::StreamKind::Video, codecs(media::StreamKind::Video));
         if (call.wantVideo_) call.videoLine_ = true;
         ++call.sdpVersion_;
-        std::string answer = call.offer(call.wantVideo_);
+        std::string answer = call.offer(call.wantVideo_, body);
         nua_respond(call.handle_, SIP_200_OK, SOATAG_USER_SDP_STR(answer.c_str()), TAG_END());
         return;
     }
@@ -388,8 +389,10 @@ SofiaCall::SofiaCall(SofiaEngine& engine, int id, int direction) : engine_(engin
 
 SofiaCall::~SofiaCall() = default;
 
-std::string SofiaCall::offer(bool video) {
+std::string SofiaCall::offer(bool video, const std::string& answering) {
     sdp::Offer o;
+    const auto offered = answering.empty() ? std::nullopt : sdp::parse(answering);
+    if (offered) o.answerTo = &*offered;
     o.sessionId = static_cast<uint64_t>(std::time(nullptr)) * 1000 + static_cast<uint64_t>(id_);
     o.version = sdpVersion_;
     o.address = sdpAddress_;
@@ -449,8 +452,9 @@ bool SofiaCall::Answer(bool, bool video) {
     answered_ = true;
     accepted_ = true;
     wantVideo_ = video && video_;
-    std::string answer = offer(wantVideo_);
+    std::string answer = offer(wantVideo_, remoteSdp_);
     nua_respond(handle_, SIP_200_OK, SOATAG_USER_SDP_STR(answer.c_str()), TAG_END());
+    engine_.soon();
     return true;
 }
 
@@ -509,6 +513,7 @@ void SofiaCall::sendUpdate(bool video) {
     updating_ = true;
     std::string o = offer(video);
     nua_invite(handle_, SOATAG_USER_SDP_STR(o.c_str()), TAG_END());
+    engine_.soon();
 }
 
 bool SofiaCall::SendDtmf(int, const char* tones, int) {
@@ -522,6 +527,7 @@ bool SofiaCall::SendDtmf(int, const char* tones, int) {
                  TAG_END());
         ++infosInFlight_;
         sent = true;
+        engine_.soon();
     }
     return sent;
 }

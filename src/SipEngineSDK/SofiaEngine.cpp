@@ -31,6 +31,7 @@
 #include <sstream>
 
 #include "SipEngineSDK/SipHeaders.h"
+#include "SipEngineSDK/media/GstSupport.h"
 #include "platform/Log.h"
 
 extern "C" {
@@ -82,23 +83,6 @@ void nuaCallback(nua_event_t event, int status, char const* phrase, nua_t*, nua_
 }
 
 void log(const std::string& text) { pellix::platform::Log::write("[SipEngine] " + text); }
-
-bool g729EncoderPresent() {
-    // Asked of the media stack once: G.729 is offered only when some
-    // installed encoder produces it (none does in a stock Debian install).
-    static const bool present = [] {
-        if (!gst_init_check(nullptr, nullptr, nullptr)) return false;
-        GList* encoders = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_AUDIO_ENCODER, GST_RANK_NONE);
-        GstCaps* caps = gst_caps_from_string("audio/G729");
-        GList* matching = gst_element_factory_list_filter(encoders, caps, GST_PAD_SRC, FALSE);
-        bool found = matching != nullptr;
-        gst_plugin_feature_list_free(matching);
-        gst_plugin_feature_list_free(encoders);
-        gst_caps_unref(caps);
-        return found;
-    }();
-    return present;
-}
 
 std::string aorOf(const SipProfile& p) {
     return "sip:" + textOf(p.userName) + "@" + textOf(p.domain);
@@ -153,6 +137,7 @@ bool SofiaEngine::Initialize() {
     if (su_init() != 0) return false;
     suInitialized_ = true;
     routeSofiaLogs(config_);
+    const auto beforeSofia = SofiaWake::snapshot();
     root_ = su_root_create(nullptr);
     if (!root_) return false;
     // Sofia's stack on our thread: its callbacks then run only inside
@@ -197,6 +182,10 @@ bool SofiaEngine::Initialize() {
         log("cannot bind " + url);
         return false;
     }
+    wake_ = std::make_unique<SofiaWake>([this] {
+        if (!pumping_) ProcessEvents();
+    });
+    wake_->watchOpenedSince(beforeSofia);
     return true;
 }
 
@@ -223,6 +212,7 @@ void SofiaEngine::setTransactionTimeout(unsigned ms) {
 
 void SofiaEngine::Terminate() {
     quiet_ = true;
+    wake_.reset();
     deferred_.clear();
     if (nua_) {
         destroyAbandoned();
@@ -276,6 +266,11 @@ void SofiaEngine::writeResolvConf(const std::string& text) {
 
 void SofiaEngine::ProcessEvents() {
     if (!root_ || quiet_) return;
+    pumping_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{pumping_};
     destroyRetired();
     destroyAbandoned();
     if (resetPending_ && !hasLiveCalls() && !registrationInFlight() && std::chrono::steady_clock::now() >= rebindRetryAt_)
@@ -457,9 +452,9 @@ void SofiaEngine::applyUserAgent() {
 }
 
 std::vector<sdp::CodecSpec> SofiaEngine::codecs(media::StreamKind kind) const {
-    return sdp::codecsFromList(kind == media::StreamKind::Audio ? textOf(config_.media.audioCodecs)
-                                                                : textOf(config_.media.videoCodecs),
-                               kind, g729EncoderPresent());
+    return sdp::codecsCarried(kind == media::StreamKind::Audio ? textOf(config_.media.audioCodecs)
+                                                               : textOf(config_.media.videoCodecs),
+                              kind, &media::gstreamerCodecAvailable);
 }
 
 std::unique_ptr<media::CallMedia> SofiaEngine::makeMedia() {

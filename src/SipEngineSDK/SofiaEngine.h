@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "SipEngineSDK/Sdp.h"
+#include "SipEngineSDK/SofiaWake.h"
 #include "SipEngineSDK/SipEngine.h"
 
 struct su_root_s;
@@ -118,7 +119,8 @@ private:
     friend class SofiaAudioStream;
 
     bool ended() const { return ended_; }
-    std::string offer(bool video);
+    // Our description; given the peer's offer, the answer to it.
+    std::string offer(bool video, const std::string& answering = {});
     // Takes the SDP texts of a nua state event and, once the call is up,
     // hands the agreed streams to the media: planMedia() agrees them (and
     // with them the call's video flag), startMedia() hands what changed to
@@ -242,7 +244,15 @@ public:
     // For the calls.
     nua_s* nua() const { return nua_; }
     Config& config() { return config_; }
-    void later(std::function<void()> work) { deferred_.push_back(std::move(work)); }
+    void later(std::function<void()> work) {
+        deferred_.push_back(std::move(work));
+        soon();
+    }
+    // Another round as soon as the thread is free: sofia sends what the
+    // API asked for (and the host hears of it) without waiting for the pump.
+    void soon() {
+        if (wake_) wake_->soon();
+    }
     // Reports `state` for call `id` at the next ProcessEvents(), unless the
     // call has ended by then. By id: the call object itself may be gone.
     void reportLater(int id, Call::CallState state);
@@ -288,6 +298,9 @@ private:
 
     Config& config_;
     su_root_s* root_ = nullptr;
+    // Runs ProcessEvents() as soon as sofia has work, between the host's pumps.
+    std::unique_ptr<SofiaWake> wake_;
+    bool pumping_ = false;
     nua_s* nua_ = nullptr;
     bool suInitialized_ = false;
     bool quiet_ = false;          // shutting down: no observer calls

@@ -81,8 +81,10 @@ TEST(SipEngineSdp, CodecListsKeepTheHostsOrderAndDropWhatCannotBeSent) {
         {"g729,pcma,pcmu", media::StreamKind::Audio, false, "PCMA,PCMU"},
         {"opus,isac,g729,pcma,pcmu", media::StreamKind::Audio, false, "opus,PCMA,PCMU"},
         {" PCMU , pcmu,,", media::StreamKind::Audio, false, "PCMU"},
-        {"H264", media::StreamKind::Video, false, "H264"},
-        {"vp8,vp9,h264,red,ulpfec,rtx", media::StreamKind::Video, false, "VP8,H264"},
+        // H.264 is offered in non-interleaved and in single-NAL mode.
+        {"H264", media::StreamKind::Video, false, "H264,H264"},
+        {"h264,H264,vp8", media::StreamKind::Video, false, "H264,H264,VP8"},
+        {"vp8,vp9,h264,red,ulpfec,rtx", media::StreamKind::Video, false, "VP8,VP9,H264,H264"},
         {"H264", media::StreamKind::Audio, false, ""},
         {"", media::StreamKind::Video, false, ""},
     };
@@ -151,6 +153,116 @@ TEST(SipEngineSdp, PlansFollowTheOfferAndAnswer) {
         EXPECT_EQ(p.remoteAddress, c.address);
         EXPECT_EQ(p.remoteRtpPort, c.port);
         EXPECT_EQ(p.direction, c.direction);
+    }
+}
+
+// What we answer a general-purpose phone's offer with: our list's order,
+// the offer's payload number, and format parameters we honour.
+TEST(SipEngineSdp, AnswerPicksOurFirstCodecTheOfferCarriesWithParametersWeHonour) {
+    const auto audio = sdp::codecsFromList("opus,isac,g729,pcma,pcmu", media::StreamKind::Audio, false);
+    const auto video = sdp::codecsFromList("vp8,vp9,h264,red,ulpfec,rtx", media::StreamKind::Video, false);
+    const auto h264 = sdp::codecsFromList("h264", media::StreamKind::Video, false);
+    struct Case {
+        const char* what;
+        std::string line;
+        const std::vector<sdp::CodecSpec>* ours;
+        std::string rtpmap;  // "" : nothing we can answer with
+        std::string fmtp;
+    };
+    const Case cases[] = {
+        {"opus before G.711 whatever the offer's order",
+         "m=audio 5000 RTP/AVP 0 8 109\r\na=rtpmap:109 opus/48000/2\r\n", &audio, "109 opus/48000/2",
+         "minptime=10;useinbandfec=1"},
+        {"PCMA before PCMU", "m=audio 5000 RTP/AVP 0 8\r\n", &audio, "8 PCMA/8000", ""},
+        {"single-NAL mode only: answered in single-NAL mode",
+         "m=video 5002 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=fmtp:96 profile-level-id=42e01f;packetization-mode=0\r\n",
+         &h264, "96 H264/90000", "profile-level-id=42e01f"},
+        {"no mode at all is single-NAL mode",
+         "m=video 5002 RTP/AVP 100\r\na=rtpmap:100 H264/90000\r\na=fmtp:100 profile-level-id=42801f\r\n", &h264,
+         "100 H264/90000", "profile-level-id=42801f"},
+        {"both modes, non-interleaved first",
+         "m=video 5002 RTP/AVP 97 96\r\na=rtpmap:96 H264/90000\r\na=fmtp:96 packetization-mode=0\r\n"
+         "a=rtpmap:97 H264/90000\r\na=fmtp:97 profile-level-id=4d0032; packetization-mode=1\r\n",
+         &h264, "97 H264/90000", "profile-level-id=4d0032;packetization-mode=1"},
+        {"both modes, single-NAL first: the first of a name is the one answered",
+         "m=video 5002 RTP/AVP 96 97\r\na=rtpmap:96 H264/90000\r\na=fmtp:96 packetization-mode=0\r\n"
+         "a=rtpmap:97 H264/90000\r\na=fmtp:97 profile-level-id=4d0032; packetization-mode=1\r\n",
+         &h264, "96 H264/90000", "profile-level-id=42000a"},
+        {"an interleaved first H.264 leaves VP8",
+         "m=video 5002 RTP/AVP 96 97 100\r\na=rtpmap:96 H264/90000\r\na=fmtp:96 packetization-mode=2\r\n"
+         "a=rtpmap:97 H264/90000\r\na=fmtp:97 packetization-mode=1\r\na=rtpmap:100 VP8/90000\r\n",
+         &video, "100 VP8/90000", ""},
+        {"interleaved mode is not ours",
+         "m=video 5002 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=fmtp:96 packetization-mode=2\r\n", &h264, "", ""},
+        {"a profile our stream does not fit (high 4:4:4)",
+         "m=video 5002 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=fmtp:96 profile-level-id=f4001f;packetization-mode=1\r\n",
+         &h264, "", ""},
+        {"VP8 first in our list",
+         "m=video 5002 RTP/AVP 126 120\r\na=rtpmap:126 H264/90000\r\na=fmtp:126 packetization-mode=1\r\n"
+         "a=rtpmap:120 VP8/90000\r\n",
+         &video, "120 VP8/90000", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto s = sdp::parse(desc(c.line));
+        ASSERT_TRUE(s);
+        auto answer = sdp::answerCodec(s->media[0], *c.ours);
+        if (c.rtpmap.empty()) {
+            EXPECT_FALSE(answer) << answer->name;
+            EXPECT_FALSE(sdp::hasUsable(*s, s->media[0].type == "audio" ? media::StreamKind::Audio : media::StreamKind::Video, *c.ours));
+            continue;
+        }
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(std::to_string(answer->payloadType) + " " + answer->name + "/" + std::to_string(answer->clockRate) +
+                      (answer->channels > 1 ? "/" + std::to_string(answer->channels) : ""),
+                  c.rtpmap);
+        EXPECT_EQ(answer->fmtp, c.fmtp);
+
+        // Written as an answer, the line carries that codec alone, and the
+        // plan of the two descriptions is that codec.
+        sdp::Offer o;
+        o.address = "127.0.0.1";
+        o.audioPort = 4000;
+        o.videoPort = 4002;
+        o.audioCodecs = c.ours == &audio ? audio : sdp::codecsFromList("pcmu", media::StreamKind::Audio, false);
+        o.video = c.ours != &audio;
+        o.videoCodecs = *c.ours;
+        o.answerTo = &*s;
+        auto written = sdp::parse(sdp::write(o));
+        ASSERT_TRUE(written);
+        const auto& line = written->media[o.video ? 1 : 0];
+        ASSERT_EQ(line.formats.size(), 1u);
+        EXPECT_EQ(line.formats[0].payloadType, answer->payloadType);
+        EXPECT_EQ(line.formats[0].fmtp, c.fmtp);
+        const auto kind = o.video ? media::StreamKind::Video : media::StreamKind::Audio;
+        auto p = sdp::plan(*written, *s, kind, *c.ours);
+        EXPECT_TRUE(p.active);
+        EXPECT_EQ(p.codec.payloadType, answer->payloadType);
+    }
+}
+
+TEST(SipEngineSdp, PacketTimeIsThePeersPtimeWithinItsMaxptime) {
+    const auto ours = sdp::codecsFromList("pcmu", media::StreamKind::Audio, false);
+    auto l = sdp::parse(desc("m=audio 4000 RTP/AVP 0\r\n"));
+    ASSERT_TRUE(l);
+    struct Case {
+        const char* attributes;
+        int packetTimeMs;
+    };
+    const Case cases[] = {
+        {"", 0},
+        {"a=ptime:20\r\n", 20},
+        {"a=ptime:40\r\na=maxptime:60\r\n", 40},
+        {"a=ptime:60\r\na=maxptime:30\r\n", 30},
+        {"a=maxptime:10\r\n", 10},
+        {"a=maxptime:150\r\n", 0},
+        {"a=ptime:20.5\r\n", 20},
+        {"a=ptime:x\r\n", 0},
+    };
+    for (const auto& c : cases) {
+        auto r = sdp::parse(desc(std::string("m=audio 5000 RTP/AVP 0\r\n") + c.attributes));
+        ASSERT_TRUE(r);
+        EXPECT_EQ(sdp::plan(*l, *r, media::StreamKind::Audio, ours).packetTimeMs, c.packetTimeMs) << c.attributes;
     }
 }
 

@@ -60,7 +60,7 @@ TEST_F(MediaFixture, PlansItCannotCarryFailThatStreamOnly) {
         return p;
     };
     std::vector<Case> cases = {
-        {"unknown codec", bad(StreamKind::Audio, "OPUS", 111, "127.0.0.1", 40000)},
+        {"unknown codec", bad(StreamKind::Audio, "iSAC", 103, "127.0.0.1", 40000)},
         {"video codec on the audio stream", bad(StreamKind::Audio, "H264", 96, "127.0.0.1", 40000)},
         {"audio codec on the video stream", bad(StreamKind::Video, "PCMU", 0, "127.0.0.1", 40000)},
         {"payload type out of range", bad(StreamKind::Audio, "PCMU", 300, "127.0.0.1", 40000)},

@@ -13,7 +13,8 @@ bool samePlan(const StreamPlan& a, const StreamPlan& b) {
            a.remoteRtpPort == b.remoteRtpPort && a.remoteRtcpPort == b.remoteRtcpPort &&
            a.codec.payloadType == b.codec.payloadType && a.codec.name == b.codec.name &&
            a.codec.clockRate == b.codec.clockRate && a.codec.fmtp == b.codec.fmtp &&
-           a.codec.feedback == b.codec.feedback && a.direction == b.direction;
+           a.codec.feedback == b.codec.feedback && a.direction == b.direction &&
+           a.packetTimeMs == b.packetTimeMs;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <gst/rtp/gstrtpbuffer.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
@@ -50,6 +51,64 @@ void addProbe(GstElement* pipeline, const char* element, const char* pad, GstPad
         gst_object_unref(p);
     }
     gst_object_unref(e);
+}
+
+// The value of `key` in an fmtp text ("a=1;b=2"), empty when absent.
+std::string fmtpValue(const std::string& fmtp, const std::string& key) {
+    std::istringstream items(fmtp);
+    std::string item;
+    while (std::getline(items, item, ';')) {
+        const auto eq = item.find('=');
+        std::string k = item.substr(0, eq);
+        k.erase(0, k.find_first_not_of(' '));
+        k.erase(k.find_last_not_of(' ') + 1);
+        if (eq != std::string::npos && g_ascii_strcasecmp(k.c_str(), key.c_str()) == 0) {
+            std::string v = item.substr(eq + 1);
+            v.erase(0, v.find_first_not_of(' '));
+            v.erase(v.find_last_not_of(' ') + 1);
+            return v;
+        }
+    }
+    return {};
+}
+
+// Encoder settings and payloader of the negotiated codec, from raw media to
+// RTP: video in real time with a keyframe every `keyInterval` frames; audio in
+// packets of the time the peer asked for.
+std::string encodeAndPay(const CodecElements& codec, const StreamPlan& plan, uint32_t ssrc, int kbps, int keyInterval) {
+    const std::string name = codec.encodingName;
+    const std::string pay = std::string(" ! ") + codec.payloader + " name=pay pt=" +
+                            std::to_string(plan.codec.payloadType) + " ssrc=" + std::to_string(ssrc);
+    std::ostringstream d;
+    if (plan.kind == StreamKind::Audio) {
+        const int ptime = plan.packetTimeMs > 0 ? std::clamp(plan.packetTimeMs, 10, 120) : 20;
+        if (name == "OPUS") {
+            // Opus frames are 10, 20, 40 or 60 ms: the longest that fits.
+            const int frame = ptime >= 60 ? 60 : ptime >= 40 ? 40 : ptime >= 20 ? 20 : 10;
+            d << codec.encoder << " frame-size=" << frame << pay;
+        } else {
+            // The payloader gathers whole packets of this time whatever
+            // buffers the source gives.
+            const long long ns = ptime * 1000000LL;
+            d << codec.encoder << pay << " min-ptime=" << ns << " max-ptime=" << ns;
+        }
+        return d.str();
+    }
+    if (name == "VP8" || name == "VP9") {
+        d << codec.encoder << " name=venc deadline=1 cpu-used=" << (name == "VP8" ? 16 : 8)
+          << " end-usage=cbr lag-in-frames=0 target-bitrate=" << kbps * 1000 << " keyframe-max-dist=" << keyInterval
+          << pay << " picture-id-mode=15-bit";
+        return d.str();
+    }
+    // H.264. In single-NAL mode every slice must fit one packet on its own
+    // and nothing is aggregated or fragmented.
+    const bool singleNal = fmtpValue(plan.codec.fmtp, "packetization-mode").empty() ||
+                           fmtpValue(plan.codec.fmtp, "packetization-mode") == "0";
+    d << codec.encoder << " name=venc tune=zerolatency speed-preset=ultrafast bitrate=" << kbps << " key-int-max=" << keyInterval;
+    if (singleNal) d << " option-string=slice-max-size=1100";
+    d << " ! video/x-h264,profile=constrained-baseline" << pay << " config-interval=-1";
+    if (singleNal) d << " aggregate-mode=none mtu=1400";
+    return d.str();
 }
 
 }  // namespace
@@ -129,11 +188,9 @@ std::string GstMediaStream::describe() const {
             // once the host starts it; until then nothing is sent.
             const int fps = std::max(1, setup_.encoding.frameRate);
             d << "appsrc name=camsrc is-live=true format=time max-buffers=2 leaky-type=downstream ";
-            d << "! queue max-size-buffers=2 leaky=downstream ! videoconvert ! x264enc name=venc tune=zerolatency "
-                 "speed-preset=ultrafast bitrate="
-              << std::max(16, setup_.encoding.bitRateKbps) << " key-int-max=" << fps * 2
-              << " ! video/x-h264,profile=constrained-baseline ! " << codec.payloader << " name=pay pt=" << pt
-              << " ssrc=" << ssrc_ << " config-interval=-1 ! rtpbin.send_rtp_sink_0 ";
+            d << "! queue max-size-buffers=2 leaky=downstream ! videoconvert ! "
+              << encodeAndPay(codec, setup_.plan, ssrc_, std::max(16, setup_.encoding.bitRateKbps), fps * 2)
+              << " ! rtpbin.send_rtp_sink_0 ";
         } else {
             d << (settings.audio.sourceDescription.empty() ? "autoaudiosrc" : settings.audio.sourceDescription)
               << " ! audioconvert ! audioresample ! audio/x-raw,format=S16LE,channels=1,rate=" << clockRate << " ! ";
@@ -143,8 +200,8 @@ std::string GstMediaStream::describe() const {
                 if (cancelEcho) d << " probe=" << echoProbe;
                 d << " ! audioconvert ! ";
             }
-            d << "volume name=mute mute=" << (setup_.mute ? "true" : "false") << " ! " << codec.encoder << " ! "
-              << codec.payloader << " name=pay pt=" << pt << " ssrc=" << ssrc_ << " ! rtpbin.send_rtp_sink_0 ";
+            d << "volume name=mute mute=" << (setup_.mute ? "true" : "false") << " ! "
+              << encodeAndPay(codec, setup_.plan, ssrc_, 0, 0) << " ! rtpbin.send_rtp_sink_0 ";
         }
         d << "rtpbin.send_rtp_src_0 ! udpsink name=rtpsink sync=false async=false close-socket=false ";
     }

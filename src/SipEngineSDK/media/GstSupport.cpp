@@ -11,13 +11,19 @@ namespace client::media {
 
 namespace {
 
-constexpr std::array<CodecElements, 4> kCodecs{{
+// Every codec that some element of the GStreamer packages on Debian 12 both
+// encodes and decodes, and carries over RTP. iSAC is not here: the payloader
+// exists, but no element encodes or decodes it.
+constexpr std::array<CodecElements, 7> kCodecs{{
+    {"OPUS", "audio", 48000, "opusenc", "rtpopuspay", "rtpopusdepay", "opusdec", "opusenc", "opusdec"},
     {"PCMU", "audio", 8000, "mulawenc", "rtppcmupay", "rtppcmudepay", "mulawdec", "mulawenc", "mulawdec"},
     {"PCMA", "audio", 8000, "alawenc", "rtppcmapay", "rtppcmadepay", "alawdec", "alawenc", "alawdec"},
     // No G.729 encoder ships with the GStreamer plugin packages; the decoder
     // does, so a host that installs an encoder named avenc_g729 gets both ways.
     {"G729", "audio", 8000, "avenc_g729", "rtpg729pay", "rtpg729depay", "avdec_g729", "avenc_g729", "avdec_g729"},
-    {"H264", "video", 90000, nullptr, "rtph264pay", "rtph264depay", "h264parse ! avdec_h264", "x264enc", "avdec_h264"},
+    {"VP8", "video", 90000, "vp8enc", "rtpvp8pay", "rtpvp8depay", "vp8dec", "vp8enc", "vp8dec"},
+    {"VP9", "video", 90000, "vp9enc", "rtpvp9pay", "rtpvp9depay", "vp9dec", "vp9enc", "vp9dec"},
+    {"H264", "video", 90000, "x264enc", "rtph264pay", "rtph264depay", "h264parse ! avdec_h264", "x264enc", "avdec_h264"},
 }};
 
 GSocket* bindUdp(GInetAddress* address, uint16_t port) {
@@ -70,8 +76,19 @@ const CodecElements* codecElements(const std::string& encodingName) {
 
 bool gstreamerCodecAvailable(const std::string& encodingName) {
     const CodecElements* codec = codecElements(encodingName);
-    return codec && gstElementAvailable(codec->encoderFactory) && gstElementAvailable(codec->decoderFactory) &&
-           gstElementAvailable(codec->payloader) && gstElementAvailable(codec->depayloader);
+    if (!codec) return false;
+    // Asked several times for every call's offer and answer: the registry is
+    // looked up once per process (plugins do not come and go while it runs).
+    static const auto available = [] {
+        std::array<bool, kCodecs.size()> a{};
+        for (std::size_t i = 0; i < kCodecs.size(); ++i) {
+            const CodecElements& c = kCodecs[i];
+            a[i] = gstElementAvailable(c.encoderFactory) && gstElementAvailable(c.decoderFactory) &&
+                   gstElementAvailable(c.payloader) && gstElementAvailable(c.depayloader);
+        }
+        return a;
+    }();
+    return available[static_cast<std::size_t>(codec - kCodecs.data())];
 }
 
 RtpSocketPair::RtpSocketPair(const std::string& localAddress) {
