@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <set>
 
 namespace pellix::test::media {
@@ -158,6 +159,73 @@ TEST_P(KeyframeAnswer, EncoderSendsAKeyframeForEachRequest) {
 
 INSTANTIATE_TEST_SUITE_P(Kind, KeyframeAnswer, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? std::string("Fir") : std::string("Pli"); });
+
+// Generic NACKs (RTCP RTPFB, FMT 1) in a compound RTCP packet: the
+// sequence numbers they ask for again.
+std::vector<uint16_t> nackedSequences(const uint8_t* p, size_t n) {
+    std::vector<uint16_t> out;
+    for (size_t at = 0; at + 4 <= n;) {
+        const size_t length = (size_t(p[at + 2]) << 8 | p[at + 3]) * 4 + 4;
+        if (at + length > n) break;
+        if (p[at + 1] == 205 && (p[at] & 0x1f) == 1) {
+            for (size_t fci = at + 12; fci + 4 <= at + length; fci += 4) {
+                const uint16_t pid = static_cast<uint16_t>(p[fci] << 8 | p[fci + 1]);
+                const uint16_t blp = static_cast<uint16_t>(p[fci + 2] << 8 | p[fci + 3]);
+                out.push_back(pid);
+                for (int bit = 0; bit < 16; ++bit)
+                    if (blp & (1 << bit)) out.push_back(static_cast<uint16_t>(pid + bit + 1));
+            }
+        }
+        at += length;
+    }
+    return out;
+}
+
+class LossReport : public MediaFixture, public ::testing::WithParamInterface<bool> {};
+
+// A packet lost on the way from a far end that takes NACKs is asked for
+// again; a far end that did not offer them gets none.
+TEST_P(LossReport, LostPacketIsNackedOnlyWhenTheFarEndTakesNacks) {
+    REQUIRE_GST_ELEMENTS("avdec_h264");
+    const bool nack = GetParam();
+    const uint16_t peerPort = freeRtpPort();
+    UdpSocket rtp("127.0.0.1", peerPort), rtcp("127.0.0.1", static_cast<uint16_t>(peerPort + 1));
+    auto media = makeMedia(settings());
+    auto videoPlan = plan(StreamKind::Video, "H264", 96, peerPort, Direction::ReceiveOnly);
+    videoPlan.codec.feedback = {nack, true, true};
+    media->apply(videoPlan);
+    const uint16_t ourPort = media->localPort(StreamKind::Video);
+
+    // Filler data units, one per packet, 10 ms apart; number 150 never leaves.
+    constexpr uint16_t kLost = 150;
+    std::vector<uint16_t> nacked;
+    int reportsAfterGap = 0;
+    uint8_t buffer[2048];
+    auto next = std::chrono::steady_clock::now();
+    for (uint16_t seq = 100; seq < 400 && reportsAfterGap < 4; ++seq) {
+        if (seq != kLost) rtp.sendTo(rtpPacket(96, seq, seq * 900u, 0x12345678, {0x0c, 0xff, 0xff, 0xff}), ourPort);
+        media->poll(events);
+        next += 10ms;
+        while (true) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - std::chrono::steady_clock::now());
+            pollfd p{rtcp.fd(), POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+            const ssize_t n = ::recv(rtcp.fd(), buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            const auto asked = nackedSequences(buffer, static_cast<size_t>(n));
+            nacked.insert(nacked.end(), asked.begin(), asked.end());
+            if (seq > kLost) ++reportsAfterGap;
+        }
+    }
+    ASSERT_GE(reportsAfterGap, 4) << "the session sent too few reports to tell";
+    // (A packet that comes late on a busy machine may be asked for too.)
+    if (nack) EXPECT_NE(std::find(nacked.begin(), nacked.end(), kLost), nacked.end());
+    else EXPECT_TRUE(nacked.empty());
+    EXPECT_FALSE(saw(MediaEvent::Type::StreamFailed, StreamKind::Video));
+}
+
+INSTANTIATE_TEST_SUITE_P(Nack, LossReport, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? std::string("Offered") : std::string("NotOffered"); });
 
 // A two-way call whose far end sends no video at all: the self-view shows
 // the camera from the start.

@@ -154,7 +154,11 @@ std::string GstMediaStream::describe() const {
     std::ostringstream d;
     // The feedback profile lets keyframe requests go out at once instead of
     // with the next regular report.
-    d << "rtpbin name=rtpbin autoremove=true rtp-profile=avpf latency=" << std::max(0, settings.jitterBufferMs) << ' ';
+    d << "rtpbin name=rtpbin autoremove=true rtp-profile=avpf latency=" << std::max(0, settings.jitterBufferMs);
+    // A far end that takes generic NACKs is told of each lost packet, and
+    // the jitter buffer waits for its resending within its latency.
+    if (video && receives_ && setup_.plan.codec.feedback.nack) d << " do-retransmission=true";
+    d << ' ';
     d << "udpsrc name=rtcpsrc close-socket=false caps=application/x-rtcp ! rtpbin.recv_rtcp_sink_0 ";
     d << "rtpbin.send_rtcp_src_0 ! udpsink name=rtcpsink sync=false async=false close-socket=false ";
     if (receives_) {
@@ -164,7 +168,8 @@ std::string GstMediaStream::describe() const {
             // The session sends only the keyframe requests these allow. A far
             // end that named none still gets PLI, which it may ignore.
             const Codec::Feedback& fb = setup_.plan.codec.feedback;
-            d << ",rtcp-fb-nack-pli=(boolean)" << (fb.pli || !fb.fir ? "true" : "false")
+            d << ",rtcp-fb-nack=(boolean)" << (fb.nack ? "true" : "false")
+              << ",rtcp-fb-nack-pli=(boolean)" << (fb.pli || !fb.fir ? "true" : "false")
               << ",rtcp-fb-ccm-fir=(boolean)" << (fb.fir ? "true" : "false");
         }
         d << "\" ! rtpbin.recv_rtp_sink_0 ";
