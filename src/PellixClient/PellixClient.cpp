@@ -87,8 +87,10 @@ void PellixClient::initPellixSDKWithUserInfo(const std::shared_ptr<PellixInitUse
 
 void PellixClient::logoutCurrentAccount() {
     ++loginGeneration_;
-    // The resident's call does not outlive the session.
+    // The resident's call does not outlive the session, nor does a caller
+    // still ringing.
     if (sipCallExists()) PellixSipCallManager::hangupCurrentCall();
+    untoldCallCurrent_ = false;
     clearPellixClientCallData();
     endCallTimeOutTimer();
     PellixMQTTManager::clearCurrentSession();
@@ -165,7 +167,9 @@ void PellixClient::answerDoorMediaCallType(std::int64_t mediaCallType, const std
 
 void PellixClient::hangupCurrentCall() {
     auto& self = *sharedInstance();
-    if (sipCallExists()) {
+    // The host ends the call it knows of: a caller that only rings here,
+    // unknown to the host, is left to its ringing time-out.
+    if (sipCallExists() && !self.untoldCallCurrent_) {
         PellixSipCallManager::hangupCurrentCall();
     } else if (const auto call = self.pellixCallModel_) {
         // The family call's SIP leg has not arrived yet: withdraw the call on
@@ -178,7 +182,7 @@ void PellixClient::hangupCurrentCall() {
 }
 
 void PellixClient::rejectCurrentCall() {
-    PellixSipCallManager::rejectCurrentCall();
+    if (!sharedInstance()->untoldCallCurrent_) PellixSipCallManager::rejectCurrentCall();
     sharedInstance()->endOfCall();
 }
 

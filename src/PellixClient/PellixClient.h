@@ -198,9 +198,9 @@ private:
     // The SIP call as the call manager sees it: whether one exists and its
     // state (6 connected).
     static bool sipCallExists();
+    static std::int64_t sipCallStatus();
     // The end of a call the host never heard of: nothing to reset or report.
     bool endOfUntoldCall();
-    static std::int64_t sipCallStatus();
 
     std::shared_ptr<PellixClientDelegate> clientDelegate() const { return clientDelegate_.lock(); }
     // Sends `send` to the host's call delegate when it implements `method`.

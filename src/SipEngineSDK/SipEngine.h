@@ -26,6 +26,13 @@
 // result, or reported through the call's state 2 (failed) with an error code
 // and text; registration problems reach OnRegistrationFailed with the SIP
 // status (503 when the request could not be sent at all, 408 on time-out).
+//
+// Calls: an incoming call that rings unanswered for 60 s is refused with 480
+// and reported failed (2) with that code; a connected call that receives no
+// RTP or RTCP for the record's media time-out (rtpTimeoutMs) is ended with a
+// BYE and reported failed with 408. While a call is up or being set up,
+// another caller is answered 486 at once, and so is any caller beyond four
+// live calls; such callers are never reported.
 #include <cstdint>
 #include <map>
 #include <string>

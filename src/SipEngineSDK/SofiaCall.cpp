@@ -342,7 +342,11 @@ void SofiaEngine::onCallEvent(SofiaCall& call, int event, int status, const char
                 }
                 // A refusal of ours is what the host asked for: it reads as
                 // rejected, not as a failure.
-                reportState(call, call.hangingUp_ ? Call::kCancel : call.rejected_ ? Call::kRejected : Call::kFailed);
+                // An incoming call the host hung up before answering ends
+                // (7) whether this or the queued report comes first.
+                Call::CallState end = call.rejected_ ? Call::kRejected : Call::kFailed;
+                if (call.hangingUp_) end = call.direction_ == Call::kIncoming ? Call::kEnded : Call::kCancel;
+                reportState(call, end);
             }
         }
         return;

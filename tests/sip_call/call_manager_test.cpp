@@ -62,12 +62,18 @@ struct FakeSession : client::MediaSession {
 // Records what the manager asks of the call.
 struct FakeCall : client::Call {
     bool Answer(bool, bool) override { return true; }
-    bool Reject(int, int) override { return true; }
+    bool Reject(int, int) override {
+        ++rejects;
+        return true;
+    }
     bool SendDtmf(int a, const char* t, int b) override {
         dtmf.push_back(std::to_string(a) + t + std::to_string(b));
         return true;
     }
-    bool Hangup() override { return true; }
+    bool Hangup() override {
+        ++hangups;
+        return true;
+    }
     bool UpdateMedia(bool v) override {
         updates.push_back(v);
         return true;
@@ -88,6 +94,8 @@ struct FakeCall : client::Call {
     FakeSession session;
     std::vector<std::string> dtmf;
     std::vector<bool> updates;
+    int rejects = 0;
+    int hangups = 0;
 };
 
 std::string n(const S& s) { return s.value_or("nil"); }
@@ -396,6 +404,53 @@ TEST_F(CallManagerEvents, PlacingACallWithoutACalleeFailsInsteadOfSendingABlank)
     EXPECT_TRUE(m->microphoneEnable());
     EXPECT_EQ(m->localMediaCallType(), 1);
     EXPECT_FALSE(M::isExistCall());
+}
+
+// A caller that only rings gives way to the call the host places; a call
+// in progress gives way to nobody: another call's events change and report
+// nothing, and refusal and hang-up reach the current call alone.
+TEST_F(CallManagerEvents, TheCurrentCallStaysWithTheCallInProgressAndIsTheOneEnded) {
+    FakeCall stray, door, second;
+    m->OnNewCall(&stray, client::Call::kIncoming, "2009", false);
+    EXPECT_FALSE(M::hasLiveCall()) << "a caller that only rings";
+    m->OnNewCall(&door, client::Call::kOutgoing, "8007001", false);
+    EXPECT_EQ(m->currentCall(), &door);
+    EXPECT_TRUE(M::hasLiveCall()) << "placed here: being set up";
+    m->OnCallConnected(&door, false, false);
+    reports->seen.clear();
+
+    struct Row {
+        std::function<void(PellixSipCallManager&, client::Call*)> event;
+        const char* name;
+    };
+    const std::vector<Row> others = {
+        {[](auto& x, auto* c) { x.OnNewCall(c, client::Call::kIncoming, "2010", true); }, "new"},
+        {[](auto& x, auto* c) { x.OnCallRinging(c); }, "ringing"},
+        {[](auto& x, auto* c) { x.OnCallConnected(c, true, false); }, "connected"},
+        {[](auto& x, auto* c) { x.OnMediaStreamReady(c, 1); }, "audio ready"},
+        {[](auto& x, auto* c) { x.OnReceiveDtmf(c, "7"); }, "dtmf"},
+        {[](auto& x, auto* c) { x.OnCallCancel(c); }, "cancel"},
+        {[](auto& x, auto* c) { x.OnCallFailed(c, 480, "Temporarily Unavailable"); }, "failed"},
+        {[](auto& x, auto* c) { x.OnCallEnded(c); }, "ended"},
+    };
+    for (client::Call* other : {static_cast<client::Call*>(&second), static_cast<client::Call*>(&stray)}) {
+        for (const auto& row : others) {
+            SCOPED_TRACE(row.name);
+            row.event(*m, other);
+            EXPECT_TRUE(reports->seen.empty()) << reports->seen.front();
+            EXPECT_EQ(m->currentCall(), &door);
+            EXPECT_EQ(m->callDirection(), 2);
+            EXPECT_TRUE(m->isCallConnected());
+        }
+    }
+
+    M::rejectCurrentCall();
+    M::hangupCurrentCall();
+    EXPECT_EQ(door.rejects, 1);
+    EXPECT_EQ(door.hangups, 1);
+    EXPECT_EQ(stray.rejects + stray.hangups + second.rejects + second.hangups, 0);
+    m->OnCallEnded(&door);
+    EXPECT_EQ(reports->seen, std::vector<std::string>{"ended 2"});
 }
 
 TEST_F(CallManagerEvents, ReportsToAnUnsetDelegateAreDroppedButStateStillChanges) {

@@ -2,6 +2,8 @@
 #include <glob.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "SipEngineSDK/SofiaEngine.h"
 #include "SipTestKit.h"
 
@@ -137,22 +139,35 @@ TEST(SipIncomingCall, RingingCallsAreBoundedAndEndUnansweredAfterTheRingingTimeO
     EXPECT_EQ(openFds(), fdsBefore) << "the rung calls' media sockets are closed";
 }
 
-// A host that declines from inside the new-call report (as the call manager
-// does for a call it will not take) hears the call rejected (3), with the
-// status it gave, and the call object is not touched once it is gone.
-TEST(SipIncomingCall, DeclinedFromInsideTheNewCallReportIsReportedRejected) {
-    TestEngine engine;
-    auto door = Sipp::client("uac_rejected", engine.port());
-    auto& rec = engine.recorder();
-    rec.onState = [](Call* call, Call::CallState state) {
-        if (state == Call::kNewCall) {
-            EXPECT_TRUE(call->Reject(603, 0));
-        }
+// A host that refuses or hangs up from inside the new-call report (as a
+// host may for a call it will not take) hears the call rejected (3) or
+// ended (7), as it would outside the report, and the call object is not
+// touched once the engine has freed it.
+TEST(SipIncomingCall, RefusedOrHungUpFromInsideTheNewCallReport) {
+    struct Case {
+        const char* name;
+        std::function<bool(Call*)> act;
+        int finalState;
     };
-    ASSERT_TRUE(engine.pumpUntil([&] { return rec.states.size() >= 2; })) << door->errors();
-    engine.pumpFor(std::chrono::milliseconds(200));
-    EXPECT_EQ(rec.states, (std::vector<int>{Call::kNewCall, Call::kRejected}));
-    EXPECT_EQ(door->wait(), 0) << door->errors();
+    const Case cases[] = {
+        {"reject", [](Call* c) { return c->Reject(603, 0); }, Call::kRejected},
+        {"hang up", [](Call* c) { return c->Hangup(); }, Call::kEnded},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestEngine engine;
+        auto door = Sipp::client("uac_rejected", engine.port());
+        auto& rec = engine.recorder();
+        rec.onState = [&](Call* call, Call::CallState state) {
+            if (state == Call::kNewCall) {
+                EXPECT_TRUE(c.act(call));
+            }
+        };
+        ASSERT_TRUE(engine.pumpUntil([&] { return rec.states.size() >= 2; })) << door->errors();
+        engine.pumpFor(std::chrono::milliseconds(200));
+        EXPECT_EQ(rec.states, (std::vector<int>{Call::kNewCall, c.finalState}));
+        EXPECT_EQ(door->wait(), 0) << door->errors();
+    }
 }
 
 // The resolver's copy of the name servers leaves nothing in /tmp, even for
