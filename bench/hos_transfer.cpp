@@ -2,10 +2,11 @@
 // stand-in (tests/peers/hos) on loopback, CRC-64 checking on for the client:
 // - a 1 GiB upload from a file (curl -T into a public-read-write bucket);
 // - a 1 GiB download to memory (curl: to /dev/null) and to a file.
-// Reports MB/s of each side, the ratio client / curl, and the client's
-// resident-memory growth during each transfer (sampled every 5 ms). The
-// curl figures include starting its process. Numbers from a shared machine
-// are noisy: compare ratios from the same run only.
+// Each row runs both sides in turn within each iteration, the side that
+// goes first alternating. Reports MB/s of each side, the ratio client / curl
+// ("x_curl", of the rates), and the client's resident-memory growth during
+// its transfers (sampled every 5 ms). The curl figures include starting its
+// process (a few milliseconds against seconds of transfer).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -13,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -20,7 +22,6 @@
 #include <fstream>
 #include <functional>
 #include <future>
-#include <map>
 #include <regex>
 #include <string>
 #include <thread>
@@ -41,7 +42,6 @@ constexpr const char* kBucket = "bench";
 
 pellix::bench::HosBenchStandIn gHos;
 using pellix::bench::waitTask;
-std::map<std::string, double> gRate;
 
 double residentBytes() {
     std::ifstream in("/proc/self/status");
@@ -96,17 +96,6 @@ bool startStandIn() {
     return gHos.writeSource();
 }
 
-void report(benchmark::State& state, const std::string& name, double seconds, double growth) {
-    state.SetIterationTime(seconds);
-    gRate[name] = kGiB / seconds;
-    state.counters["MB/s"] = kGiB / seconds / 1e6;
-    if (growth >= 0) state.counters["RSS+MB"] = growth / 1e6;
-    const auto slash = name.find('/');
-    const std::string curlName = "curl" + name.substr(slash);
-    if (name.rfind("client", 0) == 0 && gRate.count(curlName))
-        state.counters["x_curl"] = gRate[name] / gRate[curlName];
-}
-
 template <class F>
 double timed(F&& f) {
     const auto start = std::chrono::steady_clock::now();
@@ -114,25 +103,38 @@ double timed(F&& f) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void BM_CurlUploadFromFile(benchmark::State& state) {
-    for (auto _ : state) {
-        const std::string url = "http://127.0.0.1:" + std::to_string(gHos.port) + "/" + kBucket + "/curl-up";
-        double s = timed([&] {
-            if (run({"curl", "-sf", "-T", gHos.source, url}) != 0) state.SkipWithError("curl upload failed");
-        });
-        report(state, "curl/upload", s, -1);
-    }
+std::string objectUrl(const std::string& key) {
+    return "http://127.0.0.1:" + std::to_string(gHos.port) + "/" + kBucket + "/" + key;
 }
 
-// One client transfer, timed and with its resident-memory growth.
-void clientRun(benchmark::State& state, const std::string& name,
-               const std::function<HOSTaskPtr(HOSClient&)>& transfer) {
-    auto client = gHos.client();
+// One transfer of each side per iteration, the side that goes first
+// alternating, so that a change in the machine's load falls on both alike.
+// `curl` and `client` each do one transfer and return whether it worked.
+// Counters: MB/s of each side, "x_curl" (client rate / curl rate) and the
+// client's largest resident-memory growth during a transfer.
+void pairedTransfers(benchmark::State& state, const std::function<bool()>& curl, const std::function<bool()>& client) {
+    double curlSeconds = 0, clientSeconds = 0, growth = 0;
+    bool clientFirst = false;
     for (auto _ : state) {
-        double s = 0;
-        double growth = residentGrowthDuring([&] { s = timed([&] { waitTask(transfer(*client), state); }); });
-        report(state, name, s, growth);
+        for (int side = 0; side < 2; ++side) {
+            if ((side == 0) == clientFirst) {
+                bool ok = true;
+                growth = std::max(growth, residentGrowthDuring([&] { clientSeconds += timed([&] { ok = client(); }); }));
+                if (!ok) state.SkipWithError("client transfer failed");
+            } else {
+                bool ok = true;
+                curlSeconds += timed([&] { ok = curl(); });
+                if (!ok) state.SkipWithError("curl failed");
+            }
+        }
+        clientFirst = !clientFirst;
     }
+    const auto n = static_cast<double>(state.iterations());
+    state.SetIterationTime((curlSeconds + clientSeconds) / n);
+    state.counters["client_MB/s"] = kGiB * n / clientSeconds / 1e6;
+    state.counters["curl_MB/s"] = kGiB * n / curlSeconds / 1e6;
+    state.counters["x_curl"] = curlSeconds / clientSeconds;
+    state.counters["RSS+MB"] = growth / 1e6;
 }
 
 std::shared_ptr<HOSGetObjectRequest> getRequest() {
@@ -142,58 +144,53 @@ std::shared_ptr<HOSGetObjectRequest> getRequest() {
     return request;
 }
 
-void BM_ClientUploadFromFile(benchmark::State& state) {
-    clientRun(state, "client/upload", [](HOSClient& client) {
-        auto request = std::make_shared<HOSPutObjectRequest>();
-        request->setBucketName(kBucket);
-        request->setObjectKey("object");
-        request->setUploadingFileURL(platform::URL::fileURL(gHos.source));
-        return client.putObject(request);
-    });
+bool clientDid(benchmark::State& state, const HOSTaskPtr& task) {
+    waitTask(task, state);
+    return !state.error_occurred();
 }
 
-void BM_CurlDownloadToMemory(benchmark::State& state) {
-    for (auto _ : state) {
-        const std::string url = "http://127.0.0.1:" + std::to_string(gHos.port) + "/" + kBucket + "/object";
-        double s = timed([&] {
-            if (run({"curl", "-sf", "-o", "/dev/null", url}) != 0) state.SkipWithError("curl download failed");
+void BM_UploadFromFile(benchmark::State& state) {
+    auto client = gHos.client();
+    pairedTransfers(
+        state, [] { return run({"curl", "-sf", "-T", gHos.source, objectUrl("curl-up")}) == 0; },
+        [&] {
+            auto request = std::make_shared<HOSPutObjectRequest>();
+            request->setBucketName(kBucket);
+            request->setObjectKey("object");
+            request->setUploadingFileURL(platform::URL::fileURL(gHos.source));
+            return clientDid(state, client->putObject(request));
         });
-        report(state, "curl/memory", s, -1);
-    }
 }
 
-void BM_ClientDownloadToMemory(benchmark::State& state) {
-    clientRun(state, "client/memory", [](HOSClient& client) { return client.getObject(getRequest()); });
+void BM_DownloadToMemory(benchmark::State& state) {
+    auto client = gHos.client();
+    pairedTransfers(
+        state, [] { return run({"curl", "-sf", "-o", "/dev/null", objectUrl("object")}) == 0; },
+        [&] { return clientDid(state, client->getObject(getRequest())); });
 }
 
-void BM_CurlDownloadToFile(benchmark::State& state) {
-    for (auto _ : state) {
-        const std::string url = "http://127.0.0.1:" + std::to_string(gHos.port) + "/" + kBucket + "/object";
-        double s = timed([&] {
-            if (run({"curl", "-sf", "-o", gHos.dir + "/curl-down.bin", url}) != 0)
-                state.SkipWithError("curl download failed");
+void BM_DownloadToFile(benchmark::State& state) {
+    auto client = gHos.client();
+    pairedTransfers(
+        state,
+        [] {
+            const bool ok = run({"curl", "-sf", "-o", gHos.dir + "/curl-down.bin", objectUrl("object")}) == 0;
+            std::filesystem::remove(gHos.dir + "/curl-down.bin");
+            return ok;
+        },
+        [&] {
+            std::filesystem::remove(gHos.dir + "/client-down.bin");
+            auto request = getRequest();
+            request->setDownloadToFileURL(platform::URL::fileURL(gHos.dir + "/client-down.bin"));
+            return clientDid(state, client->getObject(request));
         });
-        std::filesystem::remove(gHos.dir + "/curl-down.bin");
-        report(state, "curl/file", s, -1);
-    }
 }
 
-void BM_ClientDownloadToFile(benchmark::State& state) {
-    clientRun(state, "client/file", [](HOSClient& client) {
-        std::filesystem::remove(gHos.dir + "/client-down.bin");
-        auto request = getRequest();
-        request->setDownloadToFileURL(platform::URL::fileURL(gHos.dir + "/client-down.bin"));
-        return client.getObject(request);
-    });
-}
-
-// Upload first: the downloads read the object it leaves.
-BENCHMARK(BM_CurlUploadFromFile)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ClientUploadFromFile)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CurlDownloadToMemory)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ClientDownloadToMemory)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CurlDownloadToFile)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ClientDownloadToFile)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+// Upload first: the downloads read the object it leaves. Two iterations, so
+// each side goes first once.
+BENCHMARK(BM_UploadFromFile)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DownloadToMemory)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DownloadToFile)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 #include "HOSSDK/HOSInputStreamHelper.h"
 
 #include <chrono>
+#include <vector>
 
 #include "HOSSDK/HOSFileLog/HOSLog.h"
 #include "HOSSDK/aos_crc64.h"
@@ -16,9 +17,12 @@ void HOSInputStreamHelper::syncReadBuffers() {
     std::lock_guard<std::mutex> guard(lock_);
     const auto start = std::chrono::steady_clock::now();
     if (stream_->streamStatus() == platform::InputStream::Status::NotOpen) stream_->open();
-    std::uint8_t buffer[4096];
+    // Large reads: the check of a finished upload reads the whole file
+    // again while the caller waits, and at 4 KiB a read the system calls
+    // cost more than the CRC.
+    std::vector<std::uint8_t> buffer(std::size_t{256} << 10);
     for (;;) {
-        const auto n = stream_->read(buffer, sizeof buffer);
+        const auto n = stream_->read(buffer.data(), buffer.size());
         if (n == 0) break;
         if (n < 0) {
             error_ = stream_->streamError();
@@ -26,7 +30,7 @@ void HOSInputStreamHelper::syncReadBuffers() {
             HOS_LOG_ERROR("%s", "there is an error when reading buffer from file!");
             break;
         }
-        crc64_ = aos_crc64(crc64_, buffer, static_cast<std::size_t>(n));
+        crc64_ = aos_crc64(crc64_, buffer.data(), static_cast<std::size_t>(n));
     }
     stream_->close();
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
