@@ -17,12 +17,12 @@ namespace {
 using client::media::Direction;
 using client::media::VideoCapture;
 
-// A door station that sends a green picture with a keyframe only every 10 s
+// A door station that sends a green picture with a keyframe only every 20 s
 // and honours PLI and FIR (its RTCP comes in on `peerPort` + 1).
 std::string slowKeyframeSender(uint16_t ourPort, uint16_t peerPort) {
     return "rtpbin name=b rtp-profile=avpf videotestsrc is-live=true pattern=solid-color foreground-color=0xff00ff00 ! "
            "video/x-raw,width=320,height=240,framerate=15/1 ! x264enc tune=zerolatency speed-preset=ultrafast "
-           "key-int-max=150 ! rtph264pay pt=96 config-interval=-1 ! b.send_rtp_sink_0 b.send_rtp_src_0 ! "
+           "key-int-max=300 ! rtph264pay pt=96 config-interval=-1 ! b.send_rtp_sink_0 b.send_rtp_src_0 ! "
            "udpsink host=127.0.0.1 port=" + std::to_string(ourPort) +
            " b.send_rtcp_src_0 ! udpsink sync=false async=false host=127.0.0.1 port=" + std::to_string(ourPort + 1) +
            " udpsrc address=127.0.0.1 port=" + std::to_string(peerPort + 1) + " ! b.recv_rtcp_sink_0";
@@ -59,10 +59,10 @@ TEST_P(KeyframeRequest, PictureReturnsAfterTheDecoderIsRebuiltMidStream) {
     media->apply(videoPlan);
     events.clear();
     // The rebuilt decoder reports the size again with its first picture.
-    ASSERT_TRUE(pumpUntil(*media, [&] { return last(MediaEvent::Type::IncomingFrameSize) != nullptr; }, 15s));
+    ASSERT_TRUE(pumpUntil(*media, [&] { return last(MediaEvent::Type::IncomingFrameSize) != nullptr; }, 30s));
     const auto waited = std::chrono::steady_clock::now() - rebuiltAt;
-    // The sender's next keyframe is due about 9 s from here.
-    EXPECT_LT(waited, 5s) << "no keyframe was asked for";
+    // The sender's next keyframe is due 18 s or more from here.
+    EXPECT_LT(waited, 10s) << "no keyframe was asked for";
     ASSERT_TRUE(pumpUntil(*media, [&] { return remote->pixel(160, 120)[1] > 200; }));
     EXPECT_LT(remote->pixel(160, 120)[0], 40);
 }
@@ -119,8 +119,8 @@ std::vector<uint8_t> keyframeRequest(bool fir, uint32_t media, uint8_t sequence)
 
 class KeyframeAnswer : public MediaFixture, public ::testing::WithParamInterface<bool> {};
 
-// Our encoder's own keyframes come every 2 s; requests every 200 ms must
-// bring many more than that.
+// Our encoder's own keyframes come every 2 s; ten requests 200 ms apart
+// must bring many more than that.
 TEST_P(KeyframeAnswer, EncoderSendsAKeyframeForEachRequest) {
     REQUIRE_GST_ELEMENTS("x264enc", "rtph264pay");
     const bool fir = GetParam();
@@ -153,7 +153,8 @@ TEST_P(KeyframeAnswer, EncoderSendsAKeyframeForEachRequest) {
         rtcp.sendTo(keyframeRequest(fir, counter.ssrc, round), ourRtcp);
         drain(200ms);
     }
-    // 2 s of our own rhythm gives at most two; ten requests give far more.
+    drain(1s);  // a slow encoder's answers
+    // 3 s of our own rhythm gives at most three; ten requests give far more.
     EXPECT_GE(counter.idrs.size() - before, 6u);
 }
 
@@ -242,7 +243,7 @@ TEST_F(MediaFixture, SelfViewShowsTheCameraWhileTheFarEndSendsNothing) {
     c.remoteRenderer = remote;
     c.localRenderer = local;
     media->startVideo(c);
-    ASSERT_TRUE(pumpUntil(*media, [&] { return local->count() >= 10; }));
+    ASSERT_TRUE(pumpUntil(*media, [&] { return local->count() >= 10; }, 30s));
     EXPECT_EQ(remote->count(), 0);
     EXPECT_NEAR(local->pixel(160, 120)[0], 255, 24);
     EXPECT_NEAR(local->pixel(160, 120)[2], 0, 24);
@@ -271,7 +272,7 @@ TEST_F(MediaFixture, StartingTheCameraKeepsTheReceivedPictureRunning) {
     camera.localRenderer = local;
     media->startVideo(camera);
     const int shown = remote->count();
-    EXPECT_TRUE(pumpUntil(*media, [&] { return remote->count() >= shown + 15 && local->count() >= 5; }));
+    EXPECT_TRUE(pumpUntil(*media, [&] { return remote->count() >= shown + 15 && local->count() >= 5; }, 30s));
     EXPECT_EQ(countOf(MediaEvent::Type::IncomingFrameSize), sizesBefore) << "the decoder was rebuilt";
 }
 
