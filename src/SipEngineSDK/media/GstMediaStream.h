@@ -93,6 +93,9 @@ private:
     static GstPadProbeReturn onFrameOut(GstPad*, GstPadProbeInfo*, gpointer);
     static void onPadAdded(GstElement*, GstPad*, gpointer);
     static GstPadProbeReturn onDepayIn(GstPad*, GstPadProbeInfo*, gpointer);
+    static GstPadProbeReturn onKeyframeRequest(GstPad*, GstPadProbeInfo*, gpointer);
+    // FIR only for a far end that takes FIR and not PLI.
+    bool useFir() const { return setup_.plan.codec.feedback.fir && !setup_.plan.codec.feedback.pli; }
     static GstFlowReturn onRemoteSample(GstAppSink*, gpointer);
     static int64_t monotonicNs();
 
