@@ -28,50 +28,6 @@ std::string slowKeyframeSender(uint16_t ourPort, uint16_t peerPort, uint16_t rtp
            " udpsrc address=127.0.0.1 port=" + std::to_string(peerPort + 1) + " ! b.recv_rtcp_sink_0";
 }
 
-struct FeedbackCase {
-    const char* name;
-    client::media::Codec::Feedback feedback;
-};
-
-void PrintTo(const FeedbackCase& c, std::ostream* os) { *os << c.name; }
-
-class KeyframeRequest : public MediaFixture, public ::testing::WithParamInterface<FeedbackCase> {};
-
-// The decoder is rebuilt mid-call (here by a re-INVITE turning the stream
-// two-way) long after the sender's only keyframe went by: the picture must
-// come back well before the sender's next keyframe would bring it.
-TEST_P(KeyframeRequest, PictureReturnsAfterTheDecoderIsRebuiltMidStream) {
-    REQUIRE_GST_ELEMENTS("x264enc", "avdec_h264", "rtph264pay");
-    auto media = makeMedia(settings());
-    auto remote = std::make_shared<RecordingRenderer>();
-    const uint16_t peerPort = freeRtpPort();
-    auto videoPlan = plan(StreamKind::Video, "H264", 96, peerPort, Direction::ReceiveOnly);
-    videoPlan.codec.feedback = GetParam().feedback;
-    media->apply(videoPlan);
-    VideoCapture c;
-    c.remoteRenderer = remote;
-    media->startVideo(c);
-    auto peer = gstPeer(slowKeyframeSender(media->localPort(StreamKind::Video), peerPort));
-    ASSERT_TRUE(pumpUntil(*media, [&] { return remote->count() > 0; }));
-
-    const auto rebuiltAt = std::chrono::steady_clock::now();
-    videoPlan.direction = Direction::SendReceive;
-    media->apply(videoPlan);
-    events.clear();
-    // The rebuilt decoder reports the size again with its first picture.
-    ASSERT_TRUE(pumpUntil(*media, [&] { return last(MediaEvent::Type::IncomingFrameSize) != nullptr; }, 30s));
-    const auto waited = std::chrono::steady_clock::now() - rebuiltAt;
-    // The sender's next keyframe is due 18 s or more from here.
-    EXPECT_LT(waited, 10s) << "no keyframe was asked for";
-    ASSERT_TRUE(pumpUntil(*media, [&] { return remote->pixel(160, 120)[1] > 200; }));
-    EXPECT_LT(remote->pixel(160, 120)[0], 40);
-}
-
-INSTANTIATE_TEST_SUITE_P(Feedback, KeyframeRequest,
-                         ::testing::Values(FeedbackCase{"Pli", {true, true, true}}, FeedbackCase{"FirOnly", {false, false, true}},
-                                           FeedbackCase{"NoneNegotiated", {}}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 // Generic NACKs (RTCP RTPFB, FMT 1) in a compound RTCP packet: the
 // sequence numbers they ask for again.
 std::vector<uint16_t> nackedSequences(const uint8_t* p, size_t n) {
@@ -108,6 +64,7 @@ public:
     uint16_t rtcpPort() const { return rtcp_.port(); }
     void lose(int packets) { toLose_ = packets; }
     int plis() const { return plis_; }
+    int firs() const { return firs_; }
     std::vector<uint16_t> lost() {
         std::lock_guard lock(mutex_);
         return lost_;
@@ -140,6 +97,7 @@ private:
                 }
                 for (size_t at = 0; at + 4 <= packet.size();) {
                     if (packet[at + 1] == 206 && (packet[at] & 0x1f) == 1) ++plis_;
+                    if (packet[at + 1] == 206 && (packet[at] & 0x1f) == 4) ++firs_;
                     at += (size_t(packet[at + 2]) << 8 | packet[at + 3]) * 4 + 4;
                 }
                 {
@@ -153,7 +111,7 @@ private:
     }
     UdpSocket rtp_, rtcp_;
     const uint16_t ourRtp_, senderRtcp_;
-    std::atomic<int> toLose_{0}, plis_{0};
+    std::atomic<int> toLose_{0}, plis_{0}, firs_{0};
     std::mutex mutex_;
     std::vector<uint16_t> lost_, nacked_;
     std::atomic<bool> stop_{false};
@@ -200,6 +158,58 @@ TEST_P(PacketLoss, LostPacketsAreAskedForAgainAndBringAKeyframeRequest) {
 
 INSTANTIATE_TEST_SUITE_P(Nack, PacketLoss, ::testing::Bool(),
                          [](const auto& info) { return info.param ? std::string("Offered") : std::string("NotOffered"); });
+
+struct FeedbackCase {
+    const char* name;
+    client::media::Codec::Feedback feedback;
+    bool fir;  // the request expected: FIR, else PLI
+};
+
+void PrintTo(const FeedbackCase& c, std::ostream* os) { *os << c.name; }
+
+class KeyframeRequest : public MediaFixture, public ::testing::WithParamInterface<FeedbackCase> {};
+
+// The decoder is rebuilt mid-call (here by a re-INVITE turning the stream
+// two-way) long after the sender's only keyframe went by: the picture must
+// come back well before the sender's next keyframe would bring it.
+TEST_P(KeyframeRequest, PictureReturnsAfterTheDecoderIsRebuiltMidStream) {
+    REQUIRE_GST_ELEMENTS("x264enc", "avdec_h264", "rtph264pay");
+    auto media = makeMedia(settings());
+    auto remote = std::make_shared<RecordingRenderer>();
+    const uint16_t peerPort = freeRtpPort();
+    const uint16_t ourPort = media->localPort(StreamKind::Video);
+    LossyRelay relay(ourPort, static_cast<uint16_t>(peerPort + 1));
+    auto videoPlan = plan(StreamKind::Video, "H264", 96, peerPort, Direction::ReceiveOnly);
+    videoPlan.remoteRtcpPort = relay.rtcpPort();
+    videoPlan.codec.feedback = GetParam().feedback;
+    media->apply(videoPlan);
+    VideoCapture c;
+    c.remoteRenderer = remote;
+    media->startVideo(c);
+    auto peer = gstPeer(slowKeyframeSender(ourPort, peerPort, relay.rtpPort()));
+    ASSERT_TRUE(pumpUntil(*media, [&] { return remote->count() > 0; }));
+
+    const auto rebuiltAt = std::chrono::steady_clock::now();
+    videoPlan.direction = Direction::SendReceive;
+    media->apply(videoPlan);
+    events.clear();
+    // The rebuilt decoder reports the size again with its first picture.
+    ASSERT_TRUE(pumpUntil(*media, [&] { return last(MediaEvent::Type::IncomingFrameSize) != nullptr; }, 30s));
+    const auto waited = std::chrono::steady_clock::now() - rebuiltAt;
+    // The sender's next keyframe is due 18 s or more from here.
+    EXPECT_LT(waited, 10s) << "no keyframe was asked for";
+    ASSERT_TRUE(pumpUntil(*media, [&] { return remote->pixel(160, 120)[1] > 200; }));
+    EXPECT_LT(remote->pixel(160, 120)[0], 40);
+    // Asked in the one way the far end takes.
+    EXPECT_GT(GetParam().fir ? relay.firs() : relay.plis(), 0);
+    EXPECT_EQ(GetParam().fir ? relay.plis() : relay.firs(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Feedback, KeyframeRequest,
+                         ::testing::Values(FeedbackCase{"PliAndFir", {true, true, true}, false},
+                                           FeedbackCase{"FirOnly", {false, false, true}, true},
+                                           FeedbackCase{"NoneNegotiated", {}, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // RTP timestamps of the H.264 pictures that hold an IDR slice.
 class IdrCounter {
