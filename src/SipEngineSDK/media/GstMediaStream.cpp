@@ -412,8 +412,11 @@ void GstMediaStream::setBitrate(int kbps) {
     GstElement* encoder = child(pipeline_, "venc");
     if (!encoder) return;
     GObjectClass* klass = G_OBJECT_GET_CLASS(encoder);
+    // x264enc counts kbit/s; the VPx encoders count bit/s.
     if (g_object_class_find_property(klass, "bitrate"))
         g_object_set(encoder, "bitrate", static_cast<guint>(std::max(16, kbps)), nullptr);
+    else if (g_object_class_find_property(klass, "target-bitrate"))
+        g_object_set(encoder, "target-bitrate", std::max(16, kbps) * 1000, nullptr);
     gst_object_unref(encoder);
 }
 
