@@ -114,7 +114,7 @@ protected:
         if (!localView || !remoteView) return false;
         localView->resetDisplay();
         remoteView->resetDisplay();
-        return until([&] { return localView->currentFrame() && remoteView->currentFrame(); }, 15);
+        return until([&] { return localView->currentFrame() && remoteView->currentFrame(); }, 30);
     }
 
     std::shared_ptr<Connected> seen_ = std::make_shared<Connected>();

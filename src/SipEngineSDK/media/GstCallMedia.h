@@ -1,15 +1,17 @@
 #pragma once
 // The GStreamer media of one call: an RTP/RTCP port pair per stream kind,
-// bound when the call is created, and one pipeline per negotiated stream.
+// bound when the call is created, one pipeline per negotiated stream, and
+// the camera's own pipeline once the host starts its video.
 //
 // Life cycle: ports are bound in the constructor (localPort() is 0 when no
-// pair could be bound); apply() builds, rebuilds or stops a stream's
-// pipeline; the destructor stops every pipeline (joining its threads) and
-// closes every socket before it returns.
+// pair could be bound); apply() has a stream's pipeline built, rebuilt or
+// stopped, startVideo() and changeCapture() the camera's; the destructor
+// stops every pipeline (joining its threads) and closes every socket before
+// it returns.
 //
 // Threads: all public members are for the pumping thread (see CallMedia).
-// Building, changing and stopping pipelines takes a camera or an encoder
-// long to open, so those run on the media's own thread, in the order they
+// Building, changing and stopping pipelines (a camera or an encoder can take
+// a second to open) run on the media's own thread, in the order they
 // were asked for; the pumping thread only posts them and returns. That
 // thread and the streaming threads only queue events and keep the newest
 // pictures; poll() hands the events out and gives the renderers their

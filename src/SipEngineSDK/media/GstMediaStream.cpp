@@ -158,6 +158,7 @@ std::string GstMediaStream::describe() const {
     // A far end that takes generic NACKs is told of each lost packet, and
     // the jitter buffer waits for its resending within its latency.
     if (video && receives_ && setup_.plan.codec.feedback.nack) d << " do-retransmission=true";
+    if (video && receives_) d << " do-lost=true";
     d << ' ';
     d << "udpsrc name=rtcpsrc close-socket=false caps=application/x-rtcp ! rtpbin.recv_rtcp_sink_0 ";
     d << "rtpbin.send_rtcp_src_0 ! udpsink name=rtcpsink sync=false async=false close-socket=false ";
@@ -288,8 +289,19 @@ bool GstMediaStream::wire(std::string& error) {
         if (setup_.inlet) setup_.inlet->attach(pipeline_, e);
         gst_object_unref(e);
     }
-    if (setup_.plan.kind == StreamKind::Video)
+    if (setup_.plan.kind == StreamKind::Video) {
         addProbe(pipeline_, "depay", "sink", data, &GstMediaStream::onDepayIn, this);
+        addProbe(pipeline_, "depay", "sink", GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, &GstMediaStream::onKeyframeRequest, this);
+        // A packet the jitter buffer gives up on leaves the decoder with a
+        // broken picture until the next keyframe: the depayloader asks for
+        // one at once (where it can) and drops what cannot be decoded.
+        if (GstElement* depay = child(pipeline_, "depay")) {
+            for (const char* property : {"request-keyframe", "wait-for-keyframe"})
+                if (g_object_class_find_property(G_OBJECT_GET_CLASS(depay), property))
+                    g_object_set(depay, property, TRUE, nullptr);
+            gst_object_unref(depay);
+        }
+    }
     return true;
 }
 
@@ -367,6 +379,23 @@ GstPadProbeReturn GstMediaStream::onFrameOut(GstPad*, GstPadProbeInfo* info, gpo
 
 int64_t GstMediaStream::monotonicNs() { return static_cast<int64_t>(g_get_monotonic_time()) * 1000; }
 
+// Every keyframe request on its way to the session (ours, the depayloader's
+// after a loss, the decoder's) asks in the one way the far end accepts: the
+// session sends FIR for a request with all-headers set, PLI otherwise.
+GstPadProbeReturn GstMediaStream::onKeyframeRequest(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* self = static_cast<GstMediaStream*>(data);
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (!event || !gst_video_event_is_force_key_unit(event)) return GST_PAD_PROBE_OK;
+    gboolean allHeaders = FALSE;
+    guint count = 0;
+    if (!gst_video_event_parse_upstream_force_key_unit(event, nullptr, &allHeaders, &count)) return GST_PAD_PROBE_OK;
+    const bool fir = self->useFir();
+    if (static_cast<bool>(allHeaders) == fir) return GST_PAD_PROBE_OK;
+    GST_PAD_PROBE_INFO_DATA(info) = gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, fir, count);
+    gst_event_unref(event);
+    return GST_PAD_PROBE_OK;
+}
+
 // Runs on the thread that feeds the depayloader, for every packet the
 // jitter buffer lets through: while no picture has been decoded (the decoder
 // has just started, or was rebuilt and missed the stream's keyframe) or none
@@ -384,9 +413,7 @@ GstPadProbeReturn GstMediaStream::onDepayIn(GstPad* pad, GstPadProbeInfo*, gpoin
     // Goes upstream through the session's demultiplexer, which names the
     // sender's SSRC; the session turns it into an RTCP FIR when all-headers
     // is set and a PLI otherwise.
-    const Codec::Feedback& fb = self->setup_.plan.codec.feedback;
-    const bool fir = fb.fir && !fb.pli;
-    gst_pad_push_event(pad, gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, fir,
+    gst_pad_push_event(pad, gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, self->useFir(),
                                                                          static_cast<guint>(self->keyframeRequests_)));
     return GST_PAD_PROBE_OK;
 }
@@ -444,8 +471,11 @@ void GstMediaStream::setBitrate(int kbps) {
     GstElement* encoder = child(pipeline_, "venc");
     if (!encoder) return;
     GObjectClass* klass = G_OBJECT_GET_CLASS(encoder);
+    // x264enc counts kbit/s; the VPx encoders count bit/s.
     if (g_object_class_find_property(klass, "bitrate"))
         g_object_set(encoder, "bitrate", static_cast<guint>(std::max(16, kbps)), nullptr);
+    else if (g_object_class_find_property(klass, "target-bitrate"))
+        g_object_set(encoder, "target-bitrate", std::max(16, kbps) * 1000, nullptr);
     gst_object_unref(encoder);
 }
 

@@ -1,16 +1,19 @@
 #pragma once
 // One negotiated stream (audio or video) of a call as one GStreamer pipeline
-// around an rtpbin session: capture, encode and send when the direction
-// sends; receive, check, jitter-buffer, decode and play or render when it
-// receives. RTCP runs both ways whatever the direction.
+// around an rtpbin session: capture (audio) or take the camera's pictures
+// (video, see GstCapture.h), encode and send when the direction sends;
+// receive, check, jitter-buffer, decode and play or render when it receives.
+// RTCP runs both ways whatever the direction, with keyframe requests (PLI,
+// FIR) and loss reports (NACK) as the far end accepts them, and a far end's
+// keyframe request makes the encoder send one.
 //
-// Life cycle: built and started by GstCallMedia on the pumping thread; the
+// Life cycle: built and started by GstCallMedia on the media's thread; the
 // destructor stops the pipeline and returns only when none of its streaming
 // threads is left. The sockets are borrowed and must outlive the stream.
 //
 // Threads: GStreamer's streaming threads only touch atomics, the shared event
-// queue and the latest-picture slots (all locked); every member function is
-// for the pumping thread.
+// queue, the camera inlet and the latest-picture slots (all locked), and send
+// keyframe requests upstream; every member function is for the media's thread.
 //
 // Bad input: packets from any address but the negotiated one, packets that
 // are not RTP or RTCP, and payload types that were not negotiated are dropped
@@ -94,6 +97,9 @@ private:
     static GstPadProbeReturn onFrameOut(GstPad*, GstPadProbeInfo*, gpointer);
     static void onPadAdded(GstElement*, GstPad*, gpointer);
     static GstPadProbeReturn onDepayIn(GstPad*, GstPadProbeInfo*, gpointer);
+    static GstPadProbeReturn onKeyframeRequest(GstPad*, GstPadProbeInfo*, gpointer);
+    // FIR only for a far end that takes FIR and not PLI.
+    bool useFir() const { return setup_.plan.codec.feedback.fir && !setup_.plan.codec.feedback.pli; }
     static GstFlowReturn onRemoteSample(GstAppSink*, gpointer);
     static int64_t monotonicNs();
 
