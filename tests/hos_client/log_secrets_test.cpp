@@ -38,6 +38,7 @@ private:
 class LogSecretsTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        previousHome = platform::Paths::homeDirectory();
         platform::Paths::setHomeDirectory(home.path());
         platform::Log::setSink([this](std::string_view line) {
             std::lock_guard<std::mutex> g(consoleLock);
@@ -52,9 +53,10 @@ protected:
         HOSFLLog::flushLog();
         HOSFLLog::removeAllLoggers();
         platform::Log::setSink(nullptr);
-        platform::Paths::setHomeDirectory("");
+        platform::Paths::setHomeDirectory(previousHome);
     }
 
+    std::string previousHome;
     TempDir home;
     StandIn standIn;
     LoopbackResolver resolver;
