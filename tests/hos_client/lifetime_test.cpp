@@ -77,6 +77,12 @@ TEST_F(ClientLifetimeTest, DestroyingTheClientWhileWorkRunsEndsTheWorkSafely) {
                  [finished](bool ok, platform::ErrorPtr) { finished(!ok); }, nullptr);
              started();
          }},
+        {"resumable wrapper",
+         [&](HOSClient& client, Started started, Finished finished) {
+             client.resumableUploadFile(
+                 path, std::nullopt, {}, kBucket, "big-wrapped",
+                 [finished](bool ok, platform::ErrorPtr) { finished(!ok); }, fractionOnce(started));
+         }},
         {"download wrapper",
          [&](HOSClient& client, Started started, Finished finished) {
              client.downloadToDataFromBucket(
