@@ -9,12 +9,22 @@
 
 #include "HOSSDK/HOSErrors.h"
 #include "StandIn.h"
+#include "platform/Paths.h"
 
 namespace pellix::test {
 namespace {
 
 class ClientLifetimeTest : public ::testing::Test {
 protected:
+    void SetUp() override {
+        previousHome = platform::Paths::homeDirectory();
+        platform::Paths::setHomeDirectory(home.path());
+    }
+    void TearDown() override { platform::Paths::setHomeDirectory(previousHome); }
+
+    // Cut uploads leave records: in a home of this test's own.
+    std::string previousHome;
+    TempDir home;
     StandIn standIn;
     LoopbackResolver resolver;
     TempDir dir;

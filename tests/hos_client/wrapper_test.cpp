@@ -227,7 +227,19 @@ TEST_F(WrapperTest, ACancelWhileTheWorkWaitsForTheQueueIsHonoured) {
 // The resumable form keeps its record in the caches directory: a call that
 // failed part-way leaves the upload for the next call of the same file,
 // which sends only what the service lacks.
+// A home of the test's own, so the caches directory holds only its records.
+class ScopedHome {
+public:
+    ScopedHome() : previous_(platform::Paths::homeDirectory()) { platform::Paths::setHomeDirectory(home_.path()); }
+    ~ScopedHome() { platform::Paths::setHomeDirectory(previous_); }
+
+private:
+    std::string previous_;
+    TempDir home_;
+};
+
 TEST_F(WrapperTest, ResumableUploadFileContinuesWhereAFailedCallStopped) {
+    ScopedHome home;
     const std::uint64_t part = HOSMultipartUploadRequest::kDefaultPartSize;
     const auto content = patternBytes(2 * part + 1000, 5);
     const std::string source = dir.file("video.mp4");
