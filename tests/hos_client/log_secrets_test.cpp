@@ -131,6 +131,9 @@ TEST(LogMaskTest, TokenFormsAreHidden) {
     for (const auto& c : cases) EXPECT_EQ(HOSLog::masked(c.in), c.out) << c.in;
     HOSLog::rememberSecret("remembered-S3cr3t");
     EXPECT_EQ(HOSLog::masked("a remembered-S3cr3t in free text"), "a <hidden> in free text");
+    // Too short to be a token: it would mask pieces of ordinary words.
+    HOSLog::rememberSecret("tok");
+    EXPECT_EQ(HOSLog::masked("x-hos-security-token:T0k token"), "x-hos-security-token:<hidden> token");
 }
 
 }  // namespace
