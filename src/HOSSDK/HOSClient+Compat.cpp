@@ -1,5 +1,10 @@
 #include "HOSSDK/HOSClient.h"
+
+#include <filesystem>
+
 #include "HOSSDK/HOSErrors.h"
+#include "HOSSDK/HOSFileLog/HOSLog.h"
+#include "platform/Paths.h"
 
 namespace pellix {
 
@@ -150,6 +155,68 @@ void HOSClient::deleteObjectInBucket(const std::string& bucketName, const std::s
     complete(runWrapped(state_->hosOperationExecutor, request, nullptr, [client = worker(), request] { return client->deleteObject(request); },
                         nullptr),
              std::move(onCompleted));
+}
+
+HOSClient::HOSCancellationTokenSourcePtr HOSClient::resumableUploadFile(const std::string& path,
+                                                                        const HOSOptString& contentType,
+                                                                        const platform::Dictionary& objectMeta,
+                                                                        const std::string& bucketName,
+                                                                        const std::string& objectKey,
+                                                                        HOSCompletedBlock onCompleted,
+                                                                        HOSFractionBlock onProgress) {
+    auto source = HOSCancellationTokenSource::cancellationTokenSource();
+    HOSTask::taskWithResult(std::any())
+        ->continueWithBlock([client = worker(), source, path, contentType, objectMeta, bucketName, objectKey,
+                             onProgress = std::move(onProgress)](const HOSTaskPtr&) -> std::any {
+            std::error_code ec;
+            // Read as the first step of the run: a file that cannot be read
+            // stops it before anything is sent.
+            (void)std::filesystem::last_write_time(path, ec);
+            if (ec)
+                return HOSTask::taskWithError(platform::Error::make(
+                    "NSPOSIXErrorDomain", ec.value(),
+                    platform::Dictionary{{HOSErrorMessageKey, ec.message()}, {"NSFilePath", path}}));
+            auto request = std::make_shared<HOSResumableUploadRequest>();
+            request->setBucketName(bucketName);
+            request->setDeleteUploadIdOnCancelling(false);
+            request->setContentType(contentType);
+            request->setCompleteMetaHeader(objectMeta);
+            request->setRecordDirectoryPath(platform::Paths::cachesDirectory());
+            request->setUploadingFileURL(platform::URL::fileURL(path));
+            request->setObjectKey(objectKey);
+            std::weak_ptr<HOSResumableUploadRequest> weak = request;
+            request->setUploadProgress([weak, source, onProgress](std::int64_t bytes, std::int64_t total,
+                                                                  std::int64_t expected) {
+                if (onProgress && expected != 0)
+                    onProgress(static_cast<float>(total) / static_cast<float>(expected));
+                if (source->isCancellationRequested() || source->token()->isCancellationRequested())
+                    if (auto r = weak.lock()) r->cancel();
+                HOS_LOG_DEBUG("%lld %lld %lld", static_cast<long long>(bytes), static_cast<long long>(total),
+                              static_cast<long long>(expected));
+            });
+            // Also at once, not only at the next part: a cancel stops the
+            // part on its way too.
+            source->token()->registerCancellationObserverWithBlock([weak] {
+                if (auto r = weak.lock()) r->cancel();
+            });
+            return client->resumableUpload(request);
+        })
+        ->continueWithBlock([onCompleted = std::move(onCompleted)](const HOSTaskPtr& task) -> std::any {
+            if (!onCompleted) return std::any();
+            if (task->isCancelled()) {
+                onCompleted(false, HOSClientError(HOSClientErrorCodeTaskCancelled, HOSErrorMessage::kTaskIsCancelled));
+            } else if (task->error()) {
+                onCompleted(false, task->error());
+            } else if (const auto exception = task->exception()) {
+                std::string message = HOSErrorMessage::kCatchException;
+                message.replace(message.find("%s"), 2, exception->reason());
+                onCompleted(false, HOSClientError(HOSClientErrorCodeExceptionCaught, message));
+            } else {
+                onCompleted(true, nullptr);
+            }
+            return std::any();
+        });
+    return source;
 }
 
 }  // namespace pellix

@@ -235,27 +235,35 @@ std::any MultipartRun::run() {
 
 HOSTaskPtr MultipartRun::reconcile(std::string& uploadId) {
     if (crcOn_) openStore(uploadId);
-    auto list = std::make_shared<HOSListPartsRequest>();
-    list->setBucketName(request_->bucketName());
-    list->setObjectKey(request_->objectKey());
-    list->setUploadId(uploadId);
-    auto task = client_->listParts(list);
-    task->waitUntilFinished();
-    if (const auto error = task->error()) {
-        if (error->domain() == HOSServerErrorDomain && error->code() == -404) {
-            HOS_LOG_VERBOSE("local record existes but the remote record is deleted");
-            // The old part-information file stays: it belongs to the old id.
-            store_.reset();
-            uploadId.clear();
-            return nullptr;
-        }
-        return task;
-    }
-    if (auto failed = failureOf(task)) return failed;
-    HOS_LOG_VERBOSE("resumableUpload listpart ok");
-    auto result = std::dynamic_pointer_cast<HOSListPartsResult>(resultOfTask(task));
+    // Every page of the listing: an upload of more parts than one page holds
+    // would otherwise send the rest again.
     platform::Array listed;
-    if (result && result->parts()) listed = *result->parts();
+    for (std::int32_t marker = 0;;) {
+        auto list = std::make_shared<HOSListPartsRequest>();
+        list->setBucketName(request_->bucketName());
+        list->setObjectKey(request_->objectKey());
+        list->setUploadId(uploadId);
+        list->setPartNumberMarker(marker);
+        auto task = client_->listParts(list);
+        task->waitUntilFinished();
+        if (const auto error = task->error()) {
+            if (marker == 0 && error->domain() == HOSServerErrorDomain && error->code() == -404) {
+                HOS_LOG_VERBOSE("local record existes but the remote record is deleted");
+                // The old part-information file stays: it belongs to the old id.
+                store_.reset();
+                uploadId.clear();
+                return nullptr;
+            }
+            return task;
+        }
+        if (auto failed = failureOf(task)) return failed;
+        auto result = std::dynamic_pointer_cast<HOSListPartsResult>(resultOfTask(task));
+        if (result && result->parts()) listed.insert(listed.end(), result->parts()->begin(), result->parts()->end());
+        // A listing that does not move on ends here rather than loop.
+        if (!result || !result->isTruncated() || result->nextPartNumberMarker() <= marker) break;
+        marker = result->nextPartNumberMarker();
+    }
+    HOS_LOG_VERBOSE("resumableUpload listpart ok");
 
     std::uint64_t sum = 0, first = 0;
     for (std::size_t i = 0; i < listed.size(); ++i) {
@@ -263,7 +271,6 @@ HOSTaskPtr MultipartRun::reconcile(std::string& uploadId) {
         if (i == 0) first = size;
         sum += size;
     }
-    uploadedLength_ = sum;
     if (sum > fileSize_)
         return HOSTask::taskWithError(
             HOSClientError(HOSClientErrorCodeCannotResumeUpload, HOSErrorMessage::kUploadingFileInconsistent));
@@ -277,12 +284,20 @@ HOSTaskPtr MultipartRun::takeListedParts(const platform::Array& listed) {
     int fd = -1;
     for (const auto& entry : listed) {
         const auto number = unsignedOf(entry.get("PartNumber")).value_or(0);
-        const auto size = unsignedOf(entry.get("Size")).value_or(0);
-        if (number == 0 || number > static_cast<std::uint64_t>(INT32_MAX)) continue;
+        const auto size = unsignedOf(entry.get("Size"));
         HOSOptString eTag;
         if (const auto* text = entry.get("ETag"); text && text->stringIf()) eTag = *text->stringIf();
+        // Only a part this run would send itself, of the same size, counts as
+        // sent: anything else would complete the object from wrong parts
+        // (without CRC-64 nothing would notice), so it is sent again.
+        if (number == 0 || number > partCount_ || !size || *size != partLength(number) || !hos_isNotEmpty(eTag) ||
+            present_.count(static_cast<std::int32_t>(number))) {
+            HOS_LOG_VERBOSE("listed part %llu does not fit the upload; it is sent again",
+                            static_cast<unsigned long long>(number));
+            continue;
+        }
         auto part = HOSPartInfo::partInfoWithPartNum(static_cast<std::int32_t>(number), eTag,
-                                                     static_cast<std::int64_t>(size));
+                                                     static_cast<std::int64_t>(*size));
         std::optional<std::uint64_t> crc;
         if (store_) crc = store_->crc64Of(part->partNum());
         if (!crc && crcOn_) {
@@ -291,14 +306,9 @@ HOSTaskPtr MultipartRun::takeListedParts(const platform::Array& listed) {
             // is the same file (its MD5 named the record), rather than fold a
             // 0 that would fail the whole object's check.
             const std::uint64_t offset = (number - 1) * request_->partSize();
-            if (offset > fileSize_ || size > fileSize_ - offset) {
-                if (fd >= 0) ::close(fd);
-                return HOSTask::taskWithError(
-                    HOSClientError(HOSClientErrorCodeCannotResumeUpload, HOSErrorMessage::kUploadingFileInconsistent));
-            }
             if (fd < 0) fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
             platform::Bytes data;
-            if (fd < 0 || !readPart(fd, offset, data, static_cast<std::size_t>(size))) {
+            if (fd < 0 || !readPart(fd, offset, data, static_cast<std::size_t>(*size))) {
                 const int err = errno;
                 if (fd >= 0) ::close(fd);
                 return HOSTask::taskWithError(fileError(err, path_));
@@ -310,6 +320,7 @@ HOSTaskPtr MultipartRun::takeListedParts(const platform::Array& listed) {
         part->setCrc64(crc.value_or(0));
         finished_.push_back(part);
         present_.insert(part->partNum());
+        uploadedLength_ += *size;
     }
     if (fd >= 0) ::close(fd);
     return nullptr;

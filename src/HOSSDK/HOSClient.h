@@ -161,6 +161,18 @@ public:
                                                            HOSFractionBlock onProgress);
     void deleteObjectInBucket(const std::string& bucketName, const std::string& objectKey,
                               HOSCompletedBlock onCompleted);
+    // A resumable upload of the file at `path`, its record kept in the
+    // caches directory, so a later call for the same file, bucket and key
+    // continues where this one stopped (a cancelled upload is kept for
+    // that). A file that cannot be read fails at once with the file
+    // system's error and nothing is sent. Progress is (bytes at the service)
+    // / (file size) after each part; cancel() on the handle stops the run.
+    // The completion runs on the thread that ends the run; a cancelled task
+    // reports client code 5 "This task is cancelled", an exception code 9.
+    HOSCancellationTokenSourcePtr resumableUploadFile(const std::string& path, const HOSOptString& contentType,
+                                                      const platform::Dictionary& objectMeta,
+                                                      const std::string& bucketName, const std::string& objectKey,
+                                                      HOSCompletedBlock onCompleted, HOSFractionBlock onProgress);
 
     // Runs one operation row for a record of the row's request class.
     HOSTaskPtr perform(const HOSOperation& operation, HOSRequest& request);

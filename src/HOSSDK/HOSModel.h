@@ -356,7 +356,8 @@ class HOSUploadIdFields : public HOSRequest {
 class HOSAbortMultipartUploadRequest : public HOSUploadIdFields {};
 
 class HOSListPartsRequest : public HOSUploadIdFields {
-    // Held, not sent: the list operation names only the upload.
+    // Sent when above 0 ("max-parts", "part-number-marker"): the page size
+    // and the part number after which the page starts.
     HOS_PROPERTY(std::int32_t, maxParts, setMaxParts)
     HOS_PROPERTY(std::int32_t, partNumberMarker, setPartNumberMarker)
 };

@@ -209,6 +209,15 @@ void collectOpenUpload(HOSRequest& base, HOSNetworkingRequestDelegate&, HOSReque
     collectUploadId(record.uploadId(), parts);
 }
 
+// The paging fields go out only when set: a listing longer than a page is
+// read by following its markers.
+void collectListParts(HOSRequest& base, HOSNetworkingRequestDelegate& state, HOSRequestParts& parts) {
+    collectOpenUpload<HOSListPartsRequest>(base, state, parts);
+    auto& record = static_cast<HOSListPartsRequest&>(base);
+    if (record.maxParts() > 0) parts.query.set("max-parts", std::to_string(record.maxParts()));
+    if (record.partNumberMarker() > 0) parts.query.set("part-number-marker", std::to_string(record.partNumberMarker()));
+}
+
 // --- Reading XML replies ------------------------------------------------
 
 // The reply's XML, read by element: "A" is a child of the root element,
@@ -571,7 +580,7 @@ constexpr std::array kOperations{
                  HOSCrcRule::None, nullptr, collectOpenUpload<HOSAbortMultipartUploadRequest>,
                  makeBare<HOSAbortMultipartUploadResult>},
     HOSOperation{HOSOperationTypeListParts, "ListParts", "GET", HOSTarget::Object, HOSCrcRule::None, nullptr,
-                 collectOpenUpload<HOSListPartsRequest>, makeListParts},
+                 collectListParts, makeListParts},
     HOSOperation{HOSOperationTypeListMultipartUploads, "ListMultipartUploads", "GET", HOSTarget::Bucket,
                  HOSCrcRule::None, "uploads", collectListing<HOSListMultipartUploadsRequest>, makeListUploads},
     HOSOperation{HOSOperationTypeTriggerCallBack, "TriggerCallBack", "POST", HOSTarget::Object, HOSCrcRule::None,

@@ -59,9 +59,11 @@ std::string hos_stringByAppendingPathComponentForURL(std::string_view receiver, 
     return out;
 }
 
-const std::string& hos_documentDirectory() {
-    static const std::string* dir = new std::string(platform::Paths::documentsDirectory());
-    return *dir;
+std::string hos_documentDirectory() {
+    // Asked each time: the application home may be set after the first use
+    // (a host that moves it, a test with a home of its own), and a path kept
+    // from before would name a folder no longer in use.
+    return platform::Paths::documentsDirectory();
 }
 
 }  // namespace pellix

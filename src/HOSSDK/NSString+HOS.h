@@ -18,8 +18,8 @@ bool hos_isNotEmpty(std::string_view text);
 // Joins with exactly the slash that is missing: "a/" + "b" and "a" + "b" both
 // give "a/b". The component is not inspected.
 std::string hos_stringByAppendingPathComponentForURL(std::string_view receiver, std::string_view component);
-// The application's documents directory (platform::Paths), read once per
-// process on first use.
-const std::string& hos_documentDirectory();
+// The application's documents directory (platform::Paths), as the home is
+// now.
+std::string hos_documentDirectory();
 
 }  // namespace pellix

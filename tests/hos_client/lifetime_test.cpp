@@ -9,12 +9,22 @@
 
 #include "HOSSDK/HOSErrors.h"
 #include "StandIn.h"
+#include "platform/Paths.h"
 
 namespace pellix::test {
 namespace {
 
 class ClientLifetimeTest : public ::testing::Test {
 protected:
+    void SetUp() override {
+        previousHome = platform::Paths::homeDirectory();
+        platform::Paths::setHomeDirectory(home.path());
+    }
+    void TearDown() override { platform::Paths::setHomeDirectory(previousHome); }
+
+    // Cut uploads leave records: in a home of this test's own.
+    std::string previousHome;
+    TempDir home;
     StandIn standIn;
     LoopbackResolver resolver;
     TempDir dir;
@@ -76,6 +86,12 @@ TEST_F(ClientLifetimeTest, DestroyingTheClientWhileWorkRunsEndsTheWorkSafely) {
                  patternBytes(300000), std::nullopt, {}, kBucket, "slow",
                  [finished](bool ok, platform::ErrorPtr) { finished(!ok); }, nullptr);
              started();
+         }},
+        {"resumable wrapper",
+         [&](HOSClient& client, Started started, Finished finished) {
+             client.resumableUploadFile(
+                 path, std::nullopt, {}, kBucket, "big-wrapped",
+                 [finished](bool ok, platform::ErrorPtr) { finished(!ok); }, fractionOnce(started));
          }},
         {"download wrapper",
          [&](HOSClient& client, Started started, Finished finished) {

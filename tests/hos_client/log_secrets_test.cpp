@@ -38,6 +38,7 @@ private:
 class LogSecretsTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        previousHome = platform::Paths::homeDirectory();
         platform::Paths::setHomeDirectory(home.path());
         platform::Log::setSink([this](std::string_view line) {
             std::lock_guard<std::mutex> g(consoleLock);
@@ -52,9 +53,10 @@ protected:
         HOSFLLog::flushLog();
         HOSFLLog::removeAllLoggers();
         platform::Log::setSink(nullptr);
-        platform::Paths::setHomeDirectory("");
+        platform::Paths::setHomeDirectory(previousHome);
     }
 
+    std::string previousHome;
     TempDir home;
     StandIn standIn;
     LoopbackResolver resolver;
@@ -129,6 +131,9 @@ TEST(LogMaskTest, TokenFormsAreHidden) {
     for (const auto& c : cases) EXPECT_EQ(HOSLog::masked(c.in), c.out) << c.in;
     HOSLog::rememberSecret("remembered-S3cr3t");
     EXPECT_EQ(HOSLog::masked("a remembered-S3cr3t in free text"), "a <hidden> in free text");
+    // Too short to be a token: it would mask pieces of ordinary words.
+    HOSLog::rememberSecret("tok");
+    EXPECT_EQ(HOSLog::masked("x-hos-security-token:T0k token"), "x-hos-security-token:<hidden> token");
 }
 
 }  // namespace

@@ -251,7 +251,7 @@ TEST_F(OperationsTest, EveryOperationTypeSendsItsRowAndGivesItsResult) {
          [&] {
              auto r = onObject<HOSListPartsRequest>("walk/big.bin");
              r->setUploadId(uploadId);
-             r->setMaxParts(5);  // held, never sent
+             r->setMaxParts(5);  // sent, not signed
              return client->listParts(r);
          },
          [&] { return "/photos/walk/big.bin?uploadId=" + uploadId; }, {},
@@ -259,7 +259,7 @@ TEST_F(OperationsTest, EveryOperationTypeSendsItsRowAndGivesItsResult) {
              auto l = std::dynamic_pointer_cast<HOSListPartsResult>(r);
              ASSERT_TRUE(l->parts());
              EXPECT_EQ(l->parts()->size(), 1u);
-             EXPECT_EQ(l->maxParts(), 1000);
+             EXPECT_EQ(l->maxParts(), 5);
          }},
         {HOSOperationTypeListMultipartUploads,
          [&] { return client->listMultipartUploads(onBucket<HOSListMultipartUploadsRequest>()); },

@@ -397,6 +397,67 @@ TEST_F(ResumableUpload, ARunCutAtAPartResumesWithOnlyTheMissingParts) {
     }
 }
 
+// The service lists parts a page at a time: a resume reads every page, so
+// only the part really missing is sent again.
+TEST_F(ResumableUpload, AResumeFollowsThePartListingToItsEnd) {
+    standIn.config(R"({"listPartsMax":2})");
+    makeFile(5, 5000, 71);
+    standIn.fault(R"({"match":{"op":"UploadPart","partNumber":"3"},"closeBeforeHead":true,"times":0})");
+    auto first = request("paged.bin");
+    first->setDeleteUploadIdOnCancelling(false);
+    ASSERT_TRUE(run(first, false)->error());
+    ASSERT_EQ(storedParts("paged.bin"), (std::set<int>{1, 2, 4, 5}));
+
+    standIn.admin("DELETE", "/__admin/faults");
+    standIn.admin("DELETE", "/__admin/requests");
+    auto done = run(request("paged.bin"), false);
+    ASSERT_FALSE(done->error()) << done->error()->description();
+    EXPECT_EQ(sentParts(), (std::multiset<int>{3}));
+    EXPECT_GE(standIn.requests("ListParts").size(), 2u);
+    EXPECT_EQ(objectCrc("paged.bin"), std::to_string(hos_crc64(data)));
+}
+
+// Listed parts that do not fit this run's plan (numbered past its last
+// part, of another size than its own part of that number, without an ETag)
+// are sent again instead of being completed from, which with CRC-64 off
+// would go unnoticed.
+TEST_F(ResumableUpload, ListedPartsThatDoNotFitThePlanAreSentAgain) {
+    makeFile(3, 700, 81);
+    standIn.fault(R"({"match":{"op":"UploadPart","partNumber":"2"},"status":500,"times":0})");
+    auto first = request("planned.bin");
+    first->setCrcFlag(HOSCrcFlagOff);
+    first->setDeleteUploadIdOnCancelling(false);
+    ASSERT_TRUE(run(first, false)->error());
+    ASSERT_EQ(storedParts("planned.bin"), (std::set<int>{1, 3}));
+    const std::string uploadId = *first->uploadId();
+
+    const auto etagOf = [&](int number) {
+        const auto begin = data.begin() + std::ptrdiff_t(kPart * (number - 1));
+        const auto end = std::min(data.end(), begin + std::ptrdiff_t(kPart));
+        return HOSUtil::dataMD5String(platform::Bytes(begin, end));
+    };
+    const auto part = [](int number, const std::string& etag, std::uint64_t size) {
+        return "<Part><PartNumber>" + std::to_string(number) + "</PartNumber><ETag>" + etag + "</ETag><Size>" +
+               std::to_string(size) + "</Size></Part>";
+    };
+    const std::string listing = "<ListPartsResult><Bucket>photos</Bucket><Key>planned.bin</Key><UploadId>" +
+                                uploadId + "</UploadId><IsTruncated>false</IsTruncated>" +
+                                part(1, etagOf(1), kPart) +               // fits: kept
+                                part(2, "0123456789ABCDEF", 50) +          // another size
+                                part(3, etagOf(3), kPart) +               // the last part is 700 bytes
+                                part(9, "FEDCBA9876543210", 100) +         // past the last part
+                                "</ListPartsResult>";
+    standIn.admin("DELETE", "/__admin/faults");
+    standIn.admin("DELETE", "/__admin/requests");
+    standIn.fault(R"({"match":{"op":"ListParts"},"replyBody":")" + listing + R"("})");
+    auto second = request("planned.bin");
+    second->setCrcFlag(HOSCrcFlagOff);
+    auto done = run(second, false);
+    ASSERT_FALSE(done->error()) << done->error()->description();
+    EXPECT_EQ(sentParts(), (std::multiset<int>{2, 3}));
+    EXPECT_EQ(objectCrc("planned.bin"), std::to_string(hos_crc64(data)));
+}
+
 TEST_F(ResumableUpload, AnUploadTheServiceNoLongerKnowsStartsAgain) {
     makeFile(3, 700);
     standIn.fault(R"({"match":{"op":"UploadPart","partNumber":"2"},"status":500,"times":0})");

@@ -3,11 +3,14 @@
 // during a transfer and before the wrapper's work has left the queue.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <variant>
 
 #include "HOSSDK/HOSErrors.h"
 #include "StandIn.h"
+#include "platform/Paths.h"
 
 namespace pellix::test {
 namespace {
@@ -219,6 +222,94 @@ TEST_F(WrapperTest, ACancelWhileTheWorkWaitsForTheQueueIsHonoured) {
     EXPECT_EQ(r.error->code(), HOSClientErrorCodeTaskCancelled);
     EXPECT_EQ(r.fractions(), std::vector<float>{1.0f});
     EXPECT_TRUE(standIn.requests("PutObject").empty());
+}
+
+// The resumable form keeps its record in the caches directory: a call that
+// failed part-way leaves the upload for the next call of the same file,
+// which sends only what the service lacks.
+// A home of the test's own, so the caches directory holds only its records.
+class ScopedHome {
+public:
+    ScopedHome() : previous_(platform::Paths::homeDirectory()) { platform::Paths::setHomeDirectory(home_.path()); }
+    ~ScopedHome() { platform::Paths::setHomeDirectory(previous_); }
+
+private:
+    std::string previous_;
+    TempDir home_;
+};
+
+TEST_F(WrapperTest, ResumableUploadFileContinuesWhereAFailedCallStopped) {
+    ScopedHome home;
+    const std::uint64_t part = HOSMultipartUploadRequest::kDefaultPartSize;
+    const auto content = patternBytes(2 * part + 1000, 5);
+    const std::string source = dir.file("video.mp4");
+    writeFile(source, std::string(content.begin(), content.end()));
+    standIn.fault(R"({"match":{"op":"UploadPart","partNumber":"3"},"status":500,"times":0})");
+    Recorder first;
+    client.resumableUploadFile(source, std::string("video/mp4"), {{"x-hos-meta-door", "7"}}, kBucket, "clip.mp4",
+                               first.completed(), first.progress());
+    first.wait();
+    ASSERT_TRUE(first.error);
+    EXPECT_EQ(first.error->code(), -500);
+    EXPECT_TRUE(standIn.requests("AbortMultipartUpload").empty()) << "the upload is kept for the next call";
+    std::size_t records = 0;
+    for (const auto& e : std::filesystem::directory_iterator(platform::Paths::cachesDirectory()))
+        records += e.is_regular_file();
+    EXPECT_EQ(records, 1u);
+
+    standIn.admin("DELETE", "/__admin/faults");
+    standIn.admin("DELETE", "/__admin/requests");
+    Recorder second;
+    client.resumableUploadFile(source, std::string("video/mp4"), {{"x-hos-meta-door", "7"}}, kBucket, "clip.mp4",
+                               second.completed(), second.progress());
+    second.wait();
+    ASSERT_FALSE(second.error) << second.error->description();
+    const auto parts = standIn.requests("UploadPart");
+    ASSERT_EQ(parts.size(), 1u);
+    EXPECT_NE(parts[0].get("url")->asString().find("partNumber=3"), std::string::npos);
+    EXPECT_TRUE(standIn.requests("InitMultipartUpload").empty());
+    // The first report is what the service already had.
+    const auto fractions = second.fractions();
+    ASSERT_FALSE(fractions.empty());
+    EXPECT_FLOAT_EQ(fractions.front(), float(2 * part) / float(content.size()));
+    EXPECT_EQ(fractions.back(), 1.0f);
+    const auto objects = standIn.admin("GET", std::string("/__admin/objects?bucket=") + kBucket);
+    ASSERT_TRUE(objects.arrayIf() && objects.arrayIf()->size() == 1u);
+    const auto& object = (*objects.arrayIf())[0];
+    EXPECT_EQ(object.get("key")->asString(), "clip.mp4");
+    EXPECT_EQ(object.get("contentType")->asString(), "video/mp4");
+    EXPECT_EQ(readFile(object.get("file")->asString()), std::string(content.begin(), content.end()));
+    records = 0;
+    for (const auto& e : std::filesystem::directory_iterator(platform::Paths::cachesDirectory()))
+        records += e.is_regular_file();
+    EXPECT_EQ(records, 0u) << "a finished upload leaves no record";
+}
+
+TEST_F(WrapperTest, ResumableUploadFileOfAMissingFileOrCancelledSendsNothing) {
+    Recorder missing;
+    client.resumableUploadFile(dir.file("absent.mp4"), std::nullopt, {}, kBucket, "absent.mp4", missing.completed(),
+                               missing.progress());
+    missing.wait();
+    ASSERT_TRUE(missing.error);
+    EXPECT_EQ(missing.error->domain(), "NSPOSIXErrorDomain");
+    EXPECT_EQ(missing.error->code(), ENOENT);
+    EXPECT_TRUE(missing.fractions().empty());
+
+    // Cancelled while its run waits for a thread of the client's queue.
+    writeFile(dir.file("present.mp4"), std::string(300000, 'v'));
+    std::promise<void> release;
+    auto gate = release.get_future().share();
+    for (int i = 0; i < 3; ++i) client.hosOperationExecutor()->execute([gate] { gate.wait(); });
+    Recorder cancelled;
+    auto handle = client.resumableUploadFile(dir.file("present.mp4"), std::nullopt, {}, kBucket, "present.mp4",
+                                             cancelled.completed(), cancelled.progress());
+    handle->cancel();
+    release.set_value();
+    cancelled.wait();
+    ASSERT_TRUE(cancelled.error);
+    EXPECT_EQ(cancelled.error->domain(), HOSClientErrorDomain);
+    EXPECT_EQ(cancelled.error->code(), HOSClientErrorCodeTaskCancelled);
+    EXPECT_TRUE(standIn.admin("GET", "/__admin/requests").arrayIf()->empty());
 }
 
 }  // namespace

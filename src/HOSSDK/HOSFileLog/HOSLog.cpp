@@ -29,6 +29,7 @@ void HOSLog::disableLog() { isEnable_.store(false, std::memory_order_relaxed); }
 namespace {
 
 constexpr std::size_t kRememberedSecrets = 8;
+constexpr std::size_t kShortestRememberedSecret = 16;
 constexpr const char* kHidden = "<hidden>";
 
 std::mutex& secretsLock() {
@@ -69,7 +70,9 @@ void maskAfter(std::string& text, std::string_view name) {
 }  // namespace
 
 void HOSLog::rememberSecret(const std::string& secret) {
-    if (secret.empty()) return;
+    // A short text would be found inside ordinary words; real tokens are
+    // long, and the name patterns mask them wherever they are labelled.
+    if (secret.size() < kShortestRememberedSecret) return;
     std::lock_guard<std::mutex> guard(secretsLock());
     auto& list = secrets();
     if (std::find(list.begin(), list.end(), secret) != list.end()) return;

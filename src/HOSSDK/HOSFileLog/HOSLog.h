@@ -68,7 +68,8 @@ public:
     // is handed on: the value after "x-hos-security-token:" (a signed
     // header, as in a string to sign or an echoed one) or "security-token="
     // (a query item), and any text equal to a token remembered here, become
-    // "<hidden>". The signer remembers each token it sends (the last few).
+    // "<hidden>". The signer remembers each token it sends (the last few,
+    // of 16 characters or more).
     static void rememberSecret(const std::string& secret);
     static std::string masked(std::string text);
 
