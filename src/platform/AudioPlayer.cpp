@@ -71,6 +71,11 @@ struct BusContext {
     std::shared_ptr<DispatchQueue> queue;
     std::shared_ptr<std::atomic<unsigned>> armed;
     void (*deliver)(const std::shared_ptr<AudioPlayer>&, int, unsigned);
+    // Set once the members above are; the streaming threads read them only
+    // after seeing it. GStreamer's bus lock already orders the hand-over,
+    // but that lock is GStreamer's: this makes it our code's own, so a race
+    // checker that does not look inside GStreamer sees it too.
+    std::atomic<bool> published{false};
 };
 
 }  // namespace
@@ -128,11 +133,13 @@ std::shared_ptr<AudioPlayer> AudioPlayer::create(const std::string& path, ErrorP
                                    [](const std::shared_ptr<AudioPlayer>& p, int kind, unsigned generation) {
                                        p->finishPass(kind, generation);
                                    }};
+    context->published.store(true, std::memory_order_release);
     GstBus* bus = gst_element_get_bus(pipeline);
     gst_bus_set_sync_handler(
         bus,
         [](GstBus*, GstMessage* message, gpointer data) -> GstBusSyncReply {
             auto* ctx = static_cast<BusContext*>(data);
+            if (!ctx->published.load(std::memory_order_acquire)) return GST_BUS_PASS;
             int kind = -1;
             switch (GST_MESSAGE_TYPE(message)) {
             case GST_MESSAGE_SEGMENT_DONE: kind = kSegmentDone; break;

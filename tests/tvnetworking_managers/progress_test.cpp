@@ -54,11 +54,11 @@ protected:
 };
 
 TEST_F(TVProgressTest, PausingTheDownloadSuspendsTheTransferAndResumingLetsItFinish) {
-    // One byte every 10 ms: the whole answer takes about a second.
+    // One byte every 20 ms: the whole answer takes about two seconds.
     constexpr int kBytes = 100;
     Outcome out;
     auto task = manager_->dataTaskWithRequest(
-        requestFor(peer_->url("/drip?n=" + std::to_string(kBytes) + "&ms=10")), nullptr, nullptr, out.handler());
+        requestFor(peer_->url("/drip?n=" + std::to_string(kBytes) + "&ms=20")), nullptr, nullptr, out.handler());
     auto progress = manager_->downloadProgressForTask(task);
     ASSERT_TRUE(progress);
     EXPECT_TRUE(progress->isPausable());
@@ -69,13 +69,14 @@ TEST_F(TVProgressTest, PausingTheDownloadSuspendsTheTransferAndResumingLetsItFin
     EXPECT_TRUE(progress->isPaused());
     EXPECT_EQ(task->state(), URLSessionTask::State::Suspended);
     // Paused for twice the whole answer's time: it cannot have finished.
-    pumpFor(2);
+    pumpFor(4);
     EXPECT_EQ(out.calls, 0) << "the transfer went on while paused";
     EXPECT_LT(progress->completedUnitCount(), kBytes);
 
     progress->resume();
     EXPECT_FALSE(progress->isPaused());
-    EXPECT_EQ(task->state(), URLSessionTask::State::Running);
+    // Running, or already done: what arrived during the pause may finish it at once.
+    EXPECT_NE(task->state(), URLSessionTask::State::Suspended);
     ASSERT_TRUE(pumpUntil([&] { return out.calls > 0; }, 60));
     EXPECT_FALSE(out.error) << out.error->description();
     EXPECT_EQ(progress->completedUnitCount(), kBytes);
