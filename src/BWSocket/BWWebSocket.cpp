@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "BWSocket/BWAdditions.h"
 #include "BWSocket/BWFrameWriter.h"
 #include "platform/DispatchQueue.h"
 #include "platform/OperationQueue.h"
@@ -115,7 +116,8 @@ BWWebSocket::BWWebSocket(platform::URLRequest request, std::optional<std::vector
       allowsUntrusted_(allowsUntrusted),
       secure_(isSecureScheme(lowered(request_.url().scheme()))),
       workQueue_(platform::DispatchQueue::serial("")),
-      delegateQueue_(platform::DispatchQueue::main()) {
+      delegateQueue_(platform::DispatchQueue::main()),
+      pinned_(BW_SSLPinnedCertificates(request_)) {
     const auto& url = request_.url();
     std::uint32_t port = url.port() && *url.port() > 0 ? static_cast<std::uint32_t>(*url.port()) : (secure_ ? 443 : 80);
     auto pair = platform::SocketStreamPair::create(url.host(), port);

@@ -155,7 +155,9 @@ public:
 
     // Certificates (DER) the server's chain must contain (its own, or one
     // that really signs it); trust then rests on them alone. An empty array
-    // on a secure socket refuses every server. Set before open().
+    // on a secure socket refuses every server. Set before open(); a socket
+    // created from a request starts with the request's own
+    // (BW_SSLPinnedCertificates, BWAdditions.h).
     void setSSLPinnedCertificates(std::optional<std::vector<platform::Bytes>> certificates);
     std::optional<std::vector<platform::Bytes>> SSLPinnedCertificates() const;
 

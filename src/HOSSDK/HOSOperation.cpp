@@ -9,6 +9,7 @@
 #include "HOSSDK/HOSErrors.h"
 #include "HOSSDK/HOSFileLog/HOSLog.h"
 #include "HOSSDK/HOSNetworkingRequestDelegate.h"
+#include "HOSSDK/HOSObjectMetaFieldNames.h"
 #include "HOSSDK/HOSUtil.h"
 #include "HOSSDK/HOSXMLDictionary.h"
 #include "HOSSDK/HOSXMLDictionaryParser.h"
@@ -587,10 +588,6 @@ constexpr std::array kOperations{
                  "x-hos-process", collectTriggerCallback, makeTriggerCallback},
 };
 
-constexpr std::array<const char*, 10> kObjectMetaFieldNames{
-    "Content-Type", "Content-Length", "Etag",     "Last-Modified", "x-hos-request-id",
-    "x-hos-object-type", "If-Modified-Since", "If-Unmodified-Since", "If-Match", "If-None-Match"};
-
 }  // namespace
 
 HOSOptString HOSResultSource::header(std::string_view name) const {
@@ -604,7 +601,7 @@ platform::Dictionary HOSResultSource::objectMeta() const {
     for (const auto& field : response->allHeaderFields()) {
         const auto& name = field.first;
         const auto& value = field.second;
-        const bool listed = std::any_of(kObjectMetaFieldNames.begin(), kObjectMetaFieldNames.end(),
+        const bool listed = std::any_of(HOSObjectMetaFieldNames.begin(), HOSObjectMetaFieldNames.end(),
                                         [&](const char* known) { return ::strcasecmp(known, name.c_str()) == 0; });
         if (listed || startsWithNoCase(name, "x-hos-meta")) meta.set(name, value);
     }

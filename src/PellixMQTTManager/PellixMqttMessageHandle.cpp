@@ -67,16 +67,17 @@ void PellixMqttMessageHandle::handleMessageWithMqttPayload(const platform::Bytes
     const platform::Value* transactionID = message->find("transactionID");
     if (!transactionID) return reject("no \"transactionID\"", completion);
     // Senders always use these types; anything else is not trusted any further.
+    const std::string* id = transactionID->stringIf();
+    const std::string* command = cmd->stringIf();
+    // A notice is reported whatever its data: the record then says "数据格式错误"
+    // (code 500) rather than the notice being lost.
+    if (id && command && *command == "notice") return handlePropertyNotice(*data, completion);
     const platform::Dictionary* fields = data->dictionaryIf();
     if (!fields) return reject("\"data\" is not an object", completion);
-    const std::string* id = transactionID->stringIf();
     if (!id) return reject("\"transactionID\" is not text", completion);
-
-    const std::string* command = cmd->stringIf();
     if (!command) return reject("\"cmd\" is not text", completion);
     if (*command == "makeCall") return handleMakeCall(*message, *fields, *id, completion);
     if (*command == "hangUpCall") return handleHangUpCall(*fields, *id, completion);
-    if (*command == "notice") return handlePropertyNotice(*fields, completion);
     if (*command == "auth_expires") return handleAuthChange(*fields, completion);
     reject("unknown command \"" + *command + "\"", completion);
 }
@@ -137,8 +138,8 @@ void PellixMqttMessageHandle::handleHangUpCall(const platform::Dictionary& data,
     completion(kResultHangUp, nullptr);
 }
 
-void PellixMqttMessageHandle::handlePropertyNotice(const platform::Dictionary& data, const Completion& completion) {
-    auto record = PellixBaseResponse::make<PellixPropertyNotice>(platform::Value(data),
+void PellixMqttMessageHandle::handlePropertyNotice(const platform::Value& data, const Completion& completion) {
+    auto record = PellixBaseResponse::make<PellixPropertyNotice>(data,
                                                                  PellixRecordClass::of<PellixPropertyNotice>());
     completion(kResultPropertyNotice, record);
 }

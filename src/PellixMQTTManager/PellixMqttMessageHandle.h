@@ -6,7 +6,9 @@
 // "transactionID": text, "expiredAt": seconds since 1970 ("makeCall" only)}.
 // "cmd" is "makeCall" (a door-station call: result 2 with a
 // PellixDoorCallModel), "hangUpCall" (the open call was taken or ended
-// elsewhere: result 3), "notice" (result 4 with a PellixPropertyNotice) or
+// elsewhere: result 3), "notice" (result 4 with a PellixPropertyNotice; a
+// "data" that is not an object gives a notice record with code 500 and
+// message "数据格式错误", so the host still learns of it) or
 // "auth_expires" (result 5 with a PellixAuthorizationChange, and the user
 // record's topic list follows the change). Room-to-room notices ("makeCall"
 // with "incomingType" 0 or absent) are dropped: result 1 is never produced.
@@ -16,7 +18,8 @@
 // "makeCall" is dropped.
 //
 // Failure: payloads come from the network and are untrusted. Anything that
-// is not a JSON object with text "cmd", object "data" and text
+// is not a JSON object with text "cmd", object "data" (any value for a
+// notice) and text
 // "transactionID", an unknown command, a "disturbSip" that is not an array of
 // text, or a door call whose record is incomplete gives result 0 and a log
 // line (when the SDK log is on); it never throws and never opens the
@@ -92,7 +95,7 @@ private:
                         const std::string& transactionID, const Completion& completion);
     void handleHangUpCall(const platform::Dictionary& data, const std::string& transactionID,
                           const Completion& completion);
-    void handlePropertyNotice(const platform::Dictionary& data, const Completion& completion);
+    void handlePropertyNotice(const platform::Value& data, const Completion& completion);
     void handleAuthChange(const platform::Dictionary& data, const Completion& completion);
 
     PellixText transcationID_;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <future>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "CommonMethod/PellixCommonTypes.h"
@@ -204,7 +205,14 @@ void SipEngineManager::configureProxyReachability() {
     platform::Reachability* target = proxyReachability_.get();
     networkReachabilityCallBack(target, flags, this);
     proxyReachability_->setCallback([this, target](std::uint32_t f) { networkReachabilityCallBack(target, f, this); });
-    if (!proxyReachability_->schedule()) log("Cannot register schedule reachability cb");
+    // The callback is only ever called from the kernel's route announcements:
+    // when they cannot be subscribed to, it is as good as not registered.
+    // A watcher thread that cannot be started leaves it unscheduled.
+    try {
+        if (!proxyReachability_->schedule()) log("Cannot register reachability cb");
+    } catch (const std::system_error&) {
+        log("Cannot register schedule reachability cb");
+    }
 }
 
 void networkReachabilityCallBack(platform::Reachability*, std::uint32_t flags, void* info) {

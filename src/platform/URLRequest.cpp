@@ -91,4 +91,17 @@ bool URLRequest::setConnectToAddress(std::optional<std::string> address) {
     return false;
 }
 
+std::optional<Value> URLRequest::propertyForKey(std::string_view key) const {
+    const Value* v = properties_.find(key);
+    if (!v) return std::nullopt;
+    return *v;
+}
+
+void URLRequest::setProperty(std::optional<Value> value, std::string key) {
+    if (value)
+        properties_.set(std::move(key), std::move(*value));
+    else
+        properties_.erase(key);
+}
+
 }  // namespace pellix::platform

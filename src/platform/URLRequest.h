@@ -101,6 +101,12 @@ public:
     unsigned networkServiceType() const { return networkServiceType_; }
     void setNetworkServiceType(unsigned type) { networkServiceType_ = type; }
 
+    // Values a protocol layer keeps on the request (by key), so that they
+    // travel with every copy of it; the session itself ignores them.
+    std::optional<Value> propertyForKey(std::string_view key) const;
+    // Sets or (nullopt) removes the value for `key`.
+    void setProperty(std::optional<Value> value, std::string key);
+
     // Checks used by the setters, public for the session's own checks.
     static bool isToken(std::string_view text);
     static bool isSafeHeaderValue(std::string_view value);
@@ -118,6 +124,7 @@ private:
     bool HTTPShouldHandleCookies_ = true;
     bool HTTPShouldUsePipelining_ = false;
     unsigned networkServiceType_ = 0;
+    Dictionary properties_;
 };
 
 }  // namespace pellix::platform

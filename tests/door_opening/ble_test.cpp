@@ -98,7 +98,7 @@ TEST(BLEPayload, AlwaysTwentyEightCharacters) {
 
 TEST(DoorOpeningBus, BLEOnPrivateBus) {
     if (auto why = missingMockBus(); !why.empty()) GTEST_SKIP() << why;
-    runChildren({"dbus-run-session", "--"}, "BLEChild.*:BLEAdvertising.*");
+    runChildren({"dbus-run-session", "--"}, "BLEChild.*:BLEAdvertisingChild.*");
 }
 
 struct Recorder {
@@ -146,7 +146,7 @@ TEST(BLEChild, WithoutBlueZ) {
 
 // The BlueZ mock with one adapter offering LE advertising and GATT
 // registration; `registerCode` is the mock's Python for RegisterAdvertisement.
-class BLEAdvertising : public ::testing::Test {
+class BLEAdvertisingChild : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!std::getenv(kChildMark)) GTEST_SKIP() << "runs only as the child of its wrapper test";
@@ -221,7 +221,7 @@ protected:
     std::unique_ptr<sdbus::IProxy> adapter_;
 };
 
-TEST_F(BLEAdvertising, AdvertisesTheGoldenNameThenStops) {
+TEST_F(BLEAdvertisingChild, AdvertisesTheGoldenNameThenStops) {
     startBlueZ();
     Recorder r;
     auto m = observe(r);
@@ -255,7 +255,7 @@ TEST_F(BLEAdvertising, AdvertisesTheGoldenNameThenStops) {
 
 // A newer advertisement is not cut short by the stop task of an older one,
 // and a manager that is gone leaves its pending stop with nothing to do.
-TEST_F(BLEAdvertising, EarlierStopNeverCutsANewerAdvertisementShort) {
+TEST_F(BLEAdvertisingChild, EarlierStopNeverCutsANewerAdvertisementShort) {
     startBlueZ();
     Recorder r;
     auto m = observe(r);
@@ -291,7 +291,7 @@ TEST_F(BLEAdvertising, EarlierStopNeverCutsANewerAdvertisementShort) {
     EXPECT_EQ(r.completions, 1);
 }
 
-TEST_F(BLEAdvertising, PlatformFailureToAdvertiseIsReported) {
+TEST_F(BLEAdvertisingChild, PlatformFailureToAdvertiseIsReported) {
     startBlueZ("raise dbus.exceptions.DBusException('no free slot', name='org.bluez.Error.Failed')");
     Recorder r;
     auto m = observe(r);
@@ -305,7 +305,7 @@ TEST_F(BLEAdvertising, PlatformFailureToAdvertiseIsReported) {
     EXPECT_EQ(r.completions, 0);
 }
 
-TEST_F(BLEAdvertising, PowerChangesReachTheHost) {
+TEST_F(BLEAdvertisingChild, PowerChangesReachTheHost) {
     startBlueZ();
     Recorder r;
     auto m = observe(r);

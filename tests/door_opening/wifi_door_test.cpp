@@ -78,7 +78,7 @@ TEST(DoorOpeningNamespace, WifiInPrivateNetworkAndBus) {
     if (quietly("unshare -rn ip link add dprobe0 type veth peer name dprobe1") != 0)
         GTEST_SKIP() << "veth links cannot be made in a private namespace here";
     if (auto why = missingMockBus(); !why.empty()) GTEST_SKIP() << why;
-    runChildren({"unshare", "-rn", "dbus-run-session", "--"}, "WifiChild.*:WifiDoor.*");
+    runChildren({"unshare", "-rn", "dbus-run-session", "--"}, "WifiChild.*:WifiDoorChild.*");
 }
 
 // A veth pair whose near end holds 169.254.7.1/16: an on-link link-local
@@ -286,7 +286,7 @@ private:
     int port_ = 0;
 };
 
-class WifiDoor : public ::testing::Test {
+class WifiDoorChild : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!std::getenv(kChildMark)) GTEST_SKIP() << "runs only as the child of its wrapper test";
@@ -338,7 +338,7 @@ std::map<std::string, std::string> queryOf(const std::string& url) {
     return out;
 }
 
-TEST_F(WifiDoor, RequestCarriesQueryCredentialsAndKey) {
+TEST_F(WifiDoorChild, RequestCarriesQueryCredentialsAndKey) {
     DoorUnit unit(*certs_);
     PellixWifiOpenDoor::setDoorUnitPort(static_cast<std::uint16_t>(unit.port()));
     PellixWifiOpenDoor door;
@@ -375,7 +375,7 @@ TEST_F(WifiDoor, RequestCarriesQueryCredentialsAndKey) {
     platform::NotificationCenter::defaultCenter().removeObserver(token);
 }
 
-TEST_F(WifiDoor, SilentDoorUnitTimesOut) {
+TEST_F(WifiDoorChild, SilentDoorUnitTimesOut) {
     int port = 0;
     int fd = test::listenLoopback(port);  // accepts nothing, answers nothing
     PellixWifiOpenDoor::setDoorUnitPort(static_cast<std::uint16_t>(port));
@@ -391,7 +391,7 @@ TEST_F(WifiDoor, SilentDoorUnitTimesOut) {
 
 // The credentials go to the door unit only: neither a redirect to another
 // origin nor one on the same origin carries them.
-TEST_F(WifiDoor, RedirectsCarryNoCredentials) {
+TEST_F(WifiDoorChild, RedirectsCarryNoCredentials) {
     DoorUnit elsewhere(*certs_);
     for (const std::string& target :
          {"https://127.0.0.1:" + std::to_string(elsewhere.port()) + "/echo", std::string("/echo")}) {

@@ -92,7 +92,7 @@ TEST_F(CommandHandling, CommandTable) {
         {"cmd of another case", false, R"({"cmd":"MakeCall","data":{},"transactionID":"t"})", 0, "<none>"},
         {"cmd not text", false, R"({"cmd":1,"data":{},"transactionID":"t"})", 0, "<none>"},
         {"data an array", false, R"({"cmd":"makeCall","data":[1],"transactionID":"t"})", 0, "<none>"},
-        {"data null", false, R"({"cmd":"notice","data":null,"transactionID":"t"})", 0, "<none>"},
+        {"data null", false, R"({"cmd":"auth_expires","data":null,"transactionID":"t"})", 0, "<none>"},
         {"data text", false, R"({"cmd":"hangUpCall","data":"x","transactionID":"t1"})", 0, "<none>"},
         {"transactionID a number", false, R"({"cmd":"makeCall","data":{"incomingType":1,)" + kDoor + R"(},"transactionID":5})", 0, "<none>"},
         {"transactionID null", true, R"({"cmd":"hangUpCall","data":{},"transactionID":null})", 0, "t1"},
