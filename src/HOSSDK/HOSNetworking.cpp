@@ -162,9 +162,12 @@ void HOSNetworking::dataTaskWithDelegate(const HOSNetworkingRequestDelegatePtr& 
             self->sessionDelagateManager_.setObject(request, task->taskIdentifier());
             request->setCurrentSessionTask(task);
             // Checked after the task is published, so a cancel racing with
-            // the start either sees the task or is seen here.
-            if (request->isRequestCancelled()) {
-                self->sessionDelagateManager_.removeObjectForKey(task->taskIdentifier());
+            // the start either sees the task or is seen here. The same for the
+            // client going away: its sessions cancel the task, perhaps before
+            // it was published, when that completion found no request. Whoever
+            // takes the request out of the map reports it, once.
+            if (request->isRequestCancelled() || self->invalidated_) {
+                if (!self->sessionDelagateManager_.take(task->taskIdentifier())) return std::any();
                 return HOSTask::taskWithError(HOSClientError(HOSClientErrorCodeTaskCancelled));
             }
             task->resume();
