@@ -5,14 +5,8 @@
 //   received, from the time stamps of sipp's message log); each call is hung
 //   up before the next; the engine's calls once with the null media and once
 //   with GStreamer media (test sources and sinks) as the SDK runs them;
-// - memory: 1,000 cycles of register, call, hang up, unregister; heap in use
-//   (and its peak during the cycles) and resident memory after the first 100
-//   and after all of them, each time once sofia's finished transactions have
-//   timed out (SIP keeps them up to 32 s to absorb retransmissions, so memory
-//   read right after a burst counts them); last, resident memory once the
-//   allocator has handed its free pages back (malloc_trim), which tells
-//   memory in use from memory the allocator keeps.
-// The engine is pumped without pause in those (the SDK pumps it every 50 ms),
+// (What a call leaves behind in memory: sip_engine_memory.cpp.)
+// The engine is pumped without pause in the set-up rows (the SDK pumps it every 50 ms),
 // so the figure is the engine's own latency, not the pump's.
 // - answer and call latency as the SDK runs the engine (BM_LatencyAsTheSdkPumps):
 //   a 50 ms timer on the thread's run loop, and the rounds the engine asks
@@ -44,153 +38,15 @@
 #include <thread>
 #include <vector>
 
+#include "SipBench.h"
 #include "SipEngineSDK/SipEngine.h"
 #include "SipEngineSDK/media/GstCallMedia.h"
 #include "platform/RunLoop.h"
 #include "platform/Timer.h"
 
-extern char** environ;
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
-namespace fs = std::filesystem;
-
-// A registrar that accepts a registration and then its removal (one
-// Call-ID for both) at once.
-const char* const kRegistrarScenario = R"(<?xml version="1.0" encoding="UTF-8"?>
-<scenario name="bench_registrar">
-  <recv request="REGISTER"/>
-  <send><![CDATA[
-SIP/2.0 200 OK
-[last_Via:]
-[last_From:]
-[last_To:];tag=[pid]reg[call_number]
-[last_Call-ID:]
-[last_CSeq:]
-[last_Contact:]
-Content-Length: 0
-
-]]></send>
-  <recv request="REGISTER"/>
-  <send><![CDATA[
-SIP/2.0 200 OK
-[last_Via:]
-[last_From:]
-[last_To:];tag=[pid]reg[call_number]
-[last_Call-ID:]
-[last_CSeq:]
-Content-Length: 0
-
-]]></send>
-</scenario>
-)";
-
-int freeUdpPort() {
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(a);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-// sipp as a child in its own folder, stopped by pid.
-class Sipp {
-public:
-    Sipp(std::vector<std::string> args, const fs::path& dir) {
-        args.insert(args.begin(), {"sipp", "-i", "127.0.0.1", "-nostdin"});
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-        posix_spawnp(&pid_, "sipp", &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-    }
-    ~Sipp() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    void wait() {
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-    // True once it has ended (reaped without blocking).
-    bool exited() {
-        if (pid_ <= 0) return true;
-        if (::waitpid(pid_, nullptr, WNOHANG) != pid_) return false;
-        pid_ = -1;
-        return true;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-struct Watch : client::CallStateObserver, client::RegistrationObserver {
-    int state = -1;
-    int registration = 0;   // 1 registered, 2 cleared, 3 failed
-    Clock::time_point connectedAt{};   // when the host heard of state 6
-    void OnCallStateChange(client::Call*, client::Call::CallState s) override {
-        state = s;
-        if (s == client::Call::kConnected) connectedAt = Clock::now();
-    }
-    void OnDtmf(client::Call*, const char*) override {}
-    void OnMediaStreamUpdate(client::Call*, client::CallMediaStreamType, client::Call::MediaDirection) override {}
-    void OnRegistrationProgress(client::SipProfile*) override {}
-    void OnRegistrationSuccess(client::SipProfile*) override { registration = 1; }
-    void OnRegistrationCleared(client::SipProfile*) override { registration = 2; }
-    void OnRegistrationFailed(client::SipProfile*, int, const char*) override { registration = 3; }
-};
-
-struct Engine {
-    client::Config config;
-    client::SipEngine* engine = nullptr;
-    Watch watch;
-    Engine() {
-        client::setText(config.transport.ipv4BindAddress, "127.0.0.1");
-        config.transport.udpPort = 0;
-        client::setText(config.media.audioCodecs, "g729,PCMU,PCMA");
-        client::setText(config.media.videoCodecs, "H264");
-        engine = client::SipEngineFactory::Create(config);
-        engine->Initialize();
-        engine->GetCallManager()->AddObserver(&watch);
-        engine->GetRegistrationManager()->AddObserver(&watch);
-    }
-    ~Engine() { client::SipEngineFactory::Delete(engine); }
-    template <typename F>
-    bool pumpUntil(F done, double seconds = 10) {
-        auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-        while (Clock::now() < deadline) {
-            engine->ProcessEvents();
-            if (done()) return true;
-            std::this_thread::yield();
-        }
-        return false;
-    }
-    // One call to the UAS: set-up time in ms, or -1.
-    double call(client::SipProfile* profile) {
-        watch.state = -1;
-        auto start = Clock::now();
-        client::Call* c = engine->GetCallManager()->MakeCall(profile, "service", "", false, 1, false, 0, {});
-        if (!c || !pumpUntil([&] { return watch.state == 6 || watch.state == 2 || watch.state == 3; })) return -1;
-        if (watch.state != 6) return -1;
-        double ms = std::chrono::duration<double, std::milli>(watch.connectedAt - start).count();
-        c->Hangup();
-        pumpUntil([&] { return watch.state == 7; });
-        engine->ProcessEvents();
-        return ms;
-    }
-};
+using namespace sipbench;
 
 // INVITE sent -> 200 received per Call-ID, in ms, from sipp's message log:
 // each message follows a line "----...---- <date> <hh:mm:ss.micro>".
@@ -229,19 +85,6 @@ double percentile(std::vector<double> v, double p) {
     if (v.empty()) return -1;
     std::sort(v.begin(), v.end());
     return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
-}
-
-// In use in the arenas and in chunks mapped on their own.
-long heapInUseKb() {
-    auto m = mallinfo2();
-    return static_cast<long>((m.uordblks + m.hblkhd) / 1024);
-}
-
-long rssKb() {
-    std::ifstream f("/proc/self/statm");
-    long pages = 0, resident = 0;
-    f >> pages >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 void BM_CallSetUp(benchmark::State& state) {
@@ -445,56 +288,6 @@ BENCHMARK(BM_LatencyAsTheSdkPumps)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
 
-void BM_RegisterCallHangUpMemory(benchmark::State& state) {
-    const int cycles = 1000;
-    fs::path dir = fs::temp_directory_path() / ("pellix-sip-bench-m-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    for (auto _ : state) {
-        int regPort = freeUdpPort(), uasPort = freeUdpPort();
-        std::ofstream(dir / "registrar.xml") << kRegistrarScenario;
-        Sipp registrar({"-sf", (dir / "registrar.xml").string(), "-p", std::to_string(regPort), "-m",
-                        std::to_string(cycles * 3), "-deadcall_wait", "0"},
-                       dir);
-        Sipp uas({"-sn", "uas", "-p", std::to_string(uasPort), "-m", std::to_string(cycles)}, dir);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        Engine e;
-        auto* reg = e.engine->GetSipProfileManager()->CreateProfile("reg");
-        reg->SetUserName("1001");
-        reg->SetDomain(("127.0.0.1:" + std::to_string(regPort)).c_str());
-        auto* caller = e.engine->GetSipProfileManager()->CreateProfile("caller");
-        caller->SetUserName("1001");
-        caller->SetDomain(("127.0.0.1:" + std::to_string(uasPort)).c_str());
-        long rss100 = 0, heap100 = 0, peak = 0;
-        auto settle = [&] { e.pumpUntil([] { return false; }, 35); };
-        int failures = 0;
-        for (int i = 0; i < cycles; ++i) {
-            e.watch.registration = 0;
-            e.engine->GetRegistrationManager()->Register(reg);
-            failures += !e.pumpUntil([&] { return e.watch.registration != 0; }) || e.watch.registration != 1;
-            failures += e.call(caller) < 0;
-            e.watch.registration = 0;
-            e.engine->GetRegistrationManager()->Unregister(reg);
-            failures += !e.pumpUntil([&] { return e.watch.registration != 0; }) || e.watch.registration != 2;
-            peak = std::max(peak, heapInUseKb());
-            if (i == 99) {
-                settle();
-                rss100 = rssKb();
-                heap100 = heapInUseKb();
-            }
-        }
-        state.counters["failures"] = failures;
-        settle();
-        state.counters["heap_after_100_kb"] = static_cast<double>(heap100);
-        state.counters["heap_after_1000_kb"] = static_cast<double>(heapInUseKb());
-        state.counters["rss_after_100_kb"] = static_cast<double>(rss100);
-        state.counters["rss_after_1000_kb"] = static_cast<double>(rssKb());
-        state.counters["heap_peak_kb"] = static_cast<double>(peak);
-        malloc_trim(0);
-        state.counters["rss_after_1000_trimmed_kb"] = static_cast<double>(rssKb());
-    }
-    fs::remove_all(dir);
-}
-BENCHMARK(BM_RegisterCallHangUpMemory)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 
