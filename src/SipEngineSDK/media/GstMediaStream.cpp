@@ -215,18 +215,8 @@ std::string GstMediaStream::describe() const {
 }
 
 bool GstMediaStream::start(std::string& error) {
-    GError* parseError = nullptr;
-    const std::string description = describe();
-    pipeline_ = gst_parse_launch_full(description.c_str(), nullptr, GST_PARSE_FLAG_FATAL_ERRORS, &parseError);
-    if (!pipeline_ || parseError) {
-        error = parseError ? parseError->message : "cannot build the pipeline";
-        if (parseError) g_error_free(parseError);
-        if (pipeline_) gst_object_unref(pipeline_);
-        pipeline_ = nullptr;
-        return false;
-    }
-    gst_object_ref_sink(pipeline_);
-    runTasksOnOwnThreads(pipeline_);
+    pipeline_ = launchPipeline(describe(), "cannot build the pipeline", error);
+    if (!pipeline_) return false;
     if (!wire(error)) {
         stopPipeline();
         return false;

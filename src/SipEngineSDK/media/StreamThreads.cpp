@@ -78,4 +78,19 @@ void runTasksOnOwnThreads(GstElement* pipeline) {
     gst_object_unref(bus);
 }
 
+GstElement* launchPipeline(const std::string& description, const char* failure, std::string& error) {
+    GError* parseError = nullptr;
+    GstElement* pipeline =
+        gst_parse_launch_full(description.c_str(), nullptr, GST_PARSE_FLAG_FATAL_ERRORS, &parseError);
+    if (!pipeline || parseError) {
+        error = parseError ? parseError->message : failure;
+        if (parseError) g_error_free(parseError);
+        if (pipeline) gst_object_unref(pipeline);
+        return nullptr;
+    }
+    gst_object_ref_sink(pipeline);
+    runTasksOnOwnThreads(pipeline);
+    return pipeline;
+}
+
 }  // namespace client::media

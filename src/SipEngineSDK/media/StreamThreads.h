@@ -10,9 +10,16 @@
 // itself is called by GStreamer from any thread.
 #include <gst/gst.h>
 
+#include <string>
+
 namespace client::media {
 
 // Routes every streaming task the pipeline creates to a pool of joined threads.
 void runTasksOnOwnThreads(GstElement* pipeline);
+
+// Builds a pipeline from its launch text, owned by the caller and with its
+// tasks on threads of their own (above). Null, with the parser's message in
+// `error` (or `failure` when it gives none), when it cannot be built.
+GstElement* launchPipeline(const std::string& description, const char* failure, std::string& error);
 
 }  // namespace client::media
