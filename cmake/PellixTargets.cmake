@@ -32,6 +32,9 @@ function(pellix_subsystem name)
       PkgConfig::GST)
   elseif(name STREQUAL "SipEngineSDK")
     target_link_libraries(${t} ${scope} PkgConfig::SOFIA PkgConfig::GST)
+    # Whatever links sofia loads its exit destructor: SofiaThreadKey.cpp must
+    # come along even where nothing else of the engine is used.
+    target_link_options(${t} INTERFACE "LINKER:--undefined=pellix_sofia_takes_its_thread_key")
   endif()
   set_property(GLOBAL APPEND PROPERTY PELLIX_LAYERS ${t})
 endfunction()
