@@ -1,10 +1,14 @@
 #include "PellixClient/PellixClient.h"
 
+#include "HOSManager/Public/PellixUploadAndDownloadImageTool.h"
+#include "PellixDataManager/PellixDataManager.h"
+#include "PellixDataManager/PellixDataManagerHooks.h"
 #include "PellixDataManager/PellixDataManagerPrivate.h"
 #include "PellixLog/PellixLog.h"
 #include "PellixMQTTManager/PellixDoorCallModel.h"
 #include "PellixMQTTManager/PellixMQTTManager.h"
 #include "PellixMQTTManager/PellixMqttMessageHandle.h"
+#include "PellixOCRAPI/PellixOCRAPIManager.h"
 #include "PellixProxyInfo/PellixProxyInfo.h"
 #include "PellixSipCallManager/PellixSipCallManager.h"
 #include "platform/Device.h"
@@ -19,7 +23,28 @@ namespace {
 constexpr std::int64_t kSipCallStateConnected = 6;
 
 std::string errorText(const platform::ErrorPtr& error) { return error ? error->description() : std::string(); }
+
+// What the data manager reaches above itself through.
+PellixDataManagerHooks dataManagerHooks() {
+    PellixDataManagerHooks hooks;
+    hooks.configureImageTool = &PellixUploadAndDownloadImageTool::pellixUploadAndDownloadConfiguration;
+    hooks.uploadImageData = &PellixUploadAndDownloadImageTool::uploadImageData;
+    hooks.uploadImageDatas = &PellixUploadAndDownloadImageTool::uploadImageDatas;
+    hooks.downloadWithImageObjectKey = &PellixUploadAndDownloadImageTool::downloadWithImageObjectKey;
+    hooks.resubscribeTopics = &PellixMQTTManager::resubcribleTopics;
+    hooks.detectIdentifyCard = &PellixOCRAPIManager::detectionIdentifyCardImageWithImageData;
+    return hooks;
+}
 }  // namespace
+
+// Registration is where the SDK starts: the facade first, so that it
+// observes the user record registration may post and has handed the data
+// manager its hooks, then the data manager's part.
+void PellixDataManager::registSDKWithAppId(const PellixText& appId, const PellixText& secretKey,
+                                           const std::shared_ptr<PellixOptions>& options, Completion completion) {
+    PellixClient::isPellixSDKLogin();
+    PellixDataManagerPrivate::registSDKWithStartedClient(appId, secretKey, options, std::move(completion));
+}
 
 const std::shared_ptr<PellixClient>& PellixClient::sharedInstance() {
     static const std::shared_ptr<PellixClient> instance(new PellixClient());
@@ -37,6 +62,7 @@ PellixClient::~PellixClient() = default;
 
 void PellixClient::setupPellixClientData() {
     callOutTimerNumber_ = kCallOutTimerNumber;
+    PellixDataManagerHooks::install(dataManagerHooks());
     auto& center = platform::NotificationCenter::defaultCenter();
     // The facade lives for the process, so the observers may hold it plainly.
     userInfoObserver_ = center.addObserver(kInitUserInfoNotification, nullptr, nullptr,

@@ -5,7 +5,10 @@
 // record became available: the SIP account and the MQTT connection start
 // from it) and "PellixSDKClientLogout" (the resident logged out: a SIP call
 // is hung up, MQTT closes, SIP unregisters), so registration creates it before any user
-// record can be posted. Observers run on the posting thread.
+// record can be posted. Starting, it hands the data manager its hooks (the
+// image tool, the OCR reader, the MQTT manager's resubscription), and it
+// defines PellixDataManager::registSDKWithAppId, the step that starts it.
+// Observers run on the posting thread.
 //
 // It is the MQTT manager's delegate: door calls, remote hang-ups and notices
 // reach the host's PellixClientDelegate from here. It is the SIP call
@@ -30,6 +33,7 @@
 #include <string>
 
 #include "PellixClient/PellixClientDelegate.h"
+#include "PellixDataManager/PellixDataManagerHooks.h"
 #include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixCallRecords.h"
 #include "PellixDataManager/PellixNetServer/PellixError/PellixError.h"
 #include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixInitUserInfo.h"
@@ -46,8 +50,9 @@ class Timer;
 
 class PellixClient : public PellixMQTTDelegate, public PellixSipCallDelegate {
 public:
-    static constexpr const char* kInitUserInfoNotification = "PellixSDKClientInitUserInfo";
-    static constexpr const char* kLogoutNotification = "PellixSDKClientLogout";
+    // The data manager posts these two, so their names are declared there.
+    static constexpr const char* kInitUserInfoNotification = kPellixSDKClientInitUserInfoNotification;
+    static constexpr const char* kLogoutNotification = kPellixSDKClientLogoutNotification;
     static constexpr const char* kTokenInvalideNotification = "PellixSDKNotificationOfTokenInvalide";
     // Seconds before an unanswered call is given up.
     static constexpr std::int64_t kCallOutTimerNumber = 30;

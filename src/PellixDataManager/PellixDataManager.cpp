@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-#include "HOSManager/Public/PellixUploadAndDownloadImageTool.h"
-#include "PellixClient/PellixClient.h"
+#include "PellixDataManager/PellixDataManagerHooks.h"
 #include "PellixDataManager/PellixDataManagerPrivate.h"
 #include "PellixDataManager/PellixNetServer/PellixNetServices.h"
 #include "PellixDataManager/PellixNetServer/RequestParams/PellixAccountParams.h"
@@ -49,10 +48,11 @@ std::string hexLower(const platform::Bytes& bytes) {
 
 }  // namespace
 
-void PellixDataManager::registSDKWithAppId(const PellixText& appId, const PellixText& secretKey,
-                                           const std::shared_ptr<PellixOptions>& givenOptions, Completion completion) {
-    PellixClient::isPellixSDKLogin();
-
+// Registration once the facade is up (it is started from above, see
+// PellixDataManager::registSDKWithAppId).
+void PellixDataManagerPrivate::registSDKWithStartedClient(const PellixText& appId, const PellixText& secretKey,
+                                                          const std::shared_ptr<PellixOptions>& givenOptions,
+                                                          BoolCompletion completion) {
     std::shared_ptr<PellixOptions> options = givenOptions;
     if (!options) {
         options = std::make_shared<PellixOptions>();
@@ -84,8 +84,8 @@ void PellixDataManager::registSDKWithAppId(const PellixText& appId, const Pellix
             config->setMqttPort(static_cast<std::uint32_t>(
                 platform::Value(user->mqtt_port().value_or("0")).intValue()));
         }
-        platform::NotificationCenter::defaultCenter().post(PellixClient::kInitUserInfoNotification, user);
-        PellixUploadAndDownloadImageTool::pellixUploadAndDownloadConfiguration();
+        platform::NotificationCenter::defaultCenter().post(kPellixSDKClientInitUserInfoNotification, user);
+        PellixDataManagerHooks::current().configureImageTool();
     });
 
     auto param = std::make_shared<PellixTokenParam>();
@@ -127,12 +127,12 @@ void PellixDataManager::loginSDKWithNationCode(const PellixText& nationCode, con
             }
             auto user = records.front();
             const auto store = PellixProxyInfo::sharedInstance();
-            platform::NotificationCenter::defaultCenter().post(PellixClient::kInitUserInfoNotification, user);
+            platform::NotificationCenter::defaultCenter().post(kPellixSDKClientInitUserInfoNotification, user);
             store->setOpenId(user->open_id());
             user->setKey(PellixProxyInfo::userInfoKey(PellixGlobleConfig::sharedInstance()->mode()));
             store->setUserInfo(user);
             if (auto push = store->pushToken(); push && !push->empty()) bindPushTokenLogged(push, false);
-            PellixUploadAndDownloadImageTool::pellixUploadAndDownloadConfiguration();
+            PellixDataManagerHooks::current().configureImageTool();
             report(completion, true, nullptr);
         },
         [completion](const PellixErrorPtr& error) { report(completion, false, error); });
@@ -143,7 +143,7 @@ void PellixDataManager::loginoutWithCompletion(Completion completion) {
     PellixNetServices::getPellixSDKData(
         param, nullptr,
         [completion](const std::shared_ptr<PellixBaseResponse>&) {
-            platform::NotificationCenter::defaultCenter().post(PellixClient::kLogoutNotification, nullptr);
+            platform::NotificationCenter::defaultCenter().post(kPellixSDKClientLogoutNotification, nullptr);
             PellixProxyInfo::clearAllData();
             PellixFileManager::shareInstance()->clearUserInfoFile();
             report(completion, true, nullptr);

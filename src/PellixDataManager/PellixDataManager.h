@@ -20,7 +20,7 @@
 #include <functional>
 #include <memory>
 
-#include "HOSManager/Public/PellixUploadAndDownloadImageTool.h"
+#include "PellixDataManager/PellixDataManagerHooks.h"
 #include "PellixDataManager/PellixDataManagerOperations.h"
 #include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixEstateRecords.h"
 #include "PellixDataManager/PellixNetServer/PellixError/PellixError.h"
@@ -35,7 +35,7 @@ class PellixDataManager : public PellixDataManagerOperations {
 public:
     using Completion = std::function<void(bool success, const PellixErrorPtr& error)>;
 
-    // Creates the client facade, applies the options (nil: production, 15 s,
+    // Creates the client facade (which hands this class its hooks), applies the options (nil: production, 15 s,
     // logging off), answers true at once when a cached token for these
     // credentials and this environment has more than 15 s left, replays a
     // cached user record of this environment (its broker replaces the
@@ -80,8 +80,7 @@ public:
     // Any stored image by its object key: forwards to the image tool, whose
     // blocks get exactly what it reports.
     static void downloadWithImageObjectKey(const PellixText& imageObjectKey,
-                                           PellixUploadAndDownloadImageTool::DownloadSuccess success,
-                                           PellixUploadAndDownloadImageTool::DownloadFailure failure);
+                                           PellixImageDownloadSuccess success, PellixImageDownloadFailure failure);
 
     // Identity-card detection: (front record, back record, object key, error).
     using DetectionCompletion =

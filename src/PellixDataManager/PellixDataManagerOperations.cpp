@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "PellixDataManager/PellixNetServer/RequestParams/PellixAllRequestParam.h"
+#include "PellixDataManager/PellixDataManagerHooks.h"
 #include "PellixDataManager/PellixOperation.h"
-#include "PellixMQTTManager/PellixMQTTManager.h"
 #include "PellixProxyInfo/PellixProxyInfo.h"
 #include "platform/Value.h"
 
@@ -135,7 +135,7 @@ void syncRoomTopics(const PellixTextList& topics) {
     if (!user || sameTopics(user->topic(), topics)) return;
     user->setTopic(topics);
     store->setUserInfo(user);
-    PellixMQTTManager::resubcribleTopics(user->topic());
+    PellixDataManagerHooks::current().resubscribeTopics(user->topic());
 }
 
 std::vector<std::string> splitAtCommas(const std::string& text) {

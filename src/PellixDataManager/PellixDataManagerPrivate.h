@@ -16,6 +16,7 @@
 #include "PellixDataManager/PellixNetServer/PellixBaseResponse/PXHalvaneInfoClassModel.h"
 #include "PellixDataManager/PellixNetServer/PellixError/PellixError.h"
 #include "PellixDataManager/PellixNetServer/PellixRecordFields.h"
+#include "PellixEnvironmenConfig/PellixOptions.h"
 
 namespace pellix {
 
@@ -30,6 +31,11 @@ public:
     using HalvaneCompletion =
         std::function<void(const std::shared_ptr<PXHalvaneInfoClassModel>& info, const PellixErrorPtr& error)>;
     using CallCompletion = std::function<void(const std::shared_ptr<PellixCall>& call, const PellixErrorPtr& error)>;
+
+    // PellixDataManager::registSDKWithAppId after the client facade it
+    // starts is up: everything but starting the facade.
+    static void registSDKWithStartedClient(const PellixText& appId, const PellixText& secretKey,
+                                           const std::shared_ptr<PellixOptions>& options, BoolCompletion completion);
 
     // Fetches a token ("/sdk/v2/token") without a completeness check; on
     // success stamps it (updateDate now, key "<app id>:<secret>:<mode>",

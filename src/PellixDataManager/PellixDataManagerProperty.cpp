@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "HOSManager/Public/PellixUploadAndDownloadImageTool.h"
 #include "PellixDataManager/PellixDataManager.h"
+#include "PellixDataManager/PellixDataManagerHooks.h"
 #include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixAuthRecords.h"
 #include "PellixDataManager/PellixNetServer/PellixBaseResponse/PellixRecordClass.h"
 #include "PellixDataManager/PellixNetServer/RequestParams/PellixAuthParams.h"
@@ -59,7 +59,7 @@ void PellixDataManager::contactPropertyWithRoomId(const PellixText& roomId, cons
         datas.push_back(image.asBytes());
     }
     const PellixText text = hasText ? content : std::nullopt;
-    PellixUploadAndDownloadImageTool::uploadImageDatas(
+    PellixDataManagerHooks::current().uploadImageDatas(
         datas, kPropertyContactDirectory,
         [roomId, text, tagType, completion](const std::vector<std::string>& keys) {
             _contactPropertyWithRoomId(roomId, text, joinedKeys(keys), tagType, completion);
@@ -91,9 +91,9 @@ void PellixDataManager::_contactPropertyWithRoomId(const PellixText& roomId, con
 }
 
 void PellixDataManager::downloadWithImageObjectKey(const PellixText& imageObjectKey,
-                                                   PellixUploadAndDownloadImageTool::DownloadSuccess success,
-                                                   PellixUploadAndDownloadImageTool::DownloadFailure failure) {
-    PellixUploadAndDownloadImageTool::downloadWithImageObjectKey(imageObjectKey, std::move(success),
+                                                   PellixImageDownloadSuccess success,
+                                                   PellixImageDownloadFailure failure) {
+    PellixDataManagerHooks::current().downloadWithImageObjectKey(imageObjectKey, std::move(success),
                                                                  std::move(failure));
 }
 

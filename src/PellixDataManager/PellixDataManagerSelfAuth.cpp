@@ -1,9 +1,8 @@
 // Identity-card detection and the self-authentication application.
-#include "HOSManager/Public/PellixUploadAndDownloadImageTool.h"
 #include "PellixDataManager/PellixDataManager.h"
+#include "PellixDataManager/PellixDataManagerHooks.h"
 #include "PellixDataManager/PellixNetServer/RequestParams/PellixEstateParams.h"
 #include "PellixDataManager/PellixOperation.h"
-#include "PellixOCRAPI/PellixOCRAPIManager.h"
 #include "PellixProxyInfo/PellixProxyInfo.h"
 #include "PellixTempMemoryCache/PellixTempMemoryCache.h"
 #include "platform/Value.h"
@@ -50,7 +49,7 @@ void PellixDataManager::detectionAndUploadIdentifyImageData(const platform::Byte
     if (!realName || platform::utf16Length(*realName) < kMinRealNameLength) {
         return refuseDetection(completion, PellixError::kRealNameMissingCode, PellixError::kRealNameMissingMessage);
     }
-    PellixOCRAPIManager::detectionIdentifyCardImageWithImageData(
+    PellixDataManagerHooks::current().detectIdentifyCard(
         imageData, apiKey, apiSecret,
         [imageData, realName, uploadImageDataType, completion](
             const platform::Value&, const std::shared_ptr<PellixOCRIdentifyCardSideFront>& front,
@@ -77,7 +76,7 @@ void PellixDataManager::_uploadIdentifyImageData(const platform::Bytes& imageDat
                                                  const std::shared_ptr<PellixOCRIdentifyCardSideFront>& cardFront,
                                                  const std::shared_ptr<PellixOCRIdentifyCardSideBack>& cardBack,
                                                  DetectionCompletion completion) {
-    PellixUploadAndDownloadImageTool::uploadImageData(
+    PellixDataManagerHooks::current().uploadImageData(
         imageData, kIdentityCardDirectory,
         [uploadImageDataType, cardFront, cardBack, completion](const std::string& key) {
             const auto& cache = PellixTempMemoryCache::sharedInstance();

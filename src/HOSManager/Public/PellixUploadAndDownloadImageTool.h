@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "PellixDataManager/PellixDataManagerHooks.h"
 #include "PellixDataManager/PellixNetServer/PellixRecordFields.h"
 #include "platform/Value.h"
 
@@ -29,12 +30,13 @@ namespace pellix {
 
 class PellixUploadAndDownloadImageTool {
 public:
-    using UploadSuccess = std::function<void(const std::string& imageObjectKey)>;
-    using UploadsSuccess = std::function<void(const std::vector<std::string>& imageObjectKeys)>;
-    using UploadFailure = std::function<void()>;
-    using DownloadSuccess = std::function<void(const platform::Bytes& data, const std::string& imageObjectKey)>;
+    // The data manager names these types too, so they are declared below it.
+    using UploadSuccess = PellixImageUploadSuccess;
+    using UploadsSuccess = PellixImageUploadsSuccess;
+    using UploadFailure = PellixImageUploadFailure;
+    using DownloadSuccess = PellixImageDownloadSuccess;
     // The key asked for; nullopt when the download was asked without one.
-    using DownloadFailure = std::function<void(const PellixText& imageObjectKey)>;
+    using DownloadFailure = PellixImageDownloadFailure;
 
     // Uploads one image under a new key of the directory type; success gets
     // the key.
