@@ -5,8 +5,7 @@
 // distance and added to the data that distance further on, which keeps the
 // accumulator congruent (mod P) to everything read so far. Several
 // independent accumulators hide the multiplier latency. The last accumulator
-// is then run through the table code from a zero register, which yields the
-// CRC register after it. A last partial block is folded in whole (see
+// is then reduced to the CRC register after it by Barrett's method. A last partial block is folded in whole (see
 // appendTail), so short messages take no byte-at-a-time steps.
 #include "HOSSDK/aos_crc64.h"
 
@@ -80,21 +79,55 @@ PELLIX_CLMUL_TARGET inline __m128i appendTail(__m128i acc, const unsigned char* 
     return _mm_xor_si128(fold(head, key(k128)), rest);
 }
 
+// Bit j of the result is bit 63 - j of a.
+constexpr std::uint64_t bitReverse(std::uint64_t a) {
+    std::uint64_t r = 0;
+    for (int i = 0; i < 64; ++i) r |= ((a >> i) & 1) << (63 - i);
+    return r;
+}
+
+// Barrett's constant: floor(x^128 / P) = x^64 + m, answered as m in the
+// reflected form. Long division with the dividend in two words: after the
+// quotient's x^64 term, what is left of x^128 is P's low terms times x^64.
+constexpr std::uint64_t barrettKey() {
+    const std::uint64_t poly = bitReverse(crc64_detail::kPoly);  // P without x^64, x^0 at bit 0
+    std::uint64_t hi = poly, lo = 0, q = 0;
+    for (int s = 63; s >= 0; --s) {
+        if (!((hi >> s) & 1)) continue;
+        q |= std::uint64_t{1} << s;
+        hi ^= (s ? poly >> (64 - s) : 0) ^ (std::uint64_t{1} << s);
+        lo ^= poly << s;
+    }
+    return bitReverse(q);
+}
+static_assert(barrettKey() == 0x4E1F23360B94B1EAULL);
+
 // The CRC register after one 16-byte block from a zero register, that is
 // block * x^64 mod P, plus `extra`, a 128-bit product already in the form the
 // block's first quadword takes below. The block's first quadword L stands for
 // L * x^128 mod P after one product (by x^128 mod P, one factor x left to the
-// product), whose low half joins the second quadword H; that quadword times
-// x^64 mod P is one table step, and the product's high half is already
-// reduced. One product and one table step instead of two dependent table
-// steps through memory.
+// product), whose low half v joins the second quadword H, leaving v * x^64
+// mod P plus the product's high half, which is already reduced.
+//
+// v * x^64 mod P by Barrett reduction, two products instead of a table step
+// (eight dependent loads and the shifts that index them, which cost more
+// than the two products where the tables compete with the data for the load
+// ports): the quotient q = floor(v * x^64 / P) = v + floor(v * m / x^64), and
+// the remainder is the low 64 terms of q * P, that is of q times P's low
+// terms. A reflected product carries one factor x, so the quotient is the
+// first product's low quadword shifted up one bit, and the remainder sits
+// one bit off the second product's quadword boundary.
 PELLIX_CLMUL_TARGET inline std::uint64_t reduce(__m128i acc, __m128i extra = _mm_setzero_si128()) {
     constexpr FoldKey k64 = foldKey(64);
-    const __m128i r = _mm_xor_si128(_mm_clmulepi64_si128(acc, key(k64), 0x00), _mm_srli_si128(acc, 8));
-    const __m128i w = _mm_xor_si128(r, extra);
-    const auto v = static_cast<std::uint64_t>(_mm_cvtsi128_si64(w));
+    const __m128i w =
+        _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(acc, key(k64), 0x00), _mm_srli_si128(acc, 8)), extra);
+    const __m128i vm = _mm_clmulepi64_si128(w, _mm_cvtsi64_si128(static_cast<long long>(barrettKey())), 0x00);
+    const __m128i q = _mm_xor_si128(w, _mm_slli_epi64(vm, 1));
+    const __m128i qp = _mm_clmulepi64_si128(q, _mm_cvtsi64_si128(static_cast<long long>(crc64_detail::kPoly)), 0x00);
+    const auto lo = static_cast<std::uint64_t>(_mm_cvtsi128_si64(qp));
+    const auto hi = static_cast<std::uint64_t>(_mm_extract_epi64(qp, 1));
     const auto high = static_cast<std::uint64_t>(_mm_extract_epi64(w, 1));
-    return crc64_detail::step8(v) ^ high;
+    return ((hi << 1) | (lo >> 63)) ^ high;
 }
 
 // Folds the single accumulator over the remaining bytes and reduces it.
@@ -151,7 +184,7 @@ constexpr std::array<std::uint64_t, kShortLimit> kSkipKeys = [] {
 // reduction, as one product with the key that carries it across n bytes;
 // since the preset and the final complement are both all ones, the finished
 // value itself is what is carried. On its way to the result it meets one
-// product and one table step.
+// product and the final reduction.
 PELLIX_CLMUL_TARGET __attribute__((always_inline)) inline std::uint64_t clmulShort(std::uint64_t crc,
                                                                                     const unsigned char* p,
                                                                                     std::size_t n) {
