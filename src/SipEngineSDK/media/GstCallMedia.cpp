@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace client::media {
@@ -234,6 +235,11 @@ void GstCallMedia::collect() {
                                       capture_ ? capture_->camera : -1, error.c_str());
         stopCamera();
     }
+    auto last = kNothingRunning;
+    for (const Slot* s : {&audio_, &video_})
+        if (s->stream && !s->stream->failed())
+            last = std::max(last, s->stream->lastReceived().time_since_epoch().count());
+    lastIn_ = last;
 }
 
 void GstCallMedia::poll(std::vector<MediaEvent>& out) {
@@ -243,11 +249,9 @@ void GstCallMedia::poll(std::vector<MediaEvent>& out) {
 }
 
 std::optional<std::chrono::steady_clock::time_point> GstCallMedia::lastReceived() const {
-    std::optional<std::chrono::steady_clock::time_point> last;
-    for (const Slot* s : {&audio_, &video_})
-        if (s->stream && !s->stream->failed() && (!last || s->stream->lastReceived() > *last))
-            last = s->stream->lastReceived();
-    return last;
+    const auto last = lastIn_.load();
+    if (last == kNothingRunning) return std::nullopt;
+    return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(last));
 }
 
 CallMediaFactory gstreamerCallMediaFactory() {

@@ -25,10 +25,12 @@
 #include "SipEngineSDK/media/GstMediaStream.h"
 #include "SipEngineSDK/media/GstSupport.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -86,6 +88,12 @@ private:
     std::deque<std::function<void()>> jobs_;
     bool stopping_ = false;
     std::thread worker_;
+    // The newest packet time of the running streams, published by the
+    // media's thread at each collection so that the pumping thread's
+    // media time-out never touches the streams the worker rebuilds.
+    static constexpr std::chrono::steady_clock::rep kNothingRunning =
+        std::numeric_limits<std::chrono::steady_clock::rep>::min();
+    std::atomic<std::chrono::steady_clock::rep> lastIn_{kNothingRunning};
 
     // The pumping thread's own: whether the host started its video, and
     // where pictures go.
