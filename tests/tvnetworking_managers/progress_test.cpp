@@ -48,6 +48,10 @@ protected:
     void TearDown() override {
         manager_->invalidateSessionCancelingTasks(true);
         pumpUntil([&] { return manager_->tasks().empty(); }, 30);
+        // A task's completion notification is queued on the main queue
+        // behind its handler: deliver it here, not to the next test's
+        // observers.
+        pumpFor(0.2);
     }
     std::unique_ptr<NodePeer> peer_;
     std::shared_ptr<TVURLSessionManager> manager_;
