@@ -53,6 +53,9 @@ bool refuseNetlinkSockets() {
 // The child exits with 1 when the line is missing, 2 when netlink could not
 // be taken away from it.
 TEST(ReachabilityWatch, AWatcherThatCannotSubscribeIsLogged) {
+    // The child starts afresh rather than as a fork of a process whose
+    // threads (earlier tests', the sanitizers') may hold locks it needs.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             PellixLog::enableLog();
