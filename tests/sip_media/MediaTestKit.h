@@ -4,12 +4,14 @@
 #pragma once
 
 #include "SipEngineSDK/CallMedia.h"
+#include "SipEngineSDK/SipEngine.h"
 #include "SipEngineSDK/media/GstSupport.h"
 #include "support/TestSupport.h"
 #include "support/ToneAnalysis.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -22,6 +24,20 @@
 #include <vector>
 
 namespace pellix::test::media {
+
+// The states an engine's calls went through, in order, and the call that
+// reported last.
+struct States : client::CallStateObserver {
+    void OnCallStateChange(client::Call* call, client::Call::CallState state) override {
+        last = call;
+        seen.push_back(state);
+    }
+    void OnDtmf(client::Call*, const char*) override {}
+    void OnMediaStreamUpdate(client::Call*, client::CallMediaStreamType, client::Call::MediaDirection) override {}
+    bool reached(int state) const { return std::find(seen.begin(), seen.end(), state) != seen.end(); }
+    client::Call* last = nullptr;
+    std::vector<int> seen;
+};
 
 using namespace std::chrono_literals;
 using client::media::CallMedia;

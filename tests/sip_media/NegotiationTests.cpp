@@ -19,18 +19,6 @@ namespace {
 
 using client::Call;
 
-struct States : client::CallStateObserver {
-    void OnCallStateChange(Call* call, Call::CallState state) override {
-        last = call;
-        seen.push_back(state);
-    }
-    void OnDtmf(Call*, const char*) override {}
-    void OnMediaStreamUpdate(Call*, client::CallMediaStreamType, Call::MediaDirection) override {}
-    bool reached(int state) const { return std::find(seen.begin(), seen.end(), state) != seen.end(); }
-    Call* last = nullptr;
-    std::vector<int> seen;
-};
-
 // Calls made while it lives capture a tone and a test pattern.
 class TestDevicesForCalls {
 public:
