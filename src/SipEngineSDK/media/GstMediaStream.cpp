@@ -152,9 +152,11 @@ std::string GstMediaStream::describe() const {
     const bool cancelEcho = dsp && receives_ && settings.echoCancellation && gstElementAvailable("webrtcechoprobe");
 
     std::ostringstream d;
+    d << "rtpbin name=rtpbin autoremove=true latency=" << std::max(0, settings.jitterBufferMs);
     // The feedback profile lets keyframe requests go out at once instead of
-    // with the next regular report.
-    d << "rtpbin name=rtpbin autoremove=true rtp-profile=avpf latency=" << std::max(0, settings.jitterBufferMs);
+    // with the next regular report. Sound has no use for it, and its session
+    // would only report more often.
+    if (video) d << " rtp-profile=avpf";
     // A far end that takes generic NACKs is told of each lost packet, and
     // the jitter buffer waits for its resending within its latency.
     if (video && receives_ && setup_.plan.codec.feedback.nack) d << " do-retransmission=true";
@@ -259,7 +261,9 @@ bool GstMediaStream::wire(std::string& error) {
     addProbe(pipeline_, "rtpsrc", "src", data, &GstMediaStream::onRtpIn, this);
     addProbe(pipeline_, "rtcpsrc", "src", data, &GstMediaStream::onRtcpIn, this);
     addProbe(pipeline_, "rtpsink", "sink", dataOrList, &GstMediaStream::onRtpOut, this);
-    addProbe(pipeline_, "pay", "sink", dataOrList, &GstMediaStream::onFrameOut, this);
+    // Frames sent count only towards the video rates.
+    if (setup_.plan.kind == StreamKind::Video)
+        addProbe(pipeline_, "pay", "sink", dataOrList, &GstMediaStream::onFrameOut, this);
 
     GstElement* rtpbin = child(pipeline_, "rtpbin");
     if (!rtpbin) {
@@ -303,6 +307,9 @@ bool GstMediaStream::fromPeer(GstBuffer* buffer) const {
 }
 
 void GstMediaStream::markStarted() {
+    // Runs for every packet: a plain read keeps the flag's cache line shared
+    // between the sending and receiving threads once it is set.
+    if (started_.load(std::memory_order_relaxed)) return;
     if (!started_.exchange(true)) {
         MediaEvent event;
         event.type = MediaEvent::Type::StreamStarted;
