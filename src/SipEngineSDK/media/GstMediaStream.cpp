@@ -195,8 +195,10 @@ std::string GstMediaStream::describe() const {
             // Pictures come from the camera's own pipeline (GstCapture.h)
             // once the host starts it; until then nothing is sent.
             const int fps = std::max(1, setup_.encoding.frameRate);
+            // The source's own thread feeds the encoder and drops the oldest
+            // picture when it falls behind: a queue would only add a thread.
             d << "appsrc name=camsrc is-live=true format=time max-buffers=2 leaky-type=downstream ";
-            d << "! queue max-size-buffers=2 leaky=downstream ! videoconvert ! "
+            d << "! videoconvert ! "
               << encodeAndPay(codec, setup_.plan, ssrc_, std::max(16, setup_.encoding.bitRateKbps), fps * 2)
               << " ! rtpbin.send_rtp_sink_0 ";
         } else {
