@@ -82,7 +82,9 @@ private:
     std::shared_ptr<PictureSlot> localPictures_ = std::make_shared<PictureSlot>();
     bool mute_ = false;
 
-    static constexpr std::chrono::milliseconds kCollectEvery{50};
+    // A failed pipeline is rare and its report may wait this long; a shorter
+    // period wakes the worker for nothing through every minute of a call.
+    static constexpr std::chrono::milliseconds kCollectEvery{200};
     std::mutex jobsMutex_;
     std::condition_variable jobsReady_;
     std::deque<std::function<void()>> jobs_;

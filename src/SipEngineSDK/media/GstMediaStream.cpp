@@ -152,9 +152,11 @@ std::string GstMediaStream::describe() const {
     const bool cancelEcho = dsp && receives_ && settings.echoCancellation && gstElementAvailable("webrtcechoprobe");
 
     std::ostringstream d;
+    d << "rtpbin name=rtpbin autoremove=true latency=" << std::max(0, settings.jitterBufferMs);
     // The feedback profile lets keyframe requests go out at once instead of
-    // with the next regular report.
-    d << "rtpbin name=rtpbin autoremove=true rtp-profile=avpf latency=" << std::max(0, settings.jitterBufferMs);
+    // with the next regular report. Sound has no use for it, and its session
+    // would only report more often.
+    if (video) d << " rtp-profile=avpf";
     // A far end that takes generic NACKs is told of each lost packet, and
     // the jitter buffer waits for its resending within its latency.
     if (video && receives_ && setup_.plan.codec.feedback.nack) d << " do-retransmission=true";
@@ -193,8 +195,10 @@ std::string GstMediaStream::describe() const {
             // Pictures come from the camera's own pipeline (GstCapture.h)
             // once the host starts it; until then nothing is sent.
             const int fps = std::max(1, setup_.encoding.frameRate);
+            // The source's own thread feeds the encoder and drops the oldest
+            // picture when it falls behind: a queue would only add a thread.
             d << "appsrc name=camsrc is-live=true format=time max-buffers=2 leaky-type=downstream ";
-            d << "! queue max-size-buffers=2 leaky=downstream ! videoconvert ! "
+            d << "! videoconvert ! "
               << encodeAndPay(codec, setup_.plan, ssrc_, std::max(16, setup_.encoding.bitRateKbps), fps * 2)
               << " ! rtpbin.send_rtp_sink_0 ";
         } else {
@@ -259,7 +263,9 @@ bool GstMediaStream::wire(std::string& error) {
     addProbe(pipeline_, "rtpsrc", "src", data, &GstMediaStream::onRtpIn, this);
     addProbe(pipeline_, "rtcpsrc", "src", data, &GstMediaStream::onRtcpIn, this);
     addProbe(pipeline_, "rtpsink", "sink", dataOrList, &GstMediaStream::onRtpOut, this);
-    addProbe(pipeline_, "pay", "sink", dataOrList, &GstMediaStream::onFrameOut, this);
+    // Frames sent count only towards the video rates.
+    if (setup_.plan.kind == StreamKind::Video)
+        addProbe(pipeline_, "pay", "sink", dataOrList, &GstMediaStream::onFrameOut, this);
 
     GstElement* rtpbin = child(pipeline_, "rtpbin");
     if (!rtpbin) {
@@ -303,6 +309,9 @@ bool GstMediaStream::fromPeer(GstBuffer* buffer) const {
 }
 
 void GstMediaStream::markStarted() {
+    // Runs for every packet: a plain read keeps the flag's cache line shared
+    // between the sending and receiving threads once it is set.
+    if (started_.load(std::memory_order_relaxed)) return;
     if (!started_.exchange(true)) {
         MediaEvent event;
         event.type = MediaEvent::Type::StreamStarted;
