@@ -70,21 +70,31 @@ Sipp::Sipp(const std::string& scenario, std::vector<std::string> args, int port)
     process_ = std::make_unique<Process>(argv);
 }
 
-std::unique_ptr<Sipp> Sipp::server(const std::string& scenario, std::vector<std::string> extra) {
-    int port = freeUdpPort();
-    auto s = std::unique_ptr<Sipp>(new Sipp(scenario, std::move(extra), port));
-    // A request sent before sipp has bound its port would bounce with an
-    // ICMP error, which the engine rightly reports at once as a failure.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (udpPortFree(port) && s->running() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+std::unique_ptr<Sipp> Sipp::launch(const std::string& scenario, const std::vector<std::string>& extra) {
+    std::unique_ptr<Sipp> s;
+    // The port was free when picked; another program's peer can take it
+    // before sipp binds it, and sipp then exits at once: pick another.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const int port = freeUdpPort();
+        s.reset(new Sipp(scenario, extra, port));
+        // A request sent before sipp has bound its port would bounce with an
+        // ICMP error, which the engine rightly reports at once as a failure.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (udpPortFree(port) && s->running() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (s->running() || s->errors().find("Unable to bind") == std::string::npos) break;
+    }
     return s;
+}
+
+std::unique_ptr<Sipp> Sipp::server(const std::string& scenario, std::vector<std::string> extra) {
+    return launch(scenario, extra);
 }
 
 std::unique_ptr<Sipp> Sipp::client(const std::string& scenario, int enginePort, std::vector<std::string> extra) {
     extra.insert(extra.begin(), "127.0.0.1:" + std::to_string(enginePort));
     extra.insert(extra.begin(), {"-s", "1001"});
-    return std::unique_ptr<Sipp>(new Sipp(scenario, std::move(extra), freeUdpPort()));
+    return launch(scenario, extra);
 }
 
 std::string Sipp::messages() const {

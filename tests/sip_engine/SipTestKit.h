@@ -37,6 +37,8 @@ public:
 
 private:
     Sipp(const std::string& scenario, std::vector<std::string> args, int port);
+    // Started on a fresh port, once its port is bound (or it has ended).
+    static std::unique_ptr<Sipp> launch(const std::string& scenario, const std::vector<std::string>& extra);
     int port_;
     TempDir dir_;
     std::unique_ptr<Process> process_;
