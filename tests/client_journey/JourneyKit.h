@@ -7,14 +7,19 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PellixClient/PellixClient.h"
@@ -87,14 +92,34 @@ public:
     int wait() { return process_->wait(); }
 
 private:
-    SippPeer(const std::string& scenario, std::vector<std::string> extra) : port_(freePort()) {
-        std::vector<std::string> argv{"sipp", "-sf", sourceDir() + "/tests/client_journey/scenarios/" + scenario,
-                                      "-i", "127.0.0.1", "-p", std::to_string(port_), "-mi", "127.0.0.1", "-mp",
-                                      std::to_string(freePort()), "-rtp_echo", "-nostdin", "-trace_msg",
-                                      "-message_file", dir_.file("messages.log"), "-trace_err", "-error_file",
-                                      dir_.file("errors.log"), "-timeout", "120", "-timeout_error"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        process_ = std::make_unique<Process>(argv);
+    SippPeer(const std::string& scenario, std::vector<std::string> extra) {
+        // A port free when picked can be taken by another program's peer
+        // before sipp binds it; sipp then exits at once: pick others.
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            port_ = freePort();
+            std::vector<std::string> argv{"sipp", "-sf", sourceDir() + "/tests/client_journey/scenarios/" + scenario,
+                                          "-i", "127.0.0.1", "-p", std::to_string(port_), "-mi", "127.0.0.1", "-mp",
+                                          std::to_string(freePort()), "-rtp_echo", "-nostdin", "-trace_msg",
+                                          "-message_file", dir_.file("messages.log"), "-trace_err", "-error_file",
+                                          dir_.file("errors.log"), "-timeout", "120", "-timeout_error"};
+            argv.insert(argv.end(), extra.begin(), extra.end());
+            process_ = std::make_unique<Process>(argv);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (udpPortFree(port_) && process_->running() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            const std::string said = errors() + process_->output() + process_->errorOutput();
+            if (process_->running() || said.find("Unable to bind") == std::string::npos) break;
+        }
+    }
+    static bool udpPortFree(int port) {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+        ::close(fd);
+        return free;
     }
     static std::string read(const std::string& path) {
         std::ifstream in(path);
