@@ -7,9 +7,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -110,16 +107,6 @@ private:
             const std::string said = errors() + process_->output() + process_->errorOutput();
             if (process_->running() || said.find("Unable to bind") == std::string::npos) break;
         }
-    }
-    static bool udpPortFree(int port) {
-        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
-        ::close(fd);
-        return free;
     }
     static std::string read(const std::string& path) {
         std::ifstream in(path);

@@ -36,17 +36,6 @@ int freeUdpPort() {
 
 namespace {
 
-bool udpPortFree(int port) {
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
-    ::close(fd);
-    return free;
-}
-
 // sipp's echo ports: audio RTP/RTCP and video RTP/RTCP, four in a row.
 int freeMediaPorts() {
     for (int attempt = 0; attempt < 100; ++attempt) {

@@ -31,6 +31,9 @@ private:
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int freePort();
+// Whether a UDP port on 127.0.0.1 can be bound right now (a peer told to
+// listen there has not bound it yet, or has let it go).
+bool udpPortFree(int port);
 
 // The IPv4 UDP sockets this process holds, read from /proc: the socket's
 // inode, its local address (network order, as /proc prints it) and port.
